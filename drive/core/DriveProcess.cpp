@@ -1,0 +1,42 @@
+#include "drive/core/DriveProcess.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "drive/core/IOMirror.h"
+
+DriveProcess& Drive() {
+  static DriveProcess process;
+  return process;
+}
+
+MirrorLog& DriveLog() {
+  DriveProcess& drive = Drive();
+  if (drive.log) return *drive.log;
+  static MirrorLog consoleOnly(std::string(), drive.debugMask);
+  return consoleOnly;
+}
+
+void OpenDriveLog(const std::string& path) {
+  Drive().log = std::make_unique<MirrorLog>(path, Drive().debugMask);
+}
+
+void DriveProcess::setDriveState(int32_t value) {
+  driveState_ = value;
+  if (onDriveState) onDriveState(value);
+}
+
+std::u16string DriveProcess::runDriveLetter() const {
+  std::lock_guard<std::mutex> guard(letterLock_);
+  return runDriveLetter_;
+}
+
+void DriveProcess::setRunDriveLetter(const std::u16string& letter) {
+  std::lock_guard<std::mutex> guard(letterLock_);
+  runDriveLetter_ = letter;
+}
+
+void EndProcess(int code) {
+  std::fflush(nullptr);
+  std::_Exit(code);
+}

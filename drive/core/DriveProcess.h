@@ -1,0 +1,75 @@
+// Process-wide state of the drive program: one instance, created at start, alive until exit.
+// Each item is written by one party and read by others; the scalar items are atomics and the
+// run drive letter has a lock of its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "drive/core/MirrorLog.h"
+
+class IOMirror;
+class MirrorConfig;
+
+// Values of DriveState.
+namespace drive_state {
+constexpr int32_t kStarting = 1;
+constexpr int32_t kMounted = 2;
+constexpr int32_t kLoggingIn = 4;
+constexpr int32_t kLoggedIn = 5;
+constexpr int32_t kStopped = 8;
+constexpr int32_t kLoginFailedOne = 10;      // login code -1
+constexpr int32_t kLoginFailedConnect = 11;  // login codes -2, -3
+constexpr int32_t kLoginFailedRefused = 12;  // login codes -4..-6
+constexpr int32_t kFailed = -1;
+}  // namespace drive_state
+
+struct DriveProcess {
+  // Program folder in the local code page, always ending in "/"; set before any thread starts.
+  std::string programFolder;
+  // The log; set by the run routine before any thread starts.
+  std::unique_ptr<MirrorLog> log;
+
+  std::atomic<uint32_t> debugMask{0};
+  std::atomic<IOMirror*> currentMirror{nullptr};
+  std::atomic<MirrorConfig*> currentSettings{nullptr};
+  std::atomic<int32_t> refreshRequest{0};
+  std::atomic<bool> tether{false};
+  std::atomic<uint32_t> lastPipeMessageTime{0};
+
+  int32_t driveState() const { return driveState_.load(); }
+  void setDriveState(int32_t value);
+
+  std::u16string runDriveLetter() const;
+  void setRunDriveLetter(const std::u16string& letter);
+
+  // Creates the mirror of a mount cycle (the storage client in the program; tests put their
+  // own). Set before the run loop starts.
+  std::function<IOMirror*()> createMirror;
+
+  // Called with every new DriveState value; tests watch the state move with it. Set before
+  // any thread starts.
+  std::function<void(int32_t)> onDriveState;
+
+ private:
+  std::atomic<int32_t> driveState_{0};
+  mutable std::mutex letterLock_;
+  std::u16string runDriveLetter_;  // guarded by letterLock_
+};
+
+DriveProcess& Drive();
+
+// The process log, or a console-only log while the run routine has not opened one.
+MirrorLog& DriveLog();
+
+// Opens the process log on `path` (the run routine does this once, before any thread).
+void OpenDriveLog(const std::string& path);
+
+// Ends the process with `code` at once, flushing the console and files first. Used where
+// worker threads may still run (service stop, tether check), so no static destructor races
+// them.
+[[noreturn]] void EndProcess(int code);

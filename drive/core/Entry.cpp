@@ -1,0 +1,39 @@
+#include "drive/core/Entry.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "drive/core/CommandLine.h"
+#include "drive/core/DriveProcess.h"
+#include "drive/core/RunLoop.h"
+#include "drive/core/ServiceMode.h"
+#include "platform/codepage/CodePage.h"
+
+int DriveMain(int argc, char** argv) {
+  if (!codepage::InitProcessLocale()) {
+    std::printf("错误: MFC 初始化失败\n");
+    return 1;
+  }
+  std::vector<std::string> args(argv + 1, argv + argc);
+  CommandLine commandLine = ParseCommandLine(args);
+  DriveProcess& drive = Drive();
+  if (!commandLine.programFolder.empty()) drive.programFolder = commandLine.programFolder;
+  if (commandLine.tether) drive.tether = true;
+
+  switch (commandLine.action) {
+    case CommandLine::Action::kInstall:
+      InstallService();
+      return 0;
+    case CommandLine::Action::kRemove:
+      RemoveService();
+      return 0;
+    case CommandLine::Action::kService:
+      RunAsService();
+      EndProcess(0);
+    case CommandLine::Action::kRun:
+      RunRoutine();
+      EndProcess(0);
+  }
+  return 0;
+}

@@ -1,0 +1,13 @@
+// Installing, removing and running the drive program as the system service "Tarvex".
+#pragma once
+
+constexpr char kServiceName[] = "Tarvex";
+
+// Installs the service; prints the outcome on the console.
+void InstallService();
+
+// Stops the service when it runs, then removes it; prints the outcome on the console.
+void RemoveService();
+
+// Hands the main thread to the service dispatcher; returns when the service has stopped.
+void RunAsService();

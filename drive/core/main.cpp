@@ -1,0 +1,3 @@
+#include "drive/core/Entry.h"
+
+int main(int argc, char** argv) { return DriveMain(argc, argv); }

@@ -1,0 +1,26 @@
+// Starting and ending processes: the task-kill-by-image-name command and a plain
+// run-and-wait of a helper program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace process {
+
+// Full path of this program's executable file ("" when it cannot be found).
+std::string ExecutablePath();
+
+// Ends, with SIGKILL, every process of the calling user whose executable's base name is
+// `imageName` with a trailing ".exe" removed; never the calling process itself. Waits until
+// they are gone (at most `waitMs`). Returns how many processes were signalled.
+int KillByImageName(const std::string& imageName, int waitMs = 5000);
+
+// Runs argv[0] (looked up on PATH) with the arguments, standard output and error sent to
+// /dev/null when `quiet`. Returns its exit status, or -1 when it could not be started or did
+// not exit normally.
+int RunAndWait(const std::vector<std::string>& argv, bool quiet = true);
+
+// True when `program` is found on PATH (or is an executable path).
+bool IsOnPath(const std::string& program);
+
+}  // namespace process
