@@ -1,0 +1,24 @@
+// The three ways a reply body is read from a web client.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class WebClient;
+
+// Size of the single buffer (firstkey, login) and of one link read (readdist, writedist).
+constexpr size_t kReplyBufferBytes = 1024;
+
+// Single buffer: at most 1024 bytes, read until the end, a failure or a full buffer; bytes
+// beyond 1024 are not read. The bytes are taken in the ANSI code page.
+std::u16string ReadSingleBuffer(WebClient& client);
+
+// Streamed: the whole body in reads of up to 1024 bytes while `running` holds, taken in the
+// ANSI code page. Empty (no value) when `running` turned false before the end.
+std::optional<std::u16string> ReadStreamed(WebClient& client,
+                                           const std::function<bool()>& running);
+
+// Link: one read of up to 1024 bytes, taken as UTF-8 up to the first zero byte. No value when
+// the read failed or delivered nothing.
+std::optional<std::u16string> ReadLink(WebClient& client);
