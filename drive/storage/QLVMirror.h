@@ -21,6 +21,7 @@
 
 #include "drive/core/IOMirror.h"
 #include "drive/storage/FolderTree.h"
+#include "drive/storage/ReplyReading.h"
 #include "drive/storage/WebClient.h"
 #include "drive/storage/WebRequest.h"
 
@@ -86,7 +87,7 @@ class QLVMirror : public IOMirror {
  private:
   // QLVMirrorWeb.cpp. Both expect webLock_ held.
   int sendOnMirrorClient(const FormedRequest& request);
-  std::optional<std::u16string> readStreamedReply();
+  StreamedReply readStreamedReply();
 
   // QLVMirrorTree.cpp. Expect treeLock_ held.
   void installTree(BuiltTree& tree);

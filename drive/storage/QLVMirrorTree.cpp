@@ -16,7 +16,7 @@
 
 int QLVMirror::readDirTree() {
   MirrorLog& log = DriveLog();
-  std::optional<std::u16string> reply;
+  StreamedReply reply;
   {
     std::lock_guard<std::mutex> guard(webLock_);
     FormedRequest request = FormRequest(web_action::kList, {}, session_, RequestTimestamp());
@@ -26,14 +26,15 @@ int QLVMirror::readDirTree() {
     }
     reply = readStreamedReply();
   }
-  if (!reply) return -1;  // the mirror is stopping
-  if (!StartsWithListMarker(*reply)) {
-    log.log(u"QLVMirror:readDirTree:-2 " + *reply, kLogResults);
+  if (reply.status == StreamedReply::Status::kStopped) return -1;
+  // A reply that broke off part way would show a partial tree: it counts as refused.
+  if (reply.status == StreamedReply::Status::kFailed || !StartsWithListMarker(reply.text)) {
+    log.log(u"QLVMirror:readDirTree:-2 " + reply.text, kLogResults);
     return -2;
   }
 
-  ListReply list = ParseListReply(RemoveListMarkers(*reply));
-  reply.reset();
+  ListReply list = ParseListReply(RemoveListMarkers(reply.text));
+  reply.text = std::u16string();
   {
     std::lock_guard<std::mutex> guard(treeLock_);
     quota_ = list.quotaBytes;
@@ -84,7 +85,7 @@ void QLVMirror::writeFileList() {
 
 int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
   MirrorLog& log = DriveLog();
-  std::optional<std::u16string> reply;
+  StreamedReply reply;
   {
     std::lock_guard<std::mutex> guard(webLock_);
     FormedRequest request =
@@ -95,12 +96,12 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
     }
     reply = readStreamedReply();
   }
-  if (!reply) return -1;
-  if (!StartsWithOk(*reply)) {
-    log.log(u"QLVMirror:file_info:-2 " + *reply, kLogResults);
+  if (reply.status == StreamedReply::Status::kStopped) return -1;
+  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(reply.text)) {
+    log.log(u"QLVMirror:file_info:-2 " + reply.text, kLogResults);
     return -1;
   }
-  *record = ParseFileInfoReply(*reply);
+  *record = ParseFileInfoReply(reply.text);
   std::lock_guard<std::mutex> guard(treeLock_);
   if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
     record->folderPath = parent->folderPath + parent->name + u"\\";

@@ -13,6 +13,6 @@ int QLVMirror::sendOnMirrorClient(const FormedRequest& request) {
   return web_.send();
 }
 
-std::optional<std::u16string> QLVMirror::readStreamedReply() {
+StreamedReply QLVMirror::readStreamedReply() {
   return ReadStreamed(web_, &MirrorRunning);
 }

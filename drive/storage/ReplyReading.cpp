@@ -14,19 +14,24 @@ std::u16string ReadSingleBuffer(WebClient& client) {
   return codepage::AnsiToWide(std::string_view(buffer, filled));
 }
 
-std::optional<std::u16string> ReadStreamed(WebClient& client,
-                                           const std::function<bool()>& running) {
+StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& running) {
   // The bytes are collected first and converted once, so that a character split across two
   // reads is not broken.
+  StreamedReply reply;
   std::string bytes;
   char buffer[kReplyBufferBytes];
   while (true) {
-    if (running && !running()) return std::nullopt;
+    if (running && !running()) {
+      reply.status = StreamedReply::Status::kStopped;
+      return reply;
+    }
     int count = client.read(buffer, sizeof buffer);
+    if (count < 0) reply.status = StreamedReply::Status::kFailed;
     if (count <= 0) break;
     bytes.append(buffer, static_cast<size_t>(count));
   }
-  return codepage::AnsiToWide(bytes);
+  reply.text = codepage::AnsiToWide(bytes);
+  return reply;
 }
 
 std::optional<std::u16string> ReadLink(WebClient& client) {

@@ -14,10 +14,16 @@ constexpr size_t kReplyBufferBytes = 1024;
 // beyond 1024 are not read. The bytes are taken in the ANSI code page.
 std::u16string ReadSingleBuffer(WebClient& client);
 
+struct StreamedReply {
+  enum class Status { kComplete, kFailed, kStopped };
+  Status status = Status::kComplete;
+  std::u16string text;  // what arrived, also when the transfer failed part way
+};
+
 // Streamed: the whole body in reads of up to 1024 bytes while `running` holds, taken in the
-// ANSI code page. Empty (no value) when `running` turned false before the end.
-std::optional<std::u16string> ReadStreamed(WebClient& client,
-                                           const std::function<bool()>& running);
+// ANSI code page. kStopped when `running` turned false before the end; kFailed when the
+// transfer broke off, so that a cut reply is never taken for a whole one.
+StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& running);
 
 // Link: one read of up to 1024 bytes, taken as UTF-8 up to the first zero byte. No value when
 // the read failed or delivered nothing.

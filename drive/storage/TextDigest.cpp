@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "platform/codepage/CodePage.h"
 
@@ -45,37 +45,41 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string DecodeBase64(std::string_view text) {
-  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> context(EVP_ENCODE_CTX_new(),
-                                                                          &EVP_ENCODE_CTX_free);
-  if (!context) return std::string();
-  EVP_DecodeInit(context.get());
-  std::string out;
-  out.resize(text.size() / 4 * 3 + 3 + 80);
-  size_t total = 0;
-  // Fed in slices so the int lengths of the EVP interface never overflow.
-  constexpr size_t kSlice = 1 << 20;
-  for (size_t offset = 0; offset < text.size(); offset += kSlice) {
-    size_t sliceLength = std::min(kSlice, text.size() - offset);
-    int produced = 0;
-    int status = EVP_DecodeUpdate(context.get(),
-                                  reinterpret_cast<unsigned char*>(out.data() + total),
-                                  &produced,
-                                  reinterpret_cast<const unsigned char*>(text.data() + offset),
-                                  static_cast<int>(sliceLength));
-    if (produced > 0) total += static_cast<size_t>(produced);
-    if (status < 0) {  // a character outside the alphabet: keep what decoded before it
-      out.resize(total);
-      return out;
+  // Only the run of alphabet characters before the first padding or foreign character is
+  // decoded (white space is skipped); a last group without its padding is completed, a lone
+  // last character dropped. So cut or damaged input yields what it still holds.
+  std::string clean;
+  clean.reserve(text.size() + 2);
+  for (char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+        c == '/') {
+      clean.push_back(c);
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      break;
     }
-    if (status == 0) break;  // padding seen: the encoded data has ended
   }
-  int produced = 0;
-  if (EVP_DecodeFinal(context.get(), reinterpret_cast<unsigned char*>(out.data() + total),
-                      &produced) == 1 &&
-      produced > 0) {
-    total += static_cast<size_t>(produced);
+  size_t padding = 0;
+  switch (clean.size() % 4) {
+    case 1: clean.pop_back(); break;
+    case 2: clean += "=="; padding = 2; break;
+    case 3: clean += "="; padding = 1; break;
+    default: break;
   }
-  out.resize(total);
+
+  std::string out(clean.size() / 4 * 3, '\0');
+  // Decoded in slices so the int lengths of the EVP interface never overflow.
+  constexpr size_t kSlice = 4 << 20;
+  size_t written = 0;
+  for (size_t offset = 0; offset < clean.size(); offset += kSlice) {
+    size_t sliceLength = std::min(kSlice, clean.size() - offset);
+    int produced = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
+                                   reinterpret_cast<const unsigned char*>(clean.data() + offset),
+                                   static_cast<int>(sliceLength));
+    if (produced < 0) break;
+    written += static_cast<size_t>(produced);
+  }
+  // EVP_DecodeBlock counts the padded positions as zero bytes.
+  out.resize(written >= padding ? written - padding : 0);
   return out;
 }
 
