@@ -115,7 +115,7 @@ class MirrorTest : public ::testing::Test {
     config_->setPassWord(u"0123456789abcdef0123456789abcdef");
     service_.set("firstkey", "ok,AAAA,BBBB");
     service_.set("login", "ok,CCCC,DDDD");
-    service_.set("list3", FakeService::ListReply("15", kLines));
+    service_.set("list3", FakeService::ListReply("15,5,100", kLines));
   }
 
   std::unique_ptr<QLVMirror> makeMirror(MirrorOptions options = MirrorOptions()) {
