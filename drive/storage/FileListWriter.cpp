@@ -47,17 +47,27 @@ void AppendFileLine(std::u16string& out, const NodeRecord& node) {
 
 std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
                            const std::u16string& userName) {
-  std::u16string text;
-  AppendNumber(text, tickCount);
-  text += u"|" + userName + u"\r\n";
+  // Lines are gathered a batch at a time and converted batch by batch, so the wide text of a
+  // large tree never exists whole.
+  constexpr size_t kBatch = 32 * 1024;
+  std::string out;
+  std::u16string batch;
+  batch.reserve(kBatch + 1024);
+  AppendNumber(batch, tickCount);
+  batch += u"|" + userName + u"\r\n";
   for (const auto& [id, node] : tables.nodes) {
     if (node.isFolder()) {
-      AppendFolderLine(text, node, tables);
+      AppendFolderLine(batch, node, tables);
     } else {
-      AppendFileLine(text, node);
+      AppendFileLine(batch, node);
+    }
+    if (batch.size() >= kBatch) {
+      out += codepage::WideToAnsi(batch);
+      batch.clear();
     }
   }
-  return codepage::WideToAnsi(text);
+  out += codepage::WideToAnsi(batch);
+  return out;
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {

@@ -3,7 +3,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "drive/storage/ChunkedText.h"
 #include "drive/storage/NodeLine.h"
+#include "drive/storage/TextDigest.h"
 
 namespace {
 
@@ -84,6 +86,13 @@ class PathResolver {
 };
 
 }  // namespace
+
+std::u16string DecodeListBody(std::string_view base64) {
+  std::string bytes = text_digest::DecodeBase64(base64);
+  size_t end = bytes.find('\0');
+  if (end != std::string::npos) bytes.resize(end);
+  return chunked_text::Utf8ToWide(bytes);
+}
 
 std::u16string UpperCasePath(std::u16string_view path) {
   std::u16string upper(path);

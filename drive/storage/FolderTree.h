@@ -39,6 +39,10 @@ std::u16string FullPath(const NodeRecord& node);
 // The root record: id "", name "\", attributes 0x11.
 NodeRecord RootNode();
 
+// The Base64 folder list of a list3 reply decoded: the bytes up to the first zero byte, read
+// as UTF-8.
+std::u16string DecodeListBody(std::string_view base64);
+
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0
 // and lines without an id are left out; a node whose parent chain loops is left out with
 // everything below it. `keepRunning` is asked once per line; when it answers false the

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "drive/storage/NodeLine.h"
+#include "platform/codepage/CodePage.h"
 
 namespace {
 
@@ -16,6 +17,30 @@ int64_t ScaledBytes(int64_t value, int64_t unit) {
 }
 
 }  // namespace
+
+ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes) {
+  constexpr std::string_view kMarker = "ok,";
+  std::string header;
+  size_t at = 0;
+  int commas = 0;
+  while (at < reply.size() && commas < 3) {
+    if (reply.compare(at, kMarker.size(), kMarker) == 0) {
+      at += kMarker.size();
+      continue;
+    }
+    if (reply[at] == ',') ++commas;
+    header.push_back(reply[at++]);
+  }
+  bodyBytes->clear();
+  bodyBytes->reserve(reply.size() - at);
+  while (at < reply.size()) {
+    size_t marker = reply.find(kMarker, at);
+    if (marker == std::string_view::npos) marker = reply.size();
+    bodyBytes->append(reply.substr(at, marker - at));
+    at = marker + (marker < reply.size() ? kMarker.size() : 0);
+  }
+  return ParseListReply(codepage::AnsiToWide(header));
+}
 
 ListReply ParseListReply(std::u16string_view text) {
   std::u16string_view parts[4];

@@ -11,7 +11,6 @@
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReplyText.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/ticks/Ticks.h"
 
 int QLVMirror::readDirTree() {
@@ -28,22 +27,24 @@ int QLVMirror::readDirTree() {
   }
   if (reply.status == StreamedReply::Status::kStopped) return -1;
   // A reply that broke off part way would show a partial tree: it counts as refused.
-  if (reply.status == StreamedReply::Status::kFailed || !StartsWithListMarker(reply.text)) {
-    log.log(u"QLVMirror:readDirTree:-2 " + reply.text, kLogResults);
+  if (reply.status == StreamedReply::Status::kFailed || reply.bytes.compare(0, 3, "ok,") != 0) {
+    log.log(u"QLVMirror:readDirTree:-2 " + reply.text(), kLogResults);
     return -2;
   }
 
-  ListReply list = ParseListReply(RemoveListMarkers(reply.text));
-  reply.text = std::u16string();
+  std::string bodyBytes;
+  ListReply list = ParseListReplyBytes(reply.bytes, &bodyBytes);
+  reply.bytes = std::string();
   {
     std::lock_guard<std::mutex> guard(treeLock_);
     quota_ = list.quotaBytes;
     used_ = list.usedBytes;
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
-  std::u16string body = text_digest::TextFromBase64(list.body);
-  list.body.clear();
+  std::u16string body = DecodeListBody(bodyBytes);
+  bodyBytes = std::string();
   BuiltTree tree = BuildFolderTree(body, list.writableIds, &MirrorRunning);
+  body = std::u16string();
   if (!tree.complete) return -1;
   if (tree.loopedNodes > 0) {
     log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",
@@ -97,11 +98,12 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
     reply = readStreamedReply();
   }
   if (reply.status == StreamedReply::Status::kStopped) return -1;
-  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(reply.text)) {
-    log.log(u"QLVMirror:file_info:-2 " + reply.text, kLogResults);
+  std::u16string text = reply.text();
+  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(text)) {
+    log.log(u"QLVMirror:file_info:-2 " + text, kLogResults);
     return -1;
   }
-  *record = ParseFileInfoReply(reply.text);
+  *record = ParseFileInfoReply(text);
   std::lock_guard<std::mutex> guard(treeLock_);
   if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
     record->folderPath = parent->folderPath + parent->name + u"\\";

@@ -1,5 +1,6 @@
 #include "drive/storage/ReplyReading.h"
 
+#include "drive/storage/ChunkedText.h"
 #include "drive/storage/WebClient.h"
 #include "platform/codepage/CodePage.h"
 
@@ -15,8 +16,8 @@ std::u16string ReadSingleBuffer(WebClient& client) {
 }
 
 StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& running) {
-  // The bytes are collected first and converted once, so that a character split across two
-  // reads is not broken.
+  // The bytes are kept whole and converted by the caller, so that a character split across
+  // two reads is not broken.
   StreamedReply reply;
   std::string bytes;
   char buffer[kReplyBufferBytes];
@@ -30,9 +31,11 @@ StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& runni
     if (count <= 0) break;
     bytes.append(buffer, static_cast<size_t>(count));
   }
-  reply.text = codepage::AnsiToWide(bytes);
+  reply.bytes = std::move(bytes);
   return reply;
 }
+
+std::u16string StreamedReply::text() const { return chunked_text::AnsiToWide(bytes); }
 
 std::optional<std::u16string> ReadLink(WebClient& client) {
   char buffer[kReplyBufferBytes];

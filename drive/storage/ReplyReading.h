@@ -17,7 +17,10 @@ std::u16string ReadSingleBuffer(WebClient& client);
 struct StreamedReply {
   enum class Status { kComplete, kFailed, kStopped };
   Status status = Status::kComplete;
-  std::u16string text;  // what arrived, also when the transfer failed part way
+  std::string bytes;  // what arrived, also when the transfer failed part way
+
+  // The bytes taken in the ANSI code page.
+  std::u16string text() const;
 };
 
 // Streamed: the whole body in reads of up to 1024 bytes while `running` holds, taken in the

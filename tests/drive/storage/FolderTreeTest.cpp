@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "drive/storage/ChunkedText.h"
 #include "drive/storage/FileInfoReply.h"
 #include "drive/storage/ListReply.h"
 #include "drive/storage/NodeLine.h"
+#include "drive/storage/ReplyText.h"
 #include "drive/storage/TextDigest.h"
+#include "platform/codepage/CodePage.h"
 
 namespace {
 
@@ -42,6 +45,41 @@ TEST(ListReply, HeaderQuotaAndUsed) {
   reply = ParseListReply(u",99999999999999999999,-5,b");
   EXPECT_GT(reply.quotaBytes, 0);
   EXPECT_EQ(reply.usedBytes, 0);
+}
+
+TEST(ListReply, BytePathAgreesWithTheTextPath) {
+  const std::string replies[] = {
+      "ok,15:16,5,6000,Ym9keQ==",
+      "ok,ok,1,2,ok,3,YWJj,ok,ZGVm",  // markers anywhere are removed
+      "ok,1,2",                        // no body
+      "ok,\xe6\x88\x91,7,8,YQ==",       // a non-ASCII header
+  };
+  for (const std::string& reply : replies) {
+    SCOPED_TRACE(reply);
+    std::string body;
+    ListReply bytes = ParseListReplyBytes(reply, &body);
+    ListReply text = ParseListReply(RemoveListMarkers(codepage::AnsiToWide(reply)));
+    EXPECT_EQ(bytes.writableIds, text.writableIds);
+    EXPECT_EQ(bytes.quotaBytes, text.quotaBytes);
+    EXPECT_EQ(bytes.usedBytes, text.usedBytes);
+    EXPECT_EQ(codepage::AnsiToWide(body), text.body);
+    EXPECT_EQ(DecodeListBody(body), text_digest::TextFromBase64(text.body));
+  }
+}
+
+TEST(ChunkedText, SlicesNeverSplitACharacter) {
+  // Long texts of multi-byte characters with and without line breaks.
+  std::u16string lines;
+  for (int i = 0; i < 40000; ++i) lines += u"照片" + std::u16string(i % 7, u'x') + u"\n";
+  std::u16string unbroken(200000, u'文');
+  std::u16string pairs;
+  for (int i = 0; i < 70000; ++i) pairs += u"a\U0001F600";
+  for (const std::u16string& text : {lines, unbroken, pairs}) {
+    std::string utf8 = codepage::WideToUtf8(text);
+    EXPECT_EQ(chunked_text::Utf8ToWide(utf8), text);
+    EXPECT_EQ(chunked_text::AnsiToWide(codepage::WideToAnsi(text)), text);
+    EXPECT_EQ(chunked_text::WideToAnsi(text), codepage::WideToAnsi(text));
+  }
 }
 
 TEST(NodeLine, FieldsAreTrimmedCleanedAndBounded) {
