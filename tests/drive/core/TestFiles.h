@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/profile/TempDir.h"
+#include "tests/support/TempDir.h"
 
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "platform/process/Process.h"
-#include "tests/platform/profile/TempDir.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 

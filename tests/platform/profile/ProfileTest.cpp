@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "platform/profile/Profile.h"
-#include "tests/platform/profile/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

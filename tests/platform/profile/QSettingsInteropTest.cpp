@@ -8,7 +8,7 @@
 
 #include "platform/codepage/CodePage.h"
 #include "platform/profile/Profile.h"
-#include "tests/platform/profile/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/platform/profile/TempDir.h"
+#include "tests/support/TempDir.h"
 
 // A stand-in systemctl put first on PATH: it appends each call's arguments to calls.log and
 // answers "is-active" with success while the file "active" exists.
