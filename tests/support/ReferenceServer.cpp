@@ -157,3 +157,11 @@ void ReferenceServer::setFaults(const std::vector<std::string>& lines) {
   }
   std::filesystem::rename(temp, path);
 }
+
+void ReferenceServer::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+}

@@ -22,6 +22,8 @@ class ReferenceServer {
   // 0 = a free port. Waits until both ports accept connections; false on failure.
   bool start(int webPort = 0, std::vector<std::string> extraArgs = {});
   void stop();
+  // Ends the server with SIGKILL, as a crash would.
+  void kill();
   bool running() const { return pid_ > 0; }
 
   int webPort() const { return webPort_; }
