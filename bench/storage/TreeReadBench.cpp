@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
   int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
   codepage::InitProcessLocale();
 
-  auto folder = std::filesystem::temp_directory_path() /
-                ("storage-tree-bench-" + std::to_string(getpid()));
+  auto folder =
+      std::filesystem::temp_directory_path() / ("storage-tree-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   Drive().programFolder = folder.string() + "/";
 

@@ -6,8 +6,15 @@ std::u16string CleanRemoteName(std::u16string_view name) {
   std::u16string cleaned(name);
   for (char16_t& c : cleaned) {
     switch (c) {
-      case u'\\': case u'/': case u'"': case u':': case u'*':
-      case u'?': case u'<': case u'>': case u'|':
+      case u'\\':
+      case u'/':
+      case u'"':
+      case u':':
+      case u'*':
+      case u'?':
+      case u'<':
+      case u'>':
+      case u'|':
         c = u'_';
         break;
       default:

@@ -129,8 +129,7 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
     if (UnlistableName(child->name)) continue;
     entry = WIN32_FIND_DATAW{};
     entry.dwFileAttributes = child->attributes;
-    entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime =
-        FileTimeOf(child->time);
+    entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child->time);
     entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child->size) >> 32);
     entry.nFileSizeLow = static_cast<DWORD>(child->size & 0xffffffff);
     std::copy(child->name.begin(), child->name.end(), entry.cFileName);

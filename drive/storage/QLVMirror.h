@@ -32,8 +32,8 @@ struct BuiltTree;
 struct MirrorOptions {
   uint16_t webPort = kWebPort;
   std::chrono::milliseconds maintenanceStep{100};
-  int refreshSteps = 6000;      // steps between two periodic tree reads (600 s)
-  int housekeepingSteps = 30;   // steps between two tether checks (3 s)
+  int refreshSteps = 6000;     // steps between two periodic tree reads (600 s)
+  int housekeepingSteps = 30;  // steps between two tether checks (3 s)
 };
 
 class QLVMirror : public IOMirror {

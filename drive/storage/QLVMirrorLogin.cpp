@@ -44,8 +44,7 @@ int QLVMirror::DoLogin() {
     }
     reply = ReadSingleBuffer(web_);
     if (!StartsWithListMarker(reply)) {
-      log.log(u"QLVMirror:login:-5 Session:" + session_.id + u" Key:" + session_.key + u" " +
-                  reply,
+      log.log(u"QLVMirror:login:-5 Session:" + session_.id + u" Key:" + session_.key + u" " + reply,
               kLogResults);
       return -5;
     }

@@ -76,8 +76,7 @@ void QLVMirror::installTree(BuiltTree& tree) {
 void QLVMirror::writeFileList() {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  std::string content =
-      FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  std::string content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
   std::string path = Drive().programFolder + ".filelist";
   if (!ReplaceFileContent(path, content)) {
     DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s", path.c_str());

@@ -13,6 +13,4 @@ int QLVMirror::sendOnMirrorClient(const FormedRequest& request) {
   return web_.send();
 }
 
-StreamedReply QLVMirror::readStreamedReply() {
-  return ReadStreamed(web_, &MirrorRunning);
-}
+StreamedReply QLVMirror::readStreamedReply() { return ReadStreamed(web_, &MirrorRunning); }

@@ -1,8 +1,6 @@
 #include "drive/storage/ReplyText.h"
 
-bool StartsWithListMarker(std::u16string_view reply) {
-  return reply.substr(0, 3) == kListMarker;
-}
+bool StartsWithListMarker(std::u16string_view reply) { return reply.substr(0, 3) == kListMarker; }
 
 bool StartsWithOk(std::u16string_view reply) { return reply.substr(0, 2) == u"ok"; }
 

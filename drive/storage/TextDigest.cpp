@@ -60,10 +60,19 @@ std::string DecodeBase64(std::string_view text) {
   }
   size_t padding = 0;
   switch (clean.size() % 4) {
-    case 1: clean.pop_back(); break;
-    case 2: clean += "=="; padding = 2; break;
-    case 3: clean += "="; padding = 1; break;
-    default: break;
+    case 1:
+      clean.pop_back();
+      break;
+    case 2:
+      clean += "==";
+      padding = 2;
+      break;
+    case 3:
+      clean += "=";
+      padding = 1;
+      break;
+    default:
+      break;
   }
 
   std::string out(clean.size() / 4 * 3, '\0');

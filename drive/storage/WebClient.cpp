@@ -56,29 +56,25 @@ int WebClient::open(const std::u16string& host, uint16_t port, const std::u16str
   std::string target = codepage::WideToAnsi(path);
   std::string method = codepage::WideToAnsi(verb);
   if (!SendableTarget(target) || !SendableTarget(method)) return kNoRequest;
-  requestHeaders_ =
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
+  requestHeaders_ = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
   // curl adds "Accept: */*" on its own; the request carries no header beyond the one above
   // and the Host line HTTP needs.
   if (requestHeaders_) requestHeaders_ = curl_slist_append(requestHeaders_, "Accept:");
   if (!requestHeaders_) return kNoRequest;
 
-  bool ok = curl_easy_setopt(connection_, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0) ==
-                CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_HTTPHEADER, requestHeaders_) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) ==
-                CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_LOW_SPEED_TIME, kStallSeconds) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_WRITEFUNCTION, &WebClient::onBody) ==
-                CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_HEADERFUNCTION, &WebClient::onHeader) ==
-                CURLE_OK &&
-            curl_easy_setopt(connection_, CURLOPT_HEADERDATA, this) == CURLE_OK;
+  bool ok =
+      curl_easy_setopt(connection_, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_HTTPHEADER, requestHeaders_) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_LOW_SPEED_TIME, kStallSeconds) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_WRITEFUNCTION, &WebClient::onBody) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_HEADERFUNCTION, &WebClient::onHeader) == CURLE_OK &&
+      curl_easy_setopt(connection_, CURLOPT_HEADERDATA, this) == CURLE_OK;
   return ok ? kOk : kNoRequest;
 }
 

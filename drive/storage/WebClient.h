@@ -57,15 +57,15 @@ class WebClient {
   size_t unread() const { return body_.size() - bodyRead_; }
 
   bool connected_ = false;
-  void* session_ = nullptr;          // the root handle: a curl transfer set
-  void* connection_ = nullptr;       // the request's transfer (a curl easy handle)
+  void* session_ = nullptr;     // the root handle: a curl transfer set
+  void* connection_ = nullptr;  // the request's transfer (a curl easy handle)
   curl_slist* requestHeaders_ = nullptr;
-  bool added_ = false;               // connection_ is part of session_
-  bool paused_ = false;              // the body callback asked curl to hold data
+  bool added_ = false;   // connection_ is part of session_
+  bool paused_ = false;  // the body callback asked curl to hold data
   bool headersDone_ = false;
   bool finished_ = false;
-  int transferResult_ = 0;           // CURLcode once finished_
-  std::string body_;                 // received, not yet delivered from bodyRead_ on
+  int transferResult_ = 0;  // CURLcode once finished_
+  std::string body_;        // received, not yet delivered from bodyRead_ on
   size_t bodyRead_ = 0;
   std::function<bool()> abortCheck_;
 };

@@ -1,12 +1,11 @@
-#include "drive/storage/FileListWriter.h"
-
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "drive/storage/FileListWriter.h"
 
 namespace {
 
@@ -50,8 +49,7 @@ TEST(FileList, FirstLineThenEveryNodeInIdOrder) {
 }
 
 TEST(FileList, ReplacesTheFileWhole) {
-  auto folder = std::filesystem::temp_directory_path() /
-                ("filelist-" + std::to_string(::getpid()));
+  auto folder = std::filesystem::temp_directory_path() / ("filelist-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   std::string path = (folder / ".filelist").string();
   ASSERT_TRUE(ReplaceFileContent(path, "first, longer content\r\n"));

@@ -1,9 +1,8 @@
-#include "drive/storage/FolderTree.h"
-
 #include <gtest/gtest.h>
 
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/FileInfoReply.h"
+#include "drive/storage/FolderTree.h"
 #include "drive/storage/ListReply.h"
 #include "drive/storage/NodeLine.h"
 #include "drive/storage/ReplyText.h"
@@ -51,8 +50,8 @@ TEST(ListReply, BytePathAgreesWithTheTextPath) {
   const std::string replies[] = {
       "ok,15:16,5,6000,Ym9keQ==",
       "ok,ok,1,2,ok,3,YWJj,ok,ZGVm",  // markers anywhere are removed
-      "ok,1,2",                        // no body
-      "ok,\xe6\x88\x91,7,8,YQ==",       // a non-ASCII header
+      "ok,1,2",                       // no body
+      "ok,\xe6\x88\x91,7,8,YQ==",     // a non-ASCII header
   };
   for (const std::string& reply : replies) {
     SCOPED_TRACE(reply);
@@ -150,8 +149,8 @@ TEST(FolderTree, LongTextsAreKeptWhole) {
   std::u16string id(80, u'7');
   std::u16string name(300, u'n');
   std::u16string parent(60, u'p');
-  BuiltTree tree = Build(parent + u"," + name + u",dir,0,,0\n" + id + u",f,file,3," + parent +
-                         u",0\n");
+  BuiltTree tree =
+      Build(parent + u"," + name + u",dir,0,,0\n" + id + u",f,file,3," + parent + u",0\n");
   const NodeRecord& file = tree.tables.nodes.at(id);
   EXPECT_EQ(file.parentKey, parent);
   EXPECT_EQ(file.folderPath, u"\\" + name + u"\\");
@@ -162,7 +161,7 @@ TEST(FolderTree, ParentCyclesAreLeftOutAndMissingParentsEndTheWalk) {
   BuiltTree tree = Build(
       u"1,a,dir,0,2,0\n"
       u"2,b,dir,0,1,0\n"
-      u"3,c,file,1,2,0\n"   // below the loop
+      u"3,c,file,1,2,0\n"  // below the loop
       u"4,self,dir,0,4,0\n"
       u"5,orphan,file,1,99,0\n"
       u"6,fine,dir,0,,0\n");
@@ -201,7 +200,8 @@ TEST(FolderTree, DeepChainsResolve) {
 }
 
 TEST(FileInfoReply, DecodesOneLine) {
-  std::u16string reply = u"ok," + text_digest::Base64OfUtf8(u"44,new:name,file,300,10,1700000000\n");
+  std::u16string reply =
+      u"ok," + text_digest::Base64OfUtf8(u"44,new:name,file,300,10,1700000000\n");
   NodeRecord node = ParseFileInfoReply(reply);
   EXPECT_EQ(node.key, u"44");
   EXPECT_EQ(node.name, u"new_name");

@@ -1,7 +1,7 @@
 // The storage client against the running reference service: login, the tree as the service
 // holds it on disk, refreshes and file_info.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,8 +189,7 @@ TEST_F(MirrorServiceTest, DriveShowsTheServiceTreeExactly) {
   EXPECT_EQ(info.nFileSizeLow, 70000u);
   EXPECT_EQ(mirror->GetFileInformation(u"\\我的空间\\Ünïcode 文件.bin", &info, nullptr), 0);
   EXPECT_EQ(mirror->GetFileInformation(u"\\我的空间\\üNÏCODE 文件.BIN", &info, nullptr), -2);
-  EXPECT_EQ(mirror->GetFileInformation(u"\\我的空间\\Photos\\2019\\empty.txt", &info, nullptr),
-            -2);
+  EXPECT_EQ(mirror->GetFileInformation(u"\\我的空间\\Photos\\2019\\empty.txt", &info, nullptr), -2);
 
   // Used space is rounded up to MiB by the service.
   EXPECT_EQ(mirror->used(), 1LL << 20);
@@ -209,8 +208,7 @@ TEST_F(MirrorServiceTest, RefreshesPickUpNewFiles) {
   WriteFile(userDir() / "我的空间" / "new.txt", "hello", 1600000000);
   Drive().refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\我的空间\\new.txt") != u""; }));
-  EXPECT_NE(ReadFile(fs::path(folder_.path()) / ".filelist").find("|new.txt|"),
-            std::string::npos);
+  EXPECT_NE(ReadFile(fs::path(folder_.path()) / ".filelist").find("|new.txt|"), std::string::npos);
   mirror.reset();
 
   options.refreshSteps = 10;  // a periodic read every 100 ms

@@ -1,5 +1,3 @@
-#include "drive/storage/QLVMirror.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/MirrorRunState.h"
+#include "drive/storage/QLVMirror.h"
 #include "drive/storage/TetherCheck.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
@@ -45,8 +44,7 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
 // while a test runs.
 class FakeService {
  public:
-  FakeService()
-      : server_([this](const std::string& target) { return answer(target); }) {}
+  FakeService() : server_([this](const std::string& target) { return answer(target); }) {}
 
   uint16_t port() const { return server_.port(); }
   void set(const std::string& action, const std::string& reply) {
@@ -170,14 +168,14 @@ TEST_F(MirrorTest, LoginSucceedsSignsWithTheNewSessionAndReadsTheTree) {
   ASSERT_EQ(targets.size(), 3u);
   EXPECT_EQ(targets[0].rfind("/quellan?action=firstkey&t=", 0), 0u);
   std::string proof = Utf8(text_digest::Md5Text(u"0123456789abcdef0123456789abcdefBBBB"));
-  std::string login = "/quellan?action=login&username=YWxpY2U=&password=" + proof +
-                      "&sessionid=AAAA&hash=" +
-                      Utf8(text_digest::Md5Text(u"loginYWxpY2U=" + codepage::Utf8ToWide(proof) +
-                                                u"AAAABBBB")) +
-                      "&t=";
+  std::string login =
+      "/quellan?action=login&username=YWxpY2U=&password=" + proof + "&sessionid=AAAA&hash=" +
+      Utf8(text_digest::Md5Text(u"loginYWxpY2U=" + codepage::Utf8ToWide(proof) + u"AAAABBBB")) +
+      "&t=";
   EXPECT_EQ(targets[1].rfind(login, 0), 0u) << targets[1];
-  std::string list = "/quellan?action=list3&sessionid=CCCC&hash=" +
-                     Utf8(text_digest::Md5Text(u"list3CCCCDDDD")) + "&t=";
+  std::string list =
+      "/quellan?action=list3&sessionid=CCCC&hash=" + Utf8(text_digest::Md5Text(u"list3CCCCDDDD")) +
+      "&t=";
   EXPECT_EQ(targets[2].rfind(list, 0), 0u) << targets[2];
   EXPECT_NE(Log().find("QLVMirror:login:OK "), std::string::npos);
   EXPECT_NE(mirror->GetIdOfPath(u"\\photos\\2019\\A.JPG"), u"");
@@ -248,8 +246,7 @@ TEST_F(MirrorTest, LongLoginReplyIsCutAt1024Bytes) {
   // 1024 bytes: "ok," + 600 + "," + 420; the key is the last 600 characters of what is left.
   EXPECT_EQ(mirror->session().id, codepage::Utf8ToWide(id));
   std::string remainder = id + "," + std::string(420, 'k');
-  EXPECT_EQ(mirror->session().key,
-            codepage::Utf8ToWide(remainder.substr(remainder.size() - 600)));
+  EXPECT_EQ(mirror->session().key, codepage::Utf8ToWide(remainder.substr(remainder.size() - 600)));
 }
 
 TEST_F(MirrorTest, TreeAnswersTheDriver) {
@@ -280,8 +277,8 @@ TEST_F(MirrorTest, TreeAnswersTheDriver) {
   ASSERT_EQ(mirror->GetFileInformation(u"\\photos\\2019\\a.jpg", &info, nullptr), 0);
   EXPECT_EQ(info.dwFileAttributes, 0x81u);
   EXPECT_EQ(info.nFileSizeLow, 2048u);
-  uint64_t fileTime = (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                      info.ftLastWriteTime.dwLowDateTime;
+  uint64_t fileTime =
+      (uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
   EXPECT_EQ(fileTime, (1500000002ULL + 11644473600ULL) * 10000000ULL);
   EXPECT_EQ(mirror->GetFileInformation(u"\\Photos\\empty.txt", &info, nullptr), -2);
   EXPECT_EQ(mirror->GetFileInformation(u"\\nowhere", &info, nullptr), -2);
@@ -294,9 +291,9 @@ TEST_F(MirrorTest, TreeAnswersTheDriver) {
 
   char16_t volume[16], system[16];
   DWORD component = 0, flags = 7;
-  ASSERT_EQ(mirror->GetVolumeInformation(volume, 16, nullptr, &component, &flags, system, 16,
-                                         nullptr),
-            0);
+  ASSERT_EQ(
+      mirror->GetVolumeInformation(volume, 16, nullptr, &component, &flags, system, 16, nullptr),
+      0);
   EXPECT_EQ(std::u16string(volume), u"Ondrel");
   EXPECT_EQ(std::u16string(system), u"NTFS");
   EXPECT_EQ(component, 256u);

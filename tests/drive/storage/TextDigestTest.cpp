@@ -1,7 +1,6 @@
-#include "drive/storage/TextDigest.h"
-
 #include <gtest/gtest.h>
 
+#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 
 using namespace text_digest;

@@ -1,8 +1,7 @@
-#include "drive/storage/WebClient.h"
-
 #include <gtest/gtest.h>
 
 #include "drive/storage/ReplyReading.h"
+#include "drive/storage/WebClient.h"
 #include "tests/drive/storage/ScriptedHttpServer.h"
 
 namespace {
@@ -32,9 +31,8 @@ TEST(WebClient, SendsTheTargetAsFormedWithOneHeaderAndNoBody) {
 
   ASSERT_EQ(server.requests().size(), 1u);
   const std::string head = server.requests()[0];
-  EXPECT_EQ(head.rfind("GET quellan?action=readdist&id=7&sessionid=s&hash=h+/=&t=1 HTTP/1.0\r\n",
-                       0),
-            0u)
+  EXPECT_EQ(
+      head.rfind("GET quellan?action=readdist&id=7&sessionid=s&hash=h+/=&t=1 HTTP/1.0\r\n", 0), 0u)
       << head;
   EXPECT_NE(head.find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"),
             std::string::npos);
@@ -112,8 +110,7 @@ TEST(ReplyReading, SingleBufferStopsAt1024LinkReadsOnce) {
 
   ASSERT_EQ(client.open(u"127.0.0.1", server.port(), u"/x", u"GET"), 0);
   ASSERT_EQ(client.send(), 0);
-  EXPECT_EQ(ReadStreamed(client, [] { return false; }).status,
-            StreamedReply::Status::kStopped);
+  EXPECT_EQ(ReadStreamed(client, [] { return false; }).status, StreamedReply::Status::kStopped);
 
   ASSERT_EQ(client.open(u"127.0.0.1", server.port(), u"/x", u"GET"), 0);
   ASSERT_EQ(client.send(), 0);

@@ -1,9 +1,8 @@
-#include "drive/storage/WebRequest.h"
-
 #include <gtest/gtest.h>
 
 #include "drive/storage/ReplyText.h"
 #include "drive/storage/TextDigest.h"
+#include "drive/storage/WebRequest.h"
 
 namespace {
 
@@ -24,26 +23,34 @@ TEST(WebRequest, EveryActionHasItsPathAndHashInput) {
       {u"list3", {}, u"/quellan?action=list3", u"list3S1DK3Y"},
       {u"delete", {{u"id", u"17"}}, u"/quellan?action=delete&id=17", u"delete17S1DK3Y"},
       {u"rmdir", {{u"id", u"18"}}, u"/quellan?action=rmdir&id=18", u"rmdir18S1DK3Y"},
-      {u"rename", {{u"id", u"5"}, {u"name", u"YQ=="}}, u"/quellan?action=rename&id=5&name=YQ==",
+      {u"rename",
+       {{u"id", u"5"}, {u"name", u"YQ=="}},
+       u"/quellan?action=rename&id=5&name=YQ==",
        u"rename5YQ==S1DK3Y"},
-      {u"move", {{u"id", u"5"}, {u"pid", u"9"}}, u"/quellan?action=move&id=5&pid=9",
+      {u"move",
+       {{u"id", u"5"}, {u"pid", u"9"}},
+       u"/quellan?action=move&id=5&pid=9",
        u"move59S1DK3Y"},
-      {u"mkdir", {{u"pid", u"9"}, {u"name", u"Yg=="}}, u"/quellan?action=mkdir&pid=9&name=Yg==",
+      {u"mkdir",
+       {{u"pid", u"9"}, {u"name", u"Yg=="}},
+       u"/quellan?action=mkdir&pid=9&name=Yg==",
        u"mkdir9Yg==S1DK3Y"},
-      {u"file_info", {{u"id", u"44"}}, u"/quellan?action=file_info&id=44",
-       u"file_info44S1DK3Y"},
+      {u"file_info", {{u"id", u"44"}}, u"/quellan?action=file_info&id=44", u"file_info44S1DK3Y"},
       {u"readdist", {{u"id", u"44"}}, u"quellan?action=readdist&id=44", u"readdist44S1DK3Y"},
-      {u"writedist", {{u"filename", u"eC50eHQ="}, {u"pid", u"9"}},
-       u"quellan?action=writedist&filename=eC50eHQ=&pid=9", u"writedisteC50eHQ=9S1DK3Y"},
+      {u"writedist",
+       {{u"filename", u"eC50eHQ="}, {u"pid", u"9"}},
+       u"quellan?action=writedist&filename=eC50eHQ=&pid=9",
+       u"writedisteC50eHQ=9S1DK3Y"},
   };
   for (const ActionCase& c : cases) {
-    SCOPED_TRACE(std::string(c.expectedPath, c.expectedPath + std::char_traits<char16_t>::length(c.expectedPath)));
+    SCOPED_TRACE(std::string(c.expectedPath,
+                             c.expectedPath + std::char_traits<char16_t>::length(c.expectedPath)));
     FormedRequest request = FormRequest(c.action, c.params, kSession, kTime);
     EXPECT_EQ(request.hashInput, c.expectedHashInput);
     EXPECT_EQ(request.hash, text_digest::Md5Text(c.expectedHashInput));
     EXPECT_EQ(request.hash.size(), 32u);
-    std::u16string expected = std::u16string(c.expectedPath) + u"&sessionid=S1D&hash=" +
-                              request.hash + u"&t=" + kTime;
+    std::u16string expected =
+        std::u16string(c.expectedPath) + u"&sessionid=S1D&hash=" + request.hash + u"&t=" + kTime;
     EXPECT_EQ(request.path, expected);
   }
 }
