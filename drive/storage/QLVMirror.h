@@ -90,6 +90,7 @@ class QLVMirror : public IOMirror {
   StreamedReply readStreamedReply();
 
   // QLVMirrorTree.cpp. Expect treeLock_ held.
+  // Puts the new tables in place and leaves the previous ones in `tree`.
   void installTree(BuiltTree& tree);
   void writeFileList();
 

@@ -52,9 +52,12 @@ int QLVMirror::readDirTree() {
   }
   log.log(u"初始化完成！", kLogProgress);
 
-  std::lock_guard<std::mutex> guard(treeLock_);
-  installTree(tree);
-  writeFileList();
+  {
+    std::lock_guard<std::mutex> guard(treeLock_);
+    installTree(tree);
+    writeFileList();
+  }
+  // `tree` now holds the previous tables; they are freed here, outside the lock.
   return 0;
 }
 
@@ -69,7 +72,7 @@ void QLVMirror::installTree(BuiltTree& tree) {
     fresh.pathIndex[upper] = pending.key;
     fresh.nodes[pending.key] = pending;
   }
-  tables_ = std::move(fresh);
+  std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
 }
 
