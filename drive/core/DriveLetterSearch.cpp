@@ -10,8 +10,8 @@ constexpr int kLetterCount = 26;
 WCHAR NextLetter(WCHAR letter) { return letter == u'Z' ? u'A' : static_cast<WCHAR>(letter + 1); }
 
 bool Taken(const std::u16string& roots, WCHAR letter) {
-  const char16_t probe[] = {letter, u':', u'\0'};
-  return roots.find(probe) != std::u16string::npos;
+  const char16_t probe[] = {letter, u':'};
+  return roots.find(std::u16string_view(probe, 2)) != std::u16string::npos;
 }
 
 }  // namespace
