@@ -121,7 +121,11 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   Registration registration(letter, active);
   if (!registration.registered()) return DOKAN_MOUNT_ERROR;
 
-  dokan::DriveSession drive{options, operations, ::getuid(), ::getgid()};
+  dokan::DriveSession drive;
+  drive.options = options;
+  drive.operations = operations;
+  drive.owner = ::getuid();
+  drive.group = ::getgid();
   fuse_operations fuseOps = dokan::MakeFuseOperations();
   std::string fsName = std::string("fsname=quellan-") + static_cast<char>(letter);
   const char* argv[] = {"quellan",      "-o", "max_read=65536", "-o",
@@ -129,6 +133,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   fuse_args args =
       FUSE_ARGS_INIT(static_cast<int>(sizeof argv / sizeof argv[0]), const_cast<char**>(argv));
   fuse* session = fuse_new(&args, &fuseOps, sizeof fuseOps, &drive);
+  fuse_opt_free_args(&args);
   if (session == nullptr) return DOKAN_ERROR;
   if (fuse_mount(session, canonical.c_str()) != 0) {
     fuse_destroy(session);
@@ -141,6 +146,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   }
 
   int loop = Serve(session, *options);
+  drive.finish();
 
   bool detached;
   {
@@ -148,9 +154,9 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
     detached = active.detached;
     active.session = nullptr;
   }
-  // A drive that DokanUnmount detached is gone already; unmounting it by name again could
-  // hit a newer drive mounted at the same folder.
-  if (!detached) fuse_unmount(session);
+  // After DokanUnmount the connection has ended and this only releases the session's
+  // records; after an unmount from outside it finds the drive gone as well.
+  fuse_unmount(session);
   fuse_destroy(session);
   return (loop == 0 || detached) ? DOKAN_SUCCESS : DOKAN_ERROR;
 }

@@ -24,16 +24,32 @@ DriveSession& Session() { return *static_cast<DriveSession*>(fuse_get_context()-
 
 // The per-call record handed to one callback, with what FindFiles' fill function needs to
 // reach the FUSE listing. DokanContext points back at this record.
+OpenHandle* HandleOf(const fuse_file_info* fi) {
+  return fi != nullptr ? reinterpret_cast<OpenHandle*>(static_cast<uintptr_t>(fi->fh)) : nullptr;
+}
+
+uint32_t CallerProcess() { return static_cast<uint32_t>(fuse_get_context()->pid); }
+
 struct CallRecord {
-  CallRecord(DriveSession& session, const fuse_file_info* handle) {
-    info.Context = handle != nullptr ? handle->fh : 0;
+  CallRecord(DriveSession& session, const fuse_file_info* fi)
+      : CallRecord(session, HandleOf(fi), CallerProcess()) {}
+  CallRecord(DriveSession& session, OpenHandle* handle, uint32_t processId) : handle(handle) {
+    if (handle != nullptr) {
+      info.Context = handle->context;
+      info.IsDirectory = handle->isDirectory;
+    }
     info.DokanContext = reinterpret_cast<uintptr_t>(this);
     info.DokanOptions = session.options;
-    info.ProcessId = static_cast<uint32_t>(fuse_get_context()->pid);
+    info.ProcessId = processId;
+  }
+  // A context the file system set during the call stays with the handle.
+  ~CallRecord() {
+    if (handle != nullptr) handle->context = info.Context;
   }
   CallRecord(const CallRecord&) = delete;
   CallRecord& operator=(const CallRecord&) = delete;
 
+  OpenHandle* handle = nullptr;
   DOKAN_FILE_INFO info{};
   void* listing = nullptr;
   fuse_fill_dir_t fill = nullptr;
@@ -104,6 +120,26 @@ DWORD DispositionForOpen(int flags) {
   return (flags & O_TRUNC) ? TRUNCATE_EXISTING : OPEN_EXISTING;
 }
 
+// Keeps a handle for what the file system just opened; its address goes into fi->fh.
+uint64_t Adopt(DriveSession& session, const std::u16string& name, const DOKAN_FILE_INFO& info) {
+  auto* handle = new OpenHandle;
+  handle->context = info.Context;
+  handle->name = name;
+  handle->isDirectory = info.IsDirectory;
+  std::lock_guard<std::mutex> guard(session.handlesLock);
+  session.handles.insert(handle);
+  return reinterpret_cast<uintptr_t>(handle);
+}
+
+void Forget(DriveSession& session, OpenHandle* handle) {
+  if (handle == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(session.handlesLock);
+    session.handles.erase(handle);
+  }
+  delete handle;
+}
+
 int OpenWith(const char* path, fuse_file_info* fi, DWORD disposition) {
   DriveSession& session = Session();
   std::u16string name;
@@ -114,7 +150,7 @@ int OpenWith(const char* path, fuse_file_info* fi, DWORD disposition) {
   int result = session.operations->CreateFile(name.c_str(), AccessOf(fi->flags), kShareAll,
                                               disposition, FILE_ATTRIBUTE_NORMAL, &call.info);
   if (result < 0) return Answer(result);
-  fi->fh = call.info.Context;
+  fi->fh = Adopt(session, name, call.info);
   return 0;
 }
 
@@ -174,13 +210,13 @@ int OnOpendir(const char* path, fuse_file_info* fi) {
   DriveSession& session = Session();
   std::u16string name;
   if (int error = NameOf(path, name)) return -error;
-  fi->fh = 0;
-  if (session.operations->OpenDirectory == nullptr) return 0;
   CallRecord call(session, nullptr);
   call.info.IsDirectory = 1;
-  int result = session.operations->OpenDirectory(name.c_str(), &call.info);
-  if (result < 0) return Answer(result);
-  fi->fh = call.info.Context;
+  if (session.operations->OpenDirectory != nullptr) {
+    int result = session.operations->OpenDirectory(name.c_str(), &call.info);
+    if (result < 0) return Answer(result);
+  }
+  fi->fh = Adopt(session, name, call.info);
   return 0;
 }
 
@@ -204,9 +240,12 @@ int OnReleasedir(const char* path, fuse_file_info* fi) {
   DriveSession& session = Session();
   std::u16string name;
   if (NameOf(path, name, true) != 0) name.clear();
-  CallRecord call(session, fi);
-  call.info.IsDirectory = 1;
-  CloseHandle(session, name, call);
+  {
+    CallRecord call(session, fi);
+    call.info.IsDirectory = 1;
+    CloseHandle(session, name, call);
+  }
+  Forget(session, HandleOf(fi));
   return 0;
 }
 
@@ -222,8 +261,11 @@ int OnRelease(const char* path, fuse_file_info* fi) {
   DriveSession& session = Session();
   std::u16string name;
   if (NameOf(path, name, true) != 0) name.clear();
-  CallRecord call(session, fi);
-  CloseHandle(session, name, call);
+  {
+    CallRecord call(session, fi);
+    CloseHandle(session, name, call);
+  }
+  Forget(session, HandleOf(fi));
   return 0;
 }
 
@@ -398,20 +440,30 @@ int OnStatfs(const char*, struct statvfs* st) {
   return 0;
 }
 
-// The session ends: the drive has been unmounted.
-void OnDestroy(void*) {
-  DriveSession& session = Session();
-  if (session.operations->Unmount == nullptr) return;
-  CallRecord call(session, nullptr);
-  session.operations->Unmount(&call.info);
-}
-
 }  // namespace
+
+void DriveSession::finish() {
+  std::set<OpenHandle*> left;
+  {
+    std::lock_guard<std::mutex> guard(handlesLock);
+    left.swap(handles);
+  }
+  for (OpenHandle* handle : left) {
+    {
+      CallRecord call(*this, handle, 0);
+      CloseHandle(*this, handle->name, call);
+    }
+    delete handle;
+  }
+  if (operations->Unmount != nullptr) {
+    CallRecord call(*this, nullptr, 0);
+    operations->Unmount(&call.info);
+  }
+}
 
 fuse_operations MakeFuseOperations() {
   fuse_operations ops{};
   ops.init = OnInit;
-  ops.destroy = OnDestroy;
   ops.getattr = OnGetattr;
   ops.opendir = OnOpendir;
   ops.readdir = OnReaddir;

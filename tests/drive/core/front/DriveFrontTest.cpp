@@ -453,6 +453,25 @@ TEST_F(DriveFrontTest, UnmountFromAnotherThreadEndsTheCycle) {
   EXPECT_FALSE(folders.isMounted('M'));
 }
 
+TEST_F(DriveFrontTest, AFileOpenAtUnmountIsClosedExactlyOnce) {
+  SKIP_WITHOUT_FUSE();
+  tree->addFile(u"\\a.txt", "hello");
+  folders.writeSettings("M", 0);
+  FrontRun run(folders, tree);
+  ASSERT_TRUE(run.waitMounted('M'));
+  int fd = ::open(at("/a.txt").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  Unmount();
+  EXPECT_TRUE(WaitFor([&] { return !folders.isMounted('M'); }));
+  ::close(fd);
+  EXPECT_EQ(run.join(), 0);
+  auto closes = tree->callsOf("CloseFile");
+  ASSERT_EQ(closes.size(), 1u);
+  EXPECT_EQ(closes[0].context, 1000u);
+  EXPECT_EQ(tree->callsOf("Cleanup").size(), 1u);
+  EXPECT_EQ(tree->unmountCalls, 1);
+}
+
 TEST_F(DriveFrontTest, RunLoopMountsAgainAfterAnUnmount) {
   SKIP_WITHOUT_FUSE();
   folders.writeSettings("M", 0);
