@@ -169,7 +169,7 @@ int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
   std::string name;
   // Entries whose names cannot be shown here are left out rather than shown garbled.
   if (wide.empty() || !Utf16ToUtf8(wide, name) || name == "." || name == ".." ||
-      name.find('/') != std::string::npos || name.size() > kMaxEntryNameBytes) {
+      name.find_first_of("/\\") != std::string::npos || name.size() > kMaxEntryNameBytes) {
     return 0;
   }
   struct stat st {};

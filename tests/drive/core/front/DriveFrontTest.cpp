@@ -260,6 +260,9 @@ TEST_F(DriveFrontTest, BadNamesAndBadAnswersGiveClearErrors) {
   WIN32_FIND_DATAW slash{};
   std::u16string(u"a/b").copy(slash.cFileName, 3);
   tree->addRawEntry(u"\\", slash);
+  WIN32_FIND_DATAW backslash{};
+  std::u16string(u"c\\d").copy(backslash.cFileName, 3);
+  tree->addRawEntry(u"\\", backslash);
   WIN32_FIND_DATAW unterminated{};
   std::fill(std::begin(unterminated.cFileName), std::end(unterminated.cFileName), u'x');
   tree->addRawEntry(u"\\", unterminated);
@@ -348,6 +351,25 @@ TEST_F(DriveFrontTest, TakenZContinuesAtA) {
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('A'));
   EXPECT_EQ(Drive().runDriveLetter(), u"A");
+}
+
+TEST_F(DriveFrontTest, WithEveryLetterTakenTheCycleEndsWithALogLine) {
+  SKIP_WITHOUT_FUSE();
+  std::vector<std::unique_ptr<LetterOccupier>> occupiers;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    occupiers.push_back(std::make_unique<LetterOccupier>(letter));
+  }
+  for (auto& occupier : occupiers) ASSERT_TRUE(occupier->mounted());
+  folders.writeSettings("M", 1);
+  FrontRun run(folders, tree);
+  ASSERT_TRUE(WaitFor([&] { return run.finished(); }));
+  EXPECT_EQ(run.join(), 0);
+  EXPECT_TRUE(HasLine(folders.logLines(), "Dokan:No free drive letter"));
+  EXPECT_EQ(Drive().driveState(), DOKAN_MOUNT_ERROR);
+  auto states = run.states();
+  EXPECT_EQ(std::count(states.begin(), states.end(), drive_state::kMounted), 0);
+  EXPECT_EQ(tree->liveMirrors, 0);
+  EXPECT_EQ(Drive().currentMirror.load(), nullptr);
 }
 
 TEST_F(DriveFrontTest, LowerCaseLetterIsPassedOnAndRefusedByTheDriver) {
