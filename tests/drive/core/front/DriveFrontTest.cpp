@@ -497,7 +497,7 @@ TEST_F(DriveFrontTest, AFileOpenAtUnmountIsClosedExactlyOnce) {
 TEST_F(DriveFrontTest, RunLoopMountsAgainAfterAnUnmount) {
   SKIP_WITHOUT_FUSE();
   folders.writeSettings("M", 0);
-  int made = 0;
+  std::atomic<int> made{0};
   Drive().createMirror = [&] {
     ++made;
     return new MemoryMirror(tree);
