@@ -33,11 +33,12 @@ int OnMirror(Call&& call) {
 template <typename Call>
 int Logged(const char* operation, LPCWSTR fileName, PDOKAN_FILE_INFO info, Call&& call) {
   MirrorLog& log = DriveLog();
+  // Converted only when the debug mask asks for callback lines.
   std::string name = log.wants(kLogCallbacks) ? Utf8Of(fileName) : std::string();
   log.logf(kLogCallbacks, "%" PRId64 " %ld %s:%s", ContextOf(info), ProcessOf(info), operation,
            name.c_str());
   int result = OnMirror(call);
-  if (name.empty() && log.wants(kLogCallbacks)) name = Utf8Of(fileName);
+  if (log.wants(kLogCallbacks) && name.empty()) name = Utf8Of(fileName);  // mask just changed
   log.logf(kLogCallbacks, "%" PRId64 " %ld %s:%s: [Return:%d]", ContextOf(info), ProcessOf(info),
            operation, name.c_str(), result);
   return result;

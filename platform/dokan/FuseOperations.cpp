@@ -22,14 +22,14 @@ constexpr size_t kMaxEntryNameBytes = 1024;
 
 DriveSession& Session() { return *static_cast<DriveSession*>(fuse_get_context()->private_data); }
 
-// The per-call record handed to one callback, with what FindFiles' fill function needs to
-// reach the FUSE listing. DokanContext points back at this record.
 OpenHandle* HandleOf(const fuse_file_info* fi) {
   return fi != nullptr ? reinterpret_cast<OpenHandle*>(static_cast<uintptr_t>(fi->fh)) : nullptr;
 }
 
 uint32_t CallerProcess() { return static_cast<uint32_t>(fuse_get_context()->pid); }
 
+// The per-call record handed to one callback, with what FindFiles' fill function needs to
+// reach the FUSE listing. DokanContext points back at this record.
 struct CallRecord {
   CallRecord(DriveSession& session, const fuse_file_info* fi)
       : CallRecord(session, HandleOf(fi), CallerProcess()) {}
