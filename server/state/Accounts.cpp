@@ -1,0 +1,95 @@
+#include "server/state/Accounts.h"
+
+#include <json/json.h>
+
+#include <sstream>
+
+#include "server/util/AtomicFile.h"
+#include "server/util/SafePath.h"
+
+namespace qserver {
+
+Accounts::Accounts(std::string stateFolder) : path_(std::move(stateFolder) + "/accounts.json") {}
+
+bool Accounts::load() {
+  auto text = ReadWholeFile(path_);
+  if (!text) return true;  // no accounts yet
+  Json::Value root;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream in(*text);
+  if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) return false;
+  std::lock_guard guard(lock_);
+  accounts_.clear();
+  for (const auto& item : root["users"]) {
+    Account account;
+    account.name = item["name"].asString();
+    account.number = item["number"].asInt();
+    account.passwordDigest = item["digest"].asString();
+    account.quotaGiB = item["quotaGiB"].asInt64();
+    for (const auto& folder : item["writable"]) account.writable.push_back(folder.asString());
+    if (!IsAcceptableUserName(account.name)) continue;
+    accounts_[account.name] = account;
+  }
+  return true;
+}
+
+bool Accounts::put(Account account) {
+  std::lock_guard guard(lock_);
+  auto found = accounts_.find(account.name);
+  if (found != accounts_.end()) {
+    account.number = found->second.number;
+  } else {
+    int highest = 0;
+    for (const auto& [name, existing] : accounts_) highest = std::max(highest, existing.number);
+    account.number = highest + 1;
+  }
+  accounts_[account.name] = account;
+  return saveLocked();
+}
+
+bool Accounts::saveLocked() const {
+  Json::Value root;
+  root["users"] = Json::arrayValue;
+  for (const auto& [name, account] : accounts_) {
+    Json::Value item;
+    item["name"] = account.name;
+    item["number"] = account.number;
+    item["digest"] = account.passwordDigest;
+    item["quotaGiB"] = static_cast<Json::Int64>(account.quotaGiB);
+    item["writable"] = Json::arrayValue;
+    for (const auto& folder : account.writable) item["writable"].append(folder);
+    root["users"].append(item);
+  }
+  Json::StreamWriterBuilder writer;
+  writer["emitUTF8"] = true;
+  return WriteFileAtomically(path_, Json::writeString(writer, root));
+}
+
+std::optional<Account> Accounts::byName(const std::string& name) const {
+  std::lock_guard guard(lock_);
+  auto found = accounts_.find(name);
+  if (found == accounts_.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<Account> Accounts::byNumber(int number) const {
+  std::lock_guard guard(lock_);
+  for (const auto& [name, account] : accounts_) {
+    if (account.number == number) return account;
+  }
+  return std::nullopt;
+}
+
+std::vector<Account> Accounts::all() const {
+  std::lock_guard guard(lock_);
+  std::vector<Account> out;
+  for (const auto& [name, account] : accounts_) out.push_back(account);
+  return out;
+}
+
+bool Accounts::IsAcceptableUserName(const std::string& name) {
+  return IsAcceptableName(name) && name[0] != '.';
+}
+
+}  // namespace qserver
