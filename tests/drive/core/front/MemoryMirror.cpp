@@ -381,7 +381,7 @@ int MemoryMirror::GetVolumeInformation(LPWSTR volumeNameBuffer, DWORD volumeName
                                        DWORD fileSystemNameSize, PDOKAN_FILE_INFO info) {
   if (int forced = tree_->record(callOf("GetVolumeInformation", nullptr, info)); forced <= 0)
     return forced;
-  std::u16string volume = u"Quellan", system = u"NTFS";
+  std::u16string volume = u"Quellan", system = u"QuellanFS";
   if (volumeNameSize > volume.size()) volume.copy(volumeNameBuffer, volume.size());
   if (fileSystemNameSize > system.size()) system.copy(fileSystemNameBuffer, system.size());
   *volumeSerialNumber = 0x19831116;
