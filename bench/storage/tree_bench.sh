@@ -80,7 +80,7 @@ echo "== rclone serve http + rclone mount of the same tree"
 pids+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18168"
 start=$(seconds)
-rclone lsf -R --http-url http://127.0.0.1:18168 :http:tree >/dev/null
+rclone lsf -R --http-url http://127.0.0.1:18168 :http:tree >/dev/null 2>&1
 end=$(seconds)
 echo "rclone: recursive listing over http (rclone lsf -R): $(elapsed "$start" "$end") s"
 rclone mount --http-url http://127.0.0.1:18168 :http: "$work/rclone-mount" --read-only \
