@@ -57,8 +57,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& top, bool fromServic
       if (fromService) name = codepage::WideToUtf8(CleanRemoteName(codepage::Utf8ToWide(name)));
       relative += "/" + name;
     }
-    seen[relative] = folder ? "d" : "f " + std::to_string(st.st_size) + " " +
-                                        std::to_string(st.st_mtime);
+    seen[relative] =
+        folder ? "d" : "f " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtime);
   }
   return seen;
 }
@@ -73,9 +73,9 @@ std::string ReadText(const std::string& path) {
 void WriteSettings(const TestDriveFolders& folders, const std::string& user,
                    const std::string& password) {
   std::ofstream(folders.programFolder() + "tarvex.ini")
-      << "[Set]\nDebug=7\nDriveLetter=Q\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName="
-      << user << "\nPassWord="
-      << codepage::WideToUtf8(text_digest::Md5Text(codepage::Utf8ToWide(password))) << "\n";
+      << "[Set]\nDebug=7\nDriveLetter=Q\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=" << user
+      << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(codepage::Utf8ToWide(password)))
+      << "\n";
 }
 
 }  // namespace
@@ -160,8 +160,7 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   EXPECT_FALSE(fs::exists(drive / "我的空间" / "Photos" / "new.txt"));
   Drive().refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return fs::exists(drive / "我的空间" / "Photos" / "new.txt"); }));
-  EXPECT_NE(ReadText(folders.programFolder() + ".filelist").find("|new.txt|"),
-            std::string::npos);
+  EXPECT_NE(ReadText(folders.programFolder() + ".filelist").find("|new.txt|"), std::string::npos);
 }
 
 // The drive program itself on the fixed web port: a good login mounts the tree, a wrong
@@ -195,12 +194,10 @@ TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
   EXPECT_NE(ReadText(log).find("QLVMirror:login:OK "), std::string::npos);
 
   WriteSettings(folders, "alice", "wrong");
-  EXPECT_TRUE(run([&] {
-    return ReadText(log).find("QLVMirror:login:-5 Session:") != std::string::npos;
-  }));
+  EXPECT_TRUE(
+      run([&] { return ReadText(log).find("QLVMirror:login:-5 Session:") != std::string::npos; }));
 
   server.stop();
-  EXPECT_TRUE(run([&] {
-    return ReadText(log).find("QLVMirror:login:-1 connect err!") != std::string::npos;
-  }));
+  EXPECT_TRUE(run(
+      [&] { return ReadText(log).find("QLVMirror:login:-1 connect err!") != std::string::npos; }));
 }

@@ -73,6 +73,7 @@ class FakeService {
     auto reply = replies_.find(action);
     if (reply == replies_.end()) return ScriptedHttpServer::Reply("err,unknown");
     if (reply->second == "<close>") return std::string();
+    if (reply->second.rfind("<raw>", 0) == 0) return reply->second.substr(5);
     return ScriptedHttpServer::Reply(reply->second);
   }
 
@@ -331,6 +332,10 @@ TEST_F(MirrorTest, FailedOrCutReadsKeepThePreviousTree) {
   EXPECT_NE(Log().substr(logBefore).find("QLVMirror:readDirTree:-2 err,Session expired"),
             std::string::npos);
 
+  // A transfer that breaks off part way is not taken for the whole tree.
+  service_.set("list3", "<raw>HTTP/1.0 200 OK\r\nContent-Length: 9999\r\n\r\nok,15,5,100,MSx");
+  EXPECT_EQ(mirror->readDirTree(), -2);
+
   service_.set("list3", "<close>");
   EXPECT_EQ(mirror->readDirTree(), -1);
   EXPECT_NE(Log().find("QLVMirror:readDirTree:-1\r\n"), std::string::npos);
@@ -349,6 +354,16 @@ TEST_F(MirrorTest, ListRepliesCutAnywhereNeverBreakTheMirror) {
     EXPECT_TRUE(result == 0 || result == -2) << cut;
     EXPECT_EQ(mirror->GetIdOfPath(u"\\"), u"");
   }
+}
+
+TEST_F(MirrorTest, NamesThatCannotBeListedAreLeftOutOfListings) {
+  service_.set("list3", FakeService::ListReply("15,5,100", "1,.,file,1,,0\n2,..,dir,0,,0\n3," +
+                                                               std::string(300, 'n') +
+                                                               ",file,1,,0\n4,ok.txt,file,1,,0\n"));
+  auto mirror = makeMirror();
+  ASSERT_EQ(mirror->Login(), 0);
+  EXPECT_EQ(Names(List(*mirror, u"\\")), (std::vector<std::u16string>{u".", u"..", u"ok.txt"}));
+  EXPECT_EQ(mirror->GetPath(u"3").size(), 301u);  // kept whole in the tree all the same
 }
 
 TEST_F(MirrorTest, StaleNodeIsRefreshedThroughFileInfo) {

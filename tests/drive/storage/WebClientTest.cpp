@@ -93,6 +93,17 @@ TEST(WebClient, CutBodyDeliversWhatCameThenFails) {
   EXPECT_EQ(reply.text(), u"only ten b");
 }
 
+TEST(ReplyReading, StreamedTextKeepsCharactersSplitBetweenReads) {
+  // Three-byte characters after one byte of padding straddle every 1024-byte read.
+  std::string body = "x";
+  for (int i = 0; i < 2000; ++i) body += "\xe6\x96\x87";
+  ScriptedHttpServer server([&](const std::string&) { return ScriptedHttpServer::Reply(body); });
+  WebClient client;
+  ASSERT_EQ(client.open(u"127.0.0.1", server.port(), u"/x", u"GET"), 0);
+  ASSERT_EQ(client.send(), 0);
+  EXPECT_EQ(ReadStreamed(client, nullptr).text(), u"x" + std::u16string(2000, u'文'));
+}
+
 TEST(ReplyReading, SingleBufferStopsAt1024LinkReadsOnce) {
   std::string longReply = "ok," + std::string(2000, 'x');
   ScriptedHttpServer server(
