@@ -1,5 +1,6 @@
 // The maintenance thread: housekeeping every 3 s (closed files, tether check) and a tree read
 // every 10 minutes or when a refresh was requested.
+#include <algorithm>
 #include <thread>
 
 #include "drive/core/DriveFront.h"
@@ -18,7 +19,7 @@ void QLVMirror::maintenanceLoop() {
     for (int step = 1; step <= options_.refreshSteps; ++step) {
       if (state != run_state::kRunning || drive.refreshRequest != 0) break;
       std::this_thread::sleep_for(options_.maintenanceStep);
-      if (step % options_.housekeepingSteps == 0) {
+      if (step % std::max(options_.housekeepingSteps, 1) == 0) {
         releaseClosedFiles();
         checkTether();
       }
