@@ -92,6 +92,7 @@ TEST_F(WebSessionTest, IdsStayTheSameAcrossListingsAndRestarts) {
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(idOf("keep.txt"), id);
   server_->stop();
+  EXPECT_EQ(server_->lastExitStatus(), 0);  // SIGTERM stops it cleanly
   ASSERT_TRUE(server_->start());
   // Sessions survive the restart too.
   WebSession again(server_->webPort());
