@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kSendTimeoutSeconds = 60;   // a client that stops reading is dropped
 constexpr int kIdleTimeoutSeconds = 900;  // a client that sends nothing is dropped
+constexpr size_t kMaxConnections = 1024;  // beyond this, new connections are refused
 
 void SetTimeout(int socket, int option, int seconds) {
   timeval limit{seconds, 0};
@@ -73,11 +74,16 @@ void StreamServer::acceptLoop() {
     if (stopping_ || !(waits[0].revents & POLLIN)) continue;
     int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
+    std::lock_guard guard(lock_);
+    if (workers_.size() >= kMaxConnections) {
+      LogLine("stream: too many connections, refusing one");
+      ::close(client);
+      continue;
+    }
     int yes = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     SetTimeout(client, SO_SNDTIMEO, kSendTimeoutSeconds);
     SetTimeout(client, SO_RCVTIMEO, kIdleTimeoutSeconds);
-    std::lock_guard guard(lock_);
     auto worker = std::make_unique<Worker>();
     Worker* raw = worker.get();
     raw->socket = client;

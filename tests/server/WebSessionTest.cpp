@@ -29,6 +29,9 @@ TEST_F(WebSessionTest, WrongPasswordAndUnknownUserAreRefused) {
   EXPECT_EQ(other.login("alice", "wrong"), "err,Password");
   EXPECT_EQ(other.login("nobody", "secret"), "err,Password");
   EXPECT_EQ(other.login("alice", "secret").substr(0, 3), "ok,");
+  // An account added while the server runs can log in at once.
+  server_->addUser("nobody", "secret");
+  EXPECT_EQ(other.login("nobody", "secret").substr(0, 3), "ok,");
 }
 
 TEST_F(WebSessionTest, WrongHashOrUnknownSessionIsAnExpiredSession) {
