@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <iostream>
+#include <regex>
 
 #include "server/util/Digest.h"
 #include "server/util/Log.h"
@@ -26,6 +26,12 @@ long long NowSeconds() {
 std::string BaseName(const std::string& path) {
   auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The request target for the log, with password values left out.
+std::string WithoutSecrets(const std::string& target) {
+  static const std::regex kPassword("(password=)[^&]*");
+  return std::regex_replace(target, kPassword, "$1...");
 }
 
 void Forbidden(httplib::Response& response) {
@@ -56,8 +62,8 @@ bool WebServer::start(const std::string& host, int port) {
     for (char& c : body) {
       if (c == '\n' || c == '\r') c = ' ';
     }
-    LogLine("web " + request.remote_addr + " " + request.method + " " + request.target + " -> " +
-            std::to_string(response.status) + " " + body);
+    LogLine("web " + request.remote_addr + " " + request.method + " " +
+            WithoutSecrets(request.target) + " -> " + std::to_string(response.status) + " " + body);
   });
   if (port == 0) {
     port_ = server_->bind_to_any_port(host);

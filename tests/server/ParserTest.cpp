@@ -34,6 +34,7 @@ TEST(StreamRequestText, ParsesFieldsAndFlagsBadOnes) {
   EXPECT_TRUE(read->error.empty());
 
   EXPECT_EQ(ParseStreamRequest("t_read,abc,-1,5")->error, "range");
+  EXPECT_EQ(ParseStreamRequest("t_read,abc,9223372036854775807,1")->error, "range");
   EXPECT_EQ(ParseStreamRequest("t_read,abc,1,2147483648")->error, "range");
   EXPECT_EQ(ParseStreamRequest("t_read,abc,1x,5")->error, "range");
   EXPECT_EQ(ParseStreamRequest("t_read,,1,5")->error, "stream");
