@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -36,10 +37,16 @@ bool StreamServer::start(const std::string& host, int port, std::string* error) 
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    *error = "not an IPv4 address: " + host;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    *error = "cannot resolve " + host + " to an IPv4 address";
     return false;
   }
+  address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  ::freeaddrinfo(found);
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
