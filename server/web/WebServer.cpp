@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,12 @@ WebServer::~WebServer() { stop(); }
 bool WebServer::start(const std::string& host, int port) {
   server_ = std::make_unique<httplib::Server>();
   server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
+  // Address reuse only: the library's default also sets SO_REUSEPORT, which would let a
+  // second server bind the same port and share its connections unnoticed.
+  server_->set_socket_options([](socket_t socket) {
+    int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     route(request, response);
   });

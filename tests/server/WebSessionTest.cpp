@@ -125,3 +125,9 @@ TEST(WebSessionExpiry, AnExpiredSessionIsRefused) {
   }
   EXPECT_EQ(reply, "err,Session expired");
 }
+
+TEST_F(WebSessionTest, ASecondServerCannotTakeAPortInUse) {
+  ReferenceServer second;
+  EXPECT_FALSE(second.start(server_->webPort()));
+  EXPECT_TRUE(web_->list());
+}
