@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <regex>
+#include <thread>
 
 #include "server/util/Digest.h"
 #include "server/util/Log.h"
@@ -80,7 +81,13 @@ bool WebServer::start(const std::string& host, int port) {
     port_ = port;
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return true;
+  // The library's stop() does nothing until its accept loop runs, so a stop that came
+  // earlier would leave the thread serving for ever; wait for the loop here.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return server_->is_running();
 }
 
 void WebServer::stop() {
