@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Compares, in one run, reading a 512 MiB file over the stream protocol (t1_read on one
 # connection) with curl fetching the same file over HTTP from the same server, on loopback.
-# Usage: bench/stream_vs_curl.sh [MiB, default 512] [rounds, default 3]
+# Usage: bench/stream_vs_curl.sh [MiB, default 512] [rounds, default 5]
 # Needs build/bin/quellan-server (cmake --build build --target quellan-server).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mib=${1:-512}
-rounds=${2:-3}
+rounds=${2:-5}
 server="$top/build/bin/quellan-server"
 [ -x "$server" ] || { echo "build quellan-server first" >&2; exit 1; }
 work=$(mktemp -d)

@@ -89,6 +89,8 @@ void StreamServer::acceptLoop() {
     }
     int yes = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    int sendBuffer = 4 << 20;  // room for many 64 KiB replies in flight
+    ::setsockopt(client, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     SetTimeout(client, SO_SNDTIMEO, kSendTimeoutSeconds);
     SetTimeout(client, SO_RCVTIMEO, kIdleTimeoutSeconds);
     auto worker = std::make_unique<Worker>();
