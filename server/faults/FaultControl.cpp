@@ -2,10 +2,10 @@
 
 #include <sys/stat.h>
 
-#include <iostream>
 #include <sstream>
 
 #include "server/util/AtomicFile.h"
+#include "server/util/Log.h"
 
 namespace qserver {
 
@@ -47,21 +47,21 @@ void FaultControl::reloadLocked() {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     auto start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line[start] == '#') continue;
+    // "option value" or "option=value"; the option may keep its leading "--".
     line = line.substr(start);
     auto gap = line.find_first_of(" \t=");
     std::string option = line.substr(0, gap);
     std::string value;
     if (gap != std::string::npos) {
-      value = line.substr(line.find_first_not_of(" \t", gap + 1) == std::string::npos
-                              ? line.size()
-                              : line.find_first_not_of(" \t", gap + 1));
-      if (line[gap] == '=') value = line.substr(gap + 1);
+      auto valueStart = line.find_first_not_of(" \t", gap + 1);
+      if (line[gap] == '=') valueStart = gap + 1;
+      if (valueStart != std::string::npos) value = line.substr(valueStart);
     }
     std::string error;
-    if (!loaded.apply(option, value, &error)) std::cerr << "fault file: " << error << "\n";
+    if (!loaded.apply(option, value, &error)) LogLine("fault file: " + error);
   }
   settings_ = loaded;
-  std::cerr << "fault settings reloaded from " << controlFile_ << "\n";
+  LogLine("fault settings reloaded from " + controlFile_);
 }
 
 }  // namespace qserver

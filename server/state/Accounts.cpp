@@ -1,6 +1,7 @@
 #include "server/state/Accounts.h"
 
 #include <json/json.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -11,15 +12,36 @@ namespace qserver {
 
 Accounts::Accounts(std::string stateFolder) : path_(std::move(stateFolder) + "/accounts.json") {}
 
+std::string Accounts::fileSignature() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
 bool Accounts::load() {
+  std::lock_guard guard(lock_);
+  loadedSignature_ = fileSignature();
   auto text = ReadWholeFile(path_);
   if (!text) return true;  // no accounts yet
+  return parseLocked(*text);
+}
+
+void Accounts::refreshIfChanged() {
+  std::lock_guard guard(lock_);
+  std::string signature = fileSignature();
+  if (signature == loadedSignature_) return;
+  loadedSignature_ = signature;
+  // The file is replaced atomically, so a read sees a whole version of it.
+  if (auto text = ReadWholeFile(path_)) parseLocked(*text);
+}
+
+bool Accounts::parseLocked(const std::string& text) {
   Json::Value root;
   Json::CharReaderBuilder builder;
   std::string errors;
-  std::istringstream in(*text);
+  std::istringstream in(text);
   if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) return false;
-  std::lock_guard guard(lock_);
   accounts_.clear();
   for (const auto& item : root["users"]) {
     Account account;
@@ -45,7 +67,9 @@ bool Accounts::put(Account account) {
     account.number = highest + 1;
   }
   accounts_[account.name] = account;
-  return saveLocked();
+  bool saved = saveLocked();
+  loadedSignature_ = fileSignature();
+  return saved;
 }
 
 bool Accounts::saveLocked() const {
@@ -66,14 +90,16 @@ bool Accounts::saveLocked() const {
   return WriteFileAtomically(path_, Json::writeString(writer, root));
 }
 
-std::optional<Account> Accounts::byName(const std::string& name) const {
+std::optional<Account> Accounts::byName(const std::string& name) {
+  refreshIfChanged();
   std::lock_guard guard(lock_);
   auto found = accounts_.find(name);
   if (found == accounts_.end()) return std::nullopt;
   return found->second;
 }
 
-std::optional<Account> Accounts::byNumber(int number) const {
+std::optional<Account> Accounts::byNumber(int number) {
+  refreshIfChanged();
   std::lock_guard guard(lock_);
   for (const auto& [name, account] : accounts_) {
     if (account.number == number) return account;
@@ -81,7 +107,8 @@ std::optional<Account> Accounts::byNumber(int number) const {
   return std::nullopt;
 }
 
-std::vector<Account> Accounts::all() const {
+std::vector<Account> Accounts::all() {
+  refreshIfChanged();
   std::lock_guard guard(lock_);
   std::vector<Account> out;
   for (const auto& [name, account] : accounts_) out.push_back(account);

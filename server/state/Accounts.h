@@ -27,13 +27,15 @@ class Accounts {
 
   // Reads the accounts file; false when it exists but cannot be parsed.
   bool load();
+  // Reads the file again when another process (adduser) changed it.
+  void refreshIfChanged();
 
   // Adds or updates an account and writes the file at once.
   bool put(Account account);
 
-  std::optional<Account> byName(const std::string& name) const;
-  std::optional<Account> byNumber(int number) const;
-  std::vector<Account> all() const;
+  std::optional<Account> byName(const std::string& name);
+  std::optional<Account> byNumber(int number);
+  std::vector<Account> all();
 
   // True when `name` can be a user: a valid folder name that does not start with ".".
   static bool IsAcceptableUserName(const std::string& name);
@@ -41,9 +43,13 @@ class Accounts {
  private:
   bool saveLocked() const;  // expects lock_ held
 
+  bool parseLocked(const std::string& text);  // expects lock_ held
+  std::string fileSignature() const;
+
   std::string path_;
   mutable std::mutex lock_;
   std::map<std::string, Account> accounts_;  // guarded by lock_
+  std::string loadedSignature_;              // guarded by lock_
 };
 
 }  // namespace qserver

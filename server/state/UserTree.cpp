@@ -230,6 +230,7 @@ TreeError UserTree::removeFile(const std::string& id) {
   std::string path = JoinPath(root_, *relative);
   if (!Lstat(path, &st) || !S_ISREG(st.st_mode)) return TreeError::kNotFound;
   if (::unlink(path.c_str()) != 0) return TreeError::kAccessDenied;
+  SyncParentFolder(path);
   forgetTreeLocked(*relative, false);
   saveLocked();
   return TreeError::kNone;
@@ -244,6 +245,7 @@ TreeError UserTree::removeFolder(const std::string& id) {
   std::error_code error;
   std::filesystem::remove_all(JoinPath(root_, *relative), error);  // does not follow links
   if (error) return TreeError::kAccessDenied;
+  SyncParentFolder(JoinPath(root_, *relative));
   forgetTreeLocked(*relative, true);
   saveLocked();
   return TreeError::kNone;
@@ -304,6 +306,7 @@ TreeError UserTree::rename(const std::string& id, const std::string& newName) {
                   JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
+  SyncParentFolder(JoinPath(root_, target));
   repathLocked(*relative, target);
   saveLocked();
   return TreeError::kNone;
@@ -330,6 +333,8 @@ TreeError UserTree::move(const std::string& id, const std::string& newParentId) 
                   JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
+  SyncParentFolder(JoinPath(root_, *relative));
+  SyncParentFolder(JoinPath(root_, target));
   repathLocked(*relative, target);
   saveLocked();
   return TreeError::kNone;
@@ -345,6 +350,7 @@ TreeError UserTree::makeFolder(const std::string& parentId, const std::string& n
   if (::mkdir(JoinPath(root_, target).c_str(), 0755) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
+  SyncParentFolder(JoinPath(root_, target));
   auto stale = pathToId_.find(target);  // a reservation for a file of that name gives way
   if (stale != pathToId_.end() && reserved_.count(stale->second)) {
     reserved_.erase(stale->second);

@@ -1,12 +1,14 @@
 #include "server/stream/StreamRequest.h"
 
 #include <charconv>
-#include <climits>
 #include <cstring>
 #include <vector>
 
 namespace qserver {
 namespace {
+
+// Offsets beyond this are refused, so that offset + size never overflows.
+constexpr long long kMaxOffset = 1LL << 62;
 
 std::vector<std::string_view> SplitFields(std::string_view text) {
   std::vector<std::string_view> fields;
@@ -69,7 +71,7 @@ std::optional<StreamRequest> ParseStreamRequest(std::string_view text) {
       request.second.clear();
       if (request.first.empty()) {
         request.error = "stream";
-      } else if (!ParseCount(field(2), LLONG_MAX, &request.offset) ||
+      } else if (!ParseCount(field(2), kMaxOffset, &request.offset) ||
                  !ParseCount(field(3), INT32_MAX, &request.size)) {
         request.error = "range";
       }

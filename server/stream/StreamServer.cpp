@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int kSendTimeoutSeconds = 60;   // a client that stops reading is dropped
 constexpr int kIdleTimeoutSeconds = 900;  // a client that sends nothing is dropped
+constexpr size_t kMaxConnections = 1024;  // beyond this, new connections are refused
 
 void SetTimeout(int socket, int option, int seconds) {
   timeval limit{seconds, 0};
@@ -35,10 +37,16 @@ bool StreamServer::start(const std::string& host, int port, std::string* error) 
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    *error = "not an IPv4 address: " + host;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    *error = "cannot resolve " + host + " to an IPv4 address";
     return false;
   }
+  address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  ::freeaddrinfo(found);
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -73,11 +81,18 @@ void StreamServer::acceptLoop() {
     if (stopping_ || !(waits[0].revents & POLLIN)) continue;
     int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
+    std::lock_guard guard(lock_);
+    if (workers_.size() >= kMaxConnections) {
+      LogLine("stream: too many connections, refusing one");
+      ::close(client);
+      continue;
+    }
     int yes = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    int sendBuffer = 4 << 20;  // room for many 64 KiB replies in flight
+    ::setsockopt(client, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     SetTimeout(client, SO_SNDTIMEO, kSendTimeoutSeconds);
     SetTimeout(client, SO_RCVTIMEO, kIdleTimeoutSeconds);
-    std::lock_guard guard(lock_);
     auto worker = std::make_unique<Worker>();
     Worker* raw = worker.get();
     raw->socket = client;

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <iostream>
+#include <regex>
+#include <thread>
 
 #include "server/util/Digest.h"
 #include "server/util/Log.h"
@@ -26,6 +28,12 @@ long long NowSeconds() {
 std::string BaseName(const std::string& path) {
   auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The request target for the log, with password values left out.
+std::string WithoutSecrets(const std::string& target) {
+  static const std::regex kPassword("(password=)[^&]*");
+  return std::regex_replace(target, kPassword, "$1...");
 }
 
 void Forbidden(httplib::Response& response) {
@@ -48,6 +56,12 @@ WebServer::~WebServer() { stop(); }
 bool WebServer::start(const std::string& host, int port) {
   server_ = std::make_unique<httplib::Server>();
   server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
+  // Address reuse only: the library's default also sets SO_REUSEPORT, which would let a
+  // second server bind the same port and share its connections unnoticed.
+  server_->set_socket_options([](socket_t socket) {
+    int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     route(request, response);
   });
@@ -56,8 +70,8 @@ bool WebServer::start(const std::string& host, int port) {
     for (char& c : body) {
       if (c == '\n' || c == '\r') c = ' ';
     }
-    LogLine("web " + request.remote_addr + " " + request.method + " " + request.target + " -> " +
-            std::to_string(response.status) + " " + body);
+    LogLine("web " + request.remote_addr + " " + request.method + " " +
+            WithoutSecrets(request.target) + " -> " + std::to_string(response.status) + " " + body);
   });
   if (port == 0) {
     port_ = server_->bind_to_any_port(host);
@@ -67,7 +81,13 @@ bool WebServer::start(const std::string& host, int port) {
     port_ = port;
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return true;
+  // The library's stop() does nothing until its accept loop runs, so a stop that came
+  // earlier would leave the thread serving for ever; wait for the loop here.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return server_->is_running();
 }
 
 void WebServer::stop() {

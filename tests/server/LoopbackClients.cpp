@@ -228,6 +228,20 @@ bool StreamClient::closedWithin(int milliseconds) {
   return false;
 }
 
+long long StreamClient::drain(int milliseconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  char buffer[65536];
+  long long total = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd wait{fd_, POLLIN, 0};
+    if (::poll(&wait, 1, 50) <= 0) continue;
+    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return total;
+    total += n;
+  }
+  return -1;
+}
+
 bool StreamClient::silentFor(int milliseconds) {
   pollfd wait{fd_, POLLIN, 0};
   return ::poll(&wait, 1, milliseconds) == 0;

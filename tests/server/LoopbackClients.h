@@ -72,6 +72,8 @@ class StreamClient {
   std::optional<std::string> bytes(size_t count);
   // True when the server closes the connection within the time limit.
   bool closedWithin(int milliseconds);
+  // Reads until the server closes; the byte count, or -1 when it stays open past the limit.
+  long long drain(int milliseconds);
   // True when nothing arrives within the time limit (and the connection stays open).
   bool silentFor(int milliseconds);
 

@@ -29,6 +29,9 @@ TEST_F(WebSessionTest, WrongPasswordAndUnknownUserAreRefused) {
   EXPECT_EQ(other.login("alice", "wrong"), "err,Password");
   EXPECT_EQ(other.login("nobody", "secret"), "err,Password");
   EXPECT_EQ(other.login("alice", "secret").substr(0, 3), "ok,");
+  // An account added while the server runs can log in at once.
+  server_->addUser("nobody", "secret");
+  EXPECT_EQ(other.login("nobody", "secret").substr(0, 3), "ok,");
 }
 
 TEST_F(WebSessionTest, WrongHashOrUnknownSessionIsAnExpiredSession) {
@@ -92,6 +95,7 @@ TEST_F(WebSessionTest, IdsStayTheSameAcrossListingsAndRestarts) {
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(idOf("keep.txt"), id);
   server_->stop();
+  EXPECT_EQ(server_->lastExitStatus(), 0);  // SIGTERM stops it cleanly
   ASSERT_TRUE(server_->start());
   // Sessions survive the restart too.
   WebSession again(server_->webPort());
@@ -120,4 +124,10 @@ TEST(WebSessionExpiry, AnExpiredSessionIsRefused) {
     break;
   }
   EXPECT_EQ(reply, "err,Session expired");
+}
+
+TEST_F(WebSessionTest, ASecondServerCannotTakeAPortInUse) {
+  ReferenceServer second;
+  EXPECT_FALSE(second.start(server_->webPort()));
+  EXPECT_TRUE(web_->list());
 }

@@ -137,15 +137,24 @@ void ReferenceServer::stop() {
   ::kill(pid_, SIGTERM);
   auto deadline = Clock::now() + std::chrono::seconds(10);
   int status = 0;
+  bool killed = false;
   while (::waitpid(pid_, &status, WNOHANG) == 0) {
     if (Clock::now() > deadline) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, &status, 0);
+      killed = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   pid_ = -1;
+  lastExitStatus_ = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (lastExitStatus_ != 0) {
+    // Show why (a sanitizer report, for instance) before the folder is removed.
+    std::ifstream log(logPath());
+    std::cerr << "quellan-server ended with status " << lastExitStatus_ << "; its log:\n"
+              << log.rdbuf() << "\n";
+  }
 }
 
 void ReferenceServer::setFaults(const std::vector<std::string>& lines) {

@@ -25,6 +25,8 @@ class ReferenceServer {
   // Ends the server with SIGKILL, as a crash would.
   void kill();
   bool running() const { return pid_ > 0; }
+  // Exit status of the last stop(): 0 for a clean stop, -1 when it had to be killed.
+  int lastExitStatus() const { return lastExitStatus_; }
 
   int webPort() const { return webPort_; }
   int streamPort() const { return streamPort_; }
@@ -44,4 +46,5 @@ class ReferenceServer {
   pid_t pid_ = -1;
   int webPort_ = 0;
   int streamPort_ = 0;
+  int lastExitStatus_ = 0;
 };
