@@ -28,6 +28,18 @@ bool SendableTarget(const std::string& target) {
   return true;
 }
 
+// A host name or an IPv4 or IPv6 address, nothing that could change the URL around it.
+bool PlainHost(const std::u16string& host) {
+  if (host.empty()) return false;
+  for (char16_t c : host) {
+    bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                   (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u':' ||
+                   c == u'[' || c == u']';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
 std::string UrlHost(const std::u16string& host) {
   std::string text = codepage::WideToUtf8(host);
   // An IPv6 literal needs brackets inside a URL.
@@ -49,7 +61,7 @@ int WebClient::open(const std::u16string& host, uint16_t port, const std::u16str
   connection_ = curl_easy_init();
   if (!connection_) return kNoConnection;
   std::string url = "http://" + UrlHost(host) + ":" + std::to_string(port) + "/";
-  if (host.empty() || curl_easy_setopt(connection_, CURLOPT_URL, url.c_str()) != CURLE_OK) {
+  if (!PlainHost(host) || curl_easy_setopt(connection_, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     return kNoConnection;
   }
 

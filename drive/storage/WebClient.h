@@ -27,8 +27,9 @@ class WebClient {
   WebClient(const WebClient&) = delete;
   WebClient& operator=(const WebClient&) = delete;
 
-  // Prepares a request; closes whatever the previous request left open first. A path with a
-  // space or a control character cannot be sent as one request line and gives kNoRequest.
+  // Prepares a request; closes whatever the previous request left open first. A host that is
+  // not a plain name or address gives kNoConnection; a path with a space or a control
+  // character cannot be sent as one request line and gives kNoRequest.
   int open(const std::u16string& host, uint16_t port, const std::u16string& path,
            const std::u16string& verb);
 

@@ -68,6 +68,8 @@ TEST(WebClient, FailuresHaveTheirCodes) {
   EXPECT_EQ(client.open(u"127.0.0.1", 1, u"/x y", u"GET"), WebClient::kNoRequest);
   EXPECT_EQ(client.open(u"127.0.0.1", 1, u"/x\r\nHost: evil", u"GET"), WebClient::kNoRequest);
   EXPECT_EQ(client.open(u"", 1, u"/x", u"GET"), WebClient::kNoConnection);
+  EXPECT_EQ(client.open(u"example.org/x#", 1, u"/x", u"GET"), WebClient::kNoConnection);
+  EXPECT_EQ(client.open(u"user@example.org", 1, u"/x", u"GET"), WebClient::kNoConnection);
 
   // A server that closes without a word.
   ScriptedHttpServer silent([](const std::string&) { return std::string(); });
