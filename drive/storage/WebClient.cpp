@@ -33,8 +33,8 @@ bool PlainHost(const std::u16string& host) {
   if (host.empty()) return false;
   for (char16_t c : host) {
     bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                   (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u':' ||
-                   c == u'[' || c == u']';
+                   (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u':' || c == u'[' ||
+                   c == u']';
     if (!allowed) return false;
   }
   return true;
