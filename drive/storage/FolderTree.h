@@ -2,6 +2,9 @@
 // tables, all ordered by plain UTF-16 code unit comparison.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -10,12 +13,35 @@
 
 #include "drive/core/NodeRecord.h"
 
+// Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
+// at the start is compared four units at a time: paths in one tree share long prefixes, and
+// the path index is searched on every driver callback.
+struct CodeUnitLess {
+  bool operator()(std::u16string_view a, std::u16string_view b) const {
+    size_t common = std::min(a.size(), b.size());
+    size_t at = 0;
+    for (; at + 4 <= common; at += 4) {
+      uint64_t left, right;
+      std::memcpy(&left, a.data() + at, sizeof left);
+      std::memcpy(&right, b.data() + at, sizeof right);
+      if (left != right) break;
+    }
+    for (; at < common; ++at) {
+      if (a[at] != b[at]) return a[at] < b[at];
+    }
+    return a.size() < b.size();
+  }
+};
+
+// Upper-cased full path → id.
+using PathIndex = std::map<std::u16string, std::u16string, CodeUnitLess>;
+
 // Parent id → (child id → the child's upper-cased full path).
 using ChildTable = std::map<std::u16string, std::map<std::u16string, std::u16string>>;
 
 struct FolderTables {
-  std::map<std::u16string, NodeRecord> nodes;          // id → record; the root has id ""
-  std::map<std::u16string, std::u16string> pathIndex;  // upper-cased full path → id
+  std::map<std::u16string, NodeRecord> nodes;  // id → record; the root has id ""
+  PathIndex pathIndex;
   ChildTable children;
   std::map<std::u16string, std::u16string> writableFolders;  // id → full path
 };

@@ -139,6 +139,24 @@ TEST(FolderTree, UpperCasesOnlyAsciiLetters) {
   EXPECT_EQ(tree.tables.pathIndex.count(u"\\äRGER"), 0u);
 }
 
+TEST(FolderTree, PathOrderIsPlainCodeUnitOrder) {
+  const std::u16string texts[] = {u"",
+                                  u"\\",
+                                  u"\\A",
+                                  u"\\AB",
+                                  u"\\ABCDEFGH",
+                                  u"\\ABCDEFGI",
+                                  u"\\ABCDEFG",
+                                  u"\\ABCD\xe9",
+                                  u"\\ABCD\xff01",
+                                  u"\\ABCD\xd83d\xde00",
+                                  u"\\ABCDEFGH\\X"};
+  CodeUnitLess less;
+  for (const auto& a : texts) {
+    for (const auto& b : texts) EXPECT_EQ(less(a, b), a < b) << a.size() << " " << b.size();
+  }
+}
+
 TEST(FolderTree, CleanedNamesCollideAndTheLaterIdWins) {
   BuiltTree tree = Build(u"2,a:b,file,1,,0\n1,a/b,file,1,,0\n");
   EXPECT_EQ(tree.tables.pathIndex.at(u"\\A_B"), u"2");
