@@ -33,18 +33,14 @@ int IOMirror::GetVolumeInformation(LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPW
                                    PDOKAN_FILE_INFO) {
   return -1;
 }
-int IOMirror::GetDiskFreeSpace(PULONGLONG, PULONGLONG, PULONGLONG, PDOKAN_FILE_INFO) {
-  return -1;
-}
+int IOMirror::GetDiskFreeSpace(PULONGLONG, PULONGLONG, PULONGLONG, PDOKAN_FILE_INFO) { return -1; }
 
 void IOMirror::SetConfig(MirrorConfig*) {}
 std::u16string IOMirror::GetDrivePath(const std::u16string&) { return std::u16string(); }
 std::u16string IOMirror::GetPath(const std::u16string&) { return std::u16string(); }
 std::u16string IOMirror::GetIdOfPath(const std::u16string&) { return std::u16string(); }
 int IOMirror::GetEntry(const std::u16string&, NodeRecord*) { return 0; }
-std::map<std::u16string, std::u16string> IOMirror::GetChildren(const std::u16string&) {
-  return {};
-}
+std::map<std::u16string, std::u16string> IOMirror::GetChildren(const std::u16string&) { return {}; }
 
 int IOMirror::DoLogin() { return 0; }
 
@@ -59,9 +55,16 @@ int32_t DriveStateForLogin(int result) {
   using namespace drive_state;
   if (result >= 0) return kLoggedIn;
   switch (result) {
-    case -1: return kLoginFailedOne;
-    case -2: case -3: return kLoginFailedConnect;
-    case -4: case -5: case -6: return kLoginFailedRefused;
-    default: return kFailed;
+    case -1:
+      return kLoginFailedOne;
+    case -2:
+    case -3:
+      return kLoginFailedConnect;
+    case -4:
+    case -5:
+    case -6:
+      return kLoginFailedRefused;
+    default:
+      return kFailed;
   }
 }

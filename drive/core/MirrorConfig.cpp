@@ -54,7 +54,7 @@ void MirrorConfig::writeKey(const char16_t* section, const char16_t* key,
 
 int MirrorConfig::readSettings() {
   std::string path = codepage::WideToAnsi(settingsPath_);
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     DriveLog().log(settingsPath_ + u"不存在!", kLogResults);
     return -1;

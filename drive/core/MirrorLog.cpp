@@ -44,7 +44,7 @@ std::u16string FormatWide(const char* format, ...) {
 
 MirrorLog::MirrorLog(const std::string& path, const std::atomic<uint32_t>& mask)
     : mask_(mask), path_(path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && st.st_size > kLogRotateBytes) {
     std::string old = path + ".1";
     std::remove(old.c_str());

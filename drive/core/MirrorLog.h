@@ -10,10 +10,10 @@
 #include <string_view>
 
 // Categories of log lines (bits of the debug mask).
-constexpr uint32_t kLogResults = 0x01;   // errors and results
-constexpr uint32_t kLogProgress = 0x02;  // progress steps
-constexpr uint32_t kLogDetail = 0x04;    // settings echo, transfer details
-constexpr uint32_t kLogCallbacks = 0x10; // every driver callback
+constexpr uint32_t kLogResults = 0x01;    // errors and results
+constexpr uint32_t kLogProgress = 0x02;   // progress steps
+constexpr uint32_t kLogDetail = 0x04;     // settings echo, transfer details
+constexpr uint32_t kLogCallbacks = 0x10;  // every driver callback
 
 // Bytes above which the log is moved to "<path>.1" when it is opened.
 constexpr long kLogRotateBytes = 0x80000;

@@ -16,8 +16,8 @@ void Pause(std::chrono::milliseconds total, const std::atomic<bool>& keepRunning
   auto deadline = std::chrono::steady_clock::now() + total;
   while (keepRunning && std::chrono::steady_clock::now() < deadline) {
     auto left = deadline - std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        left, std::chrono::milliseconds(100)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(100)));
   }
 }
 
@@ -33,8 +33,8 @@ void RunMountCycles(const RunLoopTiming& timing, const std::atomic<bool>& keepRu
   DriveProcess& drive = Drive();
   while (keepRunning) {
     drive.setDriveState(drive_state::kStarting);
-    auto cycle = std::make_unique<MountCycle>(
-        codepage::AnsiToWide(drive.programFolder + "tarvex.ini"));
+    auto cycle =
+        std::make_unique<MountCycle>(codepage::AnsiToWide(drive.programFolder + "tarvex.ini"));
     Mount(*cycle, timing, keepRunning);
     Pause(timing.afterMount, keepRunning);
     drive.setDriveState(drive_state::kStopped);

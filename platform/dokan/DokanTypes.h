@@ -138,8 +138,7 @@ struct DOKAN_OPERATIONS {
                      const FILETIME* lastWrite, PDOKAN_FILE_INFO);
   int (*DeleteFile)(LPCWSTR, PDOKAN_FILE_INFO);
   int (*DeleteDirectory)(LPCWSTR, PDOKAN_FILE_INFO);
-  int (*MoveFile)(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
-                  PDOKAN_FILE_INFO);
+  int (*MoveFile)(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting, PDOKAN_FILE_INFO);
   int (*SetEndOfFile)(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO);
   int (*SetAllocationSize)(LPCWSTR, LONGLONG allocSize, PDOKAN_FILE_INFO);
   int (*LockFile)(LPCWSTR, LONGLONG byteOffset, LONGLONG length, PDOKAN_FILE_INFO);

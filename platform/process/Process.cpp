@@ -35,12 +35,13 @@ std::string ReadLink(const std::string& path) {
 std::string ImageOf(pid_t pid) {
   std::string exe = ReadLink("/proc/" + std::to_string(pid) + "/exe");
   const std::string deleted = " (deleted)";
-  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  if (exe.size() > deleted.size() && exe.ends_with(deleted))
+    exe.resize(exe.size() - deleted.size());
   return BaseName(exe);
 }
 
 bool OwnedByMe(pid_t pid) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0) return false;
   return st.st_uid == ::getuid();
 }
@@ -120,7 +121,8 @@ bool IsOnPath(const std::string& program) {
   size_t start = 0;
   while (start <= dirs.size()) {
     size_t colon = dirs.find(':', start);
-    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    std::string dir =
+        dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
     if (colon == std::string::npos) break;
     start = colon + 1;

@@ -26,14 +26,33 @@ size_t ReadEscape(const std::u16string& raw, size_t i, std::u16string& out) {
   }
   char16_t c = raw[i + 1];
   switch (c) {
-    case u'a': out += u'\a'; return i + 1;
-    case u'b': out += u'\b'; return i + 1;
-    case u'f': out += u'\f'; return i + 1;
-    case u'n': out += u'\n'; return i + 1;
-    case u'r': out += u'\r'; return i + 1;
-    case u't': out += u'\t'; return i + 1;
-    case u'v': out += u'\v'; return i + 1;
-    case u'"': case u'\'': case u'?': case u'\\': out += c; return i + 1;
+    case u'a':
+      out += u'\a';
+      return i + 1;
+    case u'b':
+      out += u'\b';
+      return i + 1;
+    case u'f':
+      out += u'\f';
+      return i + 1;
+    case u'n':
+      out += u'\n';
+      return i + 1;
+    case u'r':
+      out += u'\r';
+      return i + 1;
+    case u't':
+      out += u'\t';
+      return i + 1;
+    case u'v':
+      out += u'\v';
+      return i + 1;
+    case u'"':
+    case u'\'':
+    case u'?':
+    case u'\\':
+      out += c;
+      return i + 1;
     case u'x': {
       size_t j = i + 2;
       uint32_t value = 0;
@@ -117,15 +136,36 @@ std::string EscapeValue(const std::u16string& value) {
     }
     escapeNextIfHex = false;
     switch (c) {
-      case u'\0': out += u"\\0"; escapeNextIfHex = true; break;
-      case u'\a': out += u"\\a"; break;
-      case u'\b': out += u"\\b"; break;
-      case u'\f': out += u"\\f"; break;
-      case u'\n': out += u"\\n"; break;
-      case u'\r': out += u"\\r"; break;
-      case u'\t': out += u"\\t"; break;
-      case u'\v': out += u"\\v"; break;
-      case u'"': case u'\\': out += u'\\'; out += c; break;
+      case u'\0':
+        out += u"\\0";
+        escapeNextIfHex = true;
+        break;
+      case u'\a':
+        out += u"\\a";
+        break;
+      case u'\b':
+        out += u"\\b";
+        break;
+      case u'\f':
+        out += u"\\f";
+        break;
+      case u'\n':
+        out += u"\\n";
+        break;
+      case u'\r':
+        out += u"\\r";
+        break;
+      case u'\t':
+        out += u"\\t";
+        break;
+      case u'\v':
+        out += u"\\v";
+        break;
+      case u'"':
+      case u'\\':
+        out += u'\\';
+        out += c;
+        break;
       default:
         if (c <= 0x1F) {
           char buf[8];

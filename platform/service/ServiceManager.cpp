@@ -35,16 +35,21 @@ int Systemctl(std::initializer_list<std::string> args) {
 
 std::string UnitText(const std::string& displayName, const std::string& commandLine) {
   return "[Unit]\n"
-         "Description=" + displayName + "\n"
+         "Description=" +
+         displayName +
+         "\n"
          "After=network-online.target\n"
          "\n"
          "[Service]\n"
          "Type=simple\n"
-         "ExecStart=" + commandLine + "\n"
+         "ExecStart=" +
+         commandLine +
+         "\n"
          "KillSignal=SIGTERM\n"
          "\n"
          "[Install]\n"
-         "WantedBy=" + std::string(IsRoot() ? "multi-user.target" : "default.target") + "\n";
+         "WantedBy=" +
+         std::string(IsRoot() ? "multi-user.target" : "default.target") + "\n";
 }
 
 }  // namespace
@@ -52,8 +57,7 @@ std::string UnitText(const std::string& displayName, const std::string& commandL
 int GetLastServiceError() { return lastError; }
 
 std::string ServiceUnitFolder() {
-  if (const char* dir = std::getenv("QUELLAN_UNIT_DIR"); dir != nullptr && *dir != '\0')
-    return dir;
+  if (const char* dir = std::getenv("QUELLAN_UNIT_DIR"); dir != nullptr && *dir != '\0') return dir;
   if (IsRoot()) return "/etc/systemd/system";
   const char* home = std::getenv("HOME");
   return std::string(home != nullptr ? home : "/tmp") + "/.config/systemd/user";

@@ -23,8 +23,8 @@ SC_HANDLE OpenService(SC_HANDLE manager, const std::string& name);
 
 // Installs an automatically started service whose unit runs `commandLine`.
 // nullptr on failure (also when it exists already: error EEXIST).
-SC_HANDLE CreateService(SC_HANDLE manager, const std::string& name,
-                        const std::string& displayName, const std::string& commandLine);
+SC_HANDLE CreateService(SC_HANDLE manager, const std::string& name, const std::string& displayName,
+                        const std::string& commandLine);
 
 bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 

@@ -1,0 +1,152 @@
+// The drive program as a whole process: command line, service installation and service mode.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "tests/drive/core/TestFiles.h"
+#include "tests/platform/service/FakeSystemctl.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ProgramPath() {
+  const char* build = std::getenv("QUELLAN_BUILD_DIR");
+  return std::string(build != nullptr ? build : ".") + "/bin/quellan";
+}
+
+// One run of the drive program with its standard output in a file.
+class DriveProgram {
+ public:
+  DriveProgram(const TempDir& dir, std::vector<std::string> args) : out_(dir.file("stdout.txt")) {
+    args.insert(args.begin(), ProgramPath());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~DriveProgram() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Exit status, or -1 when it did not exit normally within `limit`.
+  int wait(std::chrono::milliseconds limit = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+  void signal(int number) { kill(pid_, number); }
+  std::string output() const { return ReadFile(out_); }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+TEST(DriveProgramTest, InstallTwiceReportsTheExistingService) {
+  FakeSystemctl systemctl;
+  TempDir dir;
+  {
+    DriveProgram first(dir, {"-i", "-d", "ignored", "whatever"});
+    ASSERT_EQ(first.wait(), 0);
+    EXPECT_EQ(first.output(), "add Service Succeed\n");
+  }
+  std::string unit = ReadFile(systemctl.unitFile("Tarvex"));
+  EXPECT_NE(
+      unit.find("ExecStart=" + std::filesystem::canonical(ProgramPath()).string() + " service\n"),
+      std::string::npos)
+      << unit;
+  DriveProgram second(dir, {"-i"});
+  ASSERT_EQ(second.wait(), 0);
+  EXPECT_EQ(second.output(), "Service Tarvex Exist!\n");
+  EXPECT_EQ(ReadFile(systemctl.unitFile("Tarvex")), unit);
+}
+
+TEST(DriveProgramTest, RemoveMissingAndRunningServices) {
+  FakeSystemctl systemctl;
+  TempDir dir;
+  {
+    DriveProgram missing(dir, {"-u"});
+    ASSERT_EQ(missing.wait(), 0);
+    EXPECT_EQ(missing.output(), "Service Tarvex is not Exist \n");
+  }
+  {
+    DriveProgram install(dir, {"-i"});
+    ASSERT_EQ(install.wait(), 0);
+  }
+  systemctl.setActive(true);
+  DriveProgram remove(dir, {"-u"});
+  ASSERT_EQ(remove.wait(), 0);
+  EXPECT_EQ(remove.output(), "Service Tarvex Delete!\n");
+  std::string calls = systemctl.calls();
+  size_t stop = calls.find("stop Tarvex.service");
+  ASSERT_NE(stop, std::string::npos) << calls;
+  EXPECT_LT(stop, calls.find("disable Tarvex.service"));
+  EXPECT_FALSE(std::filesystem::exists(systemctl.unitFile("Tarvex")));
+}
+
+TEST(DriveProgramTest, ManagerErrorIsReportedWithItsCode) {
+  FakeSystemctl systemctl;
+  ::setenv("QUELLAN_UNIT_DIR", "/proc/no-units-here", 1);
+  TempDir dir;
+  DriveProgram install(dir, {"-i"});
+  ASSERT_EQ(install.wait(), 0);
+  EXPECT_EQ(install.output().rfind("link SCManager Err ", 0), 0u) << install.output();
+}
+
+TEST(DriveProgramTest, ServiceModeEndsWithStatusZeroOnStop) {
+  TempDir dir;
+  WriteFile(dir.file("tarvex.ini"), "[Set]\nDebug=1\nRun=0\n");
+  for (int signalNumber : {SIGTERM, SIGHUP}) {
+    std::filesystem::remove(dir.file("mirror.log"));
+    DriveProgram service(dir, {"-d", dir.path(), "service"});
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
+    service.signal(signalNumber);
+    EXPECT_EQ(service.wait(), 0) << "signal " << signalNumber;
+  }
+}
+
+TEST(DriveProgramTest, ConsoleRunReadsTheSettingsOfItsFolder) {
+  TempDir dir;
+  WriteFile(dir.file("tarvex.ini"), "[Set]\nDebug=4\nRun=0\nDriveLetter=Q\n");
+  DriveProgram drive(dir, {"-d", dir.path(), "-t"});
+  EXPECT_TRUE(WaitUntil([&] {
+    auto lines = LogTexts(dir.file("mirror.log"));
+    return Contains(lines, "DriveLetter:Q") && Contains(lines, "Run:0 ");
+  })) << ReadFile(dir.file("mirror.log"));
+  EXPECT_NE(drive.output().find("DriveLetter:Q\r\n"), std::string::npos);
+}
+
+}  // namespace
