@@ -1,9 +1,11 @@
-// An event that stays signalled until reset: set() wakes every waiter, and a waiter that
+// An event that stays signalled until reset: set() releases every thread waiting at that
+// moment (even when one of them resets the event before the others run), and a waiter that
 // comes later returns at once. Waiters reset it themselves and then re-check their condition.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 class ManualResetEvent {
@@ -12,6 +14,7 @@ class ManualResetEvent {
     {
       std::lock_guard<std::mutex> guard(lock_);
       signalled_ = true;
+      ++generation_;
     }
     wake_.notify_all();
   }
@@ -23,17 +26,21 @@ class ManualResetEvent {
 
   void wait() {
     std::unique_lock<std::mutex> guard(lock_);
-    wake_.wait(guard, [this] { return signalled_; });
+    uint64_t seen = generation_;
+    wake_.wait(guard, [&] { return signalled_ || generation_ != seen; });
   }
 
   // True when signalled within `ms`.
   bool waitFor(int ms) {
     std::unique_lock<std::mutex> guard(lock_);
-    return wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return signalled_; });
+    uint64_t seen = generation_;
+    return wake_.wait_for(guard, std::chrono::milliseconds(ms),
+                          [&] { return signalled_ || generation_ != seen; });
   }
 
  private:
   std::mutex lock_;
   std::condition_variable wake_;
-  bool signalled_ = false;  // guarded by lock_
+  bool signalled_ = false;   // guarded by lock_
+  uint64_t generation_ = 0;  // guarded by lock_; counts set() calls
 };

@@ -15,9 +15,13 @@ const std::string& File() {
   return bytes;
 }
 
-const uint8_t* At(int64_t offset) { return reinterpret_cast<const uint8_t*>(File().data()) + offset; }
+const uint8_t* At(int64_t offset) {
+  return reinterpret_cast<const uint8_t*>(File().data()) + offset;
+}
 
-void Store(CMemCache& cache, int64_t offset, int32_t size) { cache.store(At(offset), offset, size); }
+void Store(CMemCache& cache, int64_t offset, int32_t size) {
+  cache.store(At(offset), offset, size);
+}
 
 // True when the cache returns the file's bytes for the range.
 bool Holds(CMemCache& cache, int64_t offset, int32_t size) {
@@ -39,7 +43,7 @@ TEST(StreamBuf, RingWrapsAndReadsBackAcrossTheEnd) {
   uint8_t out[90];
   ASSERT_EQ(ring.read(out, 1050, 90), 0);
   EXPECT_EQ(std::memcmp(out, At(1050), 90), 0);
-  EXPECT_NE(ring.read(out, 1049, 2), 0);  // before the start
+  EXPECT_NE(ring.read(out, 1049, 2), 0);   // before the start
   EXPECT_NE(ring.read(out, 1130, 20), 0);  // past the end
 }
 
@@ -47,10 +51,10 @@ TEST(StreamBuf, RefusesWritesThatLeaveAGapOrOverflow) {
   CStreamBuf ring;
   ASSERT_TRUE(ring.allocate(100, 2));
   ring.reset(0);
-  EXPECT_EQ(ring.write(At(10), 10, 5), -1);   // gap after the end
-  EXPECT_EQ(ring.write(At(0), 0, 101), -1);   // beyond the capacity
+  EXPECT_EQ(ring.write(At(10), 10, 5), -1);  // gap after the end
+  EXPECT_EQ(ring.write(At(0), 0, 101), -1);  // beyond the capacity
   ASSERT_EQ(ring.write(At(0), 0, 60), 0);
-  EXPECT_EQ(ring.write(At(40), 40, 30), 0);   // overlap: only the new 10 bytes are added
+  EXPECT_EQ(ring.write(At(40), 40, 30), 0);  // overlap: only the new 10 bytes are added
   EXPECT_EQ(ring.length(), 70);
 
   CStreamBuf empty;
@@ -108,9 +112,9 @@ TEST(MemCache, StoringHeldOrOverlappingRangesKeepsTheBytes) {
 
 TEST(MemCache, LookupAcrossTwoBuffersNeedsNoGap) {
   CMemCache cache;
-  Store(cache, 3 << 20, 65536);                  // ring A
-  Store(cache, (3 << 20) + 65536, 65536);        // appended to A
-  Store(cache, 5 << 20, 65536);                  // ring B, far away
+  Store(cache, 3 << 20, 65536);            // ring A
+  Store(cache, (3 << 20) + 65536, 65536);  // appended to A
+  Store(cache, 5 << 20, 65536);            // ring B, far away
   EXPECT_TRUE(Holds(cache, (3 << 20) + 100000, 20000));
   EXPECT_FALSE(Holds(cache, (3 << 20) + 120000, 20000));  // runs past A into nothing
 

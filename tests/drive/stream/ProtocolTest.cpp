@@ -49,8 +49,8 @@ Exchange Ask(const ScriptedStreamServer::Handler& script, ReadRequest request, i
   EXPECT_EQ(socket.sendRequest("ask", sendLock), 11);
   out.data.assign(capacity, 0);
   std::atomic<bool> stop{false};
-  out.fields = ReceiveDataReply(socket, request, timeoutMs, &stop, out.data.data(), capacity,
-                                &out.dataSize);
+  out.fields =
+      ReceiveDataReply(socket, request, timeoutMs, &stop, out.data.data(), capacity, &out.dataSize);
   return out;
 }
 
@@ -98,9 +98,9 @@ TEST(StreamReplies, DataAndHeadArriveWhole) {
   ASSERT_EQ(read.fields, (Fields{"ok", "70", "5"}));
   EXPECT_EQ(std::string(read.data.begin(), read.data.begin() + 5), "abcde");
 
-  auto open = Ask(
-      [](ScriptedConnection& c, const std::string&) { c.reply("ok,9,1000.0,mp4,3", "xyz"); },
-      ReadRequest::kOpen, 65536);
+  auto open =
+      Ask([](ScriptedConnection& c, const std::string&) { c.reply("ok,9,1000.0,mp4,3", "xyz"); },
+          ReadRequest::kOpen, 65536);
   ASSERT_EQ(open.fields.size(), 5u);
   EXPECT_EQ(open.dataSize, 3);
   OpenReply parsed;
@@ -122,31 +122,47 @@ TEST(StreamReplies, MalformedRepliesAreRejectedUnread) {
        kSocketClose},
       {"text over 1015", [](auto& c, auto&) { c.replyRaw(1016, std::string(1016, 'o')); },
        ReadRequest::kRead, 10, kSocketClose},
-      {"huge text length", [](auto& c, auto&) { c.replyRaw(0xFFFFFFFF, "ok"); },
+      {"huge text length", [](auto& c, auto&) { c.replyRaw(0xFFFFFFFF, "ok"); }, ReadRequest::kRead,
+       10, kSocketClose},
+      {"header cut short",
+       [](auto& c, auto&) {
+         c.sendBytes("rpl");
+         c.hangUp();
+       },
        ReadRequest::kRead, 10, kSocketClose},
-      {"header cut short", [](auto& c, auto&) { c.sendBytes("rpl"); c.hangUp(); },
-       ReadRequest::kRead, 10, kSocketClose},
-      {"text cut short", [](auto& c, auto&) { c.replyRaw(10, "ok,1"); c.hangUp(); },
+      {"text cut short",
+       [](auto& c, auto&) {
+         c.replyRaw(10, "ok,1");
+         c.hangUp();
+       },
        ReadRequest::kRead, 10, kSocketClose},
       {"dsize beyond the buffer", [](auto& c, auto&) { c.reply("ok,0,11", std::string(11, 'd')); },
        ReadRequest::kRead, 10, kDataError},
       {"negative dsize", [](auto& c, auto&) { c.reply("ok,0,-1"); }, ReadRequest::kFetch, 10,
        kDataError},
-      {"data cut short", [](auto& c, auto&) { c.reply("ok,0,8", "abc"); c.hangUp(); },
+      {"data cut short",
+       [](auto& c, auto&) {
+         c.reply("ok,0,8", "abc");
+         c.hangUp();
+       },
        ReadRequest::kFetch, 10, kDataError},
       {"ok without dsize", [](auto& c, auto&) { c.reply("ok,0"); }, ReadRequest::kRead, 10,
        kDataError},
       {"ok with a fourth field", [](auto& c, auto&) { c.reply("ok,0,1,2", "a"); },
        ReadRequest::kFetch, 10, kDataError},
-      {"negative offset", [](auto& c, auto&) { c.reply("ok,-5,1", "a"); }, ReadRequest::kFetch,
-       10, kDataError},
+      {"negative offset", [](auto& c, auto&) { c.reply("ok,-5,1", "a"); }, ReadRequest::kFetch, 10,
+       kDataError},
       {"offset beyond 64 bits", [](auto& c, auto&) { c.reply("ok,1e300,1", "a"); },
        ReadRequest::kFetch, 10, kDataError},
       {"open without head size", [](auto& c, auto&) { c.reply("ok,1,100,mp4"); },
        ReadRequest::kOpen, 65536, kDataError},
       {"open head over 64 KiB", [](auto& c, auto&) { c.reply("ok,1,1e6,mp4,65537"); },
        ReadRequest::kOpen, 65536, kDataError},
-      {"open head cut short", [](auto& c, auto&) { c.reply("ok,1,100,mp4,100", "ab"); c.hangUp(); },
+      {"open head cut short",
+       [](auto& c, auto&) {
+         c.reply("ok,1,100,mp4,100", "ab");
+         c.hangUp();
+       },
        ReadRequest::kOpen, 65536, kDataError},
   };
   for (const Case& test : cases) {

@@ -201,9 +201,9 @@ void FileStreamService::open(ScriptedConnection& connection,
   std::string id = std::to_string(nextStream_++);
   if (!master) return (void)connection.reply("ok," + id);
   size_t head = std::min<size_t>(65536, content_.size());
-  connection.reply("ok," + id + "," + std::to_string(content_.size()) + "," + ext_ + "," +
-                       std::to_string(head),
-                   content_.substr(0, head));
+  connection.reply(
+      "ok," + id + "," + std::to_string(content_.size()) + "," + ext_ + "," + std::to_string(head),
+      content_.substr(0, head));
 }
 
 void FileStreamService::sendData(ScriptedConnection& connection, int64_t offset, int64_t size,
@@ -218,7 +218,8 @@ void FileStreamService::sendData(ScriptedConnection& connection, int64_t offset,
       // Send what fits under the limit, then drop the connection mid-reply.
       std::string whole = "rply";
       uint32_t length = static_cast<uint32_t>(text.size());
-      for (int shift = 24; shift >= 0; shift -= 8) whole.push_back(static_cast<char>(length >> shift));
+      for (int shift = 24; shift >= 0; shift -= 8)
+        whole.push_back(static_cast<char>(length >> shift));
       whole += text + bytes;
       uint64_t sent = connection.bytesSent();
       if (sent < limit) connection.sendBytes(whole.substr(0, limit - sent));

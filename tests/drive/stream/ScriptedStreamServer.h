@@ -85,11 +85,11 @@ class FileStreamService {
   const std::string& content() const { return content_; }
 
   // Faults, changeable while serving.
-  std::atomic<uint64_t> dropAfterBytes{0};  // hang up once a connection has sent this many
-  std::atomic<bool> silentFetch{false};     // never answer "t1_read"
-  std::atomic<bool> silentSlaveOpen{false}; // never answer "t_open"
-  std::atomic<bool> failSlaveOpen{false};   // answer "t_open" with "err,token"
-  std::atomic<int> fetchChunk{65536};       // data per "t1_read" reply
+  std::atomic<uint64_t> dropAfterBytes{0};   // hang up once a connection has sent this many
+  std::atomic<bool> silentFetch{false};      // never answer "t1_read"
+  std::atomic<bool> silentSlaveOpen{false};  // never answer "t_open"
+  std::atomic<bool> failSlaveOpen{false};    // answer "t_open" with "err,token"
+  std::atomic<int> fetchChunk{65536};        // data per "t1_read" reply
 
  private:
   void open(ScriptedConnection& connection, const std::vector<std::string>& fields);

@@ -95,16 +95,17 @@ TEST(ReadStatistics, LongJumpMakesASegmentAndCountsForward) {
 
   std::string text = stats.text();
   EXPECT_EQ(text.rfind("key 300 mkv ", 0), 0u);
-  EXPECT_NE(text.find(" 3\n(B_2K,1) (B_Times,1) (FF,1) (F_Times,1) (S_100,1) (S_64K,2) \n0 64 2 \n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find(" 3\n(B_2K,1) (B_Times,1) (FF,1) (F_Times,1) (S_100,1) (S_64K,2) \n0 64 2 \n"),
+      std::string::npos);
 }
 
 TEST(ReadStatistics, SizeAndJumpBoundaries) {
   CReadStatistics stats;
   stats.start("k", 0, "");
-  stats.countRead(0, 100);       // S_100
-  stats.countRead(100, 2047);    // k = 1: S_1K, sequential
-  stats.countRead(2147, 2 << 20); // k = 2048: SS
+  stats.countRead(0, 100);         // S_100
+  stats.countRead(100, 2047);      // k = 1: S_1K, sequential
+  stats.countRead(2147, 2 << 20);  // k = 2048: SS
   // A gap of 1023 KiB after a 1 MiB read: F_1M and S_1M, still no long jump.
   stats.countRead(2147 + (1 << 20) + 1023 * 1024, 1 << 20);
   EXPECT_EQ(stats.counter("S_100"), 1);
@@ -134,8 +135,8 @@ TEST(HeadCache, OnlyAWholeHeadIsReadAndNoHeadIsRewritten) {
   // A short head is written, read back short (so never used), and never replaced.
   EXPECT_TRUE(headcache::Write(folder, "short", reinterpret_cast<const uint8_t*>("xyz"), 3));
   EXPECT_EQ(headcache::Read(folder, "short", buffer), 3);
-  EXPECT_FALSE(headcache::Write(folder, "short",
-                                reinterpret_cast<const uint8_t*>(head.data()), headcache::kHeadSize));
+  EXPECT_FALSE(headcache::Write(folder, "short", reinterpret_cast<const uint8_t*>(head.data()),
+                                headcache::kHeadSize));
   EXPECT_EQ(std::filesystem::file_size(folder + "cache/short"), 3u);
   // Nothing but the two heads: no temporary files left behind.
   int files = 0;
