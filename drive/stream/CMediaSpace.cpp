@@ -1,6 +1,7 @@
 #include "drive/stream/CMediaSpace.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstring>
 
 #include "drive/core/DriveProcess.h"
@@ -91,6 +92,7 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
   std::lock_guard<std::mutex> guard(readLock_);
   if (offset < 0 || size < 0 || closing_) return -1;
+  if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
   auto finish = [&](int32_t wanted, int32_t result) {
     StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
@@ -163,8 +165,9 @@ int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t siz
 }
 
 void CMediaSpace::close() {
+  // Closing again (the destructor after an explicit close) has nothing left to do.
+  if (closing_.exchange(true) && !opened_ && !master_.isOpen()) return;
   // Wake a waiting reader first: it sees the stop flag and gives up its read.
-  closing_ = true;
   stop_ = true;
   dataEvent_.set();
   requestEvent_.set();

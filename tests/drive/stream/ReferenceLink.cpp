@@ -104,8 +104,8 @@ bool FetchReadLink(int webPort, const std::string& user, const std::string& pass
   }
   if (id.empty()) return (*error = fileName + " not listed", false);
 
-  if (!get("/quellan?action=readdist&id=" + id + "&sessionid=" + sid + "&hash=" +
-               Md5Hex("readdist" + id + sid + key) + "&t=1",
+  if (!get("/quellan?action=readdist&id=" + id + "&sessionid=" + sid +
+               "&hash=" + Md5Hex("readdist" + id + sid + key) + "&t=1",
            &body)) {
     return false;
   }

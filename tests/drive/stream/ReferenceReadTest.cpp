@@ -56,8 +56,7 @@ class ReferenceReadTest : public ::testing::Test {
   void SetUp() override {
     folder_ = dir_.path() + "/";
     server_.addUser("reader", "secret");
-    std::ofstream(server_.userDir("reader") + "/下载空间/movie.bin", std::ios::binary)
-        << Content();
+    std::ofstream(server_.userDir("reader") + "/下载空间/movie.bin", std::ios::binary) << Content();
     ASSERT_TRUE(server_.start());
     std::string error;
     ASSERT_TRUE(FetchReadLink(server_.webPort(), "reader", "secret", "movie.bin", &link_, &error))
@@ -72,7 +71,8 @@ class ReferenceReadTest : public ::testing::Test {
 
   void expectRead(CMediaSpace& reader, int64_t offset, int32_t size) {
     std::vector<uint8_t> buffer(size);
-    int32_t expected = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(size, kFileSize - offset)));
+    int32_t expected =
+        static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(size, kFileSize - offset)));
     ASSERT_EQ(reader.read(buffer.data(), offset, size), expected) << offset << " " << size;
     ASSERT_EQ(std::memcmp(buffer.data(), Content().data() + offset, expected), 0)
         << offset << " " << size;
