@@ -82,7 +82,7 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
     readPattern_ += std::to_string(offset) + "_" + std::to_string(size) + " ";
     if (count == kPatternReads) StreamLog().log(2, "Read: %s", readPattern_.c_str());
   }
-  if (count % kStatisticEvery == 0) {
+  if (count % kStatisticEvery == 0 && StreamLog().enabled(4)) {
     StreamLog().log(4, "Statistic: %s", stats_.text().c_str());
     StreamLog().log(4, "MemCache: %s", cache_.text().c_str());
   }
