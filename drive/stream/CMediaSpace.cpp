@@ -7,6 +7,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/stream/HeadCache.h"
 #include "drive/stream/StreamLog.h"
+#include "platform/ticks/Ticks.h"
 
 namespace {
 constexpr int32_t kPatternReads = 30;
@@ -141,12 +142,12 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
 // planner asks for nothing new) the range is read directly on the master connection instead.
 int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) {
   constexpr int kStepMs = 500;
-  constexpr int kFetchLimitMs = 10000;
+  constexpr uint32_t kFetchLimitMs = 10000;
   planAndQueue(offset);
-  int waited = 0;
+  uint32_t started = GetTickCount();
   while (!stop_) {
     if (liveSlaves_ == 0 || slavesStalled_) break;
-    if (!dataEvent_.waitFor(kStepMs)) waited += kStepMs;
+    dataEvent_.waitFor(kStepMs);
     dataEvent_.reset();
     if (stop_) break;
     if (cache_.lookup(buffer, offset, size) == 0) return size;
@@ -154,7 +155,7 @@ int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t siz
       planAndQueue(offset);
       if (!fetchPending()) break;
     }
-    if (waited >= kFetchLimitMs) {
+    if (TicksBetween(started, GetTickCount()) >= kFetchLimitMs) {
       slavesStalled_ = true;
       StreamLog().log(0, "Read: fetch threads silent, reading directly at %" PRId64, offset);
     }

@@ -183,6 +183,11 @@ TEST(StreamReplies, ErrorRepliesTimeoutsAndStop) {
   auto silent = Ask([](auto&, auto&) {}, ReadRequest::kRead, 10, 1000);
   EXPECT_EQ(silent.fields, Fields{kTimeout});
 
+  // A wait that fails (here on a descriptor number that cannot be open) is a socket error.
+  CRSSocket broken;
+  broken.attach(1 << 20);
+  EXPECT_EQ(broken.receiveReply(1000), Fields{kSocketError});
+
   // A set stop flag ends the wait with no fields at all.
   ScriptedStreamServer server([](auto&, auto&) {});
   CRSSocket socket;
