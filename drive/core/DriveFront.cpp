@@ -1,15 +1,65 @@
 #include "drive/core/DriveFront.h"
 
+#include <algorithm>
 #include <thread>
 
+#include "drive/core/DriveCallbacks.h"
+#include "drive/core/DriveLetterSearch.h"
 #include "drive/core/DriveProcess.h"
 #include "drive/core/IOMirror.h"
+#include "platform/dokan/Dokan.h"
 
 namespace {
 
 void ReleaseMirror(IOMirror* mirror) {
   Drive().currentMirror = nullptr;
   delete mirror;
+}
+
+void ReleaseDriverRecords(MountCycle& cycle) {
+  cycle.operations.reset();
+  cycle.options.reset();
+}
+
+uint16_t ThreadCountOf(int32_t setting) {
+  return static_cast<uint16_t>(std::clamp<int32_t>(setting, 0, UINT16_MAX));
+}
+
+// The letter to start the search from: the run drive letter, set from the DriveLetter
+// setting by the first mount of the process. 0 when neither is set.
+WCHAR StartLetter(const MirrorConfig& settings) {
+  DriveProcess& drive = Drive();
+  if (drive.runDriveLetter().empty() && !settings.DriveLetter.empty())
+    drive.setRunDriveLetter(settings.DriveLetter.substr(0, 1));
+  std::u16string letter = drive.runDriveLetter();
+  return letter.empty() ? u'\0' : letter[0];
+}
+
+void LogResult(int result) {
+  MirrorLog& log = DriveLog();
+  switch (result) {
+    case DOKAN_SUCCESS:
+      log.log(u"Dokan:Success", kLogResults);
+      break;
+    case DOKAN_ERROR:
+      log.log(u"Dokan:Error", kLogResults);
+      break;
+    case DOKAN_DRIVE_LETTER_ERROR:
+      log.log(u"Dokan:Bad Drive letter", kLogResults);
+      break;
+    case DOKAN_DRIVER_INSTALL_ERROR:
+      log.log(u"Dokan:Can't install driver", kLogResults);
+      break;
+    case DOKAN_START_ERROR:
+      log.log(u"Dokan:Driver something wrong", kLogResults);
+      break;
+    case DOKAN_MOUNT_ERROR:
+      log.log(u"Dokan:Can't assign a drive letter", kLogResults);
+      break;
+    default:
+      log.logf(kLogResults, "Dokan:Unknown error: %d\n", result);
+      break;
+  }
 }
 
 }  // namespace
@@ -22,22 +72,51 @@ int Mount(MountCycle& cycle, const RunLoopTiming& timing, const std::atomic<bool
     std::this_thread::sleep_for(timing.runPoll);
   }
 
-  IOMirror* mirror = Drive().createMirror ? Drive().createMirror() : new IOMirror();
-  Drive().currentMirror = mirror;
+  DriveProcess& drive = Drive();
+  IOMirror* mirror = drive.createMirror ? drive.createMirror() : new IOMirror();
+  drive.currentMirror = mirror;
   mirror->SetConfig(&settings);
-  Drive().currentSettings = &settings;
+  drive.currentSettings = &settings;
   if (mirror->Login() < 0) {
     ReleaseMirror(mirror);
     return -2;
   }
 
-  // The drive itself is mounted here once the driver layer exists; until then the cycle
-  // ends right after a successful login.
+  cycle.operations = std::make_unique<DOKAN_OPERATIONS>();
+  cycle.options = std::make_unique<DOKAN_OPTIONS>();
+  cycle.options->ThreadCount = ThreadCountOf(settings.ThreadCount);
+
+  WCHAR letter = StartLetter(settings);
+  if (!FindFreeDriveLetter(JoinedDriveRoots(), letter)) {
+    // Every letter is in use: give up this cycle; the run loop tries again later.
+    DriveLog().log(u"Dokan:No free drive letter", kLogResults);
+    drive.setDriveState(DOKAN_MOUNT_ERROR);
+    ReleaseMirror(mirror);
+    ReleaseDriverRecords(cycle);
+    return 0;
+  }
+  if (letter != u'\0') drive.setRunDriveLetter(std::u16string(1, letter));
+  DriveLog().log(u"RunDriveLetter:" + drive.runDriveLetter(), kLogProgress);
+
+  cycle.options->DriveLetter = letter;
+  cycle.options->Options |= DOKAN_OPTION_KEEP_ALIVE;
+  cycle.options->Options |= DOKAN_OPTION_REMOVABLE;
+  FillDriveCallbacks(*cycle.operations);
+  DriveLog().log(u"开始装载磁盘", kLogProgress);
+
+  drive.setDriveState(drive_state::kMounted);
+  int result = DokanMain(cycle.options.get(), cycle.operations.get());
+  drive.setDriveState(result == DOKAN_SUCCESS ? drive_state::kStopped : result);
+  LogResult(result);
+
   ReleaseMirror(mirror);
+  ReleaseDriverRecords(cycle);
   return 0;
 }
 
 int Unmount() {
   DriveLog().log(u"Dokan:Unmount\n", kLogResults);
+  std::u16string letter = Drive().runDriveLetter();
+  DokanUnmount(letter.empty() ? u'\0' : letter[0]);
   return 0;
 }

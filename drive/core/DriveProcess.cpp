@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "drive/core/IOMirror.h"
+#include "platform/dokan/Dokan.h"
 
 DriveProcess& Drive() {
   static DriveProcess process;
@@ -37,6 +38,9 @@ void DriveProcess::setRunDriveLetter(const std::u16string& letter) {
 }
 
 void EndProcess(int code) {
+  // A drive left mounted by a process that is gone stays behind as a dead mount point.
+  std::u16string letter = Drive().runDriveLetter();
+  if (!letter.empty()) DokanUnmount(letter[0]);
   std::fflush(nullptr);
   std::_Exit(code);
 }

@@ -69,7 +69,7 @@ MirrorLog& DriveLog();
 // Opens the process log on `path` (the run routine does this once, before any thread).
 void OpenDriveLog(const std::string& path);
 
-// Ends the process with `code` at once, flushing the console and files first. Used where
-// worker threads may still run (service stop, tether check), so no static destructor races
-// them.
+// Ends the process with `code` at once, unmounting the drive and flushing the console and
+// files first. Used where worker threads may still run (service stop, tether check), so no
+// static destructor races them.
 [[noreturn]] void EndProcess(int code);

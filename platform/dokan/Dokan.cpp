@@ -1,0 +1,172 @@
+#include "platform/dokan/Dokan.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/dokan/DriveRoot.h"
+#include "platform/dokan/FuseOperations.h"
+#include "platform/process/Process.h"
+
+namespace {
+
+constexpr uint16_t kDefaultThreadCount = 10;
+constexpr uint16_t kMostThreads = 64;
+
+// One drive this process has mounted or is mounting.
+struct ActiveMount {
+  std::string mountPoint;
+  fuse* session = nullptr;        // set once mounted
+  bool unmountRequested = false;  // DokanUnmount came before the mount was complete
+  bool detached = false;          // taken out of the file-system tree by DokanUnmount
+};
+
+std::mutex registryLock;
+std::map<WCHAR, ActiveMount*> registry;  // guarded by registryLock
+
+bool MakeFolder(const std::string& path) {
+  return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+// Ends the FUSE connection of a drive that is still busy after a lazy unmount, so that the
+// loop returns instead of waiting for the last open file; needs the fusectl file system.
+void AbortConnection(unsigned minor) {
+  std::string path = "/sys/fs/fuse/connections/" + std::to_string(minor) + "/abort";
+  if (FILE* abort = std::fopen(path.c_str(), "w")) {
+    std::fputs("1", abort);
+    std::fclose(abort);
+  }
+}
+
+// Takes the drive out of the file-system tree; the kernel then ends the FUSE connection and
+// the loop returns. Expects registryLock held.
+void Detach(ActiveMount& mount) {
+  if (mount.detached) return;
+  mount.detached = true;
+  fuse_exit(mount.session);
+  const char* path = mount.mountPoint.c_str();
+  if (::umount2(path, 0) == 0) return;
+  if (errno == EBUSY) {
+    std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
+    const dokan::MountEntry* entry = dokan::FindMount(mounts, mount.mountPoint);
+    unsigned minor = entry != nullptr ? entry->minor : 0;
+    if (::umount2(path, MNT_DETACH) == 0) {
+      if (entry != nullptr && entry->fsType.rfind("fuse", 0) == 0) AbortConnection(minor);
+      return;
+    }
+  }
+  // Without the right to unmount, the setuid helper that mounted the drive unmounts it.
+  process::RunAndWait({"fusermount3", "-u", "-z", "--", mount.mountPoint});
+}
+
+uint16_t ThreadsFor(const DOKAN_OPTIONS& options) {
+  if (options.ThreadCount == 0) return kDefaultThreadCount;
+  return options.ThreadCount > kMostThreads ? kMostThreads : options.ThreadCount;
+}
+
+// Registers the drive for DokanUnmount while it lives; false when this process already
+// serves the letter.
+class Registration {
+ public:
+  Registration(WCHAR letter, ActiveMount& mount) : letter_(letter) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    registered_ = registry.emplace(letter, &mount).second;
+  }
+  ~Registration() {
+    if (!registered_) return;
+    std::lock_guard<std::mutex> guard(registryLock);
+    registry.erase(letter_);
+  }
+  bool registered() const { return registered_; }
+
+ private:
+  WCHAR letter_;
+  bool registered_ = false;
+};
+
+int Serve(fuse* session, const DOKAN_OPTIONS& options) {
+  fuse_loop_config* config = fuse_loop_cfg_create();
+  if (config == nullptr) return -1;
+  unsigned threads = ThreadsFor(options);
+  fuse_loop_cfg_set_max_threads(config, threads);
+  fuse_loop_cfg_set_idle_threads(config, threads);
+  int result = fuse_loop_mt(session, config);
+  fuse_loop_cfg_destroy(config);
+  return result;
+}
+
+}  // namespace
+
+int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
+  if (options == nullptr || operations == nullptr) return DOKAN_ERROR;
+  WCHAR letter = options->DriveLetter;
+  if (!dokan::IsDriveLetter(letter)) return DOKAN_DRIVE_LETTER_ERROR;
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) return DOKAN_DRIVER_INSTALL_ERROR;
+
+  std::string root = dokan::DriveRoot();
+  std::string mountPoint = dokan::MountPointOf(letter);
+  if (!MakeFolder(root) || !MakeFolder(mountPoint)) return DOKAN_MOUNT_ERROR;
+  std::string canonical = dokan::CanonicalDriveRoot() + "/" + static_cast<char>(letter);
+  if (dokan::FindMount(dokan::CurrentMounts(), canonical) != nullptr) return DOKAN_MOUNT_ERROR;
+
+  ActiveMount active;
+  active.mountPoint = canonical;
+  Registration registration(letter, active);
+  if (!registration.registered()) return DOKAN_MOUNT_ERROR;
+
+  dokan::DriveSession drive;
+  drive.options = options;
+  drive.operations = operations;
+  drive.owner = ::getuid();
+  drive.group = ::getgid();
+  fuse_operations fuseOps = dokan::MakeFuseOperations();
+  std::string fsName = std::string("fsname=quellan-") + static_cast<char>(letter);
+  const char* argv[] = {"quellan",      "-o", "max_read=65536", "-o",
+                        fsName.c_str(), "-o", "subtype=quellan"};
+  fuse_args args =
+      FUSE_ARGS_INIT(static_cast<int>(sizeof argv / sizeof argv[0]), const_cast<char**>(argv));
+  fuse* session = fuse_new(&args, &fuseOps, sizeof fuseOps, &drive);
+  fuse_opt_free_args(&args);
+  if (session == nullptr) return DOKAN_ERROR;
+  if (fuse_mount(session, canonical.c_str()) != 0) {
+    fuse_destroy(session);
+    return DOKAN_MOUNT_ERROR;
+  }
+  {
+    std::lock_guard<std::mutex> guard(registryLock);
+    active.session = session;
+    if (active.unmountRequested) Detach(active);
+  }
+
+  int loop = Serve(session, *options);
+  drive.finish();
+
+  bool detached;
+  {
+    std::lock_guard<std::mutex> guard(registryLock);
+    detached = active.detached;
+    active.session = nullptr;
+  }
+  // After DokanUnmount the connection has ended and this only releases the session's
+  // records; after an unmount from outside it finds the drive gone as well.
+  fuse_unmount(session);
+  fuse_destroy(session);
+  return (loop == 0 || detached) ? DOKAN_SUCCESS : DOKAN_ERROR;
+}
+
+BOOL DokanUnmount(WCHAR letter) {
+  std::lock_guard<std::mutex> guard(registryLock);
+  auto found = registry.find(letter);
+  if (found == registry.end()) return 0;
+  ActiveMount& mount = *found->second;
+  mount.unmountRequested = true;
+  if (mount.session != nullptr) Detach(mount);
+  return 1;
+}

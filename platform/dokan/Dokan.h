@@ -1,0 +1,20 @@
+// The user-mode file-system driver: mounts a drive letter and serves the callback table
+// until the drive is unmounted. On this machine drive letter X is the folder
+// <drive root>/X (see DriveRoot.h), served through FUSE.
+#pragma once
+
+#include "platform/dokan/DokanTypes.h"
+#include "platform/dokan/MountTable.h"
+
+// Mounts options->DriveLetter and calls `operations` from up to options->ThreadCount threads
+// until the drive is unmounted (DokanUnmount from any thread, or an unmount from outside).
+// Returns DOKAN_SUCCESS (0) after the unmount, DOKAN_DRIVE_LETTER_ERROR (-2) for a letter
+// outside A-Z, DOKAN_DRIVER_INSTALL_ERROR (-3) when FUSE is not available,
+// DOKAN_MOUNT_ERROR (-5) when the letter's folder cannot be mounted (taken, not creatable),
+// DOKAN_ERROR (-1) otherwise. Entries of `operations` left empty answer "not supported";
+// FindFilesWithPattern is never used.
+int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations);
+
+// Asks the drive mounted by this process at `letter` to go; returns at once, before
+// DokanMain has returned. TRUE when such a drive was mounted or being mounted.
+BOOL DokanUnmount(WCHAR letter);

@@ -1,0 +1,49 @@
+// The FUSE operations of a mounted drive: each one turns a FUSE request into the matching
+// driver callback (paths to drive form, the open handle's file context, the caller's
+// process id) and the callback's result back into FUSE's terms.
+#pragma once
+
+#define FUSE_USE_VERSION 312
+#include <fuse.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "platform/dokan/DokanTypes.h"
+
+namespace dokan {
+
+// Largest read handed to ReadFile in one call (the mount also caps the kernel's requests).
+constexpr uint32_t kMaxReadPiece = 65536;
+
+// One open file or folder. The FUSE handle points at it; it carries the file context that
+// the file system set when opening (or in any later call on the handle), like the driver's
+// per-handle record.
+struct OpenHandle {
+  std::atomic<uint64_t> context{0};
+  std::u16string name;  // as opened
+  uint8_t isDirectory = 0;
+};
+
+// What the operations of one mount need; handed to fuse_new as its user data and alive
+// until the FUSE session has been destroyed.
+struct DriveSession {
+  PDOKAN_OPTIONS options = nullptr;
+  PDOKAN_OPERATIONS operations = nullptr;
+  uid_t owner = 0;  // shown as the owner of every entry
+  gid_t group = 0;
+
+  std::mutex handlesLock;
+  std::set<OpenHandle*> handles;  // guarded by handlesLock; owned
+
+  // Cleanup and CloseFile for every handle FUSE never released (the drive went while files
+  // were open), then the Unmount callback. Called once the FUSE loop has ended.
+  void finish();
+};
+
+fuse_operations MakeFuseOperations();
+
+}  // namespace dokan

@@ -1,0 +1,96 @@
+#include "server/ServerOptions.h"
+
+#include <charconv>
+
+namespace qserver {
+
+const char* const kServerUsage =
+    "usage: quellan-server adduser --data DIR NAME PASSWORD [--quota-gib N] [--writable NAME...]\n"
+    "       quellan-server --data DIR [--listen 127.0.0.1] [--web-port 8168] [--stream-port 8169]\n"
+    "                      [--release FILE --release-version TEXT] [--session-ttl SECONDS]\n"
+    "                      [--fault-file FILE] [--fault-drop-after BYTES] [--fault-delay-ms N]\n"
+    "                      [--fault-silent REQUEST] [--fault-error REQUEST=WORD]\n"
+    "                      [--fault-web-error ACTION=TEXT]\n";
+
+namespace {
+
+bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size() && *value >= low &&
+         *value <= high;
+}
+
+}  // namespace
+
+bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::string* error) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> positional;
+  size_t i = 0;
+  if (!args.empty() && args[0] == "adduser") {
+    options->addUser = true;
+    i = 1;
+  }
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto next = [&](std::string* value) {
+      if (i + 1 >= args.size()) return *error = "missing value after " + arg, false;
+      *value = args[++i];
+      return true;
+    };
+    auto number = [&](long long low, long long high, long long* value) {
+      std::string text;
+      if (!next(&text)) return false;
+      if (!ParseInteger(text, low, high, value)) return *error = "bad number: " + text, false;
+      return true;
+    };
+    long long value = 0;
+    if (arg == "--data") {
+      if (!next(&options->dataDir)) return false;
+    } else if (arg == "--listen") {
+      if (!next(&options->listen)) return false;
+    } else if (arg == "--web-port") {
+      if (!number(0, 65535, &value)) return false;
+      options->webPort = static_cast<int>(value);
+    } else if (arg == "--stream-port") {
+      if (!number(0, 65535, &value)) return false;
+      options->streamPort = static_cast<int>(value);
+    } else if (arg == "--release") {
+      if (!next(&options->releaseFile)) return false;
+    } else if (arg == "--release-version") {
+      if (!next(&options->releaseVersion)) return false;
+    } else if (arg == "--fault-file") {
+      if (!next(&options->faultFile)) return false;
+    } else if (arg == "--session-ttl") {
+      if (!number(1, 1LL << 40, &options->sessionLifetime)) return false;
+    } else if (arg == "--quota-gib") {
+      if (!number(0, 1LL << 30, &options->quotaGiB)) return false;
+    } else if (arg == "--writable") {
+      // Every following argument that is not an option names a writable folder.
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+        options->writable.push_back(args[++i]);
+      }
+    } else if (FaultSettings::IsFaultOption(arg)) {
+      std::string text;
+      if (!next(&text) || !options->faults.apply(arg, text, error)) return false;
+    } else if (arg.rfind("--", 0) == 0) {
+      *error = "unknown option: " + arg;
+      return false;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (options->dataDir.empty()) return *error = "--data DIR is required", false;
+  if (options->addUser) {
+    if (positional.size() != 2) return *error = "adduser needs NAME and PASSWORD", false;
+    options->userName = positional[0];
+    options->password = positional[1];
+  } else if (!positional.empty()) {
+    return *error = "unexpected argument: " + positional[0], false;
+  }
+  if (options->releaseFile.empty() != options->releaseVersion.empty()) {
+    return *error = "--release and --release-version go together", false;
+  }
+  return true;
+}
+
+}  // namespace qserver

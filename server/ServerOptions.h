@@ -1,0 +1,35 @@
+// The command line of quellan-server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "server/faults/FaultSettings.h"
+
+namespace qserver {
+
+struct ServerOptions {
+  bool addUser = false;
+  std::string dataDir;
+  // serving
+  std::string listen = "127.0.0.1";
+  int webPort = 8168;
+  int streamPort = 8169;
+  std::string releaseFile;
+  std::string releaseVersion;
+  std::string faultFile;  // default DIR/.state/faults
+  long long sessionLifetime = 86400;
+  FaultSettings faults;
+  // adduser
+  std::string userName;
+  std::string password;
+  long long quotaGiB = 10;
+  std::vector<std::string> writable;
+};
+
+// Parses argv; false with a message on a bad command line.
+bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::string* error);
+
+extern const char* const kServerUsage;
+
+}  // namespace qserver

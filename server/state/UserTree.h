@@ -1,0 +1,103 @@
+// One user's tree: the files and folders under DIR/<user>, their persistent ids, and the
+// name actions on them. Ids live in DIR/.state/users/<number>.json and follow renames and
+// moves; ids of entries removed by a folder removal are remembered so that later removals
+// of them succeed.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace qserver {
+
+enum class TreeError { kNone, kNotFound, kAccessDenied, kName, kExists };
+
+// The reply word of a failed tree action ("File not found", "Access denied", ...).
+const char* TreeErrorText(TreeError error);
+
+struct TreeEntry {
+  std::string id;
+  std::string name;      // name on disk
+  std::string parentId;  // empty at top level
+  bool folder = false;
+  long long size = 0;
+  long long mtime = 0;  // seconds since 1970
+};
+
+struct TreeListing {
+  std::vector<TreeEntry> entries;  // parents before their children
+  std::vector<std::string> writableIds;
+  long long usedBytes = 0;
+};
+
+struct WriteTarget {
+  TreeError error = TreeError::kNone;
+  std::string id;
+  long long size = 0;
+};
+
+class UserTree {
+ public:
+  UserTree(std::string root, std::string stateFile, std::vector<std::string> writableTop);
+
+  void load();
+
+  // Walks the folder, gives new entries ids and forgets entries that are gone.
+  TreeListing list();
+  long long usedBytes();
+
+  std::optional<TreeEntry> info(const std::string& id);
+  TreeError removeFile(const std::string& id);
+  TreeError removeFolder(const std::string& id);
+  TreeError rename(const std::string& id, const std::string& newName);
+  TreeError move(const std::string& id, const std::string& newParentId);
+  TreeError makeFolder(const std::string& parentId, const std::string& name, std::string* newId);
+
+  // The id (reserved when new) and current size of `name` in a writable folder.
+  WriteTarget prepareWrite(const std::string& parentId, const std::string& name);
+
+  // Absolute path of a regular file that may be read, or nullopt.
+  std::optional<std::string> readablePath(const std::string& id);
+
+  // True when `id` names an existing or reserved file inside a writable folder.
+  bool isUploadTarget(const std::string& id);
+
+  // Moves the finished upload `tempPath` into the place of file `id`; returns its size or -1.
+  long long commitUpload(const std::string& id, const std::string& tempPath);
+
+  // A key of the file's current content: changes whenever the file is replaced or modified.
+  std::string contentKey(const std::string& id);
+
+  const std::string& root() const { return root_; }
+
+ private:
+  // All of these expect lock_ held.
+  void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
+                  std::set<std::string>* seen);
+  std::string idForLocked(const std::string& relative);
+  std::optional<std::string> pathOfLocked(const std::string& id) const;
+  std::optional<std::string> folderPathLocked(const std::string& id) const;
+  bool isProtectedLocked(const std::string& relative) const;
+  bool isWritableLocked(const std::string& relative) const;
+  void forgetTreeLocked(const std::string& relative, bool remember);
+  void repathLocked(const std::string& from, const std::string& to);
+  void saveLocked();
+
+  std::string root_;
+  std::string stateFile_;
+  std::vector<std::string> writableTop_;
+
+  std::mutex lock_;
+  long long nextId_ = 100000;                              // guarded by lock_
+  std::map<std::string, std::string> pathToId_;            // guarded by lock_
+  std::unordered_map<std::string, std::string> idToPath_;  // guarded by lock_
+  std::set<std::string> reserved_;  // ids handed out for files not written yet; guarded by lock_
+  std::set<std::string> removed_;   // ids removed with their folder; guarded by lock_
+  bool dirty_ = false;              // guarded by lock_
+};
+
+}  // namespace qserver
