@@ -1,0 +1,189 @@
+#include "drive/stream/CMediaSpace.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstring>
+
+#include "drive/core/DriveProcess.h"
+#include "drive/stream/HeadCache.h"
+#include "drive/stream/StreamLog.h"
+#include "platform/ticks/Ticks.h"
+
+namespace {
+constexpr int32_t kPatternReads = 30;
+constexpr int32_t kStatisticEvery = 50;
+const char kSeparator[] = "-------------------------------------------------------------";
+}  // namespace
+
+CMediaSpace::CMediaSpace() : CMediaSpace(Drive().programFolder) {}
+
+CMediaSpace::CMediaSpace(const std::string& programFolder)
+    : folder_(programFolder), head_(new uint8_t[kHeadCapacity]()) {
+  StreamLog().setPath(folder_ + "vod.log");
+  StreamLog().readMask(folder_ + "media.ini");
+}
+
+CMediaSpace::~CMediaSpace() { close(); }
+
+std::string CMediaSpace::open(const std::string& host, int port, const std::string& token1,
+                              const std::string& token2) {
+  std::lock_guard<std::mutex> guard(readLock_);
+  stopSlaves();  // a reader that is opened again starts from nothing
+  StreamLog().log(0, "%s", kSeparator);
+  host_ = host;
+  port_ = port;
+  token1_ = token1;
+  token2_ = token2;
+  fileLength_ = 0;
+  headSize_ = 0;
+  opened_ = false;
+  stop_ = true;
+  closing_ = false;
+  slavesStarted_ = false;
+  slavesStalled_ = false;
+
+  int32_t got = headcache::Read(folder_, token2_, head_.get());
+  if (got == headcache::kHeadSize) {
+    headSize_ = got;
+    cache_.store(head_.get(), 0, got);
+  }
+  if (headSize_ <= 0) {
+    StreamLog().log(0, "Open: Connect to %s:%d", host_.c_str(), port_);
+    std::string status = masterOpen();
+    if (status == "ok") {
+      StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
+                      token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
+    } else {
+      StreamLog().log(0, "Open Fail(Val=%s): %s:%d %s %s", status.c_str(), host_.c_str(), port_,
+                      token1_.c_str(), token2_.c_str());
+    }
+    return status;
+  }
+  fileLength_ = headSize_.load();
+  StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
+                  token1_.c_str(), token2_.c_str(), fileLength_.load(), "");
+  return "ok";
+}
+
+void CMediaSpace::afterOpen(const uint8_t* head, int32_t headSize) {
+  std::memcpy(head_.get(), head, headSize);
+  headSize_ = headSize;
+  stats_.start(token2_, fileLength_, ext_);
+  cache_.store(head_.get(), 0, headSize);
+  headcache::Write(folder_, token2_, head_.get(), headSize);
+  opened_ = true;
+}
+
+void CMediaSpace::noteRead(int64_t offset, int32_t size) {
+  StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld",
+                  static_cast<long>(stats_.readCount()), offset, static_cast<long>(size));
+  stats_.countRead(offset, size);
+  int32_t count = stats_.readCount();
+  if (count <= kPatternReads) {
+    readPattern_ += std::to_string(offset) + "_" + std::to_string(size) + " ";
+    if (count == kPatternReads) StreamLog().log(2, "Read: %s", readPattern_.c_str());
+  }
+  if (count % kStatisticEvery == 0 && StreamLog().enabled(4)) {
+    StreamLog().log(4, "Statistic: %s", stats_.text().c_str());
+    StreamLog().log(4, "MemCache: %s", cache_.text().c_str());
+  }
+}
+
+int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
+  auto* buffer = static_cast<uint8_t*>(out);
+  std::lock_guard<std::mutex> guard(readLock_);
+  if (offset < 0 || size < 0 || closing_) return -1;
+  if (offset > INT64_MAX - size) return -1;  // no file reaches that far
+  noteRead(offset, size);
+  auto finish = [&](int32_t wanted, int32_t result) {
+    StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
+                    static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
+                    static_cast<long>(result));
+    return result;
+  };
+
+  if (offset + size > headSize_) {
+    if (!opened_) {
+      if (masterOpen() != "ok") return finish(size, -1);
+      StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
+                      token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
+    }
+    if (!slavesStarted_) {
+      startSlaves();
+      planAndQueue(CMemCache::kLargestChunk);
+    }
+  }
+
+  int64_t length = fileLength_;
+  if (offset > length) return -1;
+  int32_t wanted = size;
+  if (offset + size > length) wanted = static_cast<int32_t>(length - offset);
+  if (wanted == 0) return finish(0, 0);
+
+  int32_t result;
+  if (offset + wanted <= headSize_) {
+    std::memcpy(buffer, head_.get() + offset, wanted);
+    result = wanted;
+  } else if (cache_.lookup(buffer, offset, wanted) == 0) {
+    result = wanted;
+  } else if (wanted > CMemCache::kLargestChunk) {
+    result = directRead(buffer, offset, wanted);
+    if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
+  } else {
+    result = waitForFetched(buffer, offset, wanted);
+  }
+
+  if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);
+  return finish(wanted, result);
+}
+
+// A small read that missed: queue its request and wait for the fetch threads. When no thread
+// can deliver (none left, or none delivered within the limit, or nothing is pending and the
+// planner asks for nothing new) the range is read directly on the master connection instead.
+int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) {
+  constexpr int kStepMs = 500;
+  constexpr uint32_t kFetchLimitMs = 10000;
+  planAndQueue(offset);
+  uint32_t started = GetTickCount();
+  while (!stop_) {
+    if (liveSlaves_ == 0 || slavesStalled_) break;
+    dataEvent_.waitFor(kStepMs);
+    dataEvent_.reset();
+    if (stop_) break;
+    if (cache_.lookup(buffer, offset, size) == 0) return size;
+    if (!fetchPending()) {
+      planAndQueue(offset);
+      if (!fetchPending()) break;
+    }
+    if (TicksBetween(started, GetTickCount()) >= kFetchLimitMs) {
+      slavesStalled_ = true;
+      StreamLog().log(0, "Read: fetch threads silent, reading directly at %" PRId64, offset);
+    }
+  }
+  if (stop_) return -1;
+  if (cache_.lookup(buffer, offset, size) == 0) return size;
+  return directRead(buffer, offset, size);
+}
+
+void CMediaSpace::close() {
+  // Closing again (the destructor after an explicit close) has nothing left to do.
+  if (closing_.exchange(true) && !opened_ && !master_.isOpen()) return;
+  // Wake a waiting reader first: it sees the stop flag and gives up its read.
+  stop_ = true;
+  dataEvent_.set();
+  requestEvent_.set();
+  stopWake_.notify_all();
+  std::lock_guard<std::mutex> guard(readLock_);
+  stopSlaves();
+  if (opened_) {
+    std::string request = "t_close," + streamId();
+    for (CRSSocket& socket : slaveSockets_) {
+      if (socket.isOpen()) socket.sendRequest(request, sendLock_);
+    }
+    opened_ = false;
+  }
+  master_.close();
+  for (CRSSocket& socket : slaveSockets_) socket.close();
+  cache_.clear();
+  StreamLog().log(0, "Close: %s", token1_.c_str());
+}

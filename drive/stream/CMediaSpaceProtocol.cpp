@@ -1,0 +1,138 @@
+// The read requests of CMediaSpace on its master and slave connections.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "drive/stream/CMediaSpace.h"
+#include "drive/stream/DataReply.h"
+#include "drive/stream/StreamLog.h"
+
+using namespace streamwire;
+
+namespace {
+constexpr int kOpenLimitMs = 10000;
+constexpr int kDirectReadLimitMs = 20000;
+}  // namespace
+
+std::string CMediaSpace::streamId() const {
+  std::lock_guard<std::mutex> guard(idLock_);
+  return streamId_;
+}
+
+bool CMediaSpace::argumentsUsable() const {
+  return !host_.empty() && port_ > 0 && !token1_.empty() && !token2_.empty() &&
+         ("t1_open," + token1_ + "," + token2_).size() <= static_cast<size_t>(kMaxRequestText);
+}
+
+std::string CMediaSpace::masterOpen() {
+  if (!argumentsUsable()) return kArgumentNotCorrect;
+  if (closing_) return kSocketError;
+  if (master_.connect(host_, port_) != 0) return kConnectFailed;
+  std::string request = "t1_open," + token1_ + "," + token2_;
+  if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
+    return kSocketError;
+  }
+  stop_ = false;
+  // The head arrives in a buffer of its own, so that a reply that breaks off leaves the head
+  // already held intact.
+  std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
+  int32_t headSize = 0;
+  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head.get(),
+                                   kHeadCapacity, &headSize);
+  OpenReply reply;
+  if (!ParseOpenReply(fields, &reply)) {
+    if (IsOk(fields)) return kDataError;
+    return ErrorWord(fields);
+  }
+  {
+    std::lock_guard<std::mutex> guard(idLock_);
+    streamId_ = reply.streamId;
+  }
+  fileLength_ = reply.fileLength;
+  ext_ = reply.ext;
+  afterOpen(head.get(), headSize);
+  return "ok";
+}
+
+std::string CMediaSpace::slaveOpen(CRSSocket& socket) {
+  if (!argumentsUsable()) return kArgumentNotCorrect;
+  if (socket.connect(host_, port_) != 0) return kConnectFailed;
+  std::string request = "t_open," + token1_ + "," + token2_;
+  if (socket.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
+    return kSocketError;
+  }
+  int32_t ignored = 0;
+  Fields fields =
+      ReceiveDataReply(socket, ReadRequest::kSlaveOpen, kOpenLimitMs, &stop_, nullptr, 0, &ignored);
+  if (fields.empty()) return kDataIsNull;
+  if (!IsOk(fields)) return ErrorWord(fields);
+  opened_ = true;
+  return "ok";
+}
+
+int32_t CMediaSpace::directReadOnce(uint8_t* buffer, int64_t offset, int32_t size, bool* broken) {
+  *broken = true;
+  char request[kFrameArea];
+  std::string id = streamId();
+  int length = std::snprintf(request, sizeof request, "t_read,%s,%" PRId64 ",%ld", id.c_str(),
+                             offset, static_cast<long>(size));
+  if (length < 0 || length > kMaxRequestText) return -1;
+  if (master_.sendRequest(request, sendLock_) != length + kHeaderSize) return -1;
+  int32_t got = 0;
+  Fields fields =
+      ReceiveDataReply(master_, ReadRequest::kRead, kDirectReadLimitMs, &stop_, buffer, size, &got);
+  if (fields.empty()) return -1;  // given up at close
+  if (IsOk(fields)) {
+    *broken = false;
+    return got;
+  }
+  // An error reply from the server leaves the connection usable; a client status word means
+  // the connection is out of step or gone.
+  *broken = IsClientWord(fields[0]);
+  return -2;
+}
+
+int32_t CMediaSpace::directRead(uint8_t* buffer, int64_t offset, int32_t size) {
+  if (size == 0) return 0;
+  bool broken = false;
+  int32_t result = master_.isOpen() ? directReadOnce(buffer, offset, size, &broken) : -1;
+  if (result >= 0 || (!broken && master_.isOpen()) || stop_) return result;
+  // The master connection broke (dropped by the server, or out of step): open it once more
+  // and repeat the read, so that one dropped connection does not fail every later read.
+  master_.close();
+  if (!reconnectMaster()) return result;
+  return directReadOnce(buffer, offset, size, &broken);
+}
+
+bool CMediaSpace::reconnectMaster() {
+  if (master_.connect(host_, port_) != 0) return false;
+  std::string request = "t1_open," + token1_ + "," + token2_;
+  if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
+  int32_t headSize = 0;
+  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head.get(),
+                                   kHeadCapacity, &headSize);
+  OpenReply reply;
+  if (!ParseOpenReply(fields, &reply)) {
+    master_.close();
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(idLock_);
+  streamId_ = reply.streamId;
+  return true;
+}
+
+int32_t CMediaSpace::fetchRequest(CRSSocket& socket, int64_t offset, int32_t size) {
+  int64_t length = fileLength_;
+  if (offset + size > length) size = static_cast<int32_t>(std::max<int64_t>(0, length - offset));
+  if (size <= 0) return 0;
+  char request[kFrameArea];
+  std::string id = streamId();
+  int textLength = std::snprintf(request, sizeof request, "t1_read,%s,%" PRId64 ",%ld", id.c_str(),
+                                 offset, static_cast<long>(size));
+  if (textLength < 0 || textLength > kMaxRequestText) return 0;
+  if (socket.sendRequest(request, sendLock_) != textLength + kHeaderSize) return 0;
+  return size;
+}

@@ -1,0 +1,186 @@
+// The three fetch threads of CMediaSpace and their request queue.
+#include <chrono>
+#include <cinttypes>
+#include <ctime>
+#include <memory>
+#include <system_error>
+
+#include "drive/stream/CMediaSpace.h"
+#include "drive/stream/DataReply.h"
+#include "drive/stream/StreamLog.h"
+
+using namespace streamwire;
+
+namespace {
+constexpr int kFetchReplyLimitMs = 5000;
+// Replies that may stay out in a row before the connection counts as dead and is reopened.
+constexpr int kSilentRepliesBeforeReopen = 4;
+// Failed reopens in a row after which a request is given up (the reader then reads directly).
+constexpr int kReopenFailuresBeforeGivingUp = 3;
+constexpr int kReopenStepMs = 500;
+constexpr int kReopenEveryMs = 5000;
+}  // namespace
+
+void CMediaSpace::queueRequest(const FetchRequest& request) {
+  {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    StreamLog().log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
+                    static_cast<long>(request.size));
+    queue_.push_back(request);
+  }
+  requestEvent_.set();
+}
+
+std::optional<FetchRequest> CMediaSpace::takeRequest() {
+  std::lock_guard<std::mutex> guard(queueLock_);
+  if (queue_.empty()) return std::nullopt;
+  FetchRequest request = queue_.front();
+  queue_.pop_front();
+  ++busyRequests_;
+  return request;
+}
+
+bool CMediaSpace::fetchPending() {
+  std::lock_guard<std::mutex> guard(queueLock_);
+  return !queue_.empty() || busyRequests_ > 0;
+}
+
+void CMediaSpace::planAndQueue(int64_t offset) {
+  if (auto request = cache_.plan(offset)) queueRequest(*request);
+}
+
+void CMediaSpace::startSlaves() {
+  if (!opened_ || stop_ || closing_) return;
+  slavesStarted_ = true;
+  for (int i = 0; i < kSlaves; ++i) {
+    ++liveSlaves_;
+    try {
+      slaves_[i] = std::thread(&CMediaSpace::slaveLoop, this, i);
+    } catch (const std::system_error&) {
+      --liveSlaves_;
+      StreamLog().log(0, "Create ReqRecvThread (%ld) Fail", static_cast<long>(i));
+    }
+  }
+}
+
+void CMediaSpace::stopSlaves() {
+  stop_ = true;
+  requestEvent_.set();
+  stopWake_.notify_all();
+  for (std::thread& slave : slaves_) {
+    if (slave.joinable()) slave.join();
+  }
+  std::lock_guard<std::mutex> guard(queueLock_);
+  queue_.clear();
+  busyRequests_ = 0;
+}
+
+bool CMediaSpace::sleepUnlessStopped(int ms) {
+  std::unique_lock<std::mutex> guard(stopWaitLock_);
+  return !stopWake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
+void CMediaSpace::slaveLoop(int index) {
+  std::time_t started = std::time(nullptr);
+  int64_t total = 0;
+  if (slaveOpen(slaveSockets_[index]) != "ok") {
+    StreamLog().log(0, "Slave Service: SlaveOpen(%ld) Failed", static_cast<long>(index));
+  } else {
+    StreamLog().log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
+    while (!stop_) {
+      std::optional<FetchRequest> request = takeRequest();
+      if (!request) {
+        requestEvent_.wait();
+        requestEvent_.reset();
+        continue;
+      }
+      serveRequest(index, *request, chunk.get(), &total);
+      {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        --busyRequests_;
+      }
+      dataEvent_.set();
+    }
+    StreamLog().log(0,
+                    "Exit Thread: FileLength=%" PRId64 " ReceiveSize=%" PRId64 " PlayTime=%ld(S)",
+                    fileLength_.load(), total, static_cast<long>(std::time(nullptr) - started));
+  }
+  --liveSlaves_;
+  dataEvent_.set();  // a reader waiting on this thread looks again
+}
+
+// Sends one fetch request and stores its replies until the range is in. Returns false when
+// the request was given up.
+bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* chunk,
+                               int64_t* total) {
+  CRSSocket& socket = slaveSockets_[index];
+  StreamLog().log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld",
+                  static_cast<long>(index), static_cast<long>(stats_.readCount()), request.offset,
+                  static_cast<long>(request.size));
+  int32_t asked = fetchRequest(socket, request.offset, request.size);
+  if (asked == 0) return true;
+  int32_t received = 0;
+  int silent = 0;
+  int failedReopens = 0;
+  while (!stop_) {
+    int32_t got = 0;
+    Fields fields = ReceiveDataReply(socket, ReadRequest::kFetch, kFetchReplyLimitMs, &stop_, chunk,
+                                     kMaxChunk, &got);
+    if (fields.empty()) return false;  // stopped
+    if (IsOk(fields)) {
+      DataReply reply;
+      ParseDataReply(fields, kMaxChunk, &reply);
+      silent = 0;
+      received += got;
+      *total += got;
+      cache_.store(chunk, reply.offset, got);
+      slavesStalled_ = false;
+      StreamLog().log(5,
+                      "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
+                      " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
+                      static_cast<long>(stats_.readCount()), request.offset,
+                      static_cast<long>(request.size), reply.offset, static_cast<long>(got),
+                      static_cast<long>(asked), *total);
+      if (received >= asked) return true;
+      continue;
+    }
+    if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
+      StreamLog().log(5, "RequestReceive(Timeout): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+      continue;
+    }
+    silent = 0;
+    if (reopenSlave(index) == "ok") {
+      failedReopens = 0;
+      StreamLog().log(7,
+                      "RequestReceive(ReOpen Success): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+      if (received >= asked) return true;
+      if (fetchRequest(socket, request.offset + received, asked - received) == 0) return false;
+    } else {
+      StreamLog().log(7,
+                      "RequestReceive(ReOpen Failed): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+      if (++failedReopens >= kReopenFailuresBeforeGivingUp) return false;
+    }
+  }
+  return false;
+}
+
+std::string CMediaSpace::reopenSlave(int index) {
+  CRSSocket& socket = slaveSockets_[index];
+  socket.close();
+  for (int counter = 0;; counter += kReopenStepMs) {
+    if (stop_) return kSocketError;
+    if (!sleepUnlessStopped(kReopenStepMs)) return kSocketError;
+    if (counter % kReopenEveryMs != 0) continue;
+    std::string status = slaveOpen(socket);
+    if (status == "ok") {
+      StreamLog().log(0, "RequestReceive: ReOpen Success(Interval=%ld)",
+                      static_cast<long>(counter));
+      return status;
+    }
+    if (status != kTimeout) return status;
+  }
+}

@@ -1,0 +1,72 @@
+// The memory cache of one open file: a pool of ring buffers holding runs of the file by
+// offset. The fetch threads store what they receive, the reader copies from it, and the
+// planner decides which fetch request, if any, a read should cause.
+//
+// Buffer ids: 0 is the buffer of the file's beginning (created with the pool), 1 the
+// large-block buffer of direct reads, 2 and up are rings. Buffers 0 and 1 never drop data;
+// rings forget their oldest bytes to take new ones. Buffers are only removed by clear().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drive/stream/CStreamBuf.h"
+
+struct FetchRequest {
+  int64_t offset = 0;
+  int32_t size = 0;
+};
+
+class CMemCache {
+ public:
+  static constexpr int32_t kFirstCapacity = 0xA0000;  // 655360
+  static constexpr int32_t kRingCapacity = 0x140000;  // 1310720
+  static constexpr int32_t kLargestChunk = 65536;     // largest store of the normal path
+  static constexpr int32_t kRequestSize = 0x40000;    // 262144, also the read-ahead window
+
+  CMemCache();
+
+  void store(const uint8_t* bytes, int64_t offset, int32_t size);
+  // Copies [offset, offset + size) when held (in one buffer or across two). 0 or -1.
+  int lookup(uint8_t* buffer, int64_t offset, int32_t size);
+  // The fetch request that a read at `offset` should cause, if any.
+  std::optional<FetchRequest> plan(int64_t offset);
+  std::string text() const;
+  void clear();
+
+  // Observers (tests, benchmark).
+  int32_t maxId() const;
+  int64_t heldCapacity() const;  // bytes of all data areas
+  struct BufferView {
+    int32_t id;
+    int64_t startOffset;
+    int32_t length;
+    int32_t capacity;
+  };
+  std::vector<BufferView> buffers() const;
+
+ private:
+  // All expect lock_ held.
+  CStreamBuf* cover(int64_t offset) const;
+  CStreamBuf* coverStrictly(int64_t offset) const;
+  CStreamBuf* holding(int64_t offset, int32_t size) const;
+  CStreamBuf* addBuffer(int32_t capacity, int32_t id);
+  void storeLargeBlock(const uint8_t* bytes, int64_t offset, int32_t size);
+  void storeInto(CStreamBuf* q, const uint8_t* bytes, int64_t offset, int32_t size);
+  void countHit(int32_t id, int32_t size);
+  std::optional<FetchRequest> request(int64_t offset);
+
+  mutable std::mutex lock_;
+  // guarded by lock_:
+  std::vector<std::unique_ptr<CStreamBuf>> buffers_;
+  int32_t maxId_ = 0;
+  int32_t lastId_ = 0;
+  int32_t idTimes_ = 0;
+  int64_t idSize_ = 0;
+  int64_t lqOffset_ = 0;
+  int32_t lqSize_ = 0;
+};

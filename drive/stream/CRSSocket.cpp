@@ -1,0 +1,166 @@
+#include "drive/stream/CRSSocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr int kStepMs = 500;
+// A send that cannot make progress for this long fails instead of blocking for ever.
+constexpr int kSendLimitSeconds = 20;
+}  // namespace
+
+CRSSocket::CRSSocket() = default;
+
+CRSSocket::~CRSSocket() { close(); }
+
+int CRSSocket::connect(const std::string& host, const std::string& port) {
+  char* end = nullptr;
+  long number = std::strtol(port.c_str(), &end, 10);
+  if (port.empty() || number <= 0 || number > 65535) {
+    close();
+    std::memset(&localAddress_, 0, sizeof localAddress_);
+    std::memset(&remoteAddress_, 0, sizeof remoteAddress_);
+    return -1;
+  }
+  return connect(host, static_cast<int>(number));
+}
+
+int CRSSocket::connect(const std::string& host, int port) {
+  close();
+  std::memset(&localAddress_, 0, sizeof localAddress_);
+  std::memset(&remoteAddress_, 0, sizeof remoteAddress_);
+  if (port <= 0 || port > 65535 || host.empty()) return -1;
+
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
+    std::memcpy(&remoteAddress_, found->ai_addr, sizeof remoteAddress_);
+    ::freeaddrinfo(found);
+  } else if (::inet_pton(AF_INET, host.c_str(), &remoteAddress_.sin_addr) != 1) {
+    return -1;
+  }
+  remoteAddress_.sin_family = AF_INET;
+  remoteAddress_.sin_port = htons(static_cast<uint16_t>(port));
+
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&remoteAddress_), sizeof remoteAddress_) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  timeval limit{kSendLimitSeconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  socklen_t length = sizeof localAddress_;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&localAddress_), &length);
+  fd_ = fd;
+  return 0;
+}
+
+void CRSSocket::attach(int fd) {
+  close();
+  fd_ = fd;
+}
+
+void CRSSocket::close() {
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+int CRSSocket::sendRequest(std::string_view text, std::mutex& sendLock) {
+  std::string frame = streamwire::BuildRequestFrame(text);
+  if (frame.empty()) return -1;
+  std::lock_guard<std::mutex> guard(sendLock);
+  int fd = fd_;
+  if (fd < 0) return -1;
+  ssize_t sent = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  return static_cast<int>(sent);
+}
+
+int CRSSocket::sendRaw(const uint8_t* bytes, int32_t n) {
+  int fd = fd_;
+  if (fd < 0 || n < 0) return -1;
+  int32_t total = 0;
+  while (total < n) {
+    ssize_t sent = ::send(fd, bytes + total, n - total, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return total > 0 ? total : -1;
+    total += static_cast<int32_t>(sent);
+  }
+  return total;
+}
+
+int CRSSocket::waitReadable(int stepMs) {
+  int fd = fd_;
+  if (fd < 0) return -1;
+  pollfd entry{fd, POLLIN, 0};
+  int ready = ::poll(&entry, 1, stepMs);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  if (ready == 0) return 0;
+  if (entry.revents & POLLNVAL) return -1;
+  return 1;  // readable, hung up or failed: the receive tells which
+}
+
+int CRSSocket::receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs,
+                            const std::atomic<bool>* stop) {
+  if (fd_ < 0) return -1;
+  int32_t total = 0;
+  int idle = 0;
+  while (total < n) {
+    if (stop && stop->load()) return -1;
+    int ready = waitReadable(kStepMs);
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      idle += kStepMs;
+      if (idleLimitMs >= 0 && idle >= idleLimitMs) return -1;
+      continue;
+    }
+    idle = 0;
+    ssize_t got = ::recv(fd_, buffer + total, n - total, 0);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got < 0) return -1;
+    if (got == 0) return 0;
+    total += static_cast<int32_t>(got);
+  }
+  return total;
+}
+
+streamwire::Fields CRSSocket::receiveReply(int timeoutMs, const std::atomic<bool>* stop) {
+  using namespace streamwire;
+  lastText_.clear();
+  int waited = 0;
+  for (;;) {
+    if (stop && stop->load()) return {};
+    int ready = waitReadable(kStepMs);
+    if (ready < 0) return {kSocketError};
+    if (ready > 0) break;
+    waited += kStepMs;
+    if (waited >= timeoutMs) return {kTimeout};
+  }
+  if (stop && stop->load()) return {};
+
+  // Once a reply has begun, its remaining parts get the same limit for each pause.
+  uint8_t header[kHeaderSize];
+  if (receiveExact(header, kHeaderSize, timeoutMs, stop) != kHeaderSize) {
+    return stop && stop->load() ? Fields{} : Fields{kSocketClose};
+  }
+  int32_t length = ReplyTextLength(header);
+  if (length < 0) return {kSocketClose};  // not a frame this client can hold
+  std::string text(length, '\0');
+  if (receiveExact(reinterpret_cast<uint8_t*>(text.data()), length, timeoutMs, stop) != length) {
+    return stop && stop->load() ? Fields{} : Fields{kSocketClose};
+  }
+  lastText_ = text.substr(0, text.find('\0'));
+  return SplitFields(text);
+}

@@ -1,0 +1,60 @@
+// One TCP connection to a stream server, carrying framed requests and replies.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "drive/stream/ReplyFrame.h"
+
+class CRSSocket {
+ public:
+  CRSSocket();
+  virtual ~CRSSocket();
+  CRSSocket(const CRSSocket&) = delete;
+  CRSSocket& operator=(const CRSSocket&) = delete;
+
+  // Connects (blocking) to host:port; the host is a name or a dotted IPv4 address.
+  // 0 on success, -1 on failure (no socket is kept then).
+  int connect(const std::string& host, int port);
+  int connect(const std::string& host, const std::string& port);
+
+  // Takes over an already connected descriptor (closing any previous one).
+  void attach(int fd);
+
+  // Sends the framed request in one piece under `sendLock`. Returns the bytes sent (compare
+  // with text length + 8), or -1 without a socket or for a text too long for one frame.
+  int sendRequest(std::string_view text, std::mutex& sendLock);
+  // Sends raw bytes that follow a request frame. Returns the bytes sent or -1.
+  int sendRaw(const uint8_t* bytes, int32_t n);
+
+  // Waits for a reply (in 500 ms steps up to `timeoutMs`) and reads its header and text.
+  // Returns the reply's fields, or one client status word. With `stop` given, the flag is
+  // checked before and between the steps and a set flag returns an empty list.
+  streamwire::Fields receiveReply(int timeoutMs = 10000, const std::atomic<bool>* stop = nullptr);
+
+  // Reads exactly n bytes: returns n, 0 when the peer closed, -1 on a socket error, without a
+  // socket, or when the peer sent nothing for `idleLimitMs` (negative: no limit) or `stop`
+  // became set.
+  int receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs = -1,
+                   const std::atomic<bool>* stop = nullptr);
+
+  void close();
+  bool isOpen() const { return fd_.load() >= 0; }
+
+  // The reply text of the latest receiveReply() (logged by the data replies).
+  const std::string& lastText() const { return lastText_; }
+
+ private:
+  // 1 readable, 0 nothing within the step, -1 wait failed.
+  int waitReadable(int stepMs);
+
+  std::atomic<int> fd_{-1};
+  sockaddr_in localAddress_{};
+  sockaddr_in remoteAddress_{};
+  std::string lastText_;  // used by the one thread that reads replies
+};

@@ -1,0 +1,61 @@
+// One ring buffer of the memory cache: holds the file's bytes [startOffset, startOffset +
+// length) in a data area of fixed capacity, starting at headPosition and wrapping at the end.
+// Forgetting old bytes only moves the start; nothing is moved inside the area.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CStreamBuf {
+ public:
+  CStreamBuf() = default;
+  virtual ~CStreamBuf() = default;
+  CStreamBuf(const CStreamBuf&) = delete;
+  CStreamBuf& operator=(const CStreamBuf&) = delete;
+
+  // Frees any old area and sets the id; for a capacity above 0 obtains a new, empty area.
+  // Returns false (and holds no area) when the capacity is 0 or less or the area cannot be
+  // obtained; such a buffer accepts no writes.
+  bool allocate(int32_t capacity, int32_t id);
+
+  // Appends at the end: accepted only when startOffset <= offset <= end and the result fits
+  // the capacity; bytes already held are skipped. Returns 0, or -1 when nothing was written.
+  int write(const uint8_t* bytes, int64_t offset, int32_t size);
+
+  // Copies [offset, offset + size) when it is held whole. Returns 0, else -1.
+  int read(uint8_t* buffer, int64_t offset, int32_t size);
+
+  // Forgets the `n` oldest bytes.
+  void drop(int32_t n);
+
+  // Empties the buffer and places its start at `offset`.
+  void reset(int64_t offset);
+
+  int32_t id() const;
+  int64_t startOffset() const;
+  int32_t length() const;
+  int32_t capacity() const;
+  int64_t end() const;  // startOffset + length
+
+  // One line "Id=.. BufSize=.. ..." of the memory cache text.
+  std::string text() const;
+
+ private:
+  mutable std::mutex lock_;
+  // guarded by lock_:
+  int32_t id_ = 0;
+  std::unique_ptr<uint8_t[]> data_;
+  int32_t capacity_ = 0;
+  int64_t startOffset_ = 0;
+  int32_t length_ = 0;
+  int32_t headPosition_ = 0;
+  uint32_t inTimes_ = 0;
+  uint32_t outTimes_ = 0;
+  int32_t startTime_ = 0;
+  int32_t lastTime_ = 0;
+  uint32_t inSize_ = 0;
+  uint32_t outSize_ = 0;
+};

@@ -1,0 +1,59 @@
+#include "drive/stream/HeadCache.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "drive/stream/StreamLog.h"
+
+namespace headcache {
+
+bool IsUsableName(const std::string& token2) {
+  if (token2.empty() || token2 == "." || token2 == "..") return false;
+  return token2.find('/') == std::string::npos && token2.find('\0') == std::string::npos;
+}
+
+std::string HeadPath(const std::string& folder, const std::string& token2) {
+  return folder + "cache/" + token2;
+}
+
+int32_t Read(const std::string& folder, const std::string& token2, uint8_t* buffer) {
+  if (!IsUsableName(token2)) return -1;
+  std::string path = HeadPath(folder, token2);
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return -1;
+  size_t got = std::fread(buffer, 1, kHeadSize, file);
+  std::fclose(file);
+  StreamLog().log(0, "ReadCacheFile: %s %ld", path.c_str(), static_cast<long>(got));
+  return static_cast<int32_t>(got);
+}
+
+bool Write(const std::string& folder, const std::string& token2, const uint8_t* data,
+           int32_t size) {
+  if (!IsUsableName(token2) || size < 0 || size > kHeadSize) return false;
+  std::string path = HeadPath(folder, token2);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    StreamLog().log(0, "WriteCacheFile(exists): %s %ld", path.c_str(),
+                    static_cast<long>(info.st_size));
+    return false;
+  }
+  StreamLog().log(0, "WriteCacheFile(not_exists): %s", path.c_str());
+  ::mkdir((folder + "cache").c_str(), 0755);
+
+  std::string temporary =
+      path + ".part" + std::to_string(::getpid()) + "_" + std::to_string(::gettid());
+  FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (!file) return false;
+  bool whole = std::fwrite(data, 1, size, file) == static_cast<size_t>(size);
+  whole = (std::fclose(file) == 0) && whole;
+  if (!whole || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace headcache

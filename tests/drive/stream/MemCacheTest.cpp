@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drive/stream/CMemCache.h"
+#include "drive/stream/CStreamBuf.h"
+#include "tests/drive/stream/ScriptedStreamServer.h"
+
+namespace {
+
+const std::string& File() {
+  static const std::string bytes = PatternBytes(8 << 20, 7);
+  return bytes;
+}
+
+const uint8_t* At(int64_t offset) {
+  return reinterpret_cast<const uint8_t*>(File().data()) + offset;
+}
+
+void Store(CMemCache& cache, int64_t offset, int32_t size) {
+  cache.store(At(offset), offset, size);
+}
+
+// True when the cache returns the file's bytes for the range.
+bool Holds(CMemCache& cache, int64_t offset, int32_t size) {
+  std::vector<uint8_t> out(size);
+  if (cache.lookup(out.data(), offset, size) != 0) return false;
+  return std::memcmp(out.data(), At(offset), size) == 0;
+}
+
+TEST(StreamBuf, RingWrapsAndReadsBackAcrossTheEnd) {
+  CStreamBuf ring;
+  ASSERT_TRUE(ring.allocate(100, 5));
+  ring.reset(1000);
+  ASSERT_EQ(ring.write(At(1000), 1000, 80), 0);
+  ring.drop(50);
+  // 60 more bytes: 20 fit before the end of the area, 40 wrap to its start.
+  ASSERT_EQ(ring.write(At(1080), 1080, 60), 0);
+  EXPECT_EQ(ring.startOffset(), 1050);
+  EXPECT_EQ(ring.length(), 90);
+  uint8_t out[90];
+  ASSERT_EQ(ring.read(out, 1050, 90), 0);
+  EXPECT_EQ(std::memcmp(out, At(1050), 90), 0);
+  EXPECT_NE(ring.read(out, 1049, 2), 0);   // before the start
+  EXPECT_NE(ring.read(out, 1130, 20), 0);  // past the end
+}
+
+TEST(StreamBuf, RefusesWritesThatLeaveAGapOrOverflow) {
+  CStreamBuf ring;
+  ASSERT_TRUE(ring.allocate(100, 2));
+  ring.reset(0);
+  EXPECT_EQ(ring.write(At(10), 10, 5), -1);  // gap after the end
+  EXPECT_EQ(ring.write(At(0), 0, 101), -1);  // beyond the capacity
+  ASSERT_EQ(ring.write(At(0), 0, 60), 0);
+  EXPECT_EQ(ring.write(At(40), 40, 30), 0);  // overlap: only the new 10 bytes are added
+  EXPECT_EQ(ring.length(), 70);
+
+  CStreamBuf empty;
+  EXPECT_FALSE(empty.allocate(0, 3));
+  EXPECT_EQ(empty.write(At(0), 0, 1), -1);
+  uint8_t byte;
+  EXPECT_NE(empty.read(&byte, 0, 1), 0);
+}
+
+TEST(MemCache, FirstBufferFillsThenRingsCountFromTwo) {
+  CMemCache cache;
+  EXPECT_EQ(cache.maxId(), 2);
+  for (int i = 0; i < 10; ++i) Store(cache, i * 65536, 65536);
+  auto buffers = cache.buffers();
+  ASSERT_EQ(buffers.size(), 1u);
+  EXPECT_EQ(buffers[0].length, 655360);
+
+  Store(cache, 655360, 65536);
+  buffers = cache.buffers();
+  ASSERT_EQ(buffers.size(), 2u);
+  EXPECT_EQ(buffers[1].id, 2);
+  EXPECT_EQ(buffers[1].capacity, 1310720);
+  EXPECT_EQ(buffers[1].startOffset, 655360);
+  EXPECT_EQ(cache.maxId(), 3);
+  // A read across the two buffers.
+  EXPECT_TRUE(Holds(cache, 655360 - 1000, 4096));
+}
+
+TEST(MemCache, FullRingDropsExactlyWhatItAdds) {
+  CMemCache cache;
+  Store(cache, 1 << 20, 65536);  // no cover: a ring with id 2
+  for (int i = 1; i < 20; ++i) Store(cache, (1 << 20) + i * 65536, 65536);
+  auto ring = cache.buffers()[1];
+  ASSERT_EQ(ring.length, 1310720);
+  Store(cache, ring.startOffset + ring.length, 65536);
+  auto after = cache.buffers()[1];
+  EXPECT_EQ(after.length, 1310720);
+  EXPECT_EQ(after.startOffset, ring.startOffset + 65536);
+  EXPECT_FALSE(Holds(cache, ring.startOffset, 1));
+  EXPECT_TRUE(Holds(cache, after.startOffset, 1310720));
+}
+
+TEST(MemCache, StoringHeldOrOverlappingRangesKeepsTheBytes) {
+  CMemCache cache;
+  Store(cache, 0, 65536);
+  Store(cache, 1000, 2000);  // held already
+  auto buffers = cache.buffers();
+  ASSERT_EQ(buffers.size(), 1u);
+  EXPECT_EQ(buffers[0].length, 65536);
+  Store(cache, 60000, 10000);  // overlaps the end: only the rest is added
+  EXPECT_EQ(cache.buffers()[0].length, 70000);
+  EXPECT_TRUE(Holds(cache, 0, 70000));
+  EXPECT_TRUE(Holds(cache, 60000, 10000));
+}
+
+TEST(MemCache, LookupAcrossTwoBuffersNeedsNoGap) {
+  CMemCache cache;
+  Store(cache, 3 << 20, 65536);            // ring A
+  Store(cache, (3 << 20) + 65536, 65536);  // appended to A
+  Store(cache, 5 << 20, 65536);            // ring B, far away
+  EXPECT_TRUE(Holds(cache, (3 << 20) + 100000, 20000));
+  EXPECT_FALSE(Holds(cache, (3 << 20) + 120000, 20000));  // runs past A into nothing
+
+  CMemCache joined;
+  Store(joined, 0, 65536);
+  for (int i = 1; i < 10; ++i) Store(joined, i * 65536, 65536);
+  Store(joined, 655360, 65536);  // id 2 starts where id 0 ends
+  EXPECT_TRUE(Holds(joined, 655360 - 30000, 60000));
+
+  CMemCache gapped;
+  Store(gapped, 2 << 20, 65536);
+  Store(gapped, (2 << 20) + 65536 + 10, 65536);  // a new ring after a 10-byte gap
+  EXPECT_FALSE(Holds(gapped, (2 << 20) + 60000, 20000));
+}
+
+TEST(MemCache, LargeBlocksGoToIdOneAndReplaceEachOther) {
+  CMemCache cache;
+  Store(cache, 1 << 20, 200000);
+  auto buffers = cache.buffers();
+  ASSERT_EQ(buffers.size(), 2u);
+  EXPECT_EQ(buffers[1].id, 1);
+  EXPECT_EQ(buffers[1].capacity, 300000);
+  EXPECT_EQ(cache.maxId(), 2);
+  EXPECT_TRUE(Holds(cache, (1 << 20) + 5, 199995));
+  Store(cache, 4 << 20, 100000);
+  EXPECT_EQ(cache.buffers().size(), 2u);
+  EXPECT_FALSE(Holds(cache, 1 << 20, 10));
+  EXPECT_TRUE(Holds(cache, 4 << 20, 100000));
+}
+
+TEST(MemCache, PlannerAsksOncePerWindow) {
+  CMemCache cache;
+  Store(cache, 0, 65536);  // the head
+  auto first = cache.plan(65536);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->offset, 65536);
+  EXPECT_EQ(first->size, 262144);
+  EXPECT_FALSE(cache.plan(65536));  // asked already
+  EXPECT_FALSE(cache.plan(4096));   // inside the head
+
+  for (int i = 1; i <= 4; ++i) Store(cache, i * 65536, 65536);
+  // 327680 held; a read at 131072 has 196608 ahead: the next window is asked for once.
+  auto next = cache.plan(131072);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->offset, 327680);
+  EXPECT_FALSE(cache.plan(135168));
+  // Enough held ahead.
+  for (int i = 5; i < 10; ++i) Store(cache, i * 65536, 65536);
+  EXPECT_FALSE(cache.plan(300000));
+
+  // Nothing held: the request starts at the offset, and not again inside it.
+  auto far = cache.plan(6 << 20);
+  ASSERT_TRUE(far);
+  EXPECT_EQ(far->offset, 6 << 20);
+  EXPECT_FALSE(cache.plan((6 << 20) + 100000));
+  EXPECT_NE(cache.text().find("LQOffset=6291456 LQSize=262144"), std::string::npos);
+}
+
+TEST(MemCache, ClearKeepsCountingIds) {
+  CMemCache cache;
+  Store(cache, 2 << 20, 100);
+  EXPECT_EQ(cache.maxId(), 3);
+  cache.clear();
+  EXPECT_TRUE(cache.buffers().empty());
+  EXPECT_FALSE(Holds(cache, 2 << 20, 1));
+  Store(cache, 0, 100);
+  auto buffers = cache.buffers();
+  ASSERT_EQ(buffers.size(), 1u);
+  EXPECT_EQ(buffers[0].id, 3);
+  EXPECT_EQ(cache.maxId(), 4);
+}
+
+TEST(MemCache, TextNamesEveryBuffer) {
+  CMemCache cache;
+  Store(cache, 0, 1000);
+  std::vector<uint8_t> out(10);
+  cache.lookup(out.data(), 0, 10);
+  cache.lookup(out.data(), 10, 10);
+  std::string text = cache.text();
+  EXPECT_EQ(text.rfind("MaxId=2 LastId=0 IdTimes=2 IdSize=20 LQOffset=0 LQSize=0\n", 0), 0u);
+  EXPECT_NE(text.find("Id=0 BufSize=655360 Offset=0 Size=1000 InTimes=1 OutTimes=2"),
+            std::string::npos);
+}
+
+}  // namespace

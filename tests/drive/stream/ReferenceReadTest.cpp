@@ -1,0 +1,167 @@
+// The reader against the reference service: real web login, real stream server, its faults.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "drive/stream/CMediaSpace.h"
+#include "tests/drive/stream/ReferenceLink.h"
+#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ReferenceServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+constexpr int64_t kFileSize = 200ll << 20;
+
+const std::string& Content() {
+  static const std::string bytes = PatternBytes(kFileSize, 11);
+  return bytes;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+class ReferenceReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = dir_.path() + "/";
+    server_.addUser("reader", "secret");
+    std::ofstream(server_.userDir("reader") + "/下载空间/movie.bin", std::ios::binary) << Content();
+    ASSERT_TRUE(server_.start());
+    std::string error;
+    ASSERT_TRUE(FetchReadLink(server_.webPort(), "reader", "secret", "movie.bin", &link_, &error))
+        << error;
+  }
+
+  std::unique_ptr<CMediaSpace> openReader() {
+    auto reader = std::make_unique<CMediaSpace>(folder_);
+    EXPECT_EQ(reader->open(link_.host, link_.port, link_.token1, link_.token2), "ok");
+    return reader;
+  }
+
+  void expectRead(CMediaSpace& reader, int64_t offset, int32_t size) {
+    std::vector<uint8_t> buffer(size);
+    int32_t expected =
+        static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(size, kFileSize - offset)));
+    ASSERT_EQ(reader.read(buffer.data(), offset, size), expected) << offset << " " << size;
+    ASSERT_EQ(std::memcmp(buffer.data(), Content().data() + offset, expected), 0)
+        << offset << " " << size;
+  }
+
+  void readAll(CMediaSpace& reader, int32_t size, int64_t start = 0, int64_t end = kFileSize) {
+    for (int64_t offset = start; offset < end; offset += size) {
+      ASSERT_NO_FATAL_FAILURE(expectRead(reader, offset, size));
+    }
+  }
+
+  TempDir dir_;
+  std::string folder_;
+  ReferenceServer server_;
+  ReadLink link_;
+};
+
+TEST_F(ReferenceReadTest, EveryByteComesBackInSequentialAndRandomReads) {
+  for (int32_t size : {4096, 65536, 1 << 20}) {
+    auto reader = openReader();
+    ASSERT_NO_FATAL_FAILURE(readAll(*reader, size));
+    EXPECT_EQ(reader->fileLength(), kFileSize);
+    uint8_t byte;
+    EXPECT_EQ(reader->read(&byte, kFileSize, 4096), 0);
+  }
+  auto reader = openReader();
+  std::mt19937_64 random(9);
+  for (int i = 0; i < 150; ++i) {
+    int32_t size = static_cast<int32_t>(1 + random() % (i % 4 == 0 ? (1 << 20) : 65536));
+    ASSERT_NO_FATAL_FAILURE(expectRead(*reader, random() % kFileSize, size));
+  }
+}
+
+TEST_F(ReferenceReadTest, HeadFromTheDiskCacheNeedsNoServer) {
+  openReader()->close();
+  server_.stop();
+  auto reader = openReader();
+  ASSERT_NO_FATAL_FAILURE(readAll(*reader, 4096, 0, 65536));
+  std::vector<uint8_t> buffer(4096);
+  EXPECT_EQ(reader->read(buffer.data(), 65536, 4096), -1);  // past the head: the open fails
+}
+
+TEST_F(ReferenceReadTest, SmallSequentialReadsAskOncePer256KiB) {
+  std::ofstream(folder_ + "media.ini") << "20";  // level 5: one "RequestMedia" line per request
+  {
+    auto reader = openReader();
+    ASSERT_NO_FATAL_FAILURE(readAll(*reader, 4096, 0, 16 << 20));
+  }
+  int requests = CountOf(ReadText(folder_ + "vod.log"), "RequestMedia: ");
+  EXPECT_GE(requests, (16 << 20) / 262144 - 1);
+  EXPECT_LE(requests, (16 << 20) / 262144 + 2);
+}
+
+TEST_F(ReferenceReadTest, CloseWhileAReaderWaitsEndsTheRead) {
+  std::ofstream(folder_ + "media.ini") << "4";  // level 2: "RequestReceive: Index=" when sent
+  server_.setFaults({"fault-silent t1_read"});
+  auto reader = openReader();
+  auto waiting = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> buffer(4096);
+    return reader->read(buffer.data(), 50 << 20, 4096);
+  });
+  ASSERT_TRUE(WaitUntil([&] {
+    return ReadText(folder_ + "vod.log").find("RequestReceive: Index=") != std::string::npos;
+  }));
+  reader->close();
+  EXPECT_EQ(waiting.get(), -1);
+}
+
+TEST_F(ReferenceReadTest, DroppedConnectionsStillGiveExactBytes) {
+  server_.setFaults({"fault-drop-after 3145728"});
+  auto reader = openReader();
+  ASSERT_NO_FATAL_FAILURE(readAll(*reader, 65536, 0, 40 << 20));
+  ASSERT_NO_FATAL_FAILURE(readAll(*reader, 1 << 20, 100 << 20, 120 << 20));
+}
+
+TEST_F(ReferenceReadTest, SilentFetchesAndFailingSlaveOpensFallBackToDirectReads) {
+  server_.setFaults({"fault-silent t1_read"});
+  {
+    auto reader = openReader();
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_NO_FATAL_FAILURE(readAll(*reader, 65536, 10 << 20, 12 << 20));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  }
+  server_.setFaults({"fault-error t_open=busy"});
+  auto reader = openReader();
+  ASSERT_NO_FATAL_FAILURE(readAll(*reader, 65536, 30 << 20, 34 << 20));
+  server_.setFaults({"fault-error t1_open=busy"});
+  CMediaSpace refused(folder_);
+  EXPECT_EQ(refused.open(link_.host, link_.port, link_.token1, "other" + link_.token2), "busy");
+}
+
+}  // namespace
