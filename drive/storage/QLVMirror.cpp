@@ -5,6 +5,7 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/storage/ClosedFiles.h"
 #include "drive/storage/MirrorRunState.h"
 
 namespace {
@@ -43,6 +44,8 @@ QLVMirror::~QLVMirror() {
   MirrorRunState().compare_exchange_strong(running, run_state::kStopRequested);
   // The thread reports the stopped state as its last act; joining is the wait for it.
   if (maintenance_.joinable()) maintenance_.join();
+  // The drive is unmounted by now: no read can still run on a closed file.
+  ClosedContexts().releaseAll();
   std::lock_guard<std::mutex> guard(webLock_);
   web_.close();
 }

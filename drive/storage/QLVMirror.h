@@ -5,17 +5,21 @@
 //
 // The class is split by concern: QLVMirror.cpp (life cycle and the answers from the tables),
 // QLVMirrorWeb.cpp (the mirror's web client), QLVMirrorLogin.cpp, QLVMirrorTree.cpp (tree
-// reads, file_info, ".filelist") and QLVMirrorMaintenance.cpp.
+// reads, file_info, ".filelist"), QLVMirrorRead.cpp (open, read, cleanup),
+// QLVMirrorWrite.cpp (the write branches of open) and QLVMirrorMaintenance.cpp.
 //
 // Locks: treeLock_ guards the tables; webLock_ serialises the requests on the mirror's web
-// client. Where both are needed, treeLock_ is taken first.
+// client; openFilesLock_ guards the set of open file contexts. Where both of the first two
+// are needed, treeLock_ is taken first.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -26,7 +30,9 @@
 #include "drive/storage/WebRequest.h"
 
 class MirrorConfig;
+class QLVFile;
 struct BuiltTree;
+struct StreamLink;
 
 // Timing and port of one mirror; the defaults are the program's, tests shorten them.
 struct MirrorOptions {
@@ -42,6 +48,13 @@ class QLVMirror : public IOMirror {
   ~QLVMirror() override;
   QLVMirror(const QLVMirror&) = delete;
   QLVMirror& operator=(const QLVMirror&) = delete;
+
+  // Opening and reading files (QLVMirrorRead.cpp).
+  int CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
+                 DWORD flagsAndAttributes, PDOKAN_FILE_INFO info) override;
+  int ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
+               LONGLONG offset, PDOKAN_FILE_INFO info) override;
+  int Cleanup(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
 
   // Driver operations answered from the tree.
   int OpenDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
@@ -94,6 +107,25 @@ class QLVMirror : public IOMirror {
   void installTree(BuiltTree& tree);
   void writeFileList();
 
+  // QLVMirrorRead.cpp.
+  int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);
+  // A new context for the file with its stream open, registered as open; null on failure.
+  std::unique_ptr<QLVFile> openReadContext(const NodeRecord& node);
+  // Gets the read link (cached or "readdist") and opens the media reader: 0, or the failed
+  // request's code, or -1 when the reader did not open.
+  int openStream(QLVFile& file);
+  // "readdist" for the file: 0 and `link` filled, or -1 (open), -2 (send), -3 (no reply), -4,
+  // -11 or -12 (refused).
+  int requestReadLink(const QLVFile& file, StreamLink* link);
+  // Head-file names of the contexts not yet freed.
+  std::set<std::string> headKeysInUse() const;
+
+  // QLVMirrorWrite.cpp.
+  int createForWriting(const std::u16string& path, DWORD desiredAccess, DWORD shareMode,
+                       DWORD creationDisposition, DWORD flagsAndAttributes, PDOKAN_FILE_INFO info);
+  int openForWriting(const std::u16string& path, const NodeRecord& node, DWORD desiredAccess,
+                     DWORD creationDisposition, PDOKAN_FILE_INFO info);
+
   // QLVMirrorMaintenance.cpp.
   void maintenanceLoop();
   void releaseClosedFiles();
@@ -116,6 +148,9 @@ class QLVMirror : public IOMirror {
   int64_t used_ = 0;                 // guarded by treeLock_
   FolderTables tables_;              // guarded by treeLock_
   std::u16string downloadFolderId_;  // guarded by treeLock_
+
+  mutable std::mutex openFilesLock_;
+  std::set<const QLVFile*> openFiles_;  // guarded by openFilesLock_: contexts from open to cleanup
 
   std::thread maintenance_;  // started last, joined by the destructor
 };

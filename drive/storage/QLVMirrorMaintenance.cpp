@@ -1,10 +1,14 @@
 // The maintenance thread: housekeeping every 3 s (closed files, tether check) and a tree read
 // every 10 minutes or when a refresh was requested.
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "drive/storage/CachePruning.h"
+#include "drive/storage/ClosedFiles.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/TetherCheck.h"
@@ -13,6 +17,9 @@
 void QLVMirror::maintenanceLoop() {
   std::atomic<int32_t>& state = MirrorRunState();
   DriveProcess& drive = Drive();
+  std::error_code error;
+  // Without the folder its pruning simply finds nothing to do.
+  std::filesystem::create_directories(cache_pruning::TemporaryCacheFolder(), error);
   while (state == run_state::kRunning) {
     releaseClosedFiles();
     pruneDiskCaches();
@@ -31,9 +38,16 @@ void QLVMirror::maintenanceLoop() {
   state = run_state::kStopped;
 }
 
-// Open-file contexts arrive with the read and write paths; until then nothing is held.
-void QLVMirror::releaseClosedFiles() {}
-void QLVMirror::pruneDiskCaches() {}
+void QLVMirror::releaseClosedFiles() { ClosedContexts().releaseOne(GetTickCount()); }
+
+void QLVMirror::pruneDiskCaches() {
+  std::set<std::string> inUse = headKeysInUse();
+  cache_pruning::PruneHeadFolder(Drive().programFolder + "cache", inUse);
+  MirrorConfig* config = config_.load();
+  if (config)
+    cache_pruning::PruneTemporaryFolder(cache_pruning::TemporaryCacheFolder(), config->MaxDiskCache,
+                                        inUse);
+}
 
 void QLVMirror::checkTether() {
   DriveProcess& drive = Drive();

@@ -1,0 +1,41 @@
+#include "drive/storage/QLVFile.h"
+
+#include "drive/stream/CMediaSpace.h"
+
+QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession)
+    : id(std::move(fileId)),
+      size(fileSize),
+      session(std::move(fileSession)),
+      media_(std::make_unique<CMediaSpace>()) {}
+
+QLVFile::~QLVFile() = default;
+
+void QLVFile::enter() {
+  std::lock_guard<std::mutex> guard(contextLock_);
+  ++busy_;
+}
+
+void QLVFile::leave() {
+  std::lock_guard<std::mutex> guard(contextLock_);
+  --busy_;
+}
+
+int32_t QLVFile::busyCount() const {
+  std::lock_guard<std::mutex> guard(contextLock_);
+  return busy_;
+}
+
+std::string QLVFile::headKey() const {
+  std::lock_guard<std::mutex> guard(contextLock_);
+  return headKey_;
+}
+
+void QLVFile::setHeadKey(const std::string& key) {
+  std::lock_guard<std::mutex> guard(contextLock_);
+  headKey_ = key;
+}
+
+uint64_t ContextValue(QLVFile* file) { return reinterpret_cast<uintptr_t>(file); }
+QLVFile* ContextOf(uint64_t value) {
+  return reinterpret_cast<QLVFile*>(static_cast<uintptr_t>(value));
+}

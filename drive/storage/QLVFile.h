@@ -1,0 +1,63 @@
+// The context of one open file: what the read path needs from the node at open time, the
+// session it signs its link request with, and the reader of the file's contents. The driver
+// holds it from open to cleanup; the closed-file list then keeps it until no read can still
+// be running on it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "drive/storage/WebRequest.h"
+
+class CMediaSpace;
+
+class QLVFile {
+ public:
+  static constexpr uint32_t kMediaOpen = 0x1;  // the media reader is open
+  static constexpr uint32_t kUpload = 0x2;     // the context of an upload
+
+  QLVFile(std::u16string id, int64_t size, WebSession session);
+  ~QLVFile();
+  QLVFile(const QLVFile&) = delete;
+  QLVFile& operator=(const QLVFile&) = delete;
+
+  const std::u16string id;
+  const int64_t size;
+  const WebSession session;  // copy of the mirror's session at open
+
+  // Created with the context; used by reading contexts.
+  CMediaSpace& media() { return *media_; }
+
+  std::mutex linkLock;  // held while the read link is looked up or requested
+
+  bool hasFlag(uint32_t flag) const { return (flags_.load() & flag) != 0; }
+  void setFlag(uint32_t flag) { flags_.fetch_or(flag); }
+  void clearFlag(uint32_t flag) { flags_.fetch_and(~flag); }
+
+  // Operations running on the context; a context is not freed while any runs.
+  void enter();
+  void leave();
+  int32_t busyCount() const;
+
+  uint32_t closeTime() const { return closeTime_.load(); }
+  void setCloseTime(uint32_t ticks) { closeTime_ = ticks; }
+
+  // The head-file name of the open reader (its token 2), empty until the stream is open.
+  std::string headKey() const;
+  void setHeadKey(const std::string& key);
+
+ private:
+  std::unique_ptr<CMediaSpace> media_;
+  std::atomic<uint32_t> flags_{0};
+  std::atomic<uint32_t> closeTime_{0};  // tick count at cleanup
+  mutable std::mutex contextLock_;
+  int32_t busy_ = 0;     // guarded by contextLock_
+  std::string headKey_;  // guarded by contextLock_
+};
+
+// The value stored in the driver's file context for a context, and back.
+uint64_t ContextValue(QLVFile* file);
+QLVFile* ContextOf(uint64_t value);

@@ -1,0 +1,231 @@
+// Opening and reading files: the create-file dispatch, the read link ("readdist", cached for
+// 60 s), the media reader behind each open file, reads, and cleanup handing the context to
+// the closed-file list.
+#include <cinttypes>
+#include <climits>
+
+#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "drive/storage/ClosedFiles.h"
+#include "drive/storage/MirrorRunState.h"
+#include "drive/storage/QLVFile.h"
+#include "drive/storage/QLVMirror.h"
+#include "drive/storage/ReadLinkCache.h"
+#include "drive/storage/ReadLinkReply.h"
+#include "drive/stream/CMediaSpace.h"
+#include "platform/codepage/CodePage.h"
+#include "platform/ticks/Ticks.h"
+
+namespace {
+
+constexpr DWORD kOpenExisting = 3;
+
+std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
+
+// A file context the read path did not set: zero, or the calling process id that some
+// callers leave in it.
+bool EmptyContext(const DOKAN_FILE_INFO& info) {
+  return info.Context == 0 || info.Context == static_cast<ULONG64>(info.ProcessId);
+}
+
+bool WriteDisposition(DWORD disposition) {
+  return disposition == 1 || disposition == 2 || disposition == 4 || disposition == 5;
+}
+
+}  // namespace
+
+int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          DWORD creationDisposition, DWORD flagsAndAttributes,
+                          PDOKAN_FILE_INFO info) {
+  if (!fileName || !info) return mirror_error::kGeneral;
+  info->Context = 0;
+  std::u16string path(fileName);
+  if (path == u"\\") {
+    info->IsDirectory = 1;
+    return 0;
+  }
+  std::optional<NodeRecord> node;
+  {
+    std::lock_guard<std::mutex> guard(treeLock_);
+    if (const NodeRecord* found = nodeOfPath(path)) node = *found;
+  }
+  if (!node || node->key.empty()) {
+    if (creationDisposition == kOpenExisting) return mirror_error::kFileNotFound;
+    return createForWriting(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes,
+                            info);
+  }
+  bool folder = (node->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (creationDisposition == kOpenExisting) {
+    if (folder) {
+      info->IsDirectory = 1;
+      return 0;
+    }
+    return openForReading(path, *node, info);
+  }
+  if (!node->writable && WriteDisposition(creationDisposition)) return mirror_error::kReadOnly;
+  return openForWriting(path, *node, desiredAccess, creationDisposition, info);
+}
+
+std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node) {
+  auto file = std::make_unique<QLVFile>(node.key, node.size, session());
+  if (openStream(*file) != 0) return nullptr;
+  std::lock_guard<std::mutex> guard(openFilesLock_);
+  openFiles_.insert(file.get());
+  return file;
+}
+
+int QLVMirror::openForReading(const std::u16string& path, const NodeRecord& node,
+                              PDOKAN_FILE_INFO info) {
+  std::unique_ptr<QLVFile> file = openReadContext(node);
+  if (!file) return mirror_error::kAccessDenied;
+  info->Context = ContextValue(file.release());
+  DriveLog().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:read:%s",
+                  static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
+                  Utf8(path).c_str());
+  return 0;
+}
+
+int QLVMirror::openStream(QLVFile& file) {
+  MirrorLog& log = DriveLog();
+  file.enter();
+  StreamLink link;
+  {
+    std::lock_guard<std::mutex> linkGuard(file.linkLock);
+    std::optional<StreamLink> cached = ReadLinks().fresh(file.id, GetTickCount());
+    if (cached) {
+      link = *cached;
+    } else {
+      int result = requestReadLink(file, &link);
+      if (result < 0) {
+        log.logf(kLogResults, "readdist ERR:%d %s", result, Utf8(file.id).c_str());
+        file.leave();
+        return result;
+      }
+      ReadLinks().store(file.id, link, GetTickCount());
+    }
+  }
+
+  std::string token2 = codepage::WideToAnsi(link.token2);
+  CMediaSpace& media = file.media();
+  std::string status = media.open(codepage::WideToAnsi(link.host), link.port,
+                                  codepage::WideToAnsi(link.token1), token2);
+  int result = 0;
+  if (media.fileLength() > 0) {
+    file.setHeadKey(token2);
+    file.setFlag(QLVFile::kMediaOpen);
+  } else {
+    log.logf(kLogResults, "init TCP_open ERR: %s", status.c_str());
+    media.close();
+    result = mirror_error::kGeneral;
+  }
+  file.leave();
+  return result;
+}
+
+// Runs on a web client of its own, so reads never wait behind a tree read.
+int QLVMirror::requestReadLink(const QLVFile& file, StreamLink* link) {
+  MirrorLog& log = DriveLog();
+  FormedRequest request =
+      FormRequest(web_action::kReadLink, {{u"id", file.id}}, file.session, RequestTimestamp());
+  log.logf(kLogResults, "readdist %s", Utf8(request.path).c_str());
+  MirrorConfig* config = config_.load();
+  if (!config) return -1;
+  WebClient client;
+  client.setAbortCheck([] { return !MirrorRunning(); });
+  if (client.open(config->ServerAddress, options_.webPort, request.path, u"GET") != WebClient::kOk)
+    return -1;
+  if (client.send() != WebClient::kOk) return -2;
+
+  char buffer[kReplyBufferBytes];
+  int count = client.read(buffer, sizeof buffer);
+  if (count <= 0) {
+    log.logf(kLogResults, "get readdist err: %d", count < 0 ? -1 : 0);
+    return -3;
+  }
+  std::string_view bytes(buffer, static_cast<size_t>(count));
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::u16string reply = codepage::Utf8ToWide(bytes);
+  int result = ParseReadLinkReply(reply, link);
+  if (result == 0) {
+    log.logf(kLogProgress, "read link %s:%d", Utf8(link->host).c_str(), link->port);
+  } else {
+    log.logf(kLogResults, "get readdist err:%s", Utf8(reply).c_str());
+  }
+  return result;
+}
+
+int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                        LONGLONG offset, PDOKAN_FILE_INFO info) {
+  if (bytesRead) *bytesRead = static_cast<DWORD>(-1);
+  if (!fileName || !info || !bytesRead || (!buffer && bytesToRead > 0) || offset < 0)
+    return mirror_error::kAccessDenied;
+  std::u16string path(fileName);
+  MirrorLog& log = DriveLog();
+
+  if (EmptyContext(*info)) {
+    // Opened without the read branch (for example for its attributes only): open it now.
+    if (path == u"\\") return mirror_error::kAccessDenied;
+    std::optional<NodeRecord> node;
+    {
+      std::lock_guard<std::mutex> guard(treeLock_);
+      const NodeRecord* found = nodeOfPath(path);
+      if (found && !found->key.empty() && !(found->attributes & FILE_ATTRIBUTE_DIRECTORY))
+        node = *found;
+    }
+    if (!node) return mirror_error::kAccessDenied;
+    std::unique_ptr<QLVFile> opened = openReadContext(*node);
+    if (!opened) return mirror_error::kAccessDenied;
+    info->Context = ContextValue(opened.release());
+    log.logf(kLogResults, "%" PRId64 " %ld ReadFile__CreateFile:%s %s",
+             static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
+             Utf8(path).c_str(), Utf8(node->key).c_str());
+  }
+  QLVFile& file = *ContextOf(info->Context);
+  // A reader whose open failed earlier is opened again at every read.
+  if (!file.hasFlag(QLVFile::kMediaOpen) && openStream(file) != 0)
+    return mirror_error::kAccessDenied;
+
+  bool detail = log.wants(kLogDetail);
+  if (detail)
+    log.logf(kLogDetail, "[READ]:%s %" PRId64 " %u", Utf8(path).c_str(),
+             static_cast<int64_t>(offset), static_cast<unsigned>(bytesToRead));
+  int32_t count = 0;
+  if (offset < file.size) {
+    file.enter();
+    ReadLinks().touch(file.id, GetTickCount());
+    count = file.media().read(buffer, offset,
+                              static_cast<int32_t>(std::min<DWORD>(bytesToRead, INT32_MAX)));
+    file.leave();
+  }
+  if (detail)
+    log.logf(kLogDetail, "%s %" PRId64 " %u %d", Utf8(path).c_str(), static_cast<int64_t>(offset),
+             static_cast<unsigned>(bytesToRead), count);
+  if (count < 0) return mirror_error::kAccessDenied;
+  *bytesRead = static_cast<DWORD>(count);
+  return 0;
+}
+
+int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
+  if (!info || EmptyContext(*info)) return 0;
+  std::unique_ptr<QLVFile> file(ContextOf(info->Context));
+  info->Context = 0;
+  {
+    std::lock_guard<std::mutex> guard(openFilesLock_);
+    openFiles_.erase(file.get());
+  }
+  if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
+  file->setCloseTime(GetTickCount());
+  ClosedContexts().add(std::move(file));
+  return 0;
+}
+
+std::set<std::string> QLVMirror::headKeysInUse() const {
+  std::set<std::string> keys;
+  {
+    std::lock_guard<std::mutex> guard(openFilesLock_);
+    for (const QLVFile* file : openFiles_) keys.insert(file->headKey());
+  }
+  for (std::string& key : ClosedContexts().headKeys()) keys.insert(std::move(key));
+  keys.erase(std::string());
+  return keys;
+}

@@ -1,0 +1,42 @@
+// The read links of remote files (stream server and the two link tokens), kept so that
+// opening a file again soon needs no "readdist". An entry is fresh while less than 60 s have
+// passed since its last use; every read of the file counts as a use. One table for the whole
+// program, kept for the life of the process, under one lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct StreamLink {
+  std::u16string host;
+  int32_t port = 0;
+  std::u16string token1;
+  std::u16string token2;
+};
+
+class ReadLinkCache {
+ public:
+  static constexpr uint32_t kFreshMs = 60000;
+
+  // The link of `id` if it was used less than kFreshMs before `now` (tick count).
+  std::optional<StreamLink> fresh(const std::u16string& id, uint32_t now) const;
+  // Creates or replaces the entry and marks it used at `now`.
+  void store(const std::u16string& id, const StreamLink& link, uint32_t now);
+  // Marks an existing entry used at `now`.
+  void touch(const std::u16string& id, uint32_t now);
+  // Forgets every entry (a test starting against a new service).
+  void clear();
+
+ private:
+  struct Entry {
+    StreamLink link;
+    uint32_t lastUse = 0;
+  };
+  mutable std::mutex lock_;
+  std::map<std::u16string, Entry> entries_;  // guarded by lock_
+};
+
+ReadLinkCache& ReadLinks();
