@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Read benchmark of the mounted drive against rclone, in one run on the same files:
+# the reference service with the drive program `quellan` mounting it, and `rclone serve http`
+# with `rclone mount --read-only --vfs-cache-mode off`; curl over loopback as the limit.
+# Figures: sequential read of a 512 MiB file, time from open to the first 4 KiB (first open
+# of a file and repeated open: median and 90th percentile), random 64 KiB reads per second.
+# Each line ends with the ratio to rclone.
+#   bench/read/read_vs_rclone.sh [BIG_MIB] [SAMPLES]   (needs build/ with quellan, quellan-server)
+# Uses the fixed web port 8168; run it while no other drive program or service uses it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$top/build/bin"
+measure="$top/bench/read/read_measure.py"
+big_mib=${1:-512}
+samples=${2:-30}
+random_reads=${RANDOM_READS:-400}
+work=$(mktemp -d /dev/shm/quellan-read-bench-XXXXXX)
+export QUELLAN_DRIVE_ROOT="$work/drives"
+mkdir -p "$work/program" "$QUELLAN_DRIVE_ROOT" "$work/rclone-mount"
+pids=()
+cleanup() {
+  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
+    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -u "$mnt" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
+    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -uz "$mnt" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+wait_for() {  # wait_for SECONDS COMMAND...
+  local limit=$1; shift
+  local deadline=$(( $(date +%s) + limit ))
+  until "$@" >/dev/null 2>&1; do
+    (( $(date +%s) > deadline )) && return 1
+    sleep 0.05
+  done
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+echo "== files: one of $big_mib MiB, $samples of 1 MiB"
+"$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null
+files="$work/data/bench/我的空间/read bench"
+mkdir -p "$files"
+head -c $((big_mib << 20)) /dev/urandom >"$files/big.bin"
+for i in $(seq 1 "$samples"); do head -c $((1 << 20)) /dev/urandom >"$files/small $i.bin"; done
+
+"$bin/quellan-server" --data "$work/data" --web-port 8168 --stream-port 0 2>"$work/server.log" &
+pids+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
+cat >"$work/program/tarvex.ini" <<INI
+[Set]
+Debug=1
+DriveLetter=Q
+ServerAddress=127.0.0.1
+Run=1
+
+[User]
+UserName=bench
+PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
+INI
+"$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
+pids+=($!)
+ours="$QUELLAN_DRIVE_ROOT/Q/我的空间/read bench"
+wait_for 60 test -f "$ours/big.bin" || { echo "quellan did not mount"; tail "$work/quellan.out"; exit 1; }
+
+"$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18168"
+rclone mount --http-url http://127.0.0.1:18168 :http: "$work/rclone-mount" --read-only \
+  --vfs-cache-mode off >"$work/rclone.out" 2>&1 &
+pids+=($!)
+theirs="$work/rclone-mount/我的空间/read bench"
+wait_for 30 test -f "$theirs/big.bin" || { echo "rclone did not mount"; exit 1; }
+
+smalls() { for i in $(seq 1 "$samples"); do printf '%s\n' "$1/small $i.bin"; done; }
+repeated() { for i in $(seq 1 "$samples"); do printf '%s\n' "$1/small 1.bin"; done; }
+declare -A figure
+run_side() {  # run_side NAME FOLDER
+  local name=$1 folder=$2
+  ls -l "$folder" >/dev/null  # names and sizes known: only the opens are timed
+  mapfile -t list < <(smalls "$folder")
+  figure[$name.first]=$(python3 "$measure" ttfb "${list[@]}")
+  mapfile -t list < <(repeated "$folder")
+  figure[$name.again]=$(python3 "$measure" ttfb "${list[@]}")
+  figure[$name.random]=$(python3 "$measure" random "$folder/big.bin" "$random_reads" 7)
+  figure[$name.seq]=$(python3 "$measure" seq "$folder/big.bin")
+}
+run_side quellan "$ours"
+run_side rclone "$theirs"
+
+url="http://127.0.0.1:18168/$(python3 -c 'import urllib.parse,sys; print(urllib.parse.quote(sys.argv[1]))' "我的空间/read bench")"
+curl_seq=$(curl -s -o /dev/null -w '%{speed_download}' "$url/big.bin" | awk '{ printf "%.1f", $1 / 1e6 }')
+curl_first=$(for i in $(seq 1 "$samples"); do
+  curl -s -o /dev/null -r 0-4095 -w '%{time_total}\n' "$url/small%20$i.bin"; done |
+  python3 -c 'import sys
+t = sorted(float(x) * 1000 for x in sys.stdin.read().split())
+print(f"{t[len(t) // 2]:.3f} {t[min(len(t) - 1, int(len(t) * 0.9))]:.3f}")')
+
+line() {  # line TEXT OURS RCLONE UNIT TARGET
+  printf '%-44s quellan %10s  rclone %10s %-6s ratio %5s  %s\n' "$1" "$2" "$3" "$4" "$(ratio "$2" "$3")" "$5"
+}
+echo "== results (ratio = quellan / rclone)"
+line "sequential read, $big_mib MiB file" "${figure[quellan.seq]}" "${figure[rclone.seq]}" MB/s "(target >= 1.0)"
+for kind in first again; do
+  label="first open"; [[ $kind == again ]] && label="repeated open"
+  read -r om op <<<"${figure[quellan.$kind]}"
+  read -r rm rp <<<"${figure[rclone.$kind]}"
+  target=""; [[ $kind == again ]] && target="(target <= 0.5)"
+  line "open to first 4 KiB, $label, median" "$om" "$rm" ms "$target"
+  line "open to first 4 KiB, $label, 90th pct" "$op" "$rp" ms "$target"
+done
+line "random 64 KiB reads" "${figure[quellan.random]}" "${figure[rclone.random]}" reads/s "(target >= 1.0)"
+read -r cm cp <<<"$curl_first"
+printf '%-44s curl %s MB/s (loopback limit)\n' "sequential read over http, $big_mib MiB file" "$curl_seq"
+printf '%-44s curl median %s ms, 90th pct %s ms\n' "first 4 KiB over http (range request)" "$cm" "$cp"
