@@ -9,6 +9,7 @@
 #include "drive/core/RunLoop.h"
 #include "drive/core/ServiceMode.h"
 #include "platform/codepage/CodePage.h"
+#include "platform/ticks/Ticks.h"
 
 int DriveMain(int argc, char** argv) {
   if (!codepage::InitProcessLocale()) {
@@ -19,7 +20,12 @@ int DriveMain(int argc, char** argv) {
   CommandLine commandLine = ParseCommandLine(args);
   DriveProcess& drive = Drive();
   if (!commandLine.programFolder.empty()) drive.programFolder = commandLine.programFolder;
-  if (commandLine.tether) drive.tether = true;
+  if (commandLine.tether) {
+    drive.tether = true;
+    // The start counts as the first sign of life, so the tether gives the desktop program its
+    // full ten seconds before the first pipe message.
+    drive.lastPipeMessageTime = GetTickCount();
+  }
 
   switch (commandLine.action) {
     case CommandLine::Action::kInstall:

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Tree benchmark of the storage client: reading and indexing a folder list of ENTRIES
+# entries (default 100000, folders 10 deep), then `find` over the mounted drive, compared in
+# the same run with `find` over the same tree mounted by rclone from `rclone serve http`.
+#   bench/storage/tree_bench.sh [ENTRIES]       (needs build/ with quellan and quellan-server)
+# Uses the fixed web port 8168; run it while no other drive program or service uses it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$top/build/bin"
+entries=${1:-100000}
+work=$(mktemp -d /dev/shm/quellan-tree-bench-XXXXXX)
+export QUELLAN_DRIVE_ROOT="$work/drives"
+mkdir -p "$work/program" "$QUELLAN_DRIVE_ROOT" "$work/rclone-mount"
+pids=()
+cleanup() {
+  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
+    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -u "$mnt" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
+    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -uz "$mnt" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+seconds() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+wait_for() {  # wait_for SECONDS COMMAND...
+  local limit=$1; shift
+  local deadline=$(( $(date +%s) + limit ))
+  until "$@" >/dev/null 2>&1; do
+    (( $(date +%s) > deadline )) && return 1
+    sleep 0.05
+  done
+}
+
+echo "== in-process tree read (storage_tree_bench)"
+"$bin/storage_tree_bench" "$entries" 10 5
+
+echo "== building the tree on disk"
+"$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null
+python3 "$top/bench/storage/make_tree.py" "$work/data/bench/tree" "$entries" 10
+"$bin/quellan-server" --data "$work/data" --web-port 8168 --stream-port 0 2>"$work/server.log" &
+pids+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
+
+cat > "$work/program/tarvex.ini" <<INI
+[Set]
+Debug=3
+DriveLetter=Q
+ServerAddress=127.0.0.1
+Run=1
+
+[User]
+UserName=bench
+PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
+INI
+
+echo "== quellan: login, tree read and mount"
+start=$(seconds)
+"$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
+quellan=$!
+pids+=($quellan)
+if wait_for 120 test -d "$QUELLAN_DRIVE_ROOT/Q/tree"; then
+  mounted=$(seconds)
+  echo "quellan: start to mounted tree $(elapsed "$start" "$mounted") s"
+  start=$(seconds); count=$(find "$QUELLAN_DRIVE_ROOT/Q/tree" | wc -l); end=$(seconds)
+  echo "quellan: find over the drive: $count entries in $(elapsed "$start" "$end") s (first)"
+  start=$(seconds); find "$QUELLAN_DRIVE_ROOT/Q/tree" >/dev/null; end=$(seconds)
+  echo "quellan: find over the drive: $(elapsed "$start" "$end") s (again)"
+  echo "quellan: peak memory $(awk '/VmHWM/ { printf "%d MiB", $2 / 1024 }' /proc/$quellan/status)"
+else
+  echo "quellan: the drive did not mount (see $work/quellan.out)"; tail -5 "$work/quellan.out"
+fi
+
+echo "== rclone serve http + rclone mount of the same tree"
+"$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18168"
+start=$(seconds)
+rclone lsf -R --http-url http://127.0.0.1:18168 :http:tree >/dev/null 2>&1
+end=$(seconds)
+echo "rclone: recursive listing over http (rclone lsf -R): $(elapsed "$start" "$end") s"
+rclone mount --http-url http://127.0.0.1:18168 :http: "$work/rclone-mount" --read-only \
+  --dir-cache-time 1h >/dev/null 2>&1 &
+rclone_mount=$!
+pids+=($rclone_mount)
+wait_for 20 test -d "$work/rclone-mount/tree"
+start=$(seconds); count=$(find "$work/rclone-mount/tree" | wc -l); end=$(seconds)
+echo "rclone: find over the mount: $count entries in $(elapsed "$start" "$end") s (first)"
+start=$(seconds); find "$work/rclone-mount/tree" >/dev/null; end=$(seconds)
+echo "rclone: find over the mount: $(elapsed "$start" "$end") s (again)"
+echo "rclone: peak memory $(awk '/VmHWM/ { printf "%d MiB", $2 / 1024 }' /proc/$rclone_mount/status)"

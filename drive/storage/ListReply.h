@@ -1,0 +1,23 @@
+// The header of a list3 reply: after the "ok," markers are removed it reads
+// "<writable folder ids joined by ':'>,<quota GiB>,<used MiB>,<Base64 folder list>".
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+struct ListReply {
+  std::set<std::u16string> writableIds;  // trimmed, empty ones left out
+  int64_t quotaBytes = 0;                // never negative
+  int64_t usedBytes = 0;                 // never negative, never above the quota
+  std::u16string body;                   // the Base64 folder list
+};
+
+// Splits at the first three commas; missing parts are empty (and count as 0).
+ListReply ParseListReply(std::u16string_view text);
+
+// The same for the raw bytes of a whole reply (starting with "ok,"), without converting the
+// multi-megabyte body: every "ok," is removed, the header is taken in the ANSI code page and
+// the body stays bytes. Returns the parsed header (empty body) and fills `bodyBytes`.
+ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes);

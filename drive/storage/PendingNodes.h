@@ -1,0 +1,23 @@
+// Files created on the drive whose upload has not been closed yet. The service does not list
+// them, so every tree read puts them back into the new tree. One table for the whole program.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "drive/core/NodeRecord.h"
+
+class PendingNodes {
+ public:
+  void put(const NodeRecord& node);
+  void remove(const std::u16string& id);
+  std::vector<NodeRecord> snapshot() const;
+
+ private:
+  mutable std::mutex lock_;
+  std::map<std::u16string, NodeRecord> nodes_;  // guarded by lock_
+};
+
+PendingNodes& PendingUploads();

@@ -1,0 +1,227 @@
+#include "drive/storage/QLVMirror.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "drive/storage/MirrorRunState.h"
+
+namespace {
+
+constexpr DWORD kRootAttributes = 0x50;
+constexpr int64_t kUnixToFileTimeSeconds = 11644473600LL;
+
+FILETIME FileTimeOf(int32_t unixSeconds) {
+  uint64_t ticks = static_cast<uint64_t>(unixSeconds + kUnixToFileTimeSeconds) * 10000000ULL;
+  return FILETIME{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
+}
+
+void CopyToBuffer(std::u16string_view text, LPWSTR buffer, DWORD capacity) {
+  if (!buffer || capacity == 0) return;
+  size_t count = std::min<size_t>(text.size(), capacity - 1);
+  std::copy_n(text.data(), count, buffer);
+  buffer[count] = u'\0';
+}
+
+// A name that cannot be listed as a directory entry: empty, "." or "..", or too long for the
+// entry record.
+bool UnlistableName(const std::u16string& name) {
+  return name.empty() || name == u"." || name == u".." ||
+         name.size() >= std::size(WIN32_FIND_DATAW{}.cFileName);
+}
+
+}  // namespace
+
+QLVMirror::QLVMirror(const MirrorOptions& options) : options_(options) {
+  MirrorRunState() = run_state::kRunning;
+  maintenance_ = std::thread(&QLVMirror::maintenanceLoop, this);
+}
+
+QLVMirror::~QLVMirror() {
+  int32_t running = run_state::kRunning;
+  MirrorRunState().compare_exchange_strong(running, run_state::kStopRequested);
+  // The thread reports the stopped state as its last act; joining is the wait for it.
+  if (maintenance_.joinable()) maintenance_.join();
+  std::lock_guard<std::mutex> guard(webLock_);
+  web_.close();
+}
+
+int QLVMirror::OpenDirectory(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
+int QLVMirror::CloseFile(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
+int QLVMirror::FlushFileBuffers(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
+
+const NodeRecord* QLVMirror::nodeOfPath(std::u16string_view path) const {
+  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
+  if (indexed == tables_.pathIndex.end()) return nullptr;
+  return nodeOfId(indexed->second);
+}
+
+const NodeRecord* QLVMirror::nodeOfId(const std::u16string& id) const {
+  auto found = tables_.nodes.find(id);
+  return found == tables_.nodes.end() ? nullptr : &found->second;
+}
+
+int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION information,
+                                  PDOKAN_FILE_INFO) {
+  if (!fileName || !information) return mirror_error::kGeneral;
+  std::u16string_view path(fileName);
+  std::unique_lock<std::mutex> lock(treeLock_);
+  if (path == u"\\") {
+    information->dwFileAttributes = kRootAttributes;
+    information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(quota_) >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(quota_ & 0xffffffff);
+    return 0;
+  }
+  const NodeRecord* node = nodeOfPath(path);
+  if (!node) return mirror_error::kFileNotFound;
+
+  if (node->stale) {
+    // The service is asked without the tree lock, so other callers are not held up by it.
+    std::u16string id = node->key;
+    lock.unlock();
+    NodeRecord refreshed;
+    bool fetched = fileInfo(id, &refreshed) == 0;
+    lock.lock();
+    auto current = tables_.nodes.find(id);
+    if (current == tables_.nodes.end()) return mirror_error::kFileNotFound;
+    if (fetched) {
+      // The tree decides where a node lives; the service's answer refreshes what it is.
+      NodeRecord& stored = current->second;
+      stored.size = refreshed.size;
+      stored.time = refreshed.time;
+      stored.attributes = refreshed.attributes;
+      stored.stale = 0;
+    }
+    node = &current->second;
+  }
+
+  FILETIME time = FileTimeOf(node->time);
+  information->dwFileAttributes = node->attributes | FILE_ATTRIBUTE_READONLY;
+  information->ftCreationTime = time;
+  information->ftLastAccessTime = time;
+  information->ftLastWriteTime = time;
+  information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(node->size) >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(node->size & 0xffffffff);
+  return 0;
+}
+
+int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO info) {
+  if (!pathName || !fill) return mirror_error::kGeneral;
+  std::u16string path(pathName);
+  if (path.empty()) path = u"\\";
+
+  WIN32_FIND_DATAW entry{};
+  entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  entry.cFileName[0] = u'.';
+  fill(&entry, info);
+  entry.cFileName[1] = u'.';
+  fill(&entry, info);
+
+  std::lock_guard<std::mutex> guard(treeLock_);
+  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
+  if (indexed == tables_.pathIndex.end()) return 0;
+  auto children = tables_.children.find(indexed->second);
+  if (children == tables_.children.end()) return 0;
+  for (const auto& [childId, childPath] : children->second) {
+    const NodeRecord* child = nodeOfId(childId);
+    if (!child || (child->name.empty() && child->folderPath.empty())) continue;
+    if (UnlistableName(child->name)) continue;
+    entry = WIN32_FIND_DATAW{};
+    entry.dwFileAttributes = child->attributes;
+    entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child->time);
+    entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child->size) >> 32);
+    entry.nFileSizeLow = static_cast<DWORD>(child->size & 0xffffffff);
+    std::copy(child->name.begin(), child->name.end(), entry.cFileName);
+    fill(&entry, info);
+  }
+  return 0;
+}
+
+int QLVMirror::GetVolumeInformation(LPWSTR volumeNameBuffer, DWORD volumeNameSize, LPDWORD,
+                                    LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                                    LPWSTR fileSystemNameBuffer, DWORD fileSystemNameSize,
+                                    PDOKAN_FILE_INFO) {
+  CopyToBuffer(u"Ondrel", volumeNameBuffer, volumeNameSize);
+  if (maximumComponentLength) *maximumComponentLength = 256;
+  if (fileSystemFlags) *fileSystemFlags = 0;
+  CopyToBuffer(u"NTFS", fileSystemNameBuffer, fileSystemNameSize);
+  return 0;
+}
+
+int QLVMirror::GetDiskFreeSpace(PULONGLONG freeBytesAvailable, PULONGLONG totalBytes,
+                                PULONGLONG totalFreeBytes, PDOKAN_FILE_INFO) {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  uint64_t total = static_cast<uint64_t>(std::max<int64_t>(quota_, 0));
+  uint64_t free = static_cast<uint64_t>(std::max<int64_t>(quota_ - used_, 0));
+  if (freeBytesAvailable) *freeBytesAvailable = free;
+  if (totalBytes) *totalBytes = total;
+  if (totalFreeBytes) *totalFreeBytes = free;
+  return 0;
+}
+
+void QLVMirror::SetConfig(MirrorConfig* config) { config_ = config; }
+
+std::u16string QLVMirror::GetDrivePath(const std::u16string& key) {
+  MirrorConfig* config = config_.load();
+  std::lock_guard<std::mutex> guard(treeLock_);
+  const NodeRecord* node = nodeOfId(key);
+  if (!node) return std::u16string();
+  std::u16string letter = config ? config->DriveLetter : std::u16string();
+  return letter + u":" + FullPath(*node);
+}
+
+std::u16string QLVMirror::GetPath(const std::u16string& key) {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  const NodeRecord* node = nodeOfId(key);
+  return node ? FullPath(*node) : std::u16string();
+}
+
+std::u16string QLVMirror::GetIdOfPath(const std::u16string& path) {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
+  return indexed == tables_.pathIndex.end() ? std::u16string() : indexed->second;
+}
+
+int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
+  if (!record) return -1;
+  std::lock_guard<std::mutex> guard(treeLock_);
+  const NodeRecord* node = nodeOfId(key);
+  if (!node) return -1;
+  *record = *node;
+  record->writable = node->writable ? 2 : 1;
+  return 0;
+}
+
+std::map<std::u16string, std::u16string> QLVMirror::GetChildren(const std::u16string& key) {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  auto children = tables_.children.find(key);
+  if (children == tables_.children.end()) return {};
+  return children->second;
+}
+
+void QLVMirror::markStale(const std::u16string& id) {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  auto found = tables_.nodes.find(id);
+  if (found != tables_.nodes.end()) found->second.stale = 1;
+}
+
+WebSession QLVMirror::session() {
+  std::lock_guard<std::mutex> guard(webLock_);
+  return session_;
+}
+
+int64_t QLVMirror::quota() const {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  return quota_;
+}
+
+int64_t QLVMirror::used() const {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  return used_;
+}
+
+std::u16string QLVMirror::downloadFolderId() const {
+  std::lock_guard<std::mutex> guard(treeLock_);
+  return downloadFolderId_;
+}

@@ -1,0 +1,114 @@
+// Reading the folder tree ("list3"), refreshing one node ("file_info") and writing
+// ".filelist".
+#include <ctime>
+
+#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "drive/storage/FileInfoReply.h"
+#include "drive/storage/FileListWriter.h"
+#include "drive/storage/ListReply.h"
+#include "drive/storage/MirrorRunState.h"
+#include "drive/storage/PendingNodes.h"
+#include "drive/storage/QLVMirror.h"
+#include "drive/storage/ReplyText.h"
+#include "platform/ticks/Ticks.h"
+
+int QLVMirror::readDirTree() {
+  MirrorLog& log = DriveLog();
+  StreamedReply reply;
+  {
+    std::lock_guard<std::mutex> guard(webLock_);
+    FormedRequest request = FormRequest(web_action::kList, {}, session_, RequestTimestamp());
+    if (sendOnMirrorClient(request) != WebClient::kOk) {
+      log.log(u"QLVMirror:readDirTree:-1", kLogResults);
+      return -1;
+    }
+    reply = readStreamedReply();
+  }
+  if (reply.status == StreamedReply::Status::kStopped) return -1;
+  // A reply that broke off part way would show a partial tree: it counts as refused.
+  if (reply.status == StreamedReply::Status::kFailed || reply.bytes.compare(0, 3, "ok,") != 0) {
+    log.log(u"QLVMirror:readDirTree:-2 " + reply.text(), kLogResults);
+    return -2;
+  }
+
+  std::string bodyBytes;
+  ListReply list = ParseListReplyBytes(reply.bytes, &bodyBytes);
+  reply.bytes = std::string();
+  {
+    std::lock_guard<std::mutex> guard(treeLock_);
+    quota_ = list.quotaBytes;
+    used_ = list.usedBytes;
+  }
+  log.log(u"开始初始化文件信息！", kLogProgress);
+  std::u16string body = DecodeListBody(bodyBytes);
+  bodyBytes = std::string();
+  BuiltTree tree = BuildFolderTree(body, list.writableIds, &MirrorRunning);
+  body = std::u16string();
+  if (!tree.complete) return -1;
+  if (tree.loopedNodes > 0) {
+    log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",
+             tree.loopedNodes);
+  }
+  log.log(u"初始化完成！", kLogProgress);
+
+  {
+    std::lock_guard<std::mutex> guard(treeLock_);
+    installTree(tree);
+    writeFileList();
+  }
+  // `tree` now holds the previous tables; they are freed here, outside the lock.
+  return 0;
+}
+
+void QLVMirror::installTree(BuiltTree& tree) {
+  FolderTables& fresh = tree.tables;
+  int32_t now = static_cast<int32_t>(std::time(nullptr));
+  for (NodeRecord& pending : PendingUploads().snapshot()) {
+    if (fresh.nodes.count(pending.key) != 0) continue;
+    pending.time = now;
+    std::u16string upper = UpperCasePath(FullPath(pending));
+    fresh.children[pending.parentKey][pending.key] = upper;
+    fresh.pathIndex[upper] = pending.key;
+    fresh.nodes[pending.key] = pending;
+  }
+  std::swap(tables_, fresh);
+  if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
+}
+
+void QLVMirror::writeFileList() {
+  MirrorConfig* config = config_.load();
+  std::u16string userName = config ? config->userName() : std::u16string();
+  std::string content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  std::string path = Drive().programFolder + ".filelist";
+  if (!ReplaceFileContent(path, content)) {
+    DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s", path.c_str());
+  }
+}
+
+int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
+  MirrorLog& log = DriveLog();
+  StreamedReply reply;
+  {
+    std::lock_guard<std::mutex> guard(webLock_);
+    FormedRequest request =
+        FormRequest(web_action::kFileInfo, {{u"id", id}}, session_, RequestTimestamp());
+    if (sendOnMirrorClient(request) != WebClient::kOk) {
+      log.log(u"QLVMirror:file_info:-1", kLogResults);
+      return -1;
+    }
+    reply = readStreamedReply();
+  }
+  if (reply.status == StreamedReply::Status::kStopped) return -1;
+  std::u16string text = reply.text();
+  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(text)) {
+    log.log(u"QLVMirror:file_info:-2 " + text, kLogResults);
+    return -1;
+  }
+  *record = ParseFileInfoReply(text);
+  std::lock_guard<std::mutex> guard(treeLock_);
+  if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
+    record->folderPath = parent->folderPath + parent->name + u"\\";
+  }
+  return 0;
+}

@@ -1,0 +1,18 @@
+#include "drive/storage/TetherCheck.h"
+
+#include <thread>
+
+#include "drive/core/DriveProcess.h"
+#include "platform/ticks/Ticks.h"
+
+bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks) {
+  return tether && TicksBetween(lastMessageTicks, nowTicks) > kTetherSilenceMs;
+}
+
+void WaitForUnmount(std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Drive().driveState() == drive_state::kMounted &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}

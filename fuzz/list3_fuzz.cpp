@@ -1,0 +1,42 @@
+// Fuzz target: a list3 reply as the storage service might send it, through header parsing,
+// body decoding, tree building and the ".filelist" text. The first byte picks whether the
+// rest is the whole reply or an already decoded folder list (so that structured lines are
+// reached without going through Base64).
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "drive/storage/FileListWriter.h"
+#include "drive/storage/FolderTree.h"
+#include "drive/storage/ListReply.h"
+#include "drive/storage/ReplyText.h"
+#include "drive/storage/TextDigest.h"
+#include "platform/codepage/CodePage.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  bool decodedList = data[0] & 1;
+  std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  ListReply reply;
+  std::u16string list;
+  if (decodedList) {
+    list = codepage::Utf8ToWide(bytes);
+    reply.writableIds = {u"1", u"2"};
+  } else {
+    std::u16string text = codepage::AnsiToWide(bytes);
+    if (!StartsWithListMarker(text)) return 0;
+    reply = ParseListReply(RemoveListMarkers(text));
+    if (reply.usedBytes > reply.quotaBytes || reply.usedBytes < 0) __builtin_trap();
+    list = text_digest::TextFromBase64(reply.body);
+  }
+  BuiltTree tree = BuildFolderTree(list, reply.writableIds, nullptr);
+  // Every indexed path leads to a node, and the root is always there.
+  if (tree.tables.nodes.count(std::u16string()) == 0) __builtin_trap();
+  for (const auto& [path, id] : tree.tables.pathIndex) {
+    if (tree.tables.nodes.count(id) == 0) __builtin_trap();
+  }
+  std::string fileList = FormatFileList(tree.tables, 1, u"fuzz");
+  (void)fileList;
+  return 0;
+}

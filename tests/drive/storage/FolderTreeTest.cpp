@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include "drive/storage/ChunkedText.h"
+#include "drive/storage/FileInfoReply.h"
+#include "drive/storage/FolderTree.h"
+#include "drive/storage/ListReply.h"
+#include "drive/storage/NodeLine.h"
+#include "drive/storage/ReplyText.h"
+#include "drive/storage/TextDigest.h"
+#include "platform/codepage/CodePage.h"
+
+namespace {
+
+BuiltTree Build(const std::u16string& list, const std::set<std::u16string>& writable = {}) {
+  return BuildFolderTree(list, writable, [] { return true; });
+}
+
+const std::u16string kSample =
+    u"10,Photos,dir,0,,1500000000\n"
+    u"11,2019,dir,0,10,1500000001\n"
+    u"12,a.jpg,file,2048,11,1500000002\n"
+    u"13,empty.txt,file,0,10,1500000003\n"
+    u"14,下载空间,dir,0,,1500000004\n"
+    u"15,Shared,dir,0,,1500000005\n"
+    u"16,notes.txt,file,5,15,1500000006\n";
+
+}  // namespace
+
+TEST(ListReply, HeaderQuotaAndUsed) {
+  ListReply reply = ParseListReply(u" 15 : 20 ,5,6000,Ym9keQ==");
+  EXPECT_EQ(reply.writableIds, (std::set<std::u16string>{u"15", u"20"}));
+  EXPECT_EQ(reply.quotaBytes, 5368709120);
+  EXPECT_EQ(reply.usedBytes, 5368709120);  // clamped to the quota
+  EXPECT_EQ(reply.body, u"Ym9keQ==");
+
+  reply = ParseListReply(u",10,3,");
+  EXPECT_TRUE(reply.writableIds.empty());
+  EXPECT_EQ(reply.usedBytes, 3 * 1048576);
+
+  // Missing parts, huge and negative numbers: no overflow, nothing negative.
+  reply = ParseListReply(u"x");
+  EXPECT_EQ(reply.quotaBytes, 0);
+  EXPECT_TRUE(reply.body.empty());
+  reply = ParseListReply(u",99999999999999999999,-5,b");
+  EXPECT_GT(reply.quotaBytes, 0);
+  EXPECT_EQ(reply.usedBytes, 0);
+}
+
+TEST(ListReply, BytePathAgreesWithTheTextPath) {
+  const std::string replies[] = {
+      "ok,15:16,5,6000,Ym9keQ==",
+      "ok,ok,1,2,ok,3,YWJj,ok,ZGVm",  // markers anywhere are removed
+      "ok,1,2",                       // no body
+      "ok,\xe6\x88\x91,7,8,YQ==",     // a non-ASCII header
+  };
+  for (const std::string& reply : replies) {
+    SCOPED_TRACE(reply);
+    std::string body;
+    ListReply bytes = ParseListReplyBytes(reply, &body);
+    ListReply text = ParseListReply(RemoveListMarkers(codepage::AnsiToWide(reply)));
+    EXPECT_EQ(bytes.writableIds, text.writableIds);
+    EXPECT_EQ(bytes.quotaBytes, text.quotaBytes);
+    EXPECT_EQ(bytes.usedBytes, text.usedBytes);
+    EXPECT_EQ(codepage::AnsiToWide(body), text.body);
+    EXPECT_EQ(DecodeListBody(body), text_digest::TextFromBase64(text.body));
+  }
+}
+
+TEST(ChunkedText, SlicesNeverSplitACharacter) {
+  // Long texts of multi-byte characters with and without line breaks.
+  std::u16string lines;
+  for (int i = 0; i < 40000; ++i) lines += u"照片" + std::u16string(i % 7, u'x') + u"\n";
+  std::u16string unbroken(200000, u'文');
+  std::u16string pairs;
+  for (int i = 0; i < 70000; ++i) pairs += u"a\U0001F600";
+  for (const std::u16string& text : {lines, unbroken, pairs}) {
+    std::string utf8 = codepage::WideToUtf8(text);
+    EXPECT_EQ(chunked_text::Utf8ToWide(utf8), text);
+    EXPECT_EQ(chunked_text::AnsiToWide(codepage::WideToAnsi(text)), text);
+    EXPECT_EQ(chunked_text::WideToAnsi(text), codepage::WideToAnsi(text));
+  }
+}
+
+TEST(NodeLine, FieldsAreTrimmedCleanedAndBounded) {
+  NodeRecord node = ParseNodeLine(u" 7 , a/b:c*?\"<>|\\d , dir , 99 , 3 , 1600000000 ");
+  EXPECT_EQ(node.key, u"7");
+  EXPECT_EQ(node.name, u"a_b_c_______d");
+  EXPECT_EQ(node.attributes, 0x11u);
+  EXPECT_EQ(node.size, 0);  // folders have no size
+  EXPECT_EQ(node.parentKey, u"3");
+  EXPECT_EQ(node.time, 1600000000);
+
+  node = ParseNodeLine(u"8,x,file,12345678901,,99999999999");
+  EXPECT_EQ(node.attributes, 0x81u);
+  EXPECT_EQ(node.size, 12345678901);
+  EXPECT_EQ(node.time, INT32_MAX);
+
+  // Fewer than six fields: the missing ones are empty or zero.
+  node = ParseNodeLine(u"9,short");
+  EXPECT_EQ(node.key, u"9");
+  EXPECT_EQ(node.name, u"short");
+  EXPECT_EQ(node.size, 0);
+  EXPECT_TRUE(node.parentKey.empty());
+}
+
+TEST(FolderTree, BuildsPathsChildrenAndIndex) {
+  BuiltTree tree = Build(kSample, {u"15"});
+  const FolderTables& t = tree.tables;
+  ASSERT_TRUE(tree.complete);
+
+  // The zero-size file is not part of the tree; the root is.
+  EXPECT_EQ(t.nodes.count(u"13"), 0u);
+  EXPECT_EQ(t.nodes.size(), 7u);
+  EXPECT_EQ(t.nodes.begin()->first, u"");
+  EXPECT_EQ(t.nodes.at(u"").name, u"\\");
+  EXPECT_EQ(t.pathIndex.at(u"\\"), u"");
+
+  EXPECT_EQ(t.nodes.at(u"10").folderPath, u"\\");
+  EXPECT_EQ(t.nodes.at(u"11").folderPath, u"\\Photos\\");
+  EXPECT_EQ(t.nodes.at(u"12").folderPath, u"\\Photos\\2019\\");
+  EXPECT_EQ(t.pathIndex.at(u"\\PHOTOS\\2019\\A.JPG"), u"12");
+  EXPECT_EQ(t.children.at(u"").size(), 3u);
+  EXPECT_EQ(t.children.at(u"11").at(u"12"), u"\\PHOTOS\\2019\\A.JPG");
+
+  // Writable: the listed folder and everything below it.
+  EXPECT_EQ(t.nodes.at(u"15").writable, 1);
+  EXPECT_EQ(t.nodes.at(u"16").writable, 1);
+  EXPECT_EQ(t.nodes.at(u"10").writable, 0);
+  EXPECT_EQ(t.writableFolders.at(u"15"), u"\\Shared");
+  EXPECT_EQ(t.writableFolders.size(), 1u);
+
+  EXPECT_EQ(tree.downloadFolderId, u"14");
+}
+
+TEST(FolderTree, UpperCasesOnlyAsciiLetters) {
+  EXPECT_EQ(UpperCasePath(u"\\abc\\äöü\\xyz"), u"\\ABC\\äöü\\XYZ");
+  BuiltTree tree = Build(u"1,Ärger,dir,0,,0\n");
+  EXPECT_EQ(tree.tables.pathIndex.count(u"\\ÄRGER"), 1u);
+  EXPECT_EQ(tree.tables.pathIndex.count(u"\\äRGER"), 0u);
+}
+
+TEST(FolderTree, PathOrderIsPlainCodeUnitOrder) {
+  const std::u16string texts[] = {u"",
+                                  u"\\",
+                                  u"\\A",
+                                  u"\\AB",
+                                  u"\\ABCDEFGH",
+                                  u"\\ABCDEFGI",
+                                  u"\\ABCDEFG",
+                                  u"\\ABCD\xe9",
+                                  u"\\ABCD\xff01",
+                                  u"\\ABCD\xd83d\xde00",
+                                  u"\\ABCDEFGH\\X"};
+  CodeUnitLess less;
+  for (const auto& a : texts) {
+    for (const auto& b : texts) EXPECT_EQ(less(a, b), a < b) << a.size() << " " << b.size();
+  }
+}
+
+TEST(FolderTree, CleanedNamesCollideAndTheLaterIdWins) {
+  BuiltTree tree = Build(u"2,a:b,file,1,,0\n1,a/b,file,1,,0\n");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A_B"), u"2");
+  EXPECT_EQ(tree.tables.children.at(u"").size(), 2u);
+}
+
+TEST(FolderTree, LongTextsAreKeptWhole) {
+  std::u16string id(80, u'7');
+  std::u16string name(300, u'n');
+  std::u16string parent(60, u'p');
+  BuiltTree tree =
+      Build(parent + u"," + name + u",dir,0,,0\n" + id + u",f,file,3," + parent + u",0\n");
+  const NodeRecord& file = tree.tables.nodes.at(id);
+  EXPECT_EQ(file.parentKey, parent);
+  EXPECT_EQ(file.folderPath, u"\\" + name + u"\\");
+  EXPECT_EQ(tree.tables.pathIndex.at(UpperCasePath(u"\\" + name + u"\\f")), id);
+}
+
+TEST(FolderTree, ParentCyclesAreLeftOutAndMissingParentsEndTheWalk) {
+  BuiltTree tree = Build(
+      u"1,a,dir,0,2,0\n"
+      u"2,b,dir,0,1,0\n"
+      u"3,c,file,1,2,0\n"  // below the loop
+      u"4,self,dir,0,4,0\n"
+      u"5,orphan,file,1,99,0\n"
+      u"6,fine,dir,0,,0\n");
+  EXPECT_EQ(tree.loopedNodes, 4u);
+  EXPECT_EQ(tree.tables.nodes.count(u"1"), 0u);
+  EXPECT_EQ(tree.tables.nodes.count(u"3"), 0u);
+  EXPECT_EQ(tree.tables.nodes.count(u"4"), 0u);
+  EXPECT_EQ(tree.tables.nodes.at(u"5").folderPath, u"\\");
+  EXPECT_EQ(tree.tables.children.at(u"99").count(u"5"), 1u);
+  EXPECT_EQ(tree.tables.nodes.count(u"6"), 1u);
+}
+
+TEST(FolderTree, BadLinesAndStoppingEarly) {
+  // Empty lines, lines without an id (the root's), lines with few fields.
+  BuiltTree tree = Build(u"\n\n,noid,dir,0,,0\n7\n8,x,file,1\n");
+  EXPECT_EQ(tree.tables.nodes.count(u"7"), 0u);  // no type, no size: an empty file
+  EXPECT_EQ(tree.tables.nodes.at(u"8").size, 1);
+  EXPECT_EQ(tree.tables.nodes.size(), 2u);
+  EXPECT_EQ(tree.tables.nodes.at(u"").name, u"\\");
+
+  int calls = 0;
+  BuiltTree stopped = BuildFolderTree(kSample, {}, [&] { return ++calls < 3; });
+  EXPECT_FALSE(stopped.complete);
+}
+
+TEST(FolderTree, DeepChainsResolve) {
+  std::u16string list;
+  // 2000 nested folders, listed deepest first.
+  for (int depth = 2000; depth >= 1; --depth) {
+    std::string parent = depth > 1 ? std::to_string(depth - 1) : "";
+    std::string line = std::to_string(depth) + ",d,dir,0," + parent + ",0\n";
+    list += std::u16string(line.begin(), line.end());
+  }
+  BuiltTree tree = Build(list);
+  EXPECT_EQ(tree.tables.nodes.at(u"2000").folderPath.size(), 1 + 1999 * 2u);
+}
+
+TEST(FileInfoReply, DecodesOneLine) {
+  std::u16string reply =
+      u"ok," + text_digest::Base64OfUtf8(u"44,new:name,file,300,10,1700000000\n");
+  NodeRecord node = ParseFileInfoReply(reply);
+  EXPECT_EQ(node.key, u"44");
+  EXPECT_EQ(node.name, u"new_name");
+  EXPECT_EQ(node.size, 300);
+  EXPECT_EQ(node.parentKey, u"10");
+  EXPECT_EQ(node.time, 1700000000);
+  EXPECT_TRUE(ParseFileInfoReply(u"ok").key.empty());
+  EXPECT_TRUE(ParseFileInfoReply(u"ok,***").key.empty());
+}
