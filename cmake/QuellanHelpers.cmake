@@ -21,25 +21,30 @@ function(add_child_subdirectories)
   endforeach()
 endfunction()
 
-# quellan_test(NAME SOURCES a.cpp... LIBS lib... [LABELS l...] [RESOURCE_LOCK r...] [TIMEOUT s])
-# Builds one GoogleTest program and registers each of its tests with CTest.
+# quellan_test(NAME SOURCES a.cpp... LIBS lib... [LABEL l] [RESOURCE_LOCK r] [TIMEOUT s])
+# Builds one GoogleTest program and registers each of its tests with CTest. Test discovery
+# passes properties on as a flat list, so each property takes a single value; the build and
+# source folders reach the tests as compile definitions and as $QUELLAN_BUILD_DIR.
 function(quellan_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;LABEL;LABELS;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  if(T_LABELS)
+    set(T_LABEL ${T_LABELS})
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                                         Threads::Threads)
+  target_compile_definitions(${name} PRIVATE QUELLAN_BUILD_DIR="${CMAKE_BINARY_DIR}"
+                                             QUELLAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(props TIMEOUT ${T_TIMEOUT})
-  if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
+  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "QUELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(T_LABEL)
+    list(APPEND props LABELS ${T_LABEL})
   endif()
   if(T_RESOURCE_LOCK)
-    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ${props}
-                       ENVIRONMENT "QUELLAN_BUILD_DIR=${CMAKE_BINARY_DIR};QUELLAN_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()

@@ -1,35 +1,55 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the sanitizer and the optimised flavours, runs the whole
-# test suite in both, then runs every fuzz target for a short fixed time.
+# Installs what is missing, builds the sanitizer and the optimised flavours and runs the
+# whole test suite in both, runs the stream reader's tests under ThreadSanitizer, then runs
+# every fuzz target for a short fixed time. Ends with one "N passed, N failed" line.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/setup.sh" || exit 1
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 status=0
 passed=0
 failed=0
+
+# run_suite DIR [ctest arguments...]: runs CTest in DIR and adds its counts to the totals.
+run_suite() {
+  local dir=$1
+  shift
+  local log="$dir/ctest.log"
+  (cd "$dir" && ctest -j2 --output-on-failure --timeout 300 "$@") 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$summary" ]; then
+    status=1
+    return
+  fi
+  local total bad
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
 for flavour in asan release; do
-  dir=build
-  [ "$flavour" = asan ] && dir=build-asan
+  dir="$top/build"
+  [ "$flavour" = asan ] && dir="$top/build-asan"
   echo "=== $flavour: build"
   bash "$top/scripts/build.sh" "$flavour" || { echo "=== $flavour: build failed"; exit 1; }
   echo "=== $flavour: tests"
-  log="$top/$dir/ctest.log"
-  (cd "$top/$dir" && ctest -j2 --output-on-failure --timeout 300) 2>&1 | tee "$log"
-  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
-  if [ -n "$summary" ]; then
-    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary")
-    bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  else
-    status=1
-  fi
+  run_suite "$dir"
 done
+
+echo "=== tsan: stream reader"
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON \
+  -DQUELLAN_BENCH=OFF >/dev/null &&
+  cmake --build "$top/build-tsan" -j2 --target quellan-server stream_cache_test \
+    stream_protocol_test stream_reader_test stream_reference_test ||
+  { echo "=== tsan: build failed"; exit 1; }
+run_suite "$top/build-tsan" -L stream
 
 echo "=== fuzz"
 bash "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}" || { status=1; failed=$((failed + 1)); }

@@ -112,6 +112,35 @@ std::u16string StripSpecialPrefix(const std::u16string& value) {
   return value;
 }
 
+// "\\x" and the character's code in lower-case hexadecimal.
+void AppendHexEscape(char16_t c, std::u16string& out) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "\\x%x", static_cast<unsigned>(c));
+  out += codepage::Utf8ToWide(buf);
+}
+
+// The two-character escape of a control character that has one, else nullptr.
+const char16_t* SimpleEscape(char16_t c) {
+  switch (c) {
+    case u'\a':
+      return u"\\a";
+    case u'\b':
+      return u"\\b";
+    case u'\f':
+      return u"\\f";
+    case u'\n':
+      return u"\\n";
+    case u'\r':
+      return u"\\r";
+    case u'\t':
+      return u"\\t";
+    case u'\v':
+      return u"\\v";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 std::u16string UnescapeValue(const std::u16string& raw) {
@@ -129,9 +158,7 @@ std::string EscapeValue(const std::u16string& value) {
   for (char16_t c : text) {
     if (c == u';' || c == u',' || c == u'=') needsQuotes = true;
     if (escapeNextIfHex && IsHexDigit(c)) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%x", static_cast<unsigned>(c));
-      out += codepage::Utf8ToWide(buf);
+      AppendHexEscape(c, out);
       continue;
     }
     escapeNextIfHex = false;
@@ -140,37 +167,16 @@ std::string EscapeValue(const std::u16string& value) {
         out += u"\\0";
         escapeNextIfHex = true;
         break;
-      case u'\a':
-        out += u"\\a";
-        break;
-      case u'\b':
-        out += u"\\b";
-        break;
-      case u'\f':
-        out += u"\\f";
-        break;
-      case u'\n':
-        out += u"\\n";
-        break;
-      case u'\r':
-        out += u"\\r";
-        break;
-      case u'\t':
-        out += u"\\t";
-        break;
-      case u'\v':
-        out += u"\\v";
-        break;
       case u'"':
       case u'\\':
         out += u'\\';
         out += c;
         break;
       default:
-        if (c <= 0x1F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\x%x", static_cast<unsigned>(c));
-          out += codepage::Utf8ToWide(buf);
+        if (const char16_t* escape = SimpleEscape(c)) {
+          out += escape;
+        } else if (c <= 0x1F) {
+          AppendHexEscape(c, out);
           escapeNextIfHex = true;
         } else {
           out += c;

@@ -3,10 +3,10 @@
 # three fetch threads) from the reference stream server, against curl fetching the same file
 # over HTTP from the same server, in one run on loopback. Prints both throughputs, their
 # ratio and the memory the reader's pool holds for the file.
-# Usage: bench/media_space_bench.sh [MiB, default 512] [rounds, default 3]
+# Usage: bench/stream/media_space_bench.sh [MiB, default 512] [rounds, default 3]
 # Needs build/bin/quellan-server and build/bin/media_space_bench (scripts/build.sh release).
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 mib=${1:-512}
 rounds=${2:-3}
 server="$top/build/bin/quellan-server"
