@@ -1,0 +1,17 @@
+// Fuzz target: the reply of a "readdist" request.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "drive/storage/ReadLinkReply.h"
+#include "platform/codepage/CodePage.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::u16string reply =
+      codepage::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
+  StreamLink link;
+  if (ParseReadLinkReply(reply, &link) != 0) return 0;
+  if (link.host.empty() || link.token1.empty() || link.token2.empty()) __builtin_trap();
+  if (link.port < 1 || link.port > 65535) __builtin_trap();
+  return 0;
+}
