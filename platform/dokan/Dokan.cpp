@@ -135,12 +135,15 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   fuse* session = fuse_new(&args, &fuseOps, sizeof fuseOps, &drive);
   fuse_opt_free_args(&args);
   if (session == nullptr) return DOKAN_ERROR;
-  if (fuse_mount(session, canonical.c_str()) != 0) {
-    fuse_destroy(session);
-    return DOKAN_MOUNT_ERROR;
-  }
   {
+    // Mount under the registry lock, so that a DokanUnmount that sees the drive mounted
+    // always finds its session (a process ending right after mounting must not leave the
+    // mount behind).
     std::lock_guard<std::mutex> guard(registryLock);
+    if (fuse_mount(session, canonical.c_str()) != 0) {
+      fuse_destroy(session);
+      return DOKAN_MOUNT_ERROR;
+    }
     active.session = session;
     if (active.unmountRequested) Detach(active);
   }
