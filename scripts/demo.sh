@@ -17,9 +17,9 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  for mnt in "$QUELLAN_DRIVE_ROOT"/*; do
-    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -u "$mnt" 2>/dev/null || true
-  done
+  # A drive program that could not unmount leaves its mount behind; clear it.
+  grep -F " $QUELLAN_DRIVE_ROOT/" /proc/self/mountinfo | awk '{print $5}' |
+    while read -r mnt; do fusermount3 -u -z "$mnt" 2>/dev/null || true; done
 }
 trap cleanup EXIT INT TERM
 

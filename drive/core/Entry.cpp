@@ -1,7 +1,10 @@
 #include "drive/core/Entry.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "drive/core/CommandLine.h"
@@ -10,6 +13,28 @@
 #include "drive/core/ServiceMode.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
+
+namespace {
+
+// In a terminal, Ctrl+C, a hang-up or a plain kill ends the drive program; the drive is
+// unmounted first so that no dead mount point stays behind. The signals are blocked in every
+// thread and taken by one waiting thread.
+void EndOnTerminationSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int received = 0;
+    while (sigwait(&signals, &received) != 0) {
+    }
+    EndProcess(0);
+  }).detach();
+}
+
+}  // namespace
 
 int DriveMain(int argc, char** argv) {
   if (!codepage::InitProcessLocale()) {
@@ -38,6 +63,7 @@ int DriveMain(int argc, char** argv) {
       RunAsService();
       EndProcess(0);
     case CommandLine::Action::kRun:
+      EndOnTerminationSignals();
       RunRoutine();
       EndProcess(0);
   }

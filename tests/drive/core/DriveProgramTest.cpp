@@ -149,4 +149,16 @@ TEST(DriveProgramTest, ConsoleRunReadsTheSettingsOfItsFolder) {
   EXPECT_NE(drive.output().find("DriveLetter:Q\r\n"), std::string::npos);
 }
 
+TEST(DriveProgramTest, ConsoleRunEndsWithStatusZeroOnTerminationSignals) {
+  TempDir dir;
+  WriteFile(dir.file("tarvex.ini"), "[Set]\nDebug=1\nRun=0\n");
+  for (int signalNumber : {SIGINT, SIGTERM}) {
+    std::filesystem::remove(dir.file("mirror.log"));
+    DriveProgram drive(dir, {"-d", dir.path()});
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
+    drive.signal(signalNumber);
+    EXPECT_EQ(drive.wait(), 0) << "signal " << signalNumber;
+  }
+}
+
 }  // namespace
