@@ -16,6 +16,7 @@
 #include "drive/stream/CRSSocket.h"
 #include "drive/stream/ManualResetEvent.h"
 #include "drive/stream/ReadStatistics.h"
+#include "drive/stream/ReplyFrame.h"
 
 class CMediaSpace {
  public:
@@ -54,6 +55,9 @@ class CMediaSpace {
   int32_t directRead(uint8_t* buffer, int64_t offset, int32_t size);  // expects readLock_ held
   int32_t directReadOnce(uint8_t* buffer, int64_t offset, int32_t size, bool* broken);
   bool reconnectMaster();  // expects readLock_ held
+  // Connects the master connection and sends "t1_open": "ok" with the reply and the head
+  // (kHeadCapacity bytes of room) filled in, else a status word. Expects readLock_ held.
+  std::string openMasterConnection(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize);
   int32_t fetchRequest(CRSSocket& socket, int64_t offset, int32_t size);
   std::string streamId() const;
   bool argumentsUsable() const;

@@ -27,23 +27,14 @@ bool CMediaSpace::argumentsUsable() const {
 std::string CMediaSpace::masterOpen() {
   if (!argumentsUsable()) return kArgumentNotCorrect;
   if (closing_) return kSocketError;
-  if (master_.connect(host_, port_) != 0) return kConnectFailed;
-  std::string request = "t1_open," + token1_ + "," + token2_;
-  if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
-    return kSocketError;
-  }
   stop_ = false;
   // The head arrives in a buffer of its own, so that a reply that breaks off leaves the head
   // already held intact.
   std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
   int32_t headSize = 0;
-  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head.get(),
-                                   kHeadCapacity, &headSize);
   OpenReply reply;
-  if (!ParseOpenReply(fields, &reply)) {
-    if (IsOk(fields)) return kDataError;
-    return ErrorWord(fields);
-  }
+  std::string status = openMasterConnection(&reply, head.get(), &headSize);
+  if (status != "ok") return status;
   {
     std::lock_guard<std::mutex> guard(idLock_);
     streamId_ = reply.streamId;
@@ -104,18 +95,23 @@ int32_t CMediaSpace::directRead(uint8_t* buffer, int64_t offset, int32_t size) {
   return directReadOnce(buffer, offset, size, &broken);
 }
 
-bool CMediaSpace::reconnectMaster() {
-  if (master_.connect(host_, port_) != 0) return false;
+std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, int32_t* headSize) {
+  if (master_.connect(host_, port_) != 0) return kConnectFailed;
   std::string request = "t1_open," + token1_ + "," + token2_;
   if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
-    return false;
+    return kSocketError;
   }
+  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head,
+                                   kHeadCapacity, headSize);
+  if (ParseOpenReply(fields, reply)) return "ok";
+  return IsOk(fields) ? kDataError : ErrorWord(fields);
+}
+
+bool CMediaSpace::reconnectMaster() {
   std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
   int32_t headSize = 0;
-  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head.get(),
-                                   kHeadCapacity, &headSize);
   OpenReply reply;
-  if (!ParseOpenReply(fields, &reply)) {
+  if (openMasterConnection(&reply, head.get(), &headSize) != "ok") {
     master_.close();
     return false;
   }
