@@ -15,30 +15,8 @@ big_mib=${1:-512}
 samples=${2:-30}
 random_reads=${RANDOM_READS:-400}
 work=$(mktemp -d /dev/shm/quellan-read-bench-XXXXXX)
-export QUELLAN_DRIVE_ROOT="$work/drives"
-mkdir -p "$work/program" "$QUELLAN_DRIVE_ROOT" "$work/rclone-mount"
-pids=()
-cleanup() {
-  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
-    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -u "$mnt" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
-    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -uz "$mnt" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+source "$top/bench/lib/mount_bench.sh"
 
-wait_for() {  # wait_for SECONDS COMMAND...
-  local limit=$1; shift
-  local deadline=$(( $(date +%s) + limit ))
-  until "$@" >/dev/null 2>&1; do
-    (( $(date +%s) > deadline )) && return 1
-    sleep 0.05
-  done
-}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 echo "== files: one of $big_mib MiB, $samples of 1 MiB"

@@ -9,32 +9,10 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
 entries=${1:-100000}
 work=$(mktemp -d /dev/shm/quellan-tree-bench-XXXXXX)
-export QUELLAN_DRIVE_ROOT="$work/drives"
-mkdir -p "$work/program" "$QUELLAN_DRIVE_ROOT" "$work/rclone-mount"
-pids=()
-cleanup() {
-  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
-    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -u "$mnt" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  for mnt in "$QUELLAN_DRIVE_ROOT"/* "$work/rclone-mount"; do
-    mountpoint -q "$mnt" 2>/dev/null && fusermount3 -uz "$mnt" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+source "$top/bench/lib/mount_bench.sh"
 
 seconds() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local limit=$1; shift
-  local deadline=$(( $(date +%s) + limit ))
-  until "$@" >/dev/null 2>&1; do
-    (( $(date +%s) > deadline )) && return 1
-    sleep 0.05
-  done
-}
 
 echo "== in-process tree read (storage_tree_bench)"
 "$bin/storage_tree_bench" "$entries" 10 5
