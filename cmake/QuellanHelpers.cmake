@@ -1,8 +1,11 @@
-# add_present_subdirectories(dir...): adds each listed folder that has a CMakeLists.txt.
+# add_present_subdirectories(dir...): adds each listed folder that has a CMakeLists.txt and
+# says which ones it leaves out.
 function(add_present_subdirectories)
   foreach(dir ${ARGN})
     if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
+    else()
+      message(STATUS "Skipping ${dir}/: it has no CMakeLists.txt yet")
     endif()
   endforeach()
 endfunction()
@@ -17,7 +20,43 @@ function(add_child_subdirectories)
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
        AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
       add_subdirectory(${child})
+    elseif(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child})
+      file(GLOB sources ${CMAKE_CURRENT_SOURCE_DIR}/${child}/*.cpp)
+      if(sources)
+        message(STATUS "Skipping ${child}/ under ${CMAKE_CURRENT_SOURCE_DIR}: "
+                       "it holds sources but no CMakeLists.txt")
+      endif()
     endif()
+  endforeach()
+endfunction()
+
+# quellan_headers(target folder...): states which headers a target and its users may include.
+# Sources include headers by their path from the top of the tree ("drive/storage/QLVMirror.h"),
+# but no target gets the top of the tree as an include folder. Instead each source folder named
+# here gets its own include root in the build tree that holds nothing but one symbolic link at
+# the folder's own path: build/include/drive_storage/drive/storage -> <source>/drive/storage.
+# A target sees that root (PUBLIC for libraries, INTERFACE for header-only ones, PRIVATE for
+# programs), and so do targets that link it, through CMake's usual propagation. Including a
+# header of a library one does not link then fails with "file not found".
+function(quellan_headers target)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    set(scope INTERFACE)
+  elseif(type STREQUAL "EXECUTABLE")
+    set(scope PRIVATE)
+  else()
+    set(scope PUBLIC)
+  endif()
+  foreach(folder ${ARGN})
+    if(NOT IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${folder})
+      message(FATAL_ERROR "quellan_headers(${target}): no folder ${folder}")
+    endif()
+    string(REPLACE "/" "_" root_name ${folder})
+    set(root ${CMAKE_BINARY_DIR}/include/${root_name})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+    target_include_directories(${target} ${scope} ${root})
   endforeach()
 endfunction()
 
@@ -31,6 +70,9 @@ function(quellan_test name)
     set(T_LABEL ${T_LABELS})
   endif()
   add_executable(${name} ${T_SOURCES})
+  # A test sees the headers of its own folder and of what it links.
+  file(RELATIVE_PATH own_folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  quellan_headers(${name} ${own_folder})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                                         Threads::Threads)
   target_compile_definitions(${name} PRIVATE QUELLAN_BUILD_DIR="${CMAKE_BINARY_DIR}"
