@@ -1,8 +1,8 @@
 #include "drive/storage/FileListWriter.h"
 
-#include <cstdio>
 #include <string>
 
+#include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -71,14 +71,6 @@ std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
-  std::string temporary = path + ".new";
-  FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  // The list is written again on the next tree read, so it is not synced to disk.
+  return atomicfile::ReplaceFile(path, content);
 }

@@ -1,12 +1,12 @@
 #include "drive/stream/HeadCache.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "drive/stream/StreamLog.h"
+#include "platform/atomicfile/AtomicFile.h"
 
 namespace headcache {
 
@@ -43,17 +43,9 @@ bool Write(const std::string& folder, const std::string& token2, const uint8_t* 
   StreamLog().log(0, "WriteCacheFile(not_exists): %s", path.c_str());
   ::mkdir((folder + "cache").c_str(), 0755);
 
-  std::string temporary =
-      path + ".part" + std::to_string(::getpid()) + "_" + std::to_string(::gettid());
-  FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool whole = std::fwrite(data, 1, size, file) == static_cast<size_t>(size);
-  whole = (std::fclose(file) == 0) && whole;
-  if (!whole || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  // A cached head can be fetched again, so it is not synced to disk.
+  std::string_view content(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+  return atomicfile::ReplaceFile(path, content);
 }
 
 }  // namespace headcache

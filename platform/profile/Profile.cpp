@@ -1,14 +1,12 @@
 #include "platform/profile/Profile.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <vector>
 
+#include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/profile/IniValue.h"
 
@@ -103,23 +101,11 @@ std::u16string CutToBuffer(std::u16string text) {
   return text;
 }
 
+// Settings must survive a crash, so the new file reaches the disk before it replaces the old.
 bool WriteWhole(const std::string& path, const std::vector<std::string>& lines) {
-  std::string temp = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const std::string& line : lines) out << line << '\n';
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
+  std::string content;
+  for (const std::string& line : lines) content += line + '\n';
+  return atomicfile::ReplaceFile(path, content, {.syncFile = true});
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "server/util/AtomicFile.h"
+#include "server/util/StateFile.h"
 #include "server/util/Log.h"
 
 namespace qserver {

@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "server/util/AtomicFile.h"
+#include "server/util/StateFile.h"
 #include "server/util/SafePath.h"
 
 namespace qserver {

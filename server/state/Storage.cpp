@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "server/util/AtomicFile.h"
+#include "server/util/StateFile.h"
 #include "server/util/Digest.h"
 #include "server/util/SafePath.h"
 

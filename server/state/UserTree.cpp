@@ -11,10 +11,11 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/atomicfile/AtomicFile.h"
 #include "server/state/Accounts.h"
-#include "server/util/AtomicFile.h"
 #include "server/util/Digest.h"
 #include "server/util/SafePath.h"
+#include "server/util/StateFile.h"
 
 namespace qserver {
 namespace {
@@ -230,7 +231,7 @@ TreeError UserTree::removeFile(const std::string& id) {
   std::string path = JoinPath(root_, *relative);
   if (!Lstat(path, &st) || !S_ISREG(st.st_mode)) return TreeError::kNotFound;
   if (::unlink(path.c_str()) != 0) return TreeError::kAccessDenied;
-  SyncParentFolder(path);
+  atomicfile::SyncFolderOf(path);
   forgetTreeLocked(*relative, false);
   saveLocked();
   return TreeError::kNone;
@@ -245,7 +246,7 @@ TreeError UserTree::removeFolder(const std::string& id) {
   std::error_code error;
   std::filesystem::remove_all(JoinPath(root_, *relative), error);  // does not follow links
   if (error) return TreeError::kAccessDenied;
-  SyncParentFolder(JoinPath(root_, *relative));
+  atomicfile::SyncFolderOf(JoinPath(root_, *relative));
   forgetTreeLocked(*relative, true);
   saveLocked();
   return TreeError::kNone;
@@ -306,7 +307,7 @@ TreeError UserTree::rename(const std::string& id, const std::string& newName) {
                   JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
-  SyncParentFolder(JoinPath(root_, target));
+  atomicfile::SyncFolderOf(JoinPath(root_, target));
   repathLocked(*relative, target);
   saveLocked();
   return TreeError::kNone;
@@ -333,8 +334,8 @@ TreeError UserTree::move(const std::string& id, const std::string& newParentId) 
                   JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
-  SyncParentFolder(JoinPath(root_, *relative));
-  SyncParentFolder(JoinPath(root_, target));
+  atomicfile::SyncFolderOf(JoinPath(root_, *relative));
+  atomicfile::SyncFolderOf(JoinPath(root_, target));
   repathLocked(*relative, target);
   saveLocked();
   return TreeError::kNone;
@@ -350,7 +351,7 @@ TreeError UserTree::makeFolder(const std::string& parentId, const std::string& n
   if (::mkdir(JoinPath(root_, target).c_str(), 0755) != 0) {
     return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
   }
-  SyncParentFolder(JoinPath(root_, target));
+  atomicfile::SyncFolderOf(JoinPath(root_, target));
   auto stale = pathToId_.find(target);  // a reservation for a file of that name gives way
   if (stale != pathToId_.end() && reserved_.count(stale->second)) {
     reserved_.erase(stale->second);
@@ -419,7 +420,7 @@ long long UserTree::commitUpload(const std::string& id, const std::string& tempP
   if (Lstat(target, &st) && !S_ISREG(st.st_mode)) return -1;
   if (!Lstat(JoinPath(root_, ParentOf(*relative)), &st) || !S_ISDIR(st.st_mode)) return -1;
   if (::rename(tempPath.c_str(), target.c_str()) != 0) return -1;
-  SyncParentFolder(target);
+  atomicfile::SyncFolderOf(target);
   if (reserved_.erase(id)) dirty_ = true;
   saveLocked();
   if (!Lstat(target, &st)) return -1;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/profile/Profile.h"
 #include "tests/support/TempDir.h"
@@ -72,6 +75,35 @@ TEST(ProfileTest, WriteCreatesTheFileAndValuesRoundTrip) {
 
 TEST(ProfileTest, WriteToAnUnwritablePlaceFails) {
   EXPECT_FALSE(WritePrivateProfileString(u"S", u"K", u"V", "/nonexistent-folder/x/a.ini"));
+}
+
+// Two threads write their own keys into one file at once: every write succeeds, no key is
+// lost, and no temporary file is left beside it.
+TEST(ProfileTest, ConcurrentWritersInOneProcessBothSucceed) {
+  TempDir dir;
+  std::string ini = dir.file("shared.ini");
+  constexpr int kWrites = 40;
+  std::atomic<int> failures{0};
+  auto writer = [&](char16_t who) {
+    for (int i = 0; i < kWrites; ++i) {
+      std::u16string key = std::u16string(1, who) + static_cast<char16_t>(u'0' + i % 10) +
+                           static_cast<char16_t>(u'0' + i / 10);
+      if (!WritePrivateProfileString(u"Set", key, u"value", ini)) ++failures;
+    }
+  };
+  std::thread first(writer, u'A');
+  std::thread second(writer, u'B');
+  first.join();
+  second.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (char16_t who : {u'A', u'B'}) {
+    for (int i = 0; i < kWrites; ++i) {
+      std::u16string key = std::u16string(1, who) + static_cast<char16_t>(u'0' + i % 10) +
+                           static_cast<char16_t>(u'0' + i / 10);
+      EXPECT_EQ(GetPrivateProfileString(u"Set", key, u"-", ini), u"value");
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Whole-file reads and atomic replacement (temporary file, fsync, rename).
+// Reading and replacing the service's state files (accounts, sessions, folder state, secrets).
 #pragma once
 
 #include <optional>
@@ -6,13 +6,12 @@
 
 namespace qserver {
 
-// Writes `content` to `path` so that a reader or a crash sees either the old or the new file.
+// Replaces `path` with `content` so that a reader or a crash sees either the old or the new
+// file; the content and the rename both reach the disk before it returns. Readable by the
+// service's user only.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
 
 // The whole content of `path`, or nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
-
-// fsyncs the folder that holds `path`, so that a rename inside it is durable.
-void SyncParentFolder(const std::string& path);
 
 }  // namespace qserver
