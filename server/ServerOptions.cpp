@@ -12,6 +12,27 @@ const char* const kServerUsage =
     "                      [--fault-silent REQUEST] [--fault-error REQUEST=WORD]\n"
     "                      [--fault-web-error ACTION=TEXT]\n";
 
+const char* const kServerHelp =
+    "quellan-server: the reference storage service (web interface, stream server, downloads\n"
+    "and updates), keeping each user's files in ordinary folders under --data.\n"
+    "usage: quellan-server --data DIR [options]   serve\n"
+    "       quellan-server adduser --data DIR NAME PASSWORD [--quota-gib N] [--writable NAME...]\n"
+    "  --data DIR                 folder holding users, files and state (required)\n"
+    "  --listen ADDRESS           address to listen on (127.0.0.1)\n"
+    "  --web-port N               web interface port (8168; 0 picks a free one)\n"
+    "  --stream-port N            stream server port (8169; 0 picks a free one)\n"
+    "  --release FILE             update offered to clients, with --release-version TEXT\n"
+    "  --session-ttl SECONDS      lifetime of a login session (86400)\n"
+    "  --fault-file FILE          fault settings re-read on SIGHUP (DIR/.state/faults)\n"
+    "  --fault-drop-after BYTES   close each stream connection after this many reply bytes\n"
+    "  --fault-delay-ms N         delay every stream reply\n"
+    "  --fault-silent REQUEST     never answer this stream request\n"
+    "  --fault-error REQUEST=WORD answer this stream request with an error\n"
+    "  --fault-web-error ACTION=TEXT  answer this web action with an error\n"
+    "  --quota-gib N              adduser: the user's quota (10)\n"
+    "  --writable NAME...         adduser: folders the user may write to\n"
+    "  -h, --help                 print this help and exit\n";
+
 namespace {
 
 bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
@@ -44,6 +65,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::stri
       return true;
     };
     long long value = 0;
+    if (arg == "-h" || arg == "--help") {
+      options->help = true;
+      return true;
+    }
     if (arg == "--data") {
       if (!next(&options->dataDir)) return false;
     } else if (arg == "--listen") {

@@ -9,6 +9,7 @@
 namespace qserver {
 
 struct ServerOptions {
+  bool help = false;  // -h or --help: print kServerHelp and do nothing else
   bool addUser = false;
   std::string dataDir;
   // serving
@@ -31,5 +32,6 @@ struct ServerOptions {
 bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::string* error);
 
 extern const char* const kServerUsage;
+extern const char* const kServerHelp;
 
 }  // namespace qserver

@@ -110,5 +110,9 @@ int main(int argc, char** argv) {
     std::cerr << "quellan-server: " << error << "\n" << qserver::kServerUsage;
     return 2;
   }
+  if (options.help) {
+    std::cout << qserver::kServerHelp;
+    return 0;
+  }
   return options.addUser ? AddUser(options) : Serve(options);
 }

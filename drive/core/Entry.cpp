@@ -37,12 +37,16 @@ void EndOnTerminationSignals() {
 }  // namespace
 
 int DriveMain(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  CommandLine commandLine = ParseCommandLine(args);
+  if (commandLine.action == CommandLine::Action::kHelp) {
+    std::fputs(kDriveUsage, stdout);
+    return 0;
+  }
   if (!codepage::InitProcessLocale()) {
     std::printf("错误: MFC 初始化失败\n");
     return 1;
   }
-  std::vector<std::string> args(argv + 1, argv + argc);
-  CommandLine commandLine = ParseCommandLine(args);
   DriveProcess& drive = Drive();
   if (!commandLine.programFolder.empty()) drive.programFolder = commandLine.programFolder;
   if (commandLine.tether) {
@@ -53,6 +57,8 @@ int DriveMain(int argc, char** argv) {
   }
 
   switch (commandLine.action) {
+    case CommandLine::Action::kHelp:
+      return 0;
     case CommandLine::Action::kInstall:
       InstallService();
       return 0;

@@ -25,10 +25,12 @@ TEST(CommandLineTest, ModeWordsEndTheExamination) {
   EXPECT_EQ(ParseCommandLine({"-u", "-i"}).action, Action::kRemove);
   EXPECT_EQ(ParseCommandLine({"-d", "/p", "service", "-t"}).action, Action::kService);
   EXPECT_FALSE(ParseCommandLine({"service", "-t"}).tether);
+  EXPECT_EQ(ParseCommandLine({"x", "--help", "-i"}).action, Action::kHelp);
+  EXPECT_EQ(ParseCommandLine({"-u", "-h"}).action, Action::kRemove);
 }
 
 TEST(CommandLineTest, CaseMattersAndUnknownArgumentsAreIgnored) {
-  CommandLine line = ParseCommandLine({"-I", "SERVICE", "x", "-T", "-t"});
+  CommandLine line = ParseCommandLine({"-I", "SERVICE", "x", "-T", "-H", "-help", "-t"});
   EXPECT_EQ(line.action, Action::kRun);
   EXPECT_TRUE(line.tether);
   // A folder argument is consumed even when it looks like an option.

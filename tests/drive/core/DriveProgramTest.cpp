@@ -24,11 +24,13 @@ std::string ProgramPath() {
   return std::string(build != nullptr ? build : ".") + "/bin/quellan";
 }
 
-// One run of the drive program with its standard output in a file.
+// One run of the drive program (or another program) with its standard output in a file.
 class DriveProgram {
  public:
-  DriveProgram(const TempDir& dir, std::vector<std::string> args) : out_(dir.file("stdout.txt")) {
-    args.insert(args.begin(), ProgramPath());
+  DriveProgram(const TempDir& dir, std::vector<std::string> args,
+               const std::string& program = ProgramPath())
+      : out_(dir.file("stdout.txt")) {
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -159,6 +161,46 @@ TEST(DriveProgramTest, ConsoleRunEndsWithStatusZeroOnTerminationSignals) {
     drive.signal(signalNumber);
     EXPECT_EQ(drive.wait(), 0) << "signal " << signalNumber;
   }
+}
+
+// -h and --help print a usage on standard output and end with status 0 before the program
+// starts anything: no log, no settings, no data folder content. The output file is the only
+// entry in the folder afterwards.
+TEST(DriveProgramTest, HelpPrintsUsageAndStartsNothing) {
+  const std::string build =
+      std::getenv("QUELLAN_BUILD_DIR") ? std::getenv("QUELLAN_BUILD_DIR") : ".";
+  struct Case {
+    std::string program;
+    std::vector<std::string> args;  // "DIR" stands for the test's folder
+    std::string usageStart;
+  };
+  const Case cases[] = {
+      {build + "/bin/quellan", {"-h"}, "quellan: "},
+      {build + "/bin/quellan", {"-d", "DIR", "-t", "--help"}, "quellan: "},
+      {build + "/bin/quellan-server", {"--help"}, "quellan-server: "},
+      {build + "/bin/quellan-server", {"--data", "DIR", "-h"}, "quellan-server: "},
+  };
+  // Without -d the program folder is the program's own: its log must not change either.
+  const std::string binLog = build + "/bin/mirror.log";
+  auto binLogSize = [&] {
+    std::error_code error;
+    return std::filesystem::file_size(binLog, error);
+  };
+  const auto binLogBefore = binLogSize();
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::vector<std::string> args = c.args;
+    for (auto& arg : args)
+      if (arg == "DIR") arg = dir.path();
+    DriveProgram program(dir, args, c.program);
+    SCOPED_TRACE(c.program + " " + c.args.back());
+    ASSERT_EQ(program.wait(), 0);
+    std::string out = program.output();
+    EXPECT_EQ(out.rfind(c.usageStart, 0), 0u) << out;
+    EXPECT_NE(out.find("-h, --help"), std::string::npos) << out;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  }
+  EXPECT_EQ(binLogSize(), binLogBefore);
 }
 
 }  // namespace
