@@ -37,7 +37,9 @@ endfunction()
 # the folder's own path: build/include/drive_storage/drive/storage -> <source>/drive/storage.
 # A target sees that root (PUBLIC for libraries, INTERFACE for header-only ones, PRIVATE for
 # programs), and so do targets that link it, through CMake's usual propagation. Including a
-# header of a library one does not link then fails with "file not found".
+# header of a library one does not link then fails with "file not found". A link rather than a
+# copy keeps edited headers current without a build step; libraries sharing a folder share its
+# root, and a folder's subfolders come with it.
 function(quellan_headers target)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
