@@ -13,6 +13,7 @@ namespace {
 
 bool Fail(std::string* error, const std::string& step, const std::string& path, int code) {
   if (error != nullptr) *error = step + " " + path + ": " + std::strerror(code);
+  errno = code;
   return false;
 }
 

@@ -18,7 +18,8 @@ struct ReplaceOptions {
 
 // Replaces `path` with `content`. The temporary is named uniquely per process, thread and call,
 // so writers in one process or several never share one. On failure the temporary is removed,
-// `path` is left as it was, and `error` (when given) says which step failed and why.
+// `path` is left as it was, `error` (when given) says which step failed and why, and errno
+// holds the cause.
 bool ReplaceFile(const std::string& path, std::string_view content,
                  const ReplaceOptions& options = {}, std::string* error = nullptr);
 

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
+#include "platform/atomicfile/AtomicFile.h"
 #include "platform/process/Process.h"
 
 struct ServiceHandle {
@@ -96,20 +96,8 @@ SC_HANDLE CreateService(SC_HANDLE manager, const std::string& name, const std::s
     lastError = EEXIST;
     return nullptr;
   }
-  std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << UnitText(displayName, commandLine);
-    if (!out.flush()) {
-      lastError = errno ? errno : EIO;
-      std::filesystem::remove(temp);
-      return nullptr;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    lastError = ec.value();
+  if (!atomicfile::ReplaceFile(path, UnitText(displayName, commandLine), {.syncFile = true})) {
+    lastError = errno;
     return nullptr;
   }
   Systemctl({"daemon-reload"});
