@@ -28,6 +28,8 @@ std::string ProgramPath() {
 class DriveProgram {
  public:
   DriveProgram(const TempDir& dir, std::vector<std::string> args) : out_(dir.file("stdout.txt")) {
+    // Each run serves its control pipe in its own folder, so runs never meet.
+    ::setenv("QUELLAN_PIPE", dir.file("Tarvex").c_str(), 1);
     args.insert(args.begin(), ProgramPath());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
