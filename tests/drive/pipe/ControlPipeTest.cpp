@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "desktop/control/DrivePipeClient.h"
 #include "drive/core/ControlPipeServer.h"
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
@@ -221,6 +222,25 @@ TEST_F(ControlPipeTest, WithoutMirrorOrSettingsCommandsAnswerAsForUnknownKeys) {
   ASSERT_TRUE(client.send(Request(10, "nobody")));
   EXPECT_EQ(client.ask(Request(9)), "2");
   EXPECT_EQ(ReadFile(dir.file("tarvex.ini")).find("nobody"), std::string::npos);
+}
+
+TEST_F(ControlPipeTest, ThreadsSharingOneClientNeverMixReplies) {
+  DrivePipeClient client(path);
+  std::atomic<int> mixed{0};
+  auto ask = [&](const std::string& key, const std::string& expected) {
+    for (int i = 0; i < 300; ++i)
+      if (client.localPathOfKey(key) != expected) ++mixed;
+  };
+  std::thread first(ask, "k3", "Q:\\Docs\\sub\\c.txt");
+  std::thread second(ask, "k2", "Q:\\Docs\\a.txt");
+  std::thread third([&] {
+    for (int i = 0; i < 300; ++i)
+      if (client.childCount("\\Docs") != 2) ++mixed;
+  });
+  first.join();
+  second.join();
+  third.join();
+  EXPECT_EQ(mixed, 0);
 }
 
 TEST(ControlPipeServerTest, APipeThatCannotBeServedIsReported) {
