@@ -29,6 +29,14 @@ std::string FromLocal(std::string_view local) {
   return codepage::WideToUtf8(codepage::AnsiToWide(local));
 }
 
+// Result of an operation whose request text does not fit one record: nothing is sent.
+constexpr int kRequestTooLong = -1;
+
+bool Fits(const std::string& text) { return text.size() <= kPipeTextSize; }
+bool Fits(const std::string& first, const std::string& second) {
+  return first.size() + 1 + second.size() <= kPipeTextSize;
+}
+
 // A reply that is not a number reads as 0.
 int NumberOf(std::string_view text) { return std::atoi(std::string(text).c_str()); }
 
@@ -108,32 +116,40 @@ int DrivePipeClient::driveState() {
 }
 
 std::string DrivePipeClient::localPathOfKey(const std::string& key) {
+  if (!Fits(key)) return {};
   PipeMessage request = MakeRequest(kDrivePath, key);
   return textReply(request);
 }
 
 int DrivePipeClient::childCount(const std::string& path) {
+  if (!Fits(ToLocal(path))) return kRequestTooLong;
   PipeMessage request = MakeRequest(kChildCount, ToLocal(path));
   return numberReply(request);
 }
 
 int DrivePipeClient::makeFolders(const std::string& parentKey, const std::string& path,
                                  std::string* newKey) {
+  newKey->clear();
+  if (!Fits(parentKey, ToLocal(path))) return kRequestTooLong;
   PipeMessage request = MakeTwoPartRequest(kMakeFolders, parentKey, ToLocal(path));
   return twoPartReply(request, newKey);
 }
 
 int DrivePipeClient::deleteByKey(const std::string& key, std::string* path) {
+  path->clear();
+  if (!Fits(key)) return kRequestTooLong;
   PipeMessage request = MakeRequest(kDeleteByKey, key);
   return twoPartReply(request, path);
 }
 
 int DrivePipeClient::rename(const std::string& key, const std::string& newName) {
+  if (!Fits(key, ToLocal(newName))) return kRequestTooLong;
   PipeMessage request = MakeTwoPartRequest(kRename, key, ToLocal(newName));
   return numberReply(request);
 }
 
 int DrivePipeClient::deleteAtPath(const std::string& path) {
+  if (!Fits(ToLocal(path))) return kRequestTooLong;
   PipeMessage request = MakeRequest(kDeleteAtPath, ToLocal(path));
   return numberReply(request);
 }

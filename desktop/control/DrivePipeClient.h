@@ -4,7 +4,8 @@
 // whole, so replies never reach the wrong caller. The pipe is opened on first use and dropped
 // at the first failed transfer; the next operation opens it again.
 //
-// Texts are UTF-8 here and travel in the local 8-bit code page.
+// Texts are UTF-8 here and travel in the local 8-bit code page. A request whose texts do not
+// fit one record is not sent: such an operation answers -1 (or an empty text).
 #pragma once
 
 #include <cstdint>

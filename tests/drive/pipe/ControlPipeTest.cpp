@@ -243,6 +243,16 @@ TEST_F(ControlPipeTest, ThreadsSharingOneClientNeverMixReplies) {
   EXPECT_EQ(mixed, 0);
 }
 
+TEST_F(ControlPipeTest, ClientSendsNothingTooLongForOneRecord) {
+  DrivePipeClient client(path);
+  std::string key = "unchanged";
+  EXPECT_EQ(client.childCount(std::string(1016, 'x')), -1);
+  EXPECT_EQ(client.makeFolders(std::string(1000, 'k'), std::string(15, 'p'), &key), -1);
+  EXPECT_EQ(key, "");
+  EXPECT_EQ(client.localPathOfKey(std::string(2000, 'k')), "");
+  EXPECT_EQ(client.driveState(), 2);
+}
+
 TEST(ControlPipeServerTest, APipeThatCannotBeServedIsReported) {
   TempDir dir;
   std::atomic<int> lost{0};
