@@ -1,5 +1,5 @@
-// Mount cycles that end while the control pipe keeps asking for paths, child counts and
-// entry streams: the pipe's calls never reach a mirror that has been freed.
+// Mount cycles ended by pipe commands 20 and 21 while the control pipe keeps asking for paths,
+// child counts and entry streams: the pipe's calls never reach a mirror that has been freed.
 #include <gtest/gtest.h>
 
 #include "drive/core/ControlPipeServer.h"
@@ -36,9 +36,11 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
   std::thread cycles([&] { RunMountCycles(RunLoopTiming{0ms, 0ms, 10ms}, keepRunning); });
   std::atomic<bool> asking{true};
   std::atomic<int> pathsSeen{0};
+  std::atomic<int32_t> stopCommand{0};  // 20 or 21 for the asker to send next
   std::thread asker([&] {
     RawPipeClient client(folders.pipePath());
     while (asking && client.connected()) {
+      if (int32_t command = stopCommand.exchange(0)) EXPECT_TRUE(client.send(MakeRequest(command)));
       if (client.ask(MakeRequest(13, "kDocs")) == "Q:\\Docs") ++pathsSeen;
       client.ask(MakeRequest(14, "\\Docs"));
       ASSERT_TRUE(client.send(MakeTwoPartRequest(33, "0", "kDocs")));
@@ -67,13 +69,14 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
     std::thread& asker;
   } finish{asking, keepRunning, cycles, asker};
 
-  // Each unmount ends a cycle (its mirror is freed) and the loop mounts the next one at once.
+  // Commands 20 and 21 each unmount: the cycle ends (its mirror is freed) and the loop
+  // mounts the next one at once.
   for (int cycle = 1; cycle <= 20; ++cycle) {
     ASSERT_TRUE(WaitFor([&] { return mounts >= cycle && folders.isMounted('Q'); }, 20s))
         << "cycle " << cycle;
     int before = pathsSeen;
     ASSERT_TRUE(WaitFor([&] { return pathsSeen > before; }));
-    Unmount();
+    stopCommand = cycle % 2 == 0 ? 20 : 21;
   }
   ASSERT_TRUE(WaitFor([&] { return mounts >= 21; }, 20s));
   EXPECT_EQ(KeyedMirror::callsOnDeadMirrors, 0);
