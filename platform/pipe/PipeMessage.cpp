@@ -21,7 +21,7 @@ std::string_view PipeMessage::secondPart() const {
 bool PipeMessage::setText(std::string_view value) {
   if (value.size() > kPipeTextSize) return false;
   std::memset(text, 0, sizeof(text));
-  std::memcpy(text, value.data(), value.size());
+  if (!value.empty()) std::memcpy(text, value.data(), value.size());
   length = static_cast<int32_t>(value.size());
   return true;
 }
