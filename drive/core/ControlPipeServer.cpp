@@ -1,21 +1,54 @@
 #include "drive/core/ControlPipeServer.h"
 
-void ControlPipeServer::start() {
-  std::lock_guard<std::mutex> guard(lock_);
+#include "drive/core/DriveProcess.h"
+#include "drive/core/PipeSession.h"
+#include "platform/pipe/PipePath.h"
+
+namespace {
+
+class SocketConnection : public PipeConnection {
+ public:
+  explicit SocketConnection(named_pipe::PipeServer& pipe) : pipe_(pipe) {}
+  long readRecord(PipeMessage& message) override { return pipe_.read(&message, sizeof(message)); }
+  bool writeRecord(const PipeMessage& message) override {
+    return pipe_.write(&message, sizeof(message));
+  }
+
+ private:
+  named_pipe::PipeServer& pipe_;
+};
+
+}  // namespace
+
+ControlPipeServer::ControlPipeServer(std::string path, std::function<void()> onPipeLost)
+    : path_(std::move(path)), onPipeLost_(std::move(onPipeLost)) {}
+
+ControlPipeServer::ControlPipeServer()
+    : ControlPipeServer(named_pipe::PipePath(), [] { EndProcess(0); }) {}
+
+bool ControlPipeServer::start() {
+  if (thread_.joinable()) return true;
   stopping_ = false;
-  if (!thread_.joinable()) thread_ = std::thread(&ControlPipeServer::serve, this);
+  bool created = pipe_.create(path_);
+  if (!created) DriveLog().log(u"create fifo Err", kLogProgress);
+  thread_ = std::thread(&ControlPipeServer::serve, this);
+  return created;
 }
 
 void ControlPipeServer::stop() {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
+  stopping_ = true;
+  pipe_.wake();
   if (thread_.joinable()) thread_.join();
+  pipe_.close();
 }
 
 void ControlPipeServer::serve() {
-  std::unique_lock<std::mutex> guard(lock_);
-  wake_.wait(guard, [this] { return stopping_; });
+  SocketConnection connection(pipe_);
+  while (pipe_.connect()) {
+    ServeConnection(connection);
+    pipe_.disconnect();
+  }
+  if (stopping_) return;
+  pipe_.close();
+  if (onPipeLost_) onPipeLost_();
 }

@@ -1,27 +1,37 @@
-// The control pipe server's thread. It is started by the run routine; until the pipe
-// protocol is served it only waits to be stopped.
+// The control pipe server's thread, started by the run routine: waits for a client on the
+// pipe, serves its records until it leaves, and waits for the next. When the pipe cannot be
+// created or waited on, the drive program ends itself (status 0).
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
+
+#include "platform/pipe/PipeServer.h"
 
 class ControlPipeServer {
  public:
-  ControlPipeServer() = default;
+  // `onPipeLost` runs on the server thread when the pipe fails; the program ends there.
+  explicit ControlPipeServer(std::string path, std::function<void()> onPipeLost);
+  // At the default pipe path, ending the process when the pipe fails.
+  ControlPipeServer();
   ~ControlPipeServer() { stop(); }
   ControlPipeServer(const ControlPipeServer&) = delete;
   ControlPipeServer& operator=(const ControlPipeServer&) = delete;
 
-  void start();
-  // Ends the thread and joins it.
+  // Creates the pipe and starts the thread. False when the pipe could not be created (the
+  // thread then reports the pipe as lost at once, as the program expects).
+  bool start();
+  // Ends the thread and joins it; the socket is removed.
   void stop();
 
  private:
   void serve();
 
-  std::mutex lock_;
-  std::condition_variable wake_;
-  bool stopping_ = false;  // guarded by lock_
+  const std::string path_;
+  const std::function<void()> onPipeLost_;
+  named_pipe::PipeServer pipe_;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

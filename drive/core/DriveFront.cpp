@@ -12,7 +12,8 @@
 namespace {
 
 void ReleaseMirror(IOMirror* mirror) {
-  Drive().currentMirror = nullptr;
+  // The control pipe thread may be inside a call on the mirror; this waits for it.
+  Drive().clearCurrentMirror();
   delete mirror;
 }
 

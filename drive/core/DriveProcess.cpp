@@ -27,6 +27,16 @@ void DriveProcess::setDriveState(int32_t value) {
   if (onDriveState) onDriveState(value);
 }
 
+void DriveProcess::clearCurrentMirror() {
+  MutexLock hold(currentObjectsLock_);
+  currentMirror = nullptr;
+}
+
+void DriveProcess::clearCurrentSettings() {
+  MutexLock hold(currentObjectsLock_);
+  currentSettings = nullptr;
+}
+
 std::u16string DriveProcess::runDriveLetter() const {
   std::lock_guard<std::mutex> guard(letterLock_);
   return runDriveLetter_;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "drive/core/MirrorLog.h"
+#include "platform/sync/Mutex.h"
 
 class IOMirror;
 class MirrorConfig;
@@ -41,6 +42,18 @@ struct DriveProcess {
   std::atomic<bool> tether{false};
   std::atomic<uint32_t> lastPipeMessageTime{0};
 
+  // Runs `use(mirror, settings)` with the current mirror and settings (either may be null),
+  // which cannot be freed while it runs: the mount thread clears them through
+  // clearCurrentMirror and clearCurrentSettings, which wait for such a use to end. For
+  // threads other than the driver's, which only run while the mirror is certain to live.
+  template <typename Use>
+  auto withCurrentObjects(Use&& use) EXCLUDES(currentObjectsLock_) {
+    MutexLock hold(currentObjectsLock_);
+    return use(currentMirror.load(), currentSettings.load());
+  }
+  void clearCurrentMirror() EXCLUDES(currentObjectsLock_);
+  void clearCurrentSettings() EXCLUDES(currentObjectsLock_);
+
   int32_t driveState() const { return driveState_.load(); }
   void setDriveState(int32_t value);
 
@@ -56,6 +69,7 @@ struct DriveProcess {
   std::function<void(int32_t)> onDriveState;
 
  private:
+  Mutex currentObjectsLock_;
   std::atomic<int32_t> driveState_{0};
   mutable std::mutex letterLock_;
   std::u16string runDriveLetter_;  // guarded by letterLock_

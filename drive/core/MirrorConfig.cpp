@@ -73,10 +73,13 @@ int MirrorConfig::readSettings() {
   MaxDiskCache = text.empty() ? 300 : ParseDecimal(text);
   if (echo) log.logf(kLogDetail, "MaxDiskCache:%d MB", MaxDiskCache);
 
-  DriveLetter = readKey(u"Set", u"DriveLetter", u"M");
+  // A key that is present but empty means its default, as a missing one does.
+  DriveLetter = readKey(u"Set", u"DriveLetter", u"");
+  if (DriveLetter.empty()) DriveLetter = u"M";
   if (echo) log.log(u"DriveLetter:" + DriveLetter, kLogDetail);
 
-  ServerAddress = readKey(u"Set", u"ServerAddress", kDefaultServerAddress);
+  ServerAddress = readKey(u"Set", u"ServerAddress", u"");
+  if (ServerAddress.empty()) ServerAddress = kDefaultServerAddress;
   if (echo) log.log(u"ServerAddress:" + ServerAddress, kLogDetail);
 
   text = readKey(u"Set", u"Run", u"");

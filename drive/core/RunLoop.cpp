@@ -38,7 +38,7 @@ void RunMountCycles(const RunLoopTiming& timing, const std::atomic<bool>& keepRu
     Mount(*cycle, timing, keepRunning);
     Pause(timing.afterMount, keepRunning);
     drive.setDriveState(drive_state::kStopped);
-    drive.currentSettings = nullptr;
+    drive.clearCurrentSettings();
     cycle.reset();
     Pause(timing.afterStop, keepRunning);
   }

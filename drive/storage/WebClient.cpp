@@ -1,7 +1,9 @@
 #include "drive/storage/WebClient.h"
 
 #include <curl/curl.h>
+#include <idn2.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -28,21 +30,35 @@ bool SendableTarget(const std::string& target) {
   return true;
 }
 
-// A host name or an IPv4 or IPv6 address, nothing that could change the URL around it.
-bool PlainHost(const std::u16string& host) {
+// A host name or an IPv4 or IPv6 address, nothing that could change the URL around it. Any
+// name a resolver may know passes, underscores included.
+bool UsableHost(const std::u16string& host) {
   if (host.empty()) return false;
   for (char16_t c : host) {
-    bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                   (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u':' || c == u'[' ||
-                   c == u']';
-    if (!allowed) return false;
+    bool changesUrl =
+        c <= u' ' || c == 0x7f || c == u'/' || c == u'\\' || c == u'?' || c == u'#' || c == u'@';
+    if (changesUrl) return false;
   }
   return true;
 }
 
+// The host as it goes into the URL: a name beyond ASCII in its ASCII (IDNA) form, an IPv6
+// literal in brackets. Empty when the name has no ASCII form. The conversion reads UTF-8
+// itself, so it does not depend on the process locale.
 std::string UrlHost(const std::u16string& host) {
   std::string text = codepage::WideToUtf8(host);
-  // An IPv6 literal needs brackets inside a URL.
+  bool ascii = std::all_of(text.begin(), text.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) {
+    char* converted = nullptr;
+    if (idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) !=
+            IDN2_OK &&
+        idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_TRANSITIONAL) != IDN2_OK) {
+      return std::string();
+    }
+    text = converted;
+    idn2_free(converted);
+  }
   if (text.find(':') != std::string::npos && text.front() != '[') text = "[" + text + "]";
   return text;
 }
@@ -60,8 +76,9 @@ int WebClient::open(const std::u16string& host, uint16_t port, const std::u16str
 
   connection_ = curl_easy_init();
   if (!connection_) return kNoConnection;
-  std::string url = "http://" + UrlHost(host) + ":" + std::to_string(port) + "/";
-  if (!PlainHost(host) || curl_easy_setopt(connection_, CURLOPT_URL, url.c_str()) != CURLE_OK) {
+  std::string urlHost = UsableHost(host) ? UrlHost(host) : std::string();
+  std::string url = "http://" + urlHost + ":" + std::to_string(port) + "/";
+  if (urlHost.empty() || curl_easy_setopt(connection_, CURLOPT_URL, url.c_str()) != CURLE_OK) {
     return kNoConnection;
   }
 

@@ -30,6 +30,8 @@ class DriveProgram {
   DriveProgram(const TempDir& dir, std::vector<std::string> args,
                const std::string& program = ProgramPath())
       : out_(dir.file("stdout.txt")) {
+    // Each run serves its control pipe in its own folder, so runs never meet.
+    ::setenv("QUELLAN_PIPE", dir.file("Tarvex").c_str(), 1);
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

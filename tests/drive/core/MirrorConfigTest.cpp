@@ -34,7 +34,8 @@ TEST(DebugValueTest, WordsAndNumbers) {
 }
 
 TEST_F(MirrorConfigTest, MissingKeysGiveTheDefaults) {
-  MirrorConfig config = configWith("[Set]\nRun=\n");
+  // Keys that are present but empty count as missing.
+  MirrorConfig config = configWith("[Set]\nRun=\nDriveLetter=\nServerAddress=  \n");
   ASSERT_EQ(config.readSettings(), 0);
   EXPECT_EQ(config.Debug, 0);
   EXPECT_EQ(config.CacheMod, 2);

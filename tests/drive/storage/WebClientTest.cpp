@@ -40,6 +40,32 @@ TEST(WebClient, SendsTheTargetAsFormedWithOneHeaderAndNoBody) {
   EXPECT_EQ(head.find("Content-Length"), std::string::npos);
 }
 
+// Every name a resolver may know is used: underscores as they are, names beyond ASCII in
+// their ASCII form. A proxy (curl's http_proxy) sees the name the request was made for.
+TEST(WebClient, HostNamesWithUnderscoresAndBeyondAsciiAreUsed) {
+  ScriptedHttpServer proxy([](const std::string&) { return ScriptedHttpServer::Reply("ok"); });
+  std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
+  ::setenv("http_proxy", proxyUrl.c_str(), 1);
+  struct Row {
+    std::u16string host;
+    std::string asSent;
+  };
+  for (const Row& row : std::vector<Row>{{u"my_server.test", "my_server.test"},
+                                         {u"例子.test", "xn--fsqu00a.test"},
+                                         {u"Bücher.test", "xn--bcher-kva.test"}}) {
+    WebClient client;
+    EXPECT_EQ(client.open(row.host, 8168, u"/x", u"GET"), 0);
+    EXPECT_EQ(client.send(), 0) << row.asSent;
+  }
+  ::unsetenv("http_proxy");
+  std::vector<std::string> requests = proxy.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[0].find("Host: my_server.test:8168\r\n"), std::string::npos) << requests[0];
+  EXPECT_NE(requests[1].find("Host: xn--fsqu00a.test:8168\r\n"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("Host: xn--bcher-kva.test:8168\r\n"), std::string::npos)
+      << requests[2];
+}
+
 TEST(WebClient, LargeBodiesArriveWholeInPieces) {
   std::string body;
   for (int i = 0; i < 300000; ++i) body.push_back(static_cast<char>('A' + i % 23));
@@ -70,6 +96,8 @@ TEST(WebClient, FailuresHaveTheirCodes) {
   EXPECT_EQ(client.open(u"", 1, u"/x", u"GET"), WebClient::kNoConnection);
   EXPECT_EQ(client.open(u"example.org/x#", 1, u"/x", u"GET"), WebClient::kNoConnection);
   EXPECT_EQ(client.open(u"user@example.org", 1, u"/x", u"GET"), WebClient::kNoConnection);
+  for (const char16_t* host : {u"a b", u"a\tb", u"a?b", u"a\\b", u"a\x7f"})
+    EXPECT_EQ(client.open(host, 1, u"/x", u"GET"), WebClient::kNoConnection);
 
   // A server that closes without a word.
   ScriptedHttpServer silent([](const std::string&) { return std::string(); });

@@ -42,6 +42,8 @@ TestDriveFolders::TestDriveFolders() {
   std::filesystem::create_directories(programFolder());
   std::filesystem::create_directories(driveRoot());
   ::setenv("QUELLAN_DRIVE_ROOT", driveRoot().c_str(), 1);
+  // A drive program started from here serves its control pipe in this folder too.
+  ::setenv("QUELLAN_PIPE", pipePath().c_str(), 1);
   Drive().programFolder = programFolder();
   Drive().setRunDriveLetter(u"");
   OpenDriveLog(programFolder() + "mirror.log");
@@ -51,6 +53,7 @@ TestDriveFolders::~TestDriveFolders() {
   ForceUnmountBelow(driveRoot());
   Drive().log.reset();
   ::unsetenv("QUELLAN_DRIVE_ROOT");
+  ::unsetenv("QUELLAN_PIPE");
   std::error_code ignored;
   std::filesystem::remove_all(top_, ignored);
 }

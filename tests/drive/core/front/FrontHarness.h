@@ -1,5 +1,5 @@
 // Helpers for tests that mount a real drive: skipping without FUSE, a temporary program
-// folder and drive root that are cleaned up (mounts included) even when a test fails, and a
+// folder, drive root and pipe path that are cleaned up (mounts included) even when a test fails, and a
 // mount cycle of the drive front running on its own thread.
 #pragma once
 
@@ -51,6 +51,8 @@ class TestDriveFolders {
   std::string programFolder() const { return top_ + "/program/"; }
   std::string driveRoot() const { return top_ + "/drives"; }
   std::string mountPoint(char letter) const { return driveRoot() + "/" + letter; }
+  // The control pipe of a drive program started while this object lives ($QUELLAN_PIPE).
+  std::string pipePath() const { return top_ + "/pipe/Tarvex"; }
   bool isMounted(char letter) const;
 
   // Writes "tarvex.ini" with these [Set] values.

@@ -1,0 +1,160 @@
+#include "desktop/control/DrivePipeClient.h"
+
+#include <cstdlib>
+
+#include "platform/codepage/CodePage.h"
+#include "platform/pipe/PipeClient.h"
+#include "platform/pipe/PipePath.h"
+
+namespace {
+
+constexpr int32_t kTransferFailed = -100;
+
+constexpr int32_t kRunDriveLetter = 7;
+constexpr int32_t kDriveState = 9;
+constexpr int32_t kDrivePath = 13;
+constexpr int32_t kChildCount = 14;
+constexpr int32_t kStopDrive = 21;
+constexpr int32_t kRefresh = 22;
+constexpr int32_t kMakeFolders = 31;
+constexpr int32_t kDeleteByKey = 32;
+constexpr int32_t kRename = 34;
+constexpr int32_t kDeleteAtPath = 35;
+
+std::string ToLocal(const std::string& utf8) {
+  return codepage::WideToAnsi(codepage::Utf8ToWide(utf8));
+}
+
+std::string FromLocal(std::string_view local) {
+  return codepage::WideToUtf8(codepage::AnsiToWide(local));
+}
+
+// Result of an operation whose request text does not fit one record: nothing is sent.
+constexpr int kRequestTooLong = -1;
+
+bool Fits(const std::string& text) { return text.size() <= kPipeTextSize; }
+bool Fits(const std::string& first, const std::string& second) {
+  return first.size() + 1 + second.size() <= kPipeTextSize;
+}
+
+// A reply that is not a number reads as 0.
+int NumberOf(std::string_view text) { return std::atoi(std::string(text).c_str()); }
+
+}  // namespace
+
+DrivePipeClient::DrivePipeClient() : DrivePipeClient(named_pipe::PipePath()) {}
+
+DrivePipeClient::DrivePipeClient(std::string path) : path_(std::move(path)) {}
+
+DrivePipeClient::~DrivePipeClient() { closePipe(); }
+
+int DrivePipeClient::openLocked() {
+  if (handle_ >= 0) return 0;
+  handle_ = named_pipe::OpenPipe(path_);
+  return handle_ >= 0 ? 0 : kUnreachable;
+}
+
+void DrivePipeClient::closeLocked() {
+  named_pipe::ClosePipe(handle_);
+  handle_ = -1;
+}
+
+int DrivePipeClient::openPipe() {
+  MutexLock hold(lock_);
+  return openLocked();
+}
+
+int DrivePipeClient::closePipe() {
+  MutexLock hold(lock_);
+  closeLocked();
+  return 0;
+}
+
+int32_t DrivePipeClient::transfer(PipeMessage& message, bool awaitReply) {
+  MutexLock hold(lock_);
+  openLocked();
+  if (handle_ < 0) return kTransferFailed;
+  if (!named_pipe::WritePipe(handle_, &message, sizeof(message)) ||
+      (awaitReply && !named_pipe::ReadPipe(handle_, &message, sizeof(message)))) {
+    closeLocked();
+    return kTransferFailed;
+  }
+  return message.length;
+}
+
+int DrivePipeClient::numberReply(PipeMessage& request) {
+  if (transfer(request, true) == kTransferFailed) return kBroken;
+  return NumberOf(request.firstPart());
+}
+
+std::string DrivePipeClient::textReply(PipeMessage& request) {
+  if (transfer(request, true) == kTransferFailed) return {};
+  return FromLocal(request.firstPart());
+}
+
+int DrivePipeClient::twoPartReply(PipeMessage& request, std::string* second) {
+  second->clear();
+  if (transfer(request, true) == kTransferFailed) return kBroken;
+  int result = NumberOf(request.firstPart());
+  if (result == 0) *second = FromLocal(request.secondPart());
+  return result;
+}
+
+int DrivePipeClient::requestRefresh() {
+  PipeMessage request = MakeRequest(kRefresh);
+  return transfer(request, false) == kTransferFailed ? kBroken : 0;
+}
+
+std::string DrivePipeClient::runDriveLetter() {
+  PipeMessage request = MakeRequest(kRunDriveLetter);
+  return textReply(request);
+}
+
+int DrivePipeClient::driveState() {
+  PipeMessage request = MakeRequest(kDriveState);
+  return numberReply(request);
+}
+
+std::string DrivePipeClient::localPathOfKey(const std::string& key) {
+  if (!Fits(key)) return {};
+  PipeMessage request = MakeRequest(kDrivePath, key);
+  return textReply(request);
+}
+
+int DrivePipeClient::childCount(const std::string& path) {
+  if (!Fits(ToLocal(path))) return kRequestTooLong;
+  PipeMessage request = MakeRequest(kChildCount, ToLocal(path));
+  return numberReply(request);
+}
+
+int DrivePipeClient::makeFolders(const std::string& parentKey, const std::string& path,
+                                 std::string* newKey) {
+  newKey->clear();
+  if (!Fits(parentKey, ToLocal(path))) return kRequestTooLong;
+  PipeMessage request = MakeTwoPartRequest(kMakeFolders, parentKey, ToLocal(path));
+  return twoPartReply(request, newKey);
+}
+
+int DrivePipeClient::deleteByKey(const std::string& key, std::string* path) {
+  path->clear();
+  if (!Fits(key)) return kRequestTooLong;
+  PipeMessage request = MakeRequest(kDeleteByKey, key);
+  return twoPartReply(request, path);
+}
+
+int DrivePipeClient::rename(const std::string& key, const std::string& newName) {
+  if (!Fits(key, ToLocal(newName))) return kRequestTooLong;
+  PipeMessage request = MakeTwoPartRequest(kRename, key, ToLocal(newName));
+  return numberReply(request);
+}
+
+int DrivePipeClient::deleteAtPath(const std::string& path) {
+  if (!Fits(ToLocal(path))) return kRequestTooLong;
+  PipeMessage request = MakeRequest(kDeleteAtPath, ToLocal(path));
+  return numberReply(request);
+}
+
+int DrivePipeClient::stopDrive() {
+  PipeMessage request = MakeRequest(kStopDrive);
+  return transfer(request, false) == kTransferFailed ? kBroken : 0;
+}

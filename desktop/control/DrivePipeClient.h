@@ -1,0 +1,73 @@
+// The desktop program's side of the control pipe: asks the drive program for its state and
+// drive letter, requests refreshes and stops, and performs folder operations on remote
+// entries. One handle is shared by every thread; a mutex makes each open, close and transfer
+// whole, so replies never reach the wrong caller. The pipe is opened on first use and dropped
+// at the first failed transfer; the next operation opens it again.
+//
+// Texts are UTF-8 here and travel in the local 8-bit code page. A request whose texts do not
+// fit one record is not sent: such an operation answers -1 (or an empty text).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/pipe/PipeMessage.h"
+#include "platform/sync/Mutex.h"
+
+class DrivePipeClient {
+ public:
+  // Result of an operation whose transfer failed (the pipe is closed again).
+  static constexpr int kBroken = -9;
+  // Result of openPipe when no drive program listens.
+  static constexpr int kUnreachable = -1;
+
+  // At the default pipe path, or at `path`.
+  DrivePipeClient();
+  explicit DrivePipeClient(std::string path);
+  ~DrivePipeClient();
+  DrivePipeClient(const DrivePipeClient&) = delete;
+  DrivePipeClient& operator=(const DrivePipeClient&) = delete;
+
+  // 0 when a pipe is open afterwards, -1 when it could not be opened.
+  int openPipe() EXCLUDES(lock_);
+  int closePipe() EXCLUDES(lock_);
+
+  // 0, or -9 when the send failed.
+  int requestRefresh();
+  // The run drive letter; empty on failure.
+  std::string runDriveLetter();
+  // The drive program's state code; -9 on failure.
+  int driveState();
+  // Drive letter, colon and path of the entry; empty on failure or for an unknown key.
+  std::string localPathOfKey(const std::string& key);
+  // Number of children of the folder at `path`; -1 for an unknown path, -9 on failure.
+  int childCount(const std::string& path);
+  // Creates the folders of `path` below the entry `parentKey` ("" for the root). The new
+  // folder's key is set only when the result is 0, else emptied.
+  int makeFolders(const std::string& parentKey, const std::string& path, std::string* newKey);
+  // Deletes the entry; its path is set only when the result is 0, else emptied.
+  int deleteByKey(const std::string& key, std::string* path);
+  int rename(const std::string& key, const std::string& newName);
+  int deleteAtPath(const std::string& path);
+  // Asks the drive program to unmount; no reply is awaited. 0, or -9 when the send failed.
+  int stopDrive();
+
+  // Writes `message` and, when `awaitReply`, reads the reply into it; opens the pipe first
+  // when none is open. The reply's length, or -100 when there is no pipe or a transfer failed
+  // (the pipe is then closed).
+  int32_t transfer(PipeMessage& message, bool awaitReply) EXCLUDES(lock_);
+
+ private:
+  int openLocked() REQUIRES(lock_);
+  void closeLocked() REQUIRES(lock_);
+  // Exchanges a request and reads the reply's number; -9 on failure.
+  int numberReply(PipeMessage& request);
+  // The reply's text decoded; empty on failure.
+  std::string textReply(PipeMessage& request);
+  // For two-part replies: the number, and the second part when the number is 0.
+  int twoPartReply(PipeMessage& request, std::string* second);
+
+  const std::string path_;
+  Mutex lock_;
+  int handle_ GUARDED_BY(lock_) = -1;
+};

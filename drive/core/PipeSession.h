@@ -1,0 +1,26 @@
+// One connection of the control pipe: reads records one by one, drops malformed ones,
+// answers the rest through PipeCommands, and ends on command -100 or when the client goes.
+#pragma once
+
+#include "platform/pipe/PipeMessage.h"
+
+// The transport under a session: the pipe itself, or a byte sequence in the fuzz target.
+class PipeConnection {
+ public:
+  virtual ~PipeConnection() = default;
+  // Reads one record's worth (at most 1024 bytes, whatever arrived); the count, or -1 when
+  // the client closed its end or the read failed.
+  virtual long readRecord(PipeMessage& message) = 0;
+  // Writes the whole record; false when the client is gone.
+  virtual bool writeRecord(const PipeMessage& message) = 0;
+};
+
+namespace pipe_command {
+constexpr int32_t kEndConnection = -100;
+}
+
+// True when a record read whole can be acted on: 1024 bytes, a length that fits its text.
+bool AcceptableRecord(long bytesRead, const PipeMessage& message);
+
+// Serves records until the client closes or sends -100.
+void ServeConnection(PipeConnection& connection);

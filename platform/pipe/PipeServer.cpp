@@ -1,0 +1,146 @@
+#include "platform/pipe/PipeServer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/pipe/PipePath.h"
+
+namespace named_pipe {
+
+namespace {
+
+bool FillAddress(const std::string& path, sockaddr_un* address) {
+  std::memset(address, 0, sizeof(*address));
+  address->sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof(address->sun_path)) return false;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// True when a server answers on the socket at `address`.
+bool ServerAlive(const sockaddr_un& address) {
+  int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (probe < 0) return true;  // cannot tell: leave the socket alone
+  int result = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  bool alive = result == 0 || errno == EAGAIN || errno == EINPROGRESS;
+  ::close(probe);
+  return alive;
+}
+
+// Removes a socket a dead server left at `path`; false when the path is in use or is not a
+// socket (which is never removed).
+bool ClearStaleSocket(const std::string& path, const sockaddr_un& address) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISSOCK(st.st_mode) || ServerAlive(address)) return false;
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+}  // namespace
+
+PipeServer::PipeServer() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+PipeServer::~PipeServer() {
+  close();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool PipeServer::create(const std::string& path) {
+  close();
+  sockaddr_un address{};
+  if (!FillAddress(path, &address) || !PreparePipeFolder(path) ||
+      !ClearStaleSocket(path, address)) {
+    return false;
+  }
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ::close(fd);
+    return false;
+  }
+  // The folder is closed to others, so nobody can reach the socket before its mode is set.
+  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 1) != 0) {
+    ::close(fd);
+    ::unlink(path.c_str());
+    return false;
+  }
+  listener_ = fd;
+  path_ = path;
+  return true;
+}
+
+bool PipeServer::waitReadable(int fd) {
+  pollfd watched[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  for (;;) {
+    int ready = ::poll(watched, wakeFd_ >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (watched[1].revents & POLLIN) != 0) return false;
+    return watched[0].revents != 0;
+  }
+}
+
+bool PipeServer::connect() {
+  if (listener_ < 0) return false;
+  disconnect();
+  for (;;) {
+    if (!waitReadable(listener_)) return false;
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      client_ = fd;
+      return true;
+    }
+    // A client that gave up before it was taken is no failure of the pipe.
+    if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) return false;
+  }
+}
+
+long PipeServer::read(void* buffer, size_t size) {
+  if (client_ < 0 || !waitReadable(client_)) return -1;
+  for (;;) {
+    ssize_t count = ::recv(client_, buffer, size, 0);
+    if (count < 0 && errno == EINTR) continue;
+    return count > 0 ? static_cast<long>(count) : -1;
+  }
+}
+
+bool PipeServer::write(const void* data, size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (client_ >= 0 && size > 0) {
+    ssize_t count = ::send(client_, next, size, MSG_NOSIGNAL);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    next += count;
+    size -= static_cast<size_t>(count);
+  }
+  return client_ >= 0;
+}
+
+void PipeServer::disconnect() {
+  if (client_ >= 0) ::close(client_);
+  client_ = -1;
+}
+
+void PipeServer::close() {
+  disconnect();
+  if (listener_ >= 0) {
+    ::close(listener_);
+    ::unlink(path_.c_str());
+  }
+  listener_ = -1;
+}
+
+void PipeServer::wake() {
+  if (wakeFd_ >= 0) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof(one));
+  }
+}
+
+}  // namespace named_pipe

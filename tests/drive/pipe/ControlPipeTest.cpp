@@ -1,0 +1,272 @@
+// The control pipe server in this process over its real socket, with a keyed test mirror
+// and a settings file: every command's reply and effect, the entry stream, malformed
+// records, the end of a connection, and the sign of life for the tether.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "desktop/control/DrivePipeClient.h"
+#include "drive/core/ControlPipeServer.h"
+#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "platform/codepage/CodePage.h"
+#include "platform/ticks/Ticks.h"
+#include "tests/drive/core/TestFiles.h"
+#include "tests/drive/pipe/KeyedMirror.h"
+#include "tests/drive/pipe/RawPipeClient.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+constexpr char kNoReply[] = "<none>";
+
+PipeMessage Request(int32_t command, const std::string& text = "", uint8_t more = 0) {
+  PipeMessage message = MakeRequest(command, text);
+  message.more = more;
+  return message;
+}
+
+PipeMessage TwoParts(int32_t command, const std::string& first, const std::string& second,
+                     uint8_t more = 0) {
+  PipeMessage message = MakeTwoPartRequest(command, first, second);
+  message.more = more;
+  return message;
+}
+
+class ControlPipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir.file("tarvex.ini"), "[Set]\nDriveLetter=R\nRun=1\n[User]\nUserName=old\n");
+    settings = std::make_unique<MirrorConfig>(codepage::AnsiToWide(dir.file("tarvex.ini")));
+    settings->readSettings();
+    mirror.add(u"kDocs", u"", u"Docs", true);
+    mirror.add(u"kTop", u"", u"top.txt", false, 1);
+    mirror.add(u"k2", u"kDocs", u"a.txt", false, 2, 12);
+    mirror.add(u"k1", u"kDocs", u"sub", true);
+    mirror.add(u"k3", u"k1", u"c.txt", false, 1, 5000000000LL);
+    mirror.add(u"kA", u"", u"A", true);
+    Drive().currentMirror = &mirror;
+    Drive().currentSettings = settings.get();
+    Drive().setRunDriveLetter(u"Q");
+    Drive().setDriveState(2);
+    ASSERT_TRUE(server.start());
+  }
+  void TearDown() override {
+    server.stop();
+    Drive().clearCurrentMirror();
+    Drive().clearCurrentSettings();
+    Drive().setRunDriveLetter(u"");
+    Drive().refreshRequest = 0;
+  }
+
+  // Lines of one entry stream; fails the test unless it ends with the empty final record.
+  std::vector<std::string> stream(RawPipeClient& client, const std::vector<PipeMessage>& request) {
+    for (const PipeMessage& part : request) EXPECT_TRUE(client.send(part));
+    std::vector<std::string> lines;
+    for (;;) {
+      std::optional<PipeMessage> reply = client.receive();
+      if (!reply) {
+        ADD_FAILURE() << "stream cut off after " << lines.size() << " lines";
+        return lines;
+      }
+      EXPECT_EQ(reply->command, 33);
+      if (reply->more == 0) {
+        EXPECT_EQ(reply->length, 0);
+        return lines;
+      }
+      lines.emplace_back(reply->body());
+    }
+  }
+
+  TempDir dir;
+  std::string path = dir.file("run/Tarvex");
+  std::atomic<int> pipeLost{0};
+  ControlPipeServer server{path, [this] { ++pipeLost; }};
+  std::unique_ptr<MirrorConfig> settings;
+  KeyedMirror mirror;
+};
+
+TEST_F(ControlPipeTest, EveryCommandAnswersAndActs) {
+  struct Row {
+    PipeMessage request;
+    std::string reply;  // kNoReply when the command answers nothing
+    std::function<void()> check;
+  };
+  const std::string ini = dir.file("tarvex.ini");
+  std::vector<Row> rows = {
+      {Request(7), "Q", {}},
+      {Request(8), "R", {}},
+      {Request(9), "2", {}},
+      {Request(13, "k3"), "Q:\\Docs\\sub\\c.txt", {}},
+      {Request(13, "unknown"), "", {}},
+      {Request(14, "\\Docs"), "2", {}},
+      {Request(14, "\\"), "3", {}},
+      {Request(14, "\\missing"), "-1", {}},
+      {Request(10, "名字"), kNoReply,
+       [&] { EXPECT_NE(ReadFile(ini).find("UserName=名字"), std::string::npos); }},
+      {Request(11, "0123abcd"), kNoReply,
+       [&] { EXPECT_NE(ReadFile(ini).find("PassWord=0123abcd"), std::string::npos); }},
+      {Request(12, "23"), kNoReply,
+       [&] { EXPECT_NE(ReadFile(ini).find("Debug=23"), std::string::npos); }},
+      {Request(21), kNoReply, [&] { EXPECT_EQ(settings->Run, 0); }},
+      {Request(20), kNoReply, [&] { EXPECT_EQ(settings->Run, 1); }},
+      {Request(22), kNoReply, [&] { EXPECT_EQ(Drive().refreshRequest, 1); }},
+      {Request(99, "ignored"), kNoReply, {}},
+      // \A exists: the creation goes on to \A\B and answers its key.
+      {TwoParts(31, "", "\\A\\B\\"), "0\0new1"s,
+       [&] {
+         EXPECT_EQ(mirror.calls(),
+                   (std::vector<std::string>{"CreateDirectory \\A", "CreateDirectory \\A\\B"}));
+       }},
+      {TwoParts(31, "kDocs", "x\\y"), "0\0new3"s, {}},
+      {TwoParts(31, "unknown", "x"), "-8\0"s, {}},
+      {Request(32, "unknown"), "-1\0"s, {}},
+      {Request(32, "k2"), "0\0\\Docs\\a.txt"s,
+       [&] { EXPECT_EQ(mirror.calls().back(), "DeleteFile \\Docs\\a.txt"); }},
+      {TwoParts(34, "unknown", "b.txt"), "-2", {}},
+      {TwoParts(34, "k2", "b.txt"), "0",
+       [&] { EXPECT_EQ(mirror.calls().back(), "MoveFile \\Docs\\a.txt \\Docs\\b.txt 0"); }},
+      {Request(35, "\\Docs\\sub"), "0",
+       [&] { EXPECT_EQ(mirror.calls().back(), "DeleteDirectory \\Docs\\sub"); }},
+      {Request(35, "\\missing"), "-1", {}},
+  };
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  for (const Row& row : rows) {
+    SCOPED_TRACE("command " + std::to_string(row.request.command) + " " +
+                 std::string(row.request.firstPart()));
+    if (row.reply == kNoReply) {
+      ASSERT_TRUE(client.send(row.request));
+      // The next reply belongs to the next request: nothing came in between.
+      EXPECT_EQ(client.ask(Request(9)), "2");
+    } else {
+      ASSERT_TRUE(client.send(row.request));
+      std::optional<PipeMessage> reply = client.receive();
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(std::string(reply->body()), row.reply);
+      EXPECT_EQ(reply->command, row.request.command);
+    }
+    if (row.check) row.check();
+  }
+}
+
+TEST_F(ControlPipeTest, EntryStreamWalksFoldersAndKeyLists) {
+  const std::string c = "k3|c.txt|1600000000l|1600000000l|\\Docs\\sub\\|5000000000";
+  const std::string a = "k2|a.txt|1600000000l|1600000000l|\\Docs\\|12";
+  struct Row {
+    std::vector<PipeMessage> request;
+    std::vector<std::string> lines;
+  };
+  std::vector<Row> rows = {
+      // Depth first in key order: k1 (the folder sub) comes before k2.
+      {{TwoParts(33, "0", "kDocs")}, {c, a}},
+      {{TwoParts(33, "2", "kDocs")}, {a}},
+      {{TwoParts(33, "1", "kDocs")}, {c}},
+      {{TwoParts(33, "0", "unknown")}, {}},
+      // A key list keeps its order and leaves out folders and unknown keys.
+      {{TwoParts(33, "0", "k2|k1|nothing|k3")}, {a, c}},
+      {{TwoParts(33, "1", "k2|k3|")}, {c}},
+      // A list continued over three records is joined before it is read.
+      {{TwoParts(33, "0", "k3|", 1), Request(0, "k", 1), Request(0, "2", 0)}, {c, a}},
+  };
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.request.front().secondPart()));
+    EXPECT_EQ(stream(client, row.request), row.lines);
+  }
+}
+
+TEST_F(ControlPipeTest, MalformedRecordsAreIgnoredAndMinus100EndsTheConnection) {
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  Drive().lastPipeMessageTime = GetTickCount() - 60000;
+  for (int32_t length : {1024, 5000, 1016, -1}) {
+    PipeMessage bad = Request(9);
+    bad.length = length;
+    ASSERT_TRUE(client.send(bad));
+  }
+  ASSERT_TRUE(client.waitTaken());
+  EXPECT_GT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 50000u)
+      << "a dropped record counted as a sign of life";
+  // A short record: read on its own and dropped.
+  PipeMessage whole = Request(9);
+  ASSERT_TRUE(client.sendBytes(&whole, 500));
+  ASSERT_TRUE(client.waitTaken());
+  EXPECT_EQ(client.ask(Request(9)), "2");
+  EXPECT_LT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 5000u);
+
+  ASSERT_TRUE(client.send(Request(-100)));
+  EXPECT_TRUE(client.closedByServer());
+  RawPipeClient next(path);
+  ASSERT_TRUE(next.connected());
+  EXPECT_EQ(next.ask(Request(7)), "Q");
+  EXPECT_EQ(pipeLost, 0);
+}
+
+TEST_F(ControlPipeTest, WithoutMirrorOrSettingsCommandsAnswerAsForUnknownKeys) {
+  Drive().clearCurrentMirror();
+  Drive().clearCurrentSettings();
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  EXPECT_EQ(client.ask(Request(8)), "");
+  EXPECT_EQ(client.ask(Request(13, "k3")), "");
+  EXPECT_EQ(client.ask(Request(14, "\\Docs")), "-1");
+  EXPECT_EQ(client.ask(TwoParts(31, "", "x")), "-8\0"s);
+  EXPECT_EQ(client.ask(Request(32, "k2")), "-1\0"s);
+  EXPECT_EQ(client.ask(TwoParts(34, "k2", "y")), "-2");
+  EXPECT_EQ(client.ask(Request(35, "\\Docs")), "-1");
+  EXPECT_EQ(stream(client, {TwoParts(33, "0", "kDocs")}), std::vector<std::string>{});
+  ASSERT_TRUE(client.send(Request(10, "nobody")));
+  EXPECT_EQ(client.ask(Request(9)), "2");
+  EXPECT_EQ(ReadFile(dir.file("tarvex.ini")).find("nobody"), std::string::npos);
+}
+
+TEST_F(ControlPipeTest, ThreadsSharingOneClientNeverMixReplies) {
+  DrivePipeClient client(path);
+  std::atomic<int> mixed{0};
+  auto ask = [&](const std::string& key, const std::string& expected) {
+    for (int i = 0; i < 300; ++i)
+      if (client.localPathOfKey(key) != expected) ++mixed;
+  };
+  std::thread first(ask, "k3", "Q:\\Docs\\sub\\c.txt");
+  std::thread second(ask, "k2", "Q:\\Docs\\a.txt");
+  std::thread third([&] {
+    for (int i = 0; i < 300; ++i)
+      if (client.childCount("\\Docs") != 2) ++mixed;
+  });
+  first.join();
+  second.join();
+  third.join();
+  EXPECT_EQ(mixed, 0);
+}
+
+TEST_F(ControlPipeTest, ClientSendsNothingTooLongForOneRecord) {
+  DrivePipeClient client(path);
+  std::string key = "unchanged";
+  EXPECT_EQ(client.childCount(std::string(1016, 'x')), -1);
+  EXPECT_EQ(client.makeFolders(std::string(1000, 'k'), std::string(15, 'p'), &key), -1);
+  EXPECT_EQ(key, "");
+  EXPECT_EQ(client.localPathOfKey(std::string(2000, 'k')), "");
+  EXPECT_EQ(client.driveState(), 2);
+}
+
+TEST(ControlPipeServerTest, APipeThatCannotBeServedIsReported) {
+  TempDir dir;
+  std::atomic<int> lost{0};
+  ControlPipeServer first(dir.file("Tarvex"), [&] { ++lost; });
+  ASSERT_TRUE(first.start());
+  // One instance only: a second server on the same path fails and reports the pipe lost.
+  ControlPipeServer second(dir.file("Tarvex"), [&] { ++lost; });
+  EXPECT_FALSE(second.start());
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (lost == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(lost, 1);
+  RawPipeClient client(dir.file("Tarvex"));
+  EXPECT_TRUE(client.connected());
+}
+
+}  // namespace

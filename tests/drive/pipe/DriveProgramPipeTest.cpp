@@ -1,0 +1,200 @@
+// The drive program as a process, mounted on the reference service, driven over its real
+// control pipe by the desktop program's pipe client: state, letters, paths, child counts,
+// settings changes, refresh and unmount; the tether both ways; a drive program that dies
+// under an open pipe.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "desktop/control/DrivePipeClient.h"
+#include "drive/storage/TextDigest.h"
+#include "drive/storage/WebRequest.h"
+#include "platform/codepage/CodePage.h"
+#include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/ReferenceServer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteTextFile(const fs::path& path, const std::string& content) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// The drive program started with `args`; killed and its drive cleared when it goes.
+class DriveProgramRun {
+ public:
+  DriveProgramRun(const TestDriveFolders& folders, std::vector<std::string> args)
+      : folders_(folders) {
+    args.insert(args.begin(), {QUELLAN_PROGRAM, "-d", folders.programFolder()});
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      for (auto& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~DriveProgramRun() {
+    kill();
+    ForceUnmountBelow(folders_.driveRoot());
+  }
+  void kill() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      exited_ = true;
+    }
+  }
+  bool running() {
+    if (exited_) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    exited_ = true;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
+  }
+  // The exit status once it ended by itself within `limit`, else -2.
+  int waitExit(std::chrono::milliseconds limit) {
+    return WaitFor([&] { return !running(); }, limit) ? exitStatus_ : -2;
+  }
+
+ private:
+  const TestDriveFolders& folders_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int exitStatus_ = -2;
+};
+
+class DriveProgramPipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.addUser("alice", "secret");
+    fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
+    WriteTextFile(mine / "Photos" / "2019" / "a.jpg", std::string(3000, 'a'));
+    WriteTextFile(mine / "Photos" / "b.txt", "xyz");
+  }
+  void writeSettings(int run) {
+    std::ofstream(folders.programFolder() + "tarvex.ini")
+        << "[Set]\nDebug=7\nDriveLetter=Q\nServerAddress=\nRun=" << run
+        << "\n[User]\nUserName=alice\nPassWord="
+        << codepage::WideToUtf8(text_digest::Md5Text(u"secret")) << "\n";
+  }
+  // Key of the file `name` in the folder list file; "" when it is not listed.
+  std::string keyOfFile(const std::string& name) {
+    std::istringstream list(ReadText(folders.programFolder() + ".filelist"));
+    std::string line;
+    while (std::getline(list, line)) {
+      if (line.rfind("0|", 0) == 0 && line.find("|" + name + "|") != std::string::npos)
+        return line.substr(2, line.find('|', 2) - 2);
+    }
+    return "";
+  }
+
+  TestDriveFolders folders;
+  ReferenceServer server;
+};
+
+TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
+  SKIP_WITHOUT_FUSE();
+  ASSERT_TRUE(server.start(kWebPort));
+  // An empty ServerAddress means the default address, where the service listens.
+  writeSettings(1);
+  DriveProgramRun drive(folders, {});
+  DrivePipeClient client(folders.pipePath());
+  ASSERT_TRUE(WaitFor([&] { return client.driveState() == 2 && folders.isMounted('Q'); }, 30s))
+      << ReadText(folders.programFolder() + "mirror.log");
+
+  EXPECT_EQ(client.runDriveLetter(), "Q");
+  PipeMessage settingsLetter = MakeRequest(8);
+  EXPECT_EQ(client.transfer(settingsLetter, true), 1);
+  EXPECT_EQ(settingsLetter.body(), "Q");
+
+  std::string key = keyOfFile("a.jpg");
+  ASSERT_FALSE(key.empty());
+  EXPECT_EQ(client.localPathOfKey(key), "Q:\\我的空间\\Photos\\2019\\a.jpg");
+  EXPECT_EQ(client.localPathOfKey("no-such-key"), "");
+  EXPECT_EQ(client.childCount("\\我的空间\\Photos"), 2);
+  EXPECT_EQ(client.childCount("\\我的空间\\Nothing"), -1);
+
+  // Folders: whatever the storage client answers for the first creation, with no key.
+  std::string newKey = "unchanged";
+  int made = client.makeFolders("", "\\A\\B\\", &newKey);
+  EXPECT_NE(made, DrivePipeClient::kBroken);
+  if (made != 0) EXPECT_EQ(newKey, "");
+  EXPECT_EQ(client.makeFolders("no-such-key", "x", &newKey), -8);
+  EXPECT_EQ(newKey, "");
+  EXPECT_EQ(client.rename("no-such-key", "y"), -2);
+  std::string path = "unchanged";
+  EXPECT_EQ(client.deleteByKey("no-such-key", &path), -1);
+  EXPECT_EQ(path, "");
+
+  // Settings commands write the file before the next request is answered.
+  for (auto [command, text, line] :
+       {std::tuple{10, "bob", "UserName=bob"}, std::tuple{11, "abc123", "PassWord=abc123"},
+        std::tuple{12, "5", "Debug=5"}}) {
+    PipeMessage change = MakeRequest(command, text);
+    ASSERT_GE(client.transfer(change, false), 0);
+    EXPECT_EQ(client.driveState(), 2);
+    EXPECT_NE(ReadText(folders.programFolder() + "tarvex.ini").find(line), std::string::npos)
+        << line;
+  }
+
+  WriteTextFile(fs::path(server.userDir("alice")) / "我的空间" / "Photos" / "new.txt", "new");
+  EXPECT_EQ(client.requestRefresh(), 0);
+  EXPECT_TRUE(WaitFor([&] { return !keyOfFile("new.txt").empty(); }, 20s));
+
+  EXPECT_EQ(client.stopDrive(), 0);
+  EXPECT_TRUE(WaitFor([&] { return client.driveState() == 8 && !folders.isMounted('Q'); }, 20s));
+}
+
+TEST_F(DriveProgramPipeTest, TetherHoldsWhileMessagesComeAndEndsTheProgramAfterSilence) {
+  SKIP_WITHOUT_FUSE();
+  ASSERT_TRUE(server.start(kWebPort));
+  writeSettings(1);
+  DriveProgramRun drive(folders, {"-t"});
+  DrivePipeClient client(folders.pipePath());
+  ASSERT_TRUE(WaitFor([&] { return client.driveState() == 2 && folders.isMounted('Q'); }, 30s));
+  // One message a second for well over the ten seconds of silence the tether allows.
+  auto until = std::chrono::steady_clock::now() + 15s;
+  while (std::chrono::steady_clock::now() < until) {
+    ASSERT_EQ(client.driveState(), 2);
+    std::this_thread::sleep_for(1s);  // the pace of the desktop program's watcher
+  }
+  EXPECT_TRUE(drive.running());
+  EXPECT_TRUE(folders.isMounted('Q'));
+  client.closePipe();
+  EXPECT_EQ(drive.waitExit(25s), 0);
+  EXPECT_FALSE(folders.isMounted('Q'));
+}
+
+TEST_F(DriveProgramPipeTest, ClientSeesNoProgramThenABrokenPipeThenNoProgram) {
+  writeSettings(0);  // stays unmounted: no service or FUSE needed
+  DrivePipeClient client(folders.pipePath());
+  EXPECT_EQ(client.openPipe(), DrivePipeClient::kUnreachable);
+  EXPECT_EQ(client.driveState(), DrivePipeClient::kBroken);
+  DriveProgramRun drive(folders, {});
+  ASSERT_TRUE(WaitFor([&] { return client.openPipe() == 0; }, 10s));
+  EXPECT_EQ(client.driveState(), 1);
+  drive.kill();
+  EXPECT_EQ(client.driveState(), DrivePipeClient::kBroken);
+  EXPECT_EQ(client.runDriveLetter(), "");
+  EXPECT_EQ(client.openPipe(), DrivePipeClient::kUnreachable);
+}
+
+}  // namespace
