@@ -16,7 +16,15 @@ WaitThread::~WaitThread() {
 void WaitThread::poll() {
   DrivePipeClient& pipe = action_.pipe();
   int code = pipe.openPipe() != 0 ? kNoPipe : pipe.driveState();
-  if (code == 2) status_.setRunDriveLetter(QString::fromStdString(pipe.runDriveLetter()));
+  if (code == kMounted) {
+    // A mounted drive always has a letter: an empty answer means the pipe broke in between,
+    // which is reported as such rather than as a running drive without a letter.
+    std::string letter = pipe.runDriveLetter();
+    if (letter.empty())
+      code = DrivePipeClient::kBroken;
+    else
+      status_.setRunDriveLetter(QString::fromStdString(letter));
+  }
   status_.setCode(code, DriveStatusMessage(code));
   updateServiceFlag();
 }

@@ -22,6 +22,8 @@ class WaitThread : public QThread {
  public:
   // Status when the control pipe cannot be opened.
   static constexpr int kNoPipe = -99;
+  // The drive program's state while its drive is mounted.
+  static constexpr int kMounted = 2;
   // Name of the drive service whose state the service flag follows.
   static constexpr char kServiceName[] = "Quellan";
 
