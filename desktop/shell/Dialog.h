@@ -41,6 +41,8 @@ class Dialog : public QDialog, public DriveNoticeTarget {
   void setMoveRange(int top, int left, int height, int width);
   void setMoving(bool enabled) { movingEnabled_ = enabled; }
 
+  QWebView* webView() const { return form_->webView; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
