@@ -1,6 +1,7 @@
 #include "desktop/control/CAction.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <chrono>
 #include <thread>
@@ -18,6 +19,8 @@ CAction::CAction(QString driveProgram, QString folder)
 CAction::~CAction() = default;
 
 QString CAction::DriveProgramBesideMe() {
+  QString chosen = qEnvironmentVariable("QUELLAN_DRIVE_PROGRAM");
+  if (!chosen.isEmpty()) return chosen;
   return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kDriveImage);
 }
 
@@ -47,7 +50,7 @@ int CAction::stopDrive() {
   // asked for by command 21 is given a moment to finish before the kill.
   if (pipe_.stopDrive() == 0) waitForUnmount(kUnmountWaitMs);
   pipe_.closePipe();
-  process::KillByImageName(kDriveImage);
+  process::KillByImageName(QFileInfo(driveProgram_).fileName().toStdString());
   return 0;
 }
 

@@ -12,7 +12,7 @@ class CAction : public QObject {
   Q_OBJECT
 
  public:
-  // Image name of the drive program; stopping ends every process of this user by that name.
+  // File name of the drive program.
   static constexpr char kDriveImage[] = "quellan";
 
   // `driveProgram` is started with "-d", `folder` and "-t". The pipe is the default control
@@ -20,7 +20,8 @@ class CAction : public QObject {
   CAction(QString driveProgram, QString folder);
   ~CAction() override;
 
-  // The drive program beside this program's own executable.
+  // The drive program beside this program's own executable, or $QUELLAN_DRIVE_PROGRAM when
+  // set (tests run a copy under a name of their own).
   static QString DriveProgramBesideMe();
 
   DrivePipeClient& pipe() { return pipe_; }
@@ -29,7 +30,8 @@ class CAction : public QObject {
   // drive state instead).
   int startDrive();
   // Asks the drive to unmount (command 21), waits a little for the unmount to finish, then
-  // ends every drive program process by image name. Returns 0.
+  // ends every process of this user whose image name is the drive program's file name,
+  // whoever started it. Returns 0.
   int stopDrive();
   int restartDrive();
 

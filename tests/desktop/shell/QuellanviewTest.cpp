@@ -33,6 +33,10 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// The drive program runs as a copy under this name, so that stopping it, which ends every
+// process of that name, never reaches drive programs of other tests.
+const std::string kDriveName = "qdrive-" + std::to_string(::getpid());  // within 15 characters
+
 // One headless quellanview; killed when it goes, if it did not end by itself.
 class Quellanview {
  public:
@@ -45,13 +49,14 @@ class Quellanview {
     }
   }
   ~Quellanview() {
-    if (!exited_) {
+    if (pid_ > 0 && !exited_) {
       ::kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
   }
   // The exit status once it ended within `limit`, else -2.
   int waitExit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -2;
     WaitFor(
         [&] {
           int status = 0;
@@ -63,11 +68,13 @@ class Quellanview {
         limit);
     return exited_ ? exitStatus_ : -2;
   }
-  void terminate() { ::kill(pid_, SIGTERM); }
+  void terminate() {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+  }
   // Process id of its drive program child, or 0.
   pid_t driveChild() const {
     std::string out;
-    RunCommand("pgrep -P " + std::to_string(pid_) + " -x quellan", &out);
+    RunCommand("pgrep -P " + std::to_string(pid_) + " -x " + kDriveName, &out);
     return static_cast<pid_t>(std::atoi(out.c_str()));
   }
 
@@ -86,6 +93,9 @@ class QuellanviewTest : public ::testing::Test {
     std::ofstream(mine / "a.txt") << "hello";
     fs::create_directories(folder() + "/skin");
     fs::copy_file(QUELLAN_SOURCE_DIR "/skin/index.html", folder() + "/skin/index.html");
+    std::string driveCopy = folders.top() + "/" + kDriveName;
+    fs::copy_file(QUELLAN_PROGRAM, driveCopy);
+    ::setenv("QUELLAN_DRIVE_PROGRAM", driveCopy.c_str(), 1);
   }
   std::string folder() const {
     std::string path = folders.programFolder();
@@ -93,9 +103,10 @@ class QuellanviewTest : public ::testing::Test {
   }
   std::string log() const { return ReadText(folder() + "/quellan.log"); }
   // Settings for user alice with `storedPassword` (an MD5 digest, or empty) and `run`.
-  void writeSettings(const std::string& storedPassword, int run = 1) {
+  void writeSettings(const std::string& storedPassword, int run = 1,
+                     const std::string& process = "") {
     std::ofstream(folder() + "/tarvex.ini")
-        << "[Set]\nDebug=7\nDriveLetter=Q\nWidth=800\nRun=" << run
+        << "[Set]\nDebug=7\nDriveLetter=Q\nWidth=800\nProcess=" << process << "\nRun=" << run
         << "\n[User]\nUserName=alice\nPassWord=" << storedPassword << "\n";
   }
   static std::string Digest(const std::string& password) {
@@ -108,8 +119,41 @@ class QuellanviewTest : public ::testing::Test {
   ReferenceServer server;
 };
 
-TEST_F(QuellanviewTest, SecondInstanceEndsAtOnceWithMinusOne) {
-  writeSettings(Digest("secret"), 0);
+// A helper process under a name of its own (a copy of sleep), killed when it goes.
+class NamedProcess {
+ public:
+  NamedProcess(const std::string& folder, const std::string& name) {
+    std::string path = folder + "/" + name;
+    fs::copy_file("/bin/sleep", path);
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl(path.c_str(), name.c_str(), "300", nullptr);
+      _exit(127);
+    }
+  }
+  ~NamedProcess() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // True once it ended through SIGKILL.
+  bool killed() {
+    int status = 0;
+    if (pid_ <= 0 || reaped_ || waitpid(pid_, &status, WNOHANG) != pid_) return reaped_;
+    reaped_ = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return reaped_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+TEST_F(QuellanviewTest, OneInstanceAndItsCloseEndsTheListedProcesses) {
+  NamedProcess helperA(folders.top(), "helper-a");
+  NamedProcess helperB(folders.top(), "helper-b");
+  writeSettings(Digest("secret"), 0, "helper-a,,helper-b");
   // The folder is given with backslashes, as it arrives from the other system's shells.
   std::string backslashed = folders.top() + "\\program";
   Quellanview first(backslashed);
@@ -121,6 +165,8 @@ TEST_F(QuellanviewTest, SecondInstanceEndsAtOnceWithMinusOne) {
   EXPECT_EQ(second.waitExit(5s), 255);
   first.terminate();
   EXPECT_EQ(first.waitExit(15s), 0);
+  EXPECT_TRUE(WaitFor([&] { return helperA.killed(); }, 5s));
+  EXPECT_TRUE(WaitFor([&] { return helperB.killed(); }, 5s));
 }
 
 TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
