@@ -148,8 +148,12 @@ void Dialog::populateJavaScriptWindowObject() {
 
 bool Dialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched != form_->webView) return QDialog::eventFilter(watched, event);
+  QEvent::Type type = event->type();
+  if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+      type != QEvent::MouseMove)
+    return false;
   auto* mouse = static_cast<QMouseEvent*>(event);
-  switch (event->type()) {
+  switch (type) {
     case QEvent::MouseButtonPress:
       if (StartsDrag(moveRange_, movingEnabled_, mouse->button(), mouse->pos())) {
         dragging_ = true;

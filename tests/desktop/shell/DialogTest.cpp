@@ -15,6 +15,12 @@
 #include "desktop/shell/ProgramFolder.h"
 #include "tests/support/TempDir.h"
 
+// The web engine keeps one buffer, which holds on to the headless platform's screen, for the
+// life of the process and never frees it.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libQt5WebKit.so\nleak:libqoffscreen.so\n";
+}
+
 namespace {
 
 bool WaitForLoad(QWebView* view) {
