@@ -1,0 +1,47 @@
+// The drive watcher: once a second asks the drive program for its state over the control
+// pipe, publishes the status code, its message, the run drive letter and the service flag,
+// and tells the main window so it can show a notice when something changed. Its messages
+// also keep a drive program started with "-t" alive.
+#pragma once
+
+#include <QThread>
+
+#include "desktop/control/CAction.h"
+#include "desktop/control/DriveStatus.h"
+
+// The main window's side: compares the published status with the last one it showed.
+class DriveNoticeTarget {
+ public:
+  virtual ~DriveNoticeTarget() = default;
+  virtual void notify() = 0;
+};
+
+class WaitThread : public QThread {
+  Q_OBJECT
+
+ public:
+  // Status when the control pipe cannot be opened.
+  static constexpr int kNoPipe = -99;
+  // The drive program's state while its drive is mounted.
+  static constexpr int kMounted = 2;
+  // Name of the drive service whose state the service flag follows.
+  static constexpr char kServiceName[] = "Quellan";
+
+  WaitThread(DriveNoticeTarget* window, CAction& action, DriveStatus& status,
+             int intervalMs = 1000);
+  ~WaitThread() override;
+
+  // One pass without the sleep and the notice.
+  void poll();
+
+ protected:
+  void run() override;
+
+ private:
+  void updateServiceFlag();
+
+  DriveNoticeTarget* const window_;
+  CAction& action_;
+  DriveStatus& status_;
+  const int intervalMs_;
+};

@@ -1,0 +1,57 @@
+// The desktop program's view of the settings file shared with the drive program, and the
+// page's own key-value store ".data" in the program folder. load() takes a snapshot of the
+// file; each write operation changes one key in the file at once.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class CConfig : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CConfig(const QString& settingsPath, QObject* parent = nullptr);
+
+  // Reads every known key, with its default when missing; creates the default download
+  // folder on the way.
+  void load();
+
+  // Each stores the value, writes its key to the file and returns 0.
+  int setDefaultPath(const QString& value);
+  int setPassWord(const QString& value);
+  int setUserName(const QString& value);
+  int setDriveLetter(const QString& value);
+  int setRun(int value);
+  int setCacheMod(int value);
+  int setDebug(int value);
+  int setMaxDiskCache(int value);
+
+  // The page store: values are kept Base64-encoded under "data/<Base64 of the key>"; an
+  // empty value removes the key, a missing key reads as empty.
+  void save(const QString& key, const QString& value);
+  QString read(const QString& key);
+
+  // The folder that Set/DefaultPath defaults to: the program folder's drive prefix (up to
+  // and including its first ':', if any) followed by "/QLDownloads/".
+  static QString DefaultDownloadFolder(const QString& folder);
+
+  QString driveLetter = QStringLiteral("M");
+  int debug = 0;
+  QString userName;
+  QString passWord;
+  int cacheMod = 0;
+  int maxDiskCache = 100;
+  QString defaultPath;
+  QString serverAddress;
+  QString process;
+  int debugging = 0;
+  int height = 0;
+  int width = 0;
+  const QString settingsPath;
+
+ private:
+  void writeKey(const QString& key, const QVariant& value);
+};
+
+// Host of the storage service when the settings name none.
+inline constexpr char kDefaultServerAddressText[] = "127.0.0.1";

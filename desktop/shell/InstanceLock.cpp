@@ -1,0 +1,25 @@
+#include "desktop/shell/InstanceLock.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace instance_lock {
+
+bool Acquire() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(kPort);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 1) != 0) {
+    ::close(fd);
+    return false;
+  }
+  return true;  // deliberately kept open for the life of the process
+}
+
+}  // namespace instance_lock

@@ -1,0 +1,41 @@
+#include "desktop/transfers/MLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <string>
+
+#include "platform/codepage/CodePage.h"
+
+namespace {
+std::atomic<MLog*> processLog{nullptr};
+}
+
+MLog* DesktopLog() { return processLog.load(); }
+void SetDesktopLog(MLog* log) { processLog.store(log); }
+
+MLog::MLog(const QString& path, QObject* parent) : QObject(parent) {
+  QFileInfo info(path);
+  // QFile::rename never replaces an existing file, so an existing ".1" stops the rotation.
+  if (info.exists() && info.size() > kRotateAbove) QFile::rename(path, path + ".1");
+  MutexLock hold(lock_);
+  file_ = std::fopen(QFile::encodeName(path).constData(), "ab");
+}
+
+MLog::~MLog() {
+  MutexLock hold(lock_);
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+void MLog::write(const QString& text) {
+  QString line = text + QLatin1Char('\n');
+  std::string bytes = codepage::WideToAnsi(
+      std::u16string_view(reinterpret_cast<const char16_t*>(line.utf16()), line.size()));
+  MutexLock hold(lock_);
+  if (file_ == nullptr) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  std::fflush(file_);
+}
+
+void MLog::write(int number) { write(QString::asprintf("%d", number)); }

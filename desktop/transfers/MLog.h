@@ -1,0 +1,34 @@
+// The desktop program's plain text log: one line per write, no time stamps, each line
+// flushed at once. An oversized log is moved aside to "<path>.1" when the log is opened,
+// unless that name is taken already, in which case the log keeps growing.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdio>
+
+#include "platform/sync/Mutex.h"
+
+class MLog : public QObject {
+  Q_OBJECT
+
+ public:
+  // Size above which the log is moved aside when it is opened.
+  static constexpr qint64 kRotateAbove = 5000000;
+
+  MLog(const QString& path, QObject* parent = nullptr);
+  ~MLog() override;
+
+  // Appends the text and a line feed, in the local 8-bit code page.
+  void write(const QString& text) EXCLUDES(lock_);
+  // Appends the number in decimal and a line feed.
+  void write(int number) EXCLUDES(lock_);
+
+ private:
+  Mutex lock_;
+  FILE* file_ GUARDED_BY(lock_) = nullptr;
+};
+
+// The process-wide log of the desktop program; nullptr until the main window made one.
+MLog* DesktopLog();
+void SetDesktopLog(MLog* log);

@@ -1,0 +1,229 @@
+// quellanview as a process, headless, against the reference service and the real drive
+// program: one instance only, starting the drive from the page, the watcher's notices while
+// the drive runs, dies and fails to log in, and a close that stops the drive.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/ReferenceServer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The drive program runs as a copy under this name, so that stopping it, which ends every
+// process of that name, never reaches drive programs of other tests.
+const std::string kDriveName = "qdrive-" + std::to_string(::getpid());  // within 15 characters
+
+// One headless quellanview; killed when it goes, if it did not end by itself.
+class Quellanview {
+ public:
+  explicit Quellanview(const std::string& folderArgument) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      execl(QUELLANVIEW_PROGRAM, QUELLANVIEW_PROGRAM, "-d", folderArgument.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~Quellanview() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // The exit status once it ended within `limit`, else -2.
+  int waitExit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -2;
+    WaitFor(
+        [&] {
+          int status = 0;
+          if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+          exited_ = true;
+          exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+          return true;
+        },
+        limit);
+    return exited_ ? exitStatus_ : -2;
+  }
+  void terminate() {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+  }
+  // Process id of its drive program child, or 0.
+  pid_t driveChild() const {
+    std::string out;
+    RunCommand("pgrep -P " + std::to_string(pid_) + " -x " + kDriveName, &out);
+    return static_cast<pid_t>(std::atoi(out.c_str()));
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int exitStatus_ = -2;
+};
+
+class QuellanviewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.addUser("alice", "secret");
+    fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
+    fs::create_directories(mine);
+    std::ofstream(mine / "a.txt") << "hello";
+    fs::create_directories(folder() + "/skin");
+    fs::copy_file(QUELLAN_SOURCE_DIR "/skin/index.html", folder() + "/skin/index.html");
+    std::string driveCopy = folders.top() + "/" + kDriveName;
+    fs::copy_file(QUELLAN_PROGRAM, driveCopy);
+    ::setenv("QUELLAN_DRIVE_PROGRAM", driveCopy.c_str(), 1);
+  }
+  std::string folder() const {
+    std::string path = folders.programFolder();
+    return path.substr(0, path.size() - 1);
+  }
+  std::string log() const { return ReadText(folder() + "/quellan.log"); }
+  // Settings for user alice with `storedPassword` (an MD5 digest, or empty) and `run`.
+  void writeSettings(const std::string& storedPassword, int run = 1,
+                     const std::string& process = "") {
+    std::ofstream(folder() + "/tarvex.ini")
+        << "[Set]\nDebug=7\nDriveLetter=Q\nWidth=800\nProcess=" << process << "\nRun=" << run
+        << "\n[User]\nUserName=alice\nPassWord=" << storedPassword << "\n";
+  }
+  static std::string Digest(const std::string& password) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(password), QCryptographicHash::Md5)
+        .toHex()
+        .toStdString();
+  }
+
+  TestDriveFolders folders;
+  ReferenceServer server;
+};
+
+// A helper process under a name of its own (a copy of sleep), killed when it goes.
+class NamedProcess {
+ public:
+  NamedProcess(const std::string& folder, const std::string& name) {
+    std::string path = folder + "/" + name;
+    fs::copy_file("/bin/sleep", path);
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl(path.c_str(), name.c_str(), "300", nullptr);
+      _exit(127);
+    }
+  }
+  ~NamedProcess() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // True once it ended through SIGKILL.
+  bool killed() {
+    int status = 0;
+    if (pid_ <= 0 || reaped_ || waitpid(pid_, &status, WNOHANG) != pid_) return reaped_;
+    reaped_ = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return reaped_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+TEST_F(QuellanviewTest, OneInstanceAndItsCloseEndsTheListedProcesses) {
+  NamedProcess helperA(folders.top(), "helper-a");
+  NamedProcess helperB(folders.top(), "helper-b");
+  writeSettings(Digest("secret"), 0, "helper-a,,helper-b");
+  // The folder is given with backslashes, as it arrives from the other system's shells.
+  std::string backslashed = folders.top() + "\\program";
+  Quellanview first(backslashed);
+  ASSERT_TRUE(WaitFor([&] { return CountOf(log(), "notice") >= 1; }, 20s)) << log();
+  EXPECT_EQ(CountOf(log(), "no system tray: running without the tray icon"), 1u);
+  EXPECT_NE(log().find("800\n"), std::string::npos) << "Set/Width 800 sizes the window";
+
+  Quellanview second(folder());
+  EXPECT_EQ(second.waitExit(5s), 255);
+  first.terminate();
+  EXPECT_EQ(first.waitExit(15s), 0);
+  EXPECT_TRUE(WaitFor([&] { return helperA.killed(); }, 5s));
+  EXPECT_TRUE(WaitFor([&] { return helperB.killed(); }, 5s));
+}
+
+TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
+  SKIP_WITHOUT_FUSE();
+  ASSERT_TRUE(server.start(8168));
+  writeSettings(Digest("secret"));
+  {
+    // The page starts the drive; the watcher sees it mounted; closing stops it.
+    Quellanview view(folder());
+    ASSERT_TRUE(
+        WaitFor([&] { return log().find("notice 2 网盘正在运行 Q\n") != std::string::npos; }, 60s))
+        << log() << ReadText(folder() + "/mirror.log");
+    EXPECT_TRUE(folders.isMounted('Q'));
+    pid_t drive = view.driveChild();
+    ASSERT_GT(drive, 0);
+    view.terminate();
+    EXPECT_EQ(view.waitExit(30s), 0);
+    EXPECT_TRUE(WaitFor([&] { return ::kill(drive, 0) != 0; }, 10s));
+    EXPECT_FALSE(folders.isMounted('Q'));
+    EXPECT_EQ(CountOf(log(), "notice 2 "), 1u) << log();
+  }
+  fs::remove(folder() + "/quellan.log");
+  {
+    // A killed drive program: the open pipe breaks (-9), then no pipe opens (-99).
+    Quellanview view(folder());
+    ASSERT_TRUE(WaitFor([&] { return log().find("notice 2 ") != std::string::npos; }, 60s))
+        << log();
+    pid_t drive = view.driveChild();
+    ASSERT_GT(drive, 0);
+    ::kill(drive, SIGKILL);
+    auto sinceKill = [&] {
+      std::string text = log();
+      return text.substr(text.find("notice 2 "));
+    };
+    ASSERT_TRUE(WaitFor([&] { return sinceKill().find("notice -99 ") != std::string::npos; }, 20s))
+        << log();
+    std::string text = sinceKill();
+    EXPECT_EQ(CountOf(text, "notice -9 无法连接到网盘或网盘未启动\n"), 1u) << text;
+    EXPECT_EQ(CountOf(text, "notice -99 网盘服务未运行\n"), 1u) << text;
+    EXPECT_LT(text.find("notice -9 "), text.find("notice -99 "));
+    ForceUnmountBelow(folders.driveRoot());
+    view.terminate();
+    EXPECT_EQ(view.waitExit(30s), 0);
+  }
+  // A password the service refuses fails the login step (12); a missing one is an account
+  // error (10). Either way the drive program retries and the close still ends it.
+  const std::pair<std::string, std::string> failures[] = {
+      {Digest("wrong"), "notice 12 网盘登录失败\n"}, {"", "notice 10 网盘账号密码错误\n"}};
+  for (const auto& [stored, notice] : failures) {
+    fs::remove(folder() + "/quellan.log");
+    writeSettings(stored);
+    Quellanview view(folder());
+    EXPECT_TRUE(WaitFor([&] { return log().find(notice) != std::string::npos; }, 60s)) << log();
+    view.terminate();
+    EXPECT_EQ(view.waitExit(30s), 0);
+    EXPECT_EQ(view.driveChild(), 0);
+  }
+}
+
+}  // namespace
