@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "tests/server/LoopbackClients.h"
+#include "tests/support/Files.h"
+#include "tests/support/LoopbackClients.h"
 #include "tests/support/ReferenceServer.h"
 
 class ServerTestBase : public ::testing::Test {
@@ -40,13 +41,7 @@ class ServerTestBase : public ::testing::Test {
   std::string home() const { return server_->userDir("alice"); }
 
   void writeFile(const std::string& relative, const std::string& content) {
-    std::ofstream out(home() + "/" + relative, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-
-  static std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    WriteFile(home() + "/" + relative, content);
   }
 
   // The id of the entry named `name` in a fresh listing (names are unique in these tests).

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/server/ServerTestBase.h"
+#include "tests/support/Wait.h"
 
 using testclients::HttpGet;
 using testclients::Md5;
@@ -113,17 +114,9 @@ TEST(WebSessionExpiry, AnExpiredSessionIsRefused) {
   ASSERT_TRUE(server.start(0, {"--session-ttl", "1"}));
   WebSession web(server.webPort());
   ASSERT_EQ(web.login("bob", "pw").substr(0, 3), "ok,");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   std::string reply;
-  while (std::chrono::steady_clock::now() < deadline) {
-    reply = web.call("list3", {});
-    if (reply != "err,Session expired") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      continue;
-    }
-    break;
-  }
-  EXPECT_EQ(reply, "err,Session expired");
+  EXPECT_TRUE(WaitFor([&] { return (reply = web.call("list3", {})) == "err,Session expired"; }))
+      << reply;
 }
 
 TEST_F(WebSessionTest, ASecondServerCannotTakeAPortInUse) {

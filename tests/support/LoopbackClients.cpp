@@ -1,4 +1,4 @@
-#include "tests/server/LoopbackClients.h"
+#include "tests/support/LoopbackClients.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,9 @@
 #include <iostream>
 #include <regex>
 #include <thread>
+
+#include "tests/support/Leftovers.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -50,16 +54,11 @@ int RunAndWait(const std::vector<std::string>& args) {
 }  // namespace
 
 ReferenceServer::ReferenceServer() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quellan-server-XXXXXX").string();
-  if (::mkdtemp(pattern.data())) root_ = pattern;
+  EndLeftoversOfEndedTests();
   std::filesystem::create_directories(dataDir());
 }
 
-ReferenceServer::~ReferenceServer() {
-  stop();
-  std::error_code ignored;
-  if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-}
+ReferenceServer::~ReferenceServer() { stop(); }
 
 std::string ReferenceServer::ProgramPath() {
   if (const char* build = std::getenv("QUELLAN_BUILD_DIR")) {
@@ -92,6 +91,8 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
   argv.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
+    // Ends with the test even when the test crashes (for the thread that started it).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::dup2(out[1], STDOUT_FILENO);
     int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (err >= 0) ::dup2(err, STDERR_FILENO);
@@ -124,10 +125,8 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
   }
   webPort_ = std::stoi(match[1]);
   streamPort_ = std::stoi(match[2]);
-  while (Clock::now() < deadline) {
-    if (PortAccepts(webPort_) && PortAccepts(streamPort_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (WaitFor([&] { return PortAccepts(webPort_) && PortAccepts(streamPort_); }, left)) return true;
   stop();
   return false;
 }
@@ -135,17 +134,12 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
 void ReferenceServer::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  auto deadline = Clock::now() + std::chrono::seconds(10);
   int status = 0;
-  bool killed = false;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      killed = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool killed =
+      !WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) != 0; }, std::chrono::seconds(10));
+  if (killed) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
   }
   pid_ = -1;
   lastExitStatus_ = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

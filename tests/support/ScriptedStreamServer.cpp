@@ -1,4 +1,4 @@
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

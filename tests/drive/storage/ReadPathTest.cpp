@@ -17,6 +17,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/TempDir.h"
 
@@ -26,24 +27,11 @@ namespace {
 
 constexpr DWORD kShareAll = 7;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 random(seed);
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(random());
   return bytes;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
 }
 
 }  // namespace
@@ -106,8 +94,10 @@ class ReadPathTest : public ::testing::Test {
     return content;
   }
 
-  size_t readLinkRequests() const { return Count(ReadText(server_.logPath()), "action=readdist"); }
-  std::string mirrorLog() const { return ReadText(folder_.file("mirror.log")); }
+  size_t readLinkRequests() const {
+    return CountOf(ReadFile(server_.logPath()), "action=readdist");
+  }
+  std::string mirrorLog() const { return ReadFile(folder_.file("mirror.log")); }
 
   TempDir folder_;
   ReferenceServer server_;
@@ -142,7 +132,7 @@ TEST_F(ReadPathTest, TwoOpensWithinAMinuteShareOneReadLink) {
   ASSERT_EQ(open(PathOf("f65537.bin"), first), 0);
   mirror_->Cleanup(PathOf("f65537.bin").c_str(), &first);
   EXPECT_EQ(readLinkRequests(), 1u);
-  EXPECT_EQ(Count(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
+  EXPECT_EQ(CountOf(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
   EXPECT_NE(mirrorLog().find("read link 127.0.0.1:"), std::string::npos);
 
   // Another file needs its own link.
@@ -152,7 +142,7 @@ TEST_F(ReadPathTest, TwoOpensWithinAMinuteShareOneReadLink) {
 }
 
 TEST_F(ReadPathTest, RefusedReadLinksFailTheOpenWithTheirCodes) {
-  size_t logins = Count(ReadText(server_.logPath()), "action=login");
+  size_t logins = CountOf(ReadFile(server_.logPath()), "action=login");
   server_.setFaults({"fault-web-error readdist=err,Session expired"});
   DOKAN_FILE_INFO info{};
   EXPECT_EQ(open(PathOf("f1.bin"), info), -5);
@@ -165,7 +155,7 @@ TEST_F(ReadPathTest, RefusedReadLinksFailTheOpenWithTheirCodes) {
   char buffer[16];
   EXPECT_EQ(mirror_->ReadFile(PathOf("f1.bin").c_str(), buffer, 1, &got, 0, &info), -5);
   EXPECT_EQ(got, static_cast<DWORD>(-1));
-  EXPECT_EQ(Count(ReadText(server_.logPath()), "action=login"), logins);
+  EXPECT_EQ(CountOf(ReadFile(server_.logPath()), "action=login"), logins);
 
   server_.setFaults({"fault-web-error readdist=err,File not found"});
   EXPECT_EQ(open(PathOf("f1.bin"), info), -5);

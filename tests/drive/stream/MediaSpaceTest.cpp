@@ -12,8 +12,10 @@
 
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/ReplyFrame.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/Files.h"
+#include "tests/support/ScriptedStreamServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -22,23 +24,6 @@ constexpr int64_t kFileSize = (24 << 20) + 12345;
 const std::string& Content() {
   static const std::string bytes = PatternBytes(kFileSize, 3);
   return bytes;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 10000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 class MediaSpaceTest : public ::testing::Test {
@@ -120,7 +105,7 @@ TEST_F(MediaSpaceTest, SmallSequentialReadsAskOncePerWindowAndNeverPastTheEnd) {
     EXPECT_LE(offset + size, kFileSize) << request;
   }
   // "t_close" has no reply: wait for the server to have read all three.
-  EXPECT_TRUE(WaitUntil([&] { return server_.count("t_close") == 3; }));
+  EXPECT_TRUE(WaitFor([&] { return server_.count("t_close") == 3; }));
 }
 
 TEST_F(MediaSpaceTest, OpenFromTheDiskCacheReadsTheHeadWithoutNetwork) {
@@ -166,7 +151,7 @@ TEST_F(MediaSpaceTest, CloseWhileAReaderWaitsMakesItReturnMinusOne) {
     std::vector<uint8_t> buffer(4096);
     return reader->read(buffer.data(), 5 << 20, 4096);
   });
-  ASSERT_TRUE(WaitUntil([&] { return server_.count("t1_read") > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return server_.count("t1_read") > 0; }));
   reader->close();
   EXPECT_EQ(waiting.get(), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
@@ -196,7 +181,7 @@ TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
     auto reader = openReader();
     readSequentially(*reader, 16384, kFileSize - (2 << 20));
   }
-  std::string log = ReadText(folder_ + "vod.log");
+  std::string log = ReadFile(folder_ + "vod.log");
   for (const char* line :
        {"] -------------------------------------------------------------\n",
         "Open: Connect to 127.0.0.1:", "Open Success: 127.0.0.1:",
@@ -215,7 +200,7 @@ TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
     std::vector<uint8_t> buffer(4096);
     reader->read(buffer.data(), 1 << 20, 4096);
   }
-  log = ReadText(folder_ + "vod.log");
+  log = ReadFile(folder_ + "vod.log");
   EXPECT_NE(log.find("Open Success"), std::string::npos);
   EXPECT_NE(log.find("WriteCacheFile(exists): "), std::string::npos);
   EXPECT_EQ(log.find("Read: Times="), std::string::npos);

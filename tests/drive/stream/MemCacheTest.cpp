@@ -6,7 +6,7 @@
 
 #include "drive/stream/CMemCache.h"
 #include "drive/stream/CStreamBuf.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 
 namespace {
 
