@@ -175,6 +175,9 @@ TEST_F(MediaSpaceTest, OpenFailuresReportTheirWords) {
   EXPECT_EQ(reader->open("127.0.0.1", port, "ticket", "cafe01"), "connect_failed");
 }
 
+// The three fetch threads open their connections side by side and the reader takes its data
+// from whichever is ready, so the log names no particular thread: one may still be opening
+// when the reader closes, and then gives its open up ("SlaveOpen(n) Failed") without entering.
 TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
   std::ofstream(folder_ + "media.ini") << "B4";
   {
@@ -186,7 +189,7 @@ TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
        {"] -------------------------------------------------------------\n",
         "Open: Connect to 127.0.0.1:", "Open Success: 127.0.0.1:",
         " ticket cafe01 25178169 Ext=mkv", "WriteCacheFile(not_exists): ",
-        "Enter Thread: Start Slave(0) Service", "Read: Times=0 Offset=", "RequestMedia: Offset=",
+        "Enter Thread: Start Slave(", "Read: Times=0 Offset=", "RequestMedia: Offset=",
         "RequestReceive: Index=", "RequestReceive: Recv--FetchTimes=", "RecvData: Buf=ok,",
         "RecvData: hsize=", "Statistic: cafe01 24 mkv ",
         "MemCache: MaxId=", "Exit Thread: FileLength=25178169", "Close: ticket"}) {
