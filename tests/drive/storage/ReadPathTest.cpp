@@ -4,6 +4,7 @@
 // failed open, and the refusals of the create-file dispatch.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -33,6 +34,10 @@ std::string RandomBytes(size_t size, unsigned seed) {
   for (char& c : bytes) c = static_cast<char>(random());
   return bytes;
 }
+
+// The tick count of the read-link cache in tests that move time on.
+std::atomic<uint32_t> testTicks{1000};
+uint32_t TestTicks() { return testTicks; }
 
 }  // namespace
 
@@ -67,6 +72,7 @@ class ReadPathTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    ReadLinks().setClock(nullptr);
     mirror_.reset();
     Drive().log.reset();
   }
@@ -122,23 +128,42 @@ TEST_F(ReadPathTest, WholeFilesReadBackByteForByte) {
   EXPECT_NE(mirrorLog().find(" 4242 CreateFile:read:\\我的空间\\f1.bin"), std::string::npos);
 }
 
-TEST_F(ReadPathTest, TwoOpensWithinAMinuteShareOneReadLink) {
+TEST_F(ReadPathTest, AReadLinkLastsAMinuteAfterTheLastReadOfItsFile) {
+  ReadLinks().setClock(TestTicks);
+  const std::u16string path = PathOf("f3145728.bin");
+  const std::string& content = files_["f3145728.bin"];
   DOKAN_FILE_INFO first{}, second{};
-  ASSERT_EQ(open(PathOf("f65537.bin"), first), 0);
-  ASSERT_EQ(open(PathOf("f65537.bin"), second), 0);
-  EXPECT_EQ(readAll(PathOf("f65537.bin"), second), files_["f65537.bin"]);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &first);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &second);
-  ASSERT_EQ(open(PathOf("f65537.bin"), first), 0);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &first);
+  ASSERT_EQ(open(path, first), 0);
+  ASSERT_EQ(open(path, second), 0);  // two opens share the link
   EXPECT_EQ(readLinkRequests(), 1u);
   EXPECT_EQ(CountOf(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
   EXPECT_NE(mirrorLog().find("read link 127.0.0.1:"), std::string::npos);
+  mirror_->Cleanup(path.c_str(), &second);
+
+  // Read for 100 s, a read every 20 s: each read keeps the link fresh.
+  char buffer[4096];
+  for (LONGLONG offset = 0; offset < 5 * 65536; offset += 65536) {
+    testTicks += 20000;
+    DWORD got = 0;
+    ASSERT_EQ(mirror_->ReadFile(path.c_str(), buffer, sizeof buffer, &got, offset, &first), 0);
+    EXPECT_EQ(std::string(buffer, got), content.substr(offset, sizeof buffer));
+  }
+  mirror_->Cleanup(path.c_str(), &first);
+  testTicks += 59999;
+  ASSERT_EQ(open(path, first), 0);
+  mirror_->Cleanup(path.c_str(), &first);
+  EXPECT_EQ(readLinkRequests(), 1u) << "the link expired although the file was read";
+
+  // A full minute after the last read (an open alone does not count) a new link is asked for.
+  testTicks += 1;
+  ASSERT_EQ(open(path, first), 0);
+  mirror_->Cleanup(path.c_str(), &first);
+  EXPECT_EQ(readLinkRequests(), 2u);
 
   // Another file needs its own link.
   ASSERT_EQ(open(PathOf("f1.bin"), first), 0);
   mirror_->Cleanup(PathOf("f1.bin").c_str(), &first);
-  EXPECT_EQ(readLinkRequests(), 2u);
+  EXPECT_EQ(readLinkRequests(), 3u);
 }
 
 TEST_F(ReadPathTest, RefusedReadLinksFailTheOpenWithTheirCodes) {
