@@ -1,12 +1,9 @@
 #include "tests/support/ReferenceServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +15,9 @@
 #include <regex>
 #include <thread>
 
+#include "platform/process/Process.h"
 #include "tests/support/Leftovers.h"
+#include "tests/support/LoopbackClients.h"
 #include "tests/support/Wait.h"
 
 namespace {
@@ -26,29 +25,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool PortAccepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Runs a program and waits for it; returns its exit status or -1.
-int RunAndWait(const std::vector<std::string>& args) {
-  std::vector<char*> argv;  // built before fork: the child may only exec
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int fd = testclients::ConnectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 }  // namespace
@@ -68,8 +47,9 @@ std::string ReferenceServer::ProgramPath() {
 }
 
 void ReferenceServer::addUser(const std::string& name, const std::string& password, int quotaGiB) {
-  int status = RunAndWait({ProgramPath(), "adduser", "--data", dataDir(), name, password,
-                           "--quota-gib", std::to_string(quotaGiB)});
+  int status = process::RunAndWait({ProgramPath(), "adduser", "--data", dataDir(), name, password,
+                                    "--quota-gib", std::to_string(quotaGiB)},
+                                   false);
   if (status != 0) std::cerr << "quellan-server adduser " << name << " failed: " << status << "\n";
 }
 
