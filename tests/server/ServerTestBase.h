@@ -12,18 +12,6 @@
 #include "tests/support/ReferenceServer.h"
 
 class ServerTestBase : public ::testing::Test {
- public:
-  // Deterministic content of `size` bytes in which every offset is recognisable.
-  static std::string Pattern(size_t size, unsigned seed = 7) {
-    std::string out(size, '\0');
-    unsigned value = seed;
-    for (size_t i = 0; i < size; ++i) {
-      value = value * 1103515245u + 12345u;
-      out[i] = static_cast<char>(value >> 16);
-    }
-    return out;
-  }
-
  protected:
   static constexpr const char* kMySpace = "我的空间";
   static constexpr const char* kDownloadSpace = "下载空间";

@@ -46,7 +46,7 @@ class UploadTest : public ServerTestBase {
 TEST_F(UploadTest, WritesInAnyOrderProduceTheExactFile) {
   std::string fileId = writeLink("upload.bin");
   ASSERT_FALSE(fileId.empty());
-  std::string data = Pattern(200000);
+  std::string data = PatternBytes(200000);
   StreamClient client;
   ASSERT_TRUE(client.connect(server_->streamPort()));
   std::string writeId = create(client, fileId);

@@ -112,8 +112,8 @@ TEST_F(WebSessionTest, UnknownSessionsAreExpiredSessions) {
 
 TEST_F(WebSessionTest, ListingDescribesTheDataFolder) {
   std::filesystem::create_directories(home() + "/" + kMySpace + "/photos");
-  writeFile(std::string(kMySpace) + "/photos/a.jpg", Pattern(3000));
-  writeFile(std::string(kDownloadSpace) + "/film.mkv", Pattern(2 * 1048576 + 1));
+  writeFile(std::string(kMySpace) + "/photos/a.jpg", PatternBytes(3000));
+  writeFile(std::string(kDownloadSpace) + "/film.mkv", PatternBytes(2 * 1048576 + 1));
   writeFile(std::string(kMySpace) + "/odd,name", "x");
   ::utimensat(AT_FDCWD, (home() + "/" + kMySpace + "/photos/a.jpg").c_str(),
               std::array<timespec, 2>{timespec{1600000000, 0}, timespec{1600000000, 0}}.data(), 0);

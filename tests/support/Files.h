@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,19 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& cont
   WriteFile(path, content);
   timespec times[2] = {{mtime, 0}, {mtime, 0}};
   ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// File contents for tests: deterministic bytes that differ at every offset.
+inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    bytes[i] = static_cast<char>(state ^ (i >> 16));
+  }
+  return bytes;
 }
 
 // How often `what` occurs in `text` (overlapping occurrences count).

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
 
@@ -39,11 +38,9 @@ std::optional<pid_t> OwnerOfFolderName(const std::string& name) {
 // The owner named in a process's environment, when a test started it.
 std::optional<pid_t> OwnerOfProcess(const std::string& pid) {
   std::ifstream in("/proc/" + pid + "/environ", std::ios::binary);
-  std::string text(std::istreambuf_iterator<char>(in), {});
   const std::string key = std::string(kOwnerVariable) + "=";
-  for (size_t at = 0; at < text.size(); at = text.find('\0', at) + 1) {
-    if (text.compare(at, key.size(), key) == 0) return std::atoi(text.c_str() + at + key.size());
-    if (text.find('\0', at) == std::string::npos) break;
+  for (std::string entry; std::getline(in, entry, '\0');) {
+    if (entry.rfind(key, 0) == 0) return std::atoi(entry.c_str() + key.size());
   }
   return std::nullopt;
 }

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 
@@ -28,13 +27,6 @@ namespace {
 
 constexpr DWORD kShareAll = 7;
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
 // The tick count of the read-link cache in tests that move time on.
 std::atomic<uint32_t> testTicks{1000};
 uint32_t TestTicks() { return testTicks; }
@@ -53,10 +45,10 @@ class ReadPathTest : public ::testing::Test {
     fs::create_directories(mine / "Sub Folder");
     for (size_t size : {size_t(1), size_t(65535), size_t(65536), size_t(65537), size_t(3 << 20)}) {
       std::string name = "f" + std::to_string(size) + ".bin";
-      files_[name] = RandomBytes(size, static_cast<unsigned>(size));
+      files_[name] = PatternBytes(size, static_cast<unsigned>(size));
       std::ofstream(mine / name, std::ios::binary) << files_[name];
     }
-    files_["中文 名字.txt"] = RandomBytes(100000, 7);
+    files_["中文 名字.txt"] = PatternBytes(100000, 7);
     std::ofstream(mine / "中文 名字.txt", std::ios::binary) << files_["中文 名字.txt"];
     ASSERT_TRUE(server_.start());
     config_ = std::make_unique<MirrorConfig>(codepage::Utf8ToWide(folder_.file("tarvex.ini")));
