@@ -1,6 +1,5 @@
 // Reading files over the stream protocol: opens, direct reads, split reads and the
 // handling of malformed frames.
-#include <thread>
 
 #include "tests/server/ServerTestBase.h"
 

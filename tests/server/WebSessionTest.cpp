@@ -5,7 +5,6 @@
 #include <array>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "tests/server/ServerTestBase.h"
 #include "tests/support/Wait.h"

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
-#include <thread>
 
 #include "platform/process/Process.h"
 #include "tests/support/Leftovers.h"

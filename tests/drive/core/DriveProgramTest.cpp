@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "tests/drive/core/TestFiles.h"
 #include "tests/platform/service/FakeSystemctl.h"

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/storage/FileListWriter.h"
 #include "tests/support/Files.h"

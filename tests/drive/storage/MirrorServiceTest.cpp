@@ -7,8 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"

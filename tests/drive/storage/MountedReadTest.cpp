@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"

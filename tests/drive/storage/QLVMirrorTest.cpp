@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "drive/core/DriveProcess.h"

@@ -5,9 +5,7 @@
 #include <fstream>
 #include <future>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"

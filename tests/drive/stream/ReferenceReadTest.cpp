@@ -7,8 +7,6 @@
 #include <fstream>
 #include <future>
 #include <random>
-#include <sstream>
-#include <thread>
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"

@@ -1,7 +1,6 @@
 // The driver's main call and unmount on real FUSE mounts under a temporary drive root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "platform/profile/Profile.h"
 #include "tests/support/Files.h"

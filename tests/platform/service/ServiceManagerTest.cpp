@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "platform/service/ServiceManager.h"
 #include "tests/platform/service/FakeSystemctl.h"

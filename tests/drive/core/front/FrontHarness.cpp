@@ -1,6 +1,5 @@
 #include "tests/drive/core/front/FrontHarness.h"
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <climits>
@@ -8,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
