@@ -75,7 +75,9 @@ function(quellan_test name)
   # A test sees the headers of its own folder and of what it links.
   file(RELATIVE_PATH own_folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   quellan_headers(${name} ${own_folder})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
+  # Every test may use the shared test support (temporary folders, files, waiting, fixtures).
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gtest_main
+                                        GTest::gmock
                                         Threads::Threads)
   target_compile_definitions(${name} PRIVATE QUELLAN_BUILD_DIR="${CMAKE_BINARY_DIR}"
                                              QUELLAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

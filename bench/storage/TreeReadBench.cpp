@@ -20,7 +20,8 @@
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
-#include "tests/drive/storage/ScriptedHttpServer.h"
+#include "tests/support/ScriptedHttpServer.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -56,9 +57,8 @@ int main(int argc, char** argv) {
   int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
   codepage::InitProcessLocale();
 
-  auto folder =
-      std::filesystem::temp_directory_path() / ("storage-tree-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
+  TempDir temp;
+  std::filesystem::path folder = temp.path();
   Drive().programFolder = folder.string() + "/";
 
   TreeListing listing = MakeTreeListing(entries, depth);
@@ -112,6 +112,5 @@ int main(int argc, char** argv) {
   std::printf(".filelist text only: median %.0f ms\n", Median(fileList));
   std::printf("peak memory: %ld MiB before, %ld MiB after the tree reads\n", rssBefore / 1024,
               rssAfterMirror / 1024);
-  std::filesystem::remove_all(folder);
   return 0;
 }

@@ -5,11 +5,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"
+#include "tests/support/TempDir.h"
 
 int main(int argc, char** argv) {
   if (argc < 5) {
@@ -18,9 +18,8 @@ int main(int argc, char** argv) {
   }
   int32_t readSize = argc > 5 ? std::atoi(argv[5]) : 65536;
   // A folder of its own, so that no head file from an earlier run is used.
-  std::string pattern = (std::filesystem::temp_directory_path() / "media-bench-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) return 1;
-  std::string folder = pattern + "/";
+  TempDir temp;
+  std::string folder = temp.path() + "/";
 
   int64_t total = 0;
   int64_t poolBytes = 0;
@@ -52,7 +51,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::filesystem::remove_all(pattern);
   std::printf("%lld %.3f %lld %zu\n", static_cast<long long>(total), seconds,
               static_cast<long long>(poolBytes), buffers);
   return 0;

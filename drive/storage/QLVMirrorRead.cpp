@@ -91,7 +91,7 @@ int QLVMirror::openStream(QLVFile& file) {
   StreamLink link;
   {
     std::lock_guard<std::mutex> linkGuard(file.linkLock);
-    std::optional<StreamLink> cached = ReadLinks().fresh(file.id, GetTickCount());
+    std::optional<StreamLink> cached = ReadLinks().fresh(file.id, ReadLinks().now());
     if (cached) {
       link = *cached;
     } else {
@@ -101,7 +101,7 @@ int QLVMirror::openStream(QLVFile& file) {
         file.leave();
         return result;
       }
-      ReadLinks().store(file.id, link, GetTickCount());
+      ReadLinks().store(file.id, link, ReadLinks().now());
     }
   }
 
@@ -192,7 +192,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   int32_t count = 0;
   if (offset < file.size) {
     file.enter();
-    ReadLinks().touch(file.id, GetTickCount());
+    ReadLinks().touch(file.id, ReadLinks().now());
     count = file.media().read(buffer, offset,
                               static_cast<int32_t>(std::min<DWORD>(bytesToRead, INT32_MAX)));
     file.leave();

@@ -1,5 +1,7 @@
 #include "drive/storage/ReadLinkCache.h"
 
+void ReadLinkCache::setClock(Clock clock) { clock_ = clock ? clock : GetTickCount; }
+
 std::optional<StreamLink> ReadLinkCache::fresh(const std::u16string& id, uint32_t now) const {
   std::lock_guard<std::mutex> guard(lock_);
   auto found = entries_.find(id);

@@ -4,11 +4,14 @@
 // program, kept for the life of the process, under one lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/ticks/Ticks.h"
 
 struct StreamLink {
   std::u16string host;
@@ -20,6 +23,11 @@ struct StreamLink {
 class ReadLinkCache {
  public:
   static constexpr uint32_t kFreshMs = 60000;
+  using Clock = uint32_t (*)();
+
+  // The tick count the read path stamps uses with: GetTickCount unless a test set its own.
+  uint32_t now() const { return clock_.load()(); }
+  void setClock(Clock clock);  // nullptr: GetTickCount again
 
   // The link of `id` if it was used less than kFreshMs before `now` (tick count).
   std::optional<StreamLink> fresh(const std::u16string& id, uint32_t now) const;
@@ -35,6 +43,7 @@ class ReadLinkCache {
     StreamLink link;
     uint32_t lastUse = 0;
   };
+  std::atomic<Clock> clock_{GetTickCount};
   mutable std::mutex lock_;
   std::map<std::u16string, Entry> entries_;  // guarded by lock_
 };

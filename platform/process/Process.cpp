@@ -79,12 +79,12 @@ int KillByImageName(const std::string& imageName, int waitMs) {
   ::closedir(proc);
 
   for (pid_t pid : victims) ::kill(pid, SIGKILL);
+  // Waits without reaping: a victim that is the caller's own child stays a zombie until the
+  // caller's waitpid collects its exit status, and a zombie already counts as gone.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (pid_t pid : victims) {
-    while (IsAlive(pid) && std::chrono::steady_clock::now() < deadline) {
-      ::waitpid(pid, nullptr, WNOHANG);  // reaps it when it is our own child
+    while (IsAlive(pid) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
   }
   return static_cast<int>(victims.size());
 }

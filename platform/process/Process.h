@@ -12,7 +12,9 @@ std::string ExecutablePath();
 
 // Ends, with SIGKILL, every process of the calling user whose executable's base name is
 // `imageName` with a trailing ".exe" removed; never the calling process itself. Waits until
-// they are gone (at most `waitMs`). Returns how many processes were signalled.
+// they are gone (at most `waitMs`); a process that has ended but is not yet reaped counts as
+// gone. Reaps nothing: the caller's own children keep their exit status for its waitpid.
+// Returns how many processes were signalled.
 int KillByImageName(const std::string& imageName, int waitMs = 5000);
 
 // Runs argv[0] (looked up on PATH) with the arguments, standard output and error sent to

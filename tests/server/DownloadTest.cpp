@@ -46,7 +46,7 @@ TEST_F(DownloadTest, PageLoginChecksTheStoredDigest) {
 }
 
 TEST_F(DownloadTest, DownloadsHonourRangeAndRefuseBadSignatures) {
-  std::string data = Pattern(100000);
+  std::string data = PatternBytes(100000);
   writeFile(std::string(kDownloadSpace) + "/film.mkv", data);
   std::string id = idOf("film.mkv");
   std::string session = pageSession();
@@ -71,7 +71,7 @@ TEST_F(DownloadTest, DownloadsHonourRangeAndRefuseBadSignatures) {
 }
 
 TEST(ReleaseTest, DescriptionMatchesThePlacedProgramFile) {
-  std::string program = ServerTestBase::Pattern(300000, 11);
+  std::string program = PatternBytes(300000, 11);
   auto server = std::make_unique<ReferenceServer>();
   std::string file = server->dataDir() + "/../quellanview-2.1";
   std::ofstream(file, std::ios::binary) << program;

@@ -8,7 +8,7 @@ class FaultTest : public ServerTestBase {
  protected:
   void SetUp() override {
     ServerTestBase::SetUp();
-    data_ = Pattern(200000);
+    data_ = PatternBytes(200000);
     writeFile(std::string(kMySpace) + "/f.bin", data_);
     auto fields = testclients::SplitFields(web_->call("readdist", {{"id", idOf("f.bin")}}, false));
     ASSERT_EQ(fields.size(), 5u);

@@ -7,22 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "tests/server/LoopbackClients.h"
+#include "tests/support/Files.h"
+#include "tests/support/LoopbackClients.h"
 #include "tests/support/ReferenceServer.h"
 
 class ServerTestBase : public ::testing::Test {
- public:
-  // Deterministic content of `size` bytes in which every offset is recognisable.
-  static std::string Pattern(size_t size, unsigned seed = 7) {
-    std::string out(size, '\0');
-    unsigned value = seed;
-    for (size_t i = 0; i < size; ++i) {
-      value = value * 1103515245u + 12345u;
-      out[i] = static_cast<char>(value >> 16);
-    }
-    return out;
-  }
-
  protected:
   static constexpr const char* kMySpace = "我的空间";
   static constexpr const char* kDownloadSpace = "下载空间";
@@ -40,13 +29,7 @@ class ServerTestBase : public ::testing::Test {
   std::string home() const { return server_->userDir("alice"); }
 
   void writeFile(const std::string& relative, const std::string& content) {
-    std::ofstream out(home() + "/" + relative, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-
-  static std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    WriteFile(home() + "/" + relative, content);
   }
 
   // The id of the entry named `name` in a fresh listing (names are unique in these tests).

@@ -1,6 +1,5 @@
 // Reading files over the stream protocol: opens, direct reads, split reads and the
 // handling of malformed frames.
-#include <thread>
 
 #include "tests/server/ServerTestBase.h"
 
@@ -20,7 +19,7 @@ class StreamReadTest : public ServerTestBase {
 };
 
 TEST_F(StreamReadTest, OpenReturnsTheHeadOrTheWholeShortFile) {
-  std::string big = Pattern(kSize);
+  std::string big = PatternBytes(kSize);
   auto [t1, t2] = place("movie.mkv", big);
   StreamClient client;
   ASSERT_TRUE(client.connect(server_->streamPort()));
@@ -33,7 +32,7 @@ TEST_F(StreamReadTest, OpenReturnsTheHeadOrTheWholeShortFile) {
   EXPECT_EQ(fields[4], "65536");
   EXPECT_EQ(head, big.substr(0, 65536));
 
-  std::string small = Pattern(1000, 3);
+  std::string small = PatternBytes(1000, 3);
   auto [s1, s2] = place("README", small);
   fields = client.open(s1, s2, &head);
   ASSERT_EQ(fields.size(), 5u);
@@ -49,7 +48,7 @@ TEST_F(StreamReadTest, OpenReturnsTheHeadOrTheWholeShortFile) {
 }
 
 TEST_F(StreamReadTest, ReadsReturnExactlyTheFileBytes) {
-  std::string data = Pattern(kSize);
+  std::string data = PatternBytes(kSize);
   auto [t1, t2] = place("data.bin", data);
   StreamClient master;
   ASSERT_TRUE(master.connect(server_->streamPort()));
@@ -114,7 +113,7 @@ TEST_F(StreamReadTest, BadTokensAndStreamsAreAnsweredWithErrors) {
 }
 
 TEST_F(StreamReadTest, MalformedFramesCloseOnlyThatConnection) {
-  auto [t1, t2] = place("g.bin", Pattern(5000));
+  auto [t1, t2] = place("g.bin", PatternBytes(5000));
   StreamClient bystander;
   ASSERT_TRUE(bystander.connect(server_->streamPort()));
   std::string head;
@@ -147,7 +146,7 @@ TEST_F(StreamReadTest, MalformedFramesCloseOnlyThatConnection) {
 }
 
 TEST_F(StreamReadTest, AStalledClientDoesNotBlockOthers) {
-  std::string data = Pattern(8 << 20);
+  std::string data = PatternBytes(8 << 20);
   auto [t1, t2] = place("large.bin", data);
   // This client asks for the whole file and never reads the replies.
   StreamClient stalled;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "tests/server/ServerTestBase.h"
+#include "tests/support/Wait.h"
 
 using testclients::Base64;
 using testclients::StreamClient;
@@ -45,7 +46,7 @@ class UploadTest : public ServerTestBase {
 TEST_F(UploadTest, WritesInAnyOrderProduceTheExactFile) {
   std::string fileId = writeLink("upload.bin");
   ASSERT_FALSE(fileId.empty());
-  std::string data = Pattern(200000);
+  std::string data = PatternBytes(200000);
   StreamClient client;
   ASSERT_TRUE(client.connect(server_->streamPort()));
   std::string writeId = create(client, fileId);
@@ -57,7 +58,7 @@ TEST_F(UploadTest, WritesInAnyOrderProduceTheExactFile) {
   EXPECT_FALSE(std::filesystem::exists(target("upload.bin")));  // nothing visible before close
   ASSERT_TRUE(client.send("tw_close," + writeId));
   EXPECT_EQ(client.reply(), "ok," + writeId + ",200000");
-  EXPECT_EQ(readFile(target("upload.bin")), data);
+  EXPECT_EQ(ReadFile(target("upload.bin")), data);
   EXPECT_EQ(idOf("upload.bin"), fileId);  // the id handed out before the upload
   EXPECT_TRUE(leftovers().empty());
 }
@@ -74,7 +75,7 @@ TEST_F(UploadTest, ReplacingAFileKeepsItsIdAndChangesItsContentKey) {
   EXPECT_EQ(write(client, writeId, 0, "new"), "ok");
   ASSERT_TRUE(client.send("tw_close," + writeId));
   EXPECT_EQ(client.reply(), "ok," + writeId + ",3");
-  EXPECT_EQ(readFile(target("doc.txt")), "new");
+  EXPECT_EQ(ReadFile(target("doc.txt")), "new");
   auto after = testclients::SplitFields(web_->call("readdist", {{"id", oldId}}, false));
   ASSERT_EQ(before.size(), 5u);
   ASSERT_EQ(after.size(), 5u);
@@ -95,12 +96,8 @@ TEST_F(UploadTest, AKilledUploadLeavesTheOldContent) {
     client.sendRaw(std::string(10, 'z'));
   }
   // The server notices the loss and throws the partial upload away.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!leftovers().empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(leftovers().empty());
-  EXPECT_EQ(readFile(target("keep.txt")), "precious");
+  EXPECT_TRUE(WaitFor([&] { return leftovers().empty(); }));
+  EXPECT_EQ(ReadFile(target("keep.txt")), "precious");
 
   // A server killed in the middle of an upload also leaves the old content.
   StreamClient client;
@@ -108,7 +105,7 @@ TEST_F(UploadTest, AKilledUploadLeavesTheOldContent) {
   std::string writeId = create(client, fileId);
   EXPECT_EQ(write(client, writeId, 0, "partial"), "ok");
   server_->kill();
-  EXPECT_EQ(readFile(target("keep.txt")), "precious");
+  EXPECT_EQ(ReadFile(target("keep.txt")), "precious");
   ASSERT_TRUE(server_->start());
   EXPECT_TRUE(leftovers().empty());
 }

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <filesystem>
-#include <thread>
+#include <map>
 
 #include "tests/server/ServerTestBase.h"
+#include "tests/support/Wait.h"
 
+using testclients::Base64;
 using testclients::HttpGet;
 using testclients::Md5;
 using testclients::WebSession;
@@ -34,12 +36,66 @@ TEST_F(WebSessionTest, WrongPasswordAndUnknownUserAreRefused) {
   EXPECT_EQ(other.login("nobody", "secret").substr(0, 3), "ok,");
 }
 
-TEST_F(WebSessionTest, WrongHashOrUnknownSessionIsAnExpiredSession) {
-  std::string good = "/quellan?action=list3&sessionid=" + web_->sessionId;
-  EXPECT_EQ(HttpGet(server_->webPort(),
-                    good + "&hash=" + Md5("list3x" + web_->sessionId + web_->sessionKey) + "&t=1")
-                .body,
-            "err,Session expired");
+namespace {
+
+// Path and size of everything below `top`, so that a test can see that nothing changed.
+std::map<std::string, uintmax_t> TreeOnDisk(const std::string& top) {
+  std::map<std::string, uintmax_t> tree;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top))
+    tree[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
+  return tree;
+}
+
+}  // namespace
+
+// A request signed over other values than it carries, as a forger without the session key
+// would send it, is refused like an unknown session and changes nothing.
+TEST_F(WebSessionTest, EverySignedActionRefusesAWrongHashAndChangesNothing) {
+  writeFile(std::string(kMySpace) + "/f.txt", "data");
+  std::filesystem::create_directories(home() + "/" + kMySpace + "/sub");
+  const std::string file = idOf("f.txt"), folder = idOf("sub"), mine = idOf(kMySpace);
+  ASSERT_FALSE(file.empty() || folder.empty() || mine.empty());
+  auto first =
+      testclients::SplitFields(HttpGet(server_->webPort(), "/quellan?action=firstkey&t=1").body);
+  ASSERT_EQ(first.size(), 3u);
+
+  using Params = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    std::string action;
+    Params params;
+    std::string sessionId, sessionKey;
+  };
+  const std::string id = web_->sessionId, key = web_->sessionKey;
+  const Case cases[] = {
+      {"login",
+       {{"username", Base64("alice")}, {"password", Md5(Md5("secret") + first[2])}},
+       first[1],
+       first[2]},
+      {"list3", {}, id, key},
+      {"delete", {{"id", file}}, id, key},
+      {"rmdir", {{"id", folder}}, id, key},
+      {"rename", {{"id", file}, {"name", Base64("g.txt")}}, id, key},
+      {"move", {{"id", file}, {"pid", folder}}, id, key},
+      {"mkdir", {{"pid", mine}, {"name", Base64("new")}}, id, key},
+      {"file_info", {{"id", file}}, id, key},
+      {"readdist", {{"id", file}}, id, key},
+      {"writedist", {{"filename", Base64("up.bin")}, {"pid", mine}}, id, key},
+  };
+  auto before = TreeOnDisk(home());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.action);
+    std::string target = "/quellan?action=" + c.action;
+    for (const auto& [name, value] : c.params) target += "&" + name + "=" + value;
+    std::string forged = Md5(c.action + "forged" + c.sessionId + c.sessionKey);
+    target += "&sessionid=" + c.sessionId + "&hash=" + forged + "&t=1";
+    EXPECT_EQ(HttpGet(server_->webPort(), target).body, "err,Session expired");
+  }
+  EXPECT_EQ(TreeOnDisk(home()), before);
+  // Signed rightly, the same file's link is handed out.
+  EXPECT_EQ(web_->call("readdist", {{"id", file}}).substr(0, 3), "ok,");
+}
+
+TEST_F(WebSessionTest, UnknownSessionsAreExpiredSessions) {
   EXPECT_EQ(HttpGet(server_->webPort(), "/quellan?action=list3&sessionid=nope&hash=x&t=1").body,
             "err,Session expired");
   // The provisional session of firstkey signs only the login.
@@ -55,8 +111,8 @@ TEST_F(WebSessionTest, WrongHashOrUnknownSessionIsAnExpiredSession) {
 
 TEST_F(WebSessionTest, ListingDescribesTheDataFolder) {
   std::filesystem::create_directories(home() + "/" + kMySpace + "/photos");
-  writeFile(std::string(kMySpace) + "/photos/a.jpg", Pattern(3000));
-  writeFile(std::string(kDownloadSpace) + "/film.mkv", Pattern(2 * 1048576 + 1));
+  writeFile(std::string(kMySpace) + "/photos/a.jpg", PatternBytes(3000));
+  writeFile(std::string(kDownloadSpace) + "/film.mkv", PatternBytes(2 * 1048576 + 1));
   writeFile(std::string(kMySpace) + "/odd,name", "x");
   ::utimensat(AT_FDCWD, (home() + "/" + kMySpace + "/photos/a.jpg").c_str(),
               std::array<timespec, 2>{timespec{1600000000, 0}, timespec{1600000000, 0}}.data(), 0);
@@ -113,17 +169,9 @@ TEST(WebSessionExpiry, AnExpiredSessionIsRefused) {
   ASSERT_TRUE(server.start(0, {"--session-ttl", "1"}));
   WebSession web(server.webPort());
   ASSERT_EQ(web.login("bob", "pw").substr(0, 3), "ok,");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   std::string reply;
-  while (std::chrono::steady_clock::now() < deadline) {
-    reply = web.call("list3", {});
-    if (reply != "err,Session expired") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      continue;
-    }
-    break;
-  }
-  EXPECT_EQ(reply, "err,Session expired");
+  EXPECT_TRUE(WaitFor([&] { return (reply = web.call("list3", {})) == "err,Session expired"; }))
+      << reply;
 }
 
 TEST_F(WebSessionTest, ASecondServerCannotTakeAPortInUse) {

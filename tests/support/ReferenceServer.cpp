@@ -1,11 +1,9 @@
 #include "tests/support/ReferenceServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,51 +13,30 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
-#include <thread>
+
+#include "platform/process/Process.h"
+#include "tests/support/Leftovers.h"
+#include "tests/support/LoopbackClients.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 bool PortAccepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Runs a program and waits for it; returns its exit status or -1.
-int RunAndWait(const std::vector<std::string>& args) {
-  std::vector<char*> argv;  // built before fork: the child may only exec
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int fd = testclients::ConnectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 }  // namespace
 
 ReferenceServer::ReferenceServer() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quellan-server-XXXXXX").string();
-  if (::mkdtemp(pattern.data())) root_ = pattern;
+  EndLeftoversOfEndedTests();
   std::filesystem::create_directories(dataDir());
 }
 
-ReferenceServer::~ReferenceServer() {
-  stop();
-  std::error_code ignored;
-  if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-}
+ReferenceServer::~ReferenceServer() { stop(); }
 
 std::string ReferenceServer::ProgramPath() {
   if (const char* build = std::getenv("QUELLAN_BUILD_DIR")) {
@@ -69,8 +46,9 @@ std::string ReferenceServer::ProgramPath() {
 }
 
 void ReferenceServer::addUser(const std::string& name, const std::string& password, int quotaGiB) {
-  int status = RunAndWait({ProgramPath(), "adduser", "--data", dataDir(), name, password,
-                           "--quota-gib", std::to_string(quotaGiB)});
+  int status = process::RunAndWait({ProgramPath(), "adduser", "--data", dataDir(), name, password,
+                                    "--quota-gib", std::to_string(quotaGiB)},
+                                   false);
   if (status != 0) std::cerr << "quellan-server adduser " << name << " failed: " << status << "\n";
 }
 
@@ -92,6 +70,8 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
   argv.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
+    // Ends with the test even when the test crashes (for the thread that started it).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::dup2(out[1], STDOUT_FILENO);
     int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (err >= 0) ::dup2(err, STDERR_FILENO);
@@ -124,10 +104,8 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
   }
   webPort_ = std::stoi(match[1]);
   streamPort_ = std::stoi(match[2]);
-  while (Clock::now() < deadline) {
-    if (PortAccepts(webPort_) && PortAccepts(streamPort_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (WaitFor([&] { return PortAccepts(webPort_) && PortAccepts(streamPort_); }, left)) return true;
   stop();
   return false;
 }
@@ -135,17 +113,12 @@ bool ReferenceServer::start(int webPort, std::vector<std::string> extraArgs) {
 void ReferenceServer::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  auto deadline = Clock::now() + std::chrono::seconds(10);
   int status = 0;
-  bool killed = false;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      killed = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool killed =
+      !WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) != 0; }, std::chrono::seconds(10));
+  if (killed) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
   }
   pid_ = -1;
   lastExitStatus_ = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 class ReferenceServer {
  public:
   ReferenceServer();
-  ~ReferenceServer();  // stops the server, removes its temporary folder
+  ~ReferenceServer();  // stops the server; its temporary folder goes with it
   ReferenceServer(const ReferenceServer&) = delete;
   ReferenceServer& operator=(const ReferenceServer&) = delete;
 
@@ -30,9 +32,9 @@ class ReferenceServer {
 
   int webPort() const { return webPort_; }
   int streamPort() const { return streamPort_; }
-  std::string dataDir() const { return root_ + "/data"; }
+  std::string dataDir() const { return root_.path() + "/data"; }
   // The server's stderr (one line per request).
-  std::string logPath() const { return root_ + "/server.log"; }
+  std::string logPath() const { return root_.path() + "/server.log"; }
 
   // Replaces the fault settings of the running server ("fault-delay-ms 200", one option a
   // line); an empty list switches every fault off. Takes effect with the next request.
@@ -42,7 +44,7 @@ class ReferenceServer {
   static std::string ProgramPath();
 
  private:
-  std::string root_;
+  TempDir root_;
   pid_t pid_ = -1;
   int webPort_ = 0;
   int streamPort_ = 0;

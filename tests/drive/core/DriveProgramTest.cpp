@@ -8,10 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "tests/drive/core/TestFiles.h"
 #include "tests/platform/service/FakeSystemctl.h"
+#include "tests/support/Leftovers.h"
+#include "tests/support/Wait.h"
 
 extern char** environ;
 
@@ -30,6 +31,7 @@ class DriveProgram {
   DriveProgram(const TempDir& dir, std::vector<std::string> args,
                const std::string& program = ProgramPath())
       : out_(dir.file("stdout.txt")) {
+    EndLeftoversOfEndedTests();
     // Each run serves its control pipe in its own folder, so runs never meet.
     ::setenv("QUELLAN_PIPE", dir.file("Tarvex").c_str(), 1);
     args.insert(args.begin(), program);
@@ -50,16 +52,10 @@ class DriveProgram {
   }
   // Exit status, or -1 when it did not exit normally within `limit`.
   int wait(std::chrono::milliseconds limit = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
+    bool ended = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    exited_ = exited_ || ended;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   void signal(int number) { kill(pid_, number); }
   std::string output() const { return ReadFile(out_); }
@@ -69,15 +65,6 @@ class DriveProgram {
   pid_t pid_ = -1;
   bool exited_ = false;
 };
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 TEST(DriveProgramTest, InstallTwiceReportsTheExistingService) {
   FakeSystemctl systemctl;
@@ -136,7 +123,7 @@ TEST(DriveProgramTest, ServiceModeEndsWithStatusZeroOnStop) {
   for (int signalNumber : {SIGTERM, SIGHUP}) {
     std::filesystem::remove(dir.file("mirror.log"));
     DriveProgram service(dir, {"-d", dir.path(), "service"});
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
     service.signal(signalNumber);
     EXPECT_EQ(service.wait(), 0) << "signal " << signalNumber;
   }
@@ -146,7 +133,7 @@ TEST(DriveProgramTest, ConsoleRunReadsTheSettingsOfItsFolder) {
   TempDir dir;
   WriteFile(dir.file("tarvex.ini"), "[Set]\nDebug=4\nRun=0\nDriveLetter=Q\n");
   DriveProgram drive(dir, {"-d", dir.path(), "-t"});
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(WaitFor([&] {
     auto lines = LogTexts(dir.file("mirror.log"));
     return Contains(lines, "DriveLetter:Q") && Contains(lines, "Run:0 ");
   })) << ReadFile(dir.file("mirror.log"));
@@ -159,7 +146,7 @@ TEST(DriveProgramTest, ConsoleRunEndsWithStatusZeroOnTerminationSignals) {
   for (int signalNumber : {SIGINT, SIGTERM}) {
     std::filesystem::remove(dir.file("mirror.log"));
     DriveProgram drive(dir, {"-d", dir.path()});
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dir.file("mirror.log")); }));
     drive.signal(signalNumber);
     EXPECT_EQ(drive.wait(), 0) << "signal " << signalNumber;
   }

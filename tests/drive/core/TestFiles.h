@@ -1,22 +1,11 @@
 #pragma once
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 // The lines of a log file without their "[time] " prefix and "\r" end.
 inline std::vector<std::string> LogTexts(const std::string& path) {

@@ -3,9 +3,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/storage/FileListWriter.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -49,16 +50,11 @@ TEST(FileList, FirstLineThenEveryNodeInIdOrder) {
 }
 
 TEST(FileList, ReplacesTheFileWhole) {
-  auto folder = std::filesystem::temp_directory_path() / ("filelist-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
-  std::string path = (folder / ".filelist").string();
+  TempDir folder;
+  std::string path = folder.file(".filelist");
   ASSERT_TRUE(ReplaceFileContent(path, "first, longer content\r\n"));
   ASSERT_TRUE(ReplaceFileContent(path, "second\r\n"));
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_EQ(content.str(), "second\r\n");
+  EXPECT_EQ(ReadFile(path), "second\r\n");
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
-  EXPECT_FALSE(ReplaceFileContent((folder / "missing" / "x").string(), "y"));
-  std::filesystem::remove_all(folder);
+  EXPECT_FALSE(ReplaceFileContent(folder.file("missing/x"), "y"));
 }

@@ -7,8 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
@@ -17,37 +15,14 @@
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
-#include "tests/drive/storage/ScriptedHttpServer.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content, time_t mtime) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-  timespec times[2] = {{mtime, 0}, {mtime, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 int CollectEntry(PWIN32_FIND_DATAW entry, PDOKAN_FILE_INFO info) {
   reinterpret_cast<std::vector<WIN32_FIND_DATAW>*>(info->Context)->push_back(*entry);

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
@@ -20,18 +19,12 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void WriteFile(const fs::path& path, const std::string& content, time_t mtime) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-  timespec times[2] = {{mtime, 0}, {mtime, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
 
 void MakeTree(const fs::path& user) {
   fs::path mine = user / "我的空间";
@@ -61,13 +54,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& top, bool fromServic
         folder ? "d" : "f " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtime);
   }
   return seen;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 void WriteSettings(const TestDriveFolders& folders, const std::string& user,
@@ -150,7 +136,7 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   EXPECT_EQ(uint64_t(volume.f_blocks) * volume.f_frsize, 2ULL << 30);
   EXPECT_EQ(uint64_t(volume.f_bavail) * volume.f_frsize, (2ULL << 30) - (1ULL << 20));
 
-  std::string list = ReadText(folders.programFolder() + ".filelist");
+  std::string list = ReadFile(folders.programFolder() + ".filelist");
   EXPECT_NE(list.find("|alice\r\n"), std::string::npos);
   EXPECT_NE(list.find("|a.jpg|1600000000|1600000000|\\我的空间\\Photos\\2019\\|1|3000\r\n"),
             std::string::npos);
@@ -160,7 +146,7 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   EXPECT_FALSE(fs::exists(drive / "我的空间" / "Photos" / "new.txt"));
   Drive().refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return fs::exists(drive / "我的空间" / "Photos" / "new.txt"); }));
-  EXPECT_NE(ReadText(folders.programFolder() + ".filelist").find("|new.txt|"), std::string::npos);
+  EXPECT_NE(ReadFile(folders.programFolder() + ".filelist").find("|new.txt|"), std::string::npos);
 }
 
 // The drive program itself on the fixed web port: a good login mounts the tree, a wrong
@@ -191,13 +177,13 @@ TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
   WriteSettings(folders, "alice", "secret");
   fs::path file = fs::path(folders.mountPoint('Q')) / "我的空间" / "Photos" / "2019" / "a.jpg";
   EXPECT_TRUE(run([&] { return fs::exists(file) && fs::file_size(file) == 3000; }));
-  EXPECT_NE(ReadText(log).find("QLVMirror:login:OK "), std::string::npos);
+  EXPECT_NE(ReadFile(log).find("QLVMirror:login:OK "), std::string::npos);
 
   WriteSettings(folders, "alice", "wrong");
   EXPECT_TRUE(
-      run([&] { return ReadText(log).find("QLVMirror:login:-5 Session:") != std::string::npos; }));
+      run([&] { return ReadFile(log).find("QLVMirror:login:-5 Session:") != std::string::npos; }));
 
   server.stop();
   EXPECT_TRUE(run(
-      [&] { return ReadText(log).find("QLVMirror:login:-1 connect err!") != std::string::npos; }));
+      [&] { return ReadFile(log).find("QLVMirror:login:-1 connect err!") != std::string::npos; }));
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
@@ -19,6 +18,7 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
 namespace fs = std::filesystem;
@@ -42,19 +42,6 @@ void WritePattern(const fs::path& path, uint64_t size, uint64_t seed) {
     out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(piece));
     done += piece;
   }
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
 }
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
@@ -186,9 +173,9 @@ TEST_F(MountedReadTest, ExpiredSessionFailsTheReadWithoutANewLogin) {
   std::string output;
   EXPECT_NE(RunCommand("{ cat " + Quoted(drive_ / "f65537.bin") + " > /dev/null; }", &output), 0);
   EXPECT_NE(output.find("Permission denied"), std::string::npos) << output;
-  std::string log = ReadText(folders_.programFolder() + "mirror.log");
+  std::string log = ReadFile(folders_.programFolder() + "mirror.log");
   EXPECT_NE(log.find("readdist ERR:-12 "), std::string::npos);
-  EXPECT_EQ(Count(ReadText(server_.logPath()), "action=login"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(server_.logPath()), "action=login"), 1u);
 
   server_.setFaults({});
   expectIdenticalCopy("f65537.bin");
@@ -199,7 +186,7 @@ TEST_F(MountedReadTest, DroppedStreamConnectionsStillGiveIdenticalCopies) {
   mountDrive({"--fault-drop-after", "1500000"});
   expectIdenticalCopy("f10485760.bin");
   expectIdenticalCopy("子 文件夹/第 一.txt");
-  EXPECT_NE(ReadText(server_.logPath()).find("dropping the connection"), std::string::npos);
+  EXPECT_NE(ReadFile(server_.logPath()).find("dropping the connection"), std::string::npos);
 }
 
 TEST_F(MountedReadTest, MaintenancePrunesHeadFilesButKeepsThoseOfOpenFiles) {

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "drive/core/DriveProcess.h"
@@ -15,72 +14,16 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
-#include "tests/drive/storage/ScriptedHttpServer.h"
+#include "tests/support/FakeWebService.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 std::string Utf8(const std::u16string& text) { return codepage::WideToUtf8(text); }
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-// The storage service's web interface as far as these tests need it; replies can be changed
-// while a test runs.
-class FakeService {
- public:
-  FakeService() : server_([this](const std::string& target) { return answer(target); }) {}
-
-  uint16_t port() const { return server_.port(); }
-  void set(const std::string& action, const std::string& reply) {
-    std::lock_guard<std::mutex> guard(lock_);
-    replies_[action] = reply;
-  }
-  std::vector<std::string> targets() const { return server_.targets(); }
-  int count(const std::string& action) const {
-    int n = 0;
-    for (const std::string& target : targets()) {
-      if (target.find("action=" + action + "&") != std::string::npos) ++n;
-    }
-    return n;
-  }
-
-  static std::string ListReply(const std::string& header, const std::string& lines) {
-    return "ok," + header + "," + text_digest::EncodeBase64(lines);
-  }
-
- private:
-  std::string answer(const std::string& target) {
-    size_t at = target.find("action=");
-    size_t end = target.find('&', at);
-    std::string action = target.substr(at + 7, end - at - 7);
-    std::lock_guard<std::mutex> guard(lock_);
-    auto reply = replies_.find(action);
-    if (reply == replies_.end()) return ScriptedHttpServer::Reply("err,unknown");
-    if (reply->second == "<close>") return std::string();
-    if (reply->second.rfind("<raw>", 0) == 0) return reply->second.substr(5);
-    return ScriptedHttpServer::Reply(reply->second);
-  }
-
-  mutable std::mutex lock_;
-  std::map<std::string, std::string> replies_;  // guarded by lock_
-  ScriptedHttpServer server_;
-};
 
 const std::string kLines =
     "10,Photos,dir,0,,1500000000\n"
@@ -94,13 +37,13 @@ const std::string kLines =
 class MirrorTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = fs::temp_directory_path() / ("storage-mirror-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
+    temp_ = std::make_unique<TempDir>();
+    folder_ = temp_->path();
     Drive().programFolder = folder_.string() + "/";
     Drive().debugMask = 0xff;
     OpenDriveLog((folder_ / "mirror.log").string());
   }
-  static void TearDownTestSuite() { fs::remove_all(folder_); }
+  static void TearDownTestSuite() { temp_.reset(); }
 
   void SetUp() override {
     Drive().refreshRequest = 0;
@@ -114,7 +57,7 @@ class MirrorTest : public ::testing::Test {
     config_->setPassWord(u"0123456789abcdef0123456789abcdef");
     service_.set("firstkey", "ok,AAAA,BBBB");
     service_.set("login", "ok,CCCC,DDDD");
-    service_.set("list3", FakeService::ListReply("15,5,100", kLines));
+    service_.set("list3", FakeWebService::ListReply("15,5,100", kLines));
   }
 
   std::unique_ptr<QLVMirror> makeMirror(MirrorOptions options = MirrorOptions()) {
@@ -126,11 +69,13 @@ class MirrorTest : public ::testing::Test {
 
   static std::string Log() { return ReadFile(folder_ / "mirror.log"); }
 
+  static std::unique_ptr<TempDir> temp_;
   static fs::path folder_;
   std::unique_ptr<MirrorConfig> config_;
-  FakeService service_;
+  FakeWebService service_;
 };
 
+std::unique_ptr<TempDir> MirrorTest::temp_;
 fs::path MirrorTest::folder_;
 
 int CollectEntry(PWIN32_FIND_DATAW entry, PDOKAN_FILE_INFO info) {
@@ -347,7 +292,7 @@ TEST_F(MirrorTest, FailedOrCutReadsKeepThePreviousTree) {
 TEST_F(MirrorTest, ListRepliesCutAnywhereNeverBreakTheMirror) {
   auto mirror = makeMirror();
   ASSERT_EQ(mirror->Login(), 0);
-  std::string whole = FakeService::ListReply("15,5,100", kLines);
+  std::string whole = FakeWebService::ListReply("15,5,100", kLines);
   for (size_t cut = 0; cut <= whole.size(); cut += 3) {
     service_.set("list3", whole.substr(0, cut));
     int result = mirror->readDirTree();
@@ -357,9 +302,9 @@ TEST_F(MirrorTest, ListRepliesCutAnywhereNeverBreakTheMirror) {
 }
 
 TEST_F(MirrorTest, NamesThatCannotBeListedAreLeftOutOfListings) {
-  service_.set("list3", FakeService::ListReply("15,5,100", "1,.,file,1,,0\n2,..,dir,0,,0\n3," +
-                                                               std::string(300, 'n') +
-                                                               ",file,1,,0\n4,ok.txt,file,1,,0\n"));
+  service_.set("list3", FakeWebService::ListReply(
+                            "15,5,100", "1,.,file,1,,0\n2,..,dir,0,,0\n3," + std::string(300, 'n') +
+                                            ",file,1,,0\n4,ok.txt,file,1,,0\n"));
   auto mirror = makeMirror();
   ASSERT_EQ(mirror->Login(), 0);
   EXPECT_EQ(Names(List(*mirror, u"\\")), (std::vector<std::u16string>{u".", u"..", u"ok.txt"}));
@@ -403,7 +348,7 @@ TEST_F(MirrorTest, RequestedAndPeriodicRefreshesReadTheTreeAgain) {
   slow.refreshSteps = 1'000'000;
   auto mirror = makeMirror(slow);
   ASSERT_EQ(mirror->Login(), 0);
-  service_.set("list3", FakeService::ListReply("15,5,100", kLines + "20,new.txt,file,7,,1\n"));
+  service_.set("list3", FakeWebService::ListReply("15,5,100", kLines + "20,new.txt,file,7,,1\n"));
   Drive().refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\new.txt") == u"20"; }));
   EXPECT_TRUE(WaitFor([&] { return Drive().refreshRequest == 0; }));
@@ -414,10 +359,10 @@ TEST_F(MirrorTest, RequestedAndPeriodicRefreshesReadTheTreeAgain) {
   quick.maintenanceStep = std::chrono::milliseconds(10);
   quick.refreshSteps = 5;
   mirror = makeMirror(quick);
-  service_.set("list3", FakeService::ListReply("15,5,100", kLines));
+  service_.set("list3", FakeWebService::ListReply("15,5,100", kLines));
   ASSERT_EQ(mirror->Login(), 0);
   EXPECT_EQ(mirror->GetIdOfPath(u"\\new.txt"), u"");
-  service_.set("list3", FakeService::ListReply("15,5,100", kLines + "21,later.txt,file,7,,1\n"));
+  service_.set("list3", FakeWebService::ListReply("15,5,100", kLines + "21,later.txt,file,7,,1\n"));
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\later.txt") == u"21"; }));
 }
 

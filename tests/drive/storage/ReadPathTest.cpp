@@ -4,11 +4,9 @@
 // failed open, and the refusals of the create-file dispatch.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
-#include <thread>
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
@@ -17,6 +15,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/TempDir.h"
 
@@ -26,25 +25,9 @@ namespace {
 
 constexpr DWORD kShareAll = 7;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
+// The tick count of the read-link cache in tests that move time on.
+std::atomic<uint32_t> testTicks{1000};
+uint32_t TestTicks() { return testTicks; }
 
 }  // namespace
 
@@ -60,10 +43,10 @@ class ReadPathTest : public ::testing::Test {
     fs::create_directories(mine / "Sub Folder");
     for (size_t size : {size_t(1), size_t(65535), size_t(65536), size_t(65537), size_t(3 << 20)}) {
       std::string name = "f" + std::to_string(size) + ".bin";
-      files_[name] = RandomBytes(size, static_cast<unsigned>(size));
+      files_[name] = PatternBytes(size, static_cast<unsigned>(size));
       std::ofstream(mine / name, std::ios::binary) << files_[name];
     }
-    files_["中文 名字.txt"] = RandomBytes(100000, 7);
+    files_["中文 名字.txt"] = PatternBytes(100000, 7);
     std::ofstream(mine / "中文 名字.txt", std::ios::binary) << files_["中文 名字.txt"];
     ASSERT_TRUE(server_.start());
     config_ = std::make_unique<MirrorConfig>(codepage::Utf8ToWide(folder_.file("tarvex.ini")));
@@ -79,6 +62,7 @@ class ReadPathTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    ReadLinks().setClock(nullptr);
     mirror_.reset();
     Drive().log.reset();
   }
@@ -106,8 +90,10 @@ class ReadPathTest : public ::testing::Test {
     return content;
   }
 
-  size_t readLinkRequests() const { return Count(ReadText(server_.logPath()), "action=readdist"); }
-  std::string mirrorLog() const { return ReadText(folder_.file("mirror.log")); }
+  size_t readLinkRequests() const {
+    return CountOf(ReadFile(server_.logPath()), "action=readdist");
+  }
+  std::string mirrorLog() const { return ReadFile(folder_.file("mirror.log")); }
 
   TempDir folder_;
   ReferenceServer server_;
@@ -132,27 +118,46 @@ TEST_F(ReadPathTest, WholeFilesReadBackByteForByte) {
   EXPECT_NE(mirrorLog().find(" 4242 CreateFile:read:\\我的空间\\f1.bin"), std::string::npos);
 }
 
-TEST_F(ReadPathTest, TwoOpensWithinAMinuteShareOneReadLink) {
+TEST_F(ReadPathTest, AReadLinkLastsAMinuteAfterTheLastReadOfItsFile) {
+  ReadLinks().setClock(TestTicks);
+  const std::u16string path = PathOf("f3145728.bin");
+  const std::string& content = files_["f3145728.bin"];
   DOKAN_FILE_INFO first{}, second{};
-  ASSERT_EQ(open(PathOf("f65537.bin"), first), 0);
-  ASSERT_EQ(open(PathOf("f65537.bin"), second), 0);
-  EXPECT_EQ(readAll(PathOf("f65537.bin"), second), files_["f65537.bin"]);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &first);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &second);
-  ASSERT_EQ(open(PathOf("f65537.bin"), first), 0);
-  mirror_->Cleanup(PathOf("f65537.bin").c_str(), &first);
+  ASSERT_EQ(open(path, first), 0);
+  ASSERT_EQ(open(path, second), 0);  // two opens share the link
   EXPECT_EQ(readLinkRequests(), 1u);
-  EXPECT_EQ(Count(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
+  EXPECT_EQ(CountOf(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
   EXPECT_NE(mirrorLog().find("read link 127.0.0.1:"), std::string::npos);
+  mirror_->Cleanup(path.c_str(), &second);
+
+  // Read for 100 s, a read every 20 s: each read keeps the link fresh.
+  char buffer[4096];
+  for (LONGLONG offset = 0; offset < 5 * 65536; offset += 65536) {
+    testTicks += 20000;
+    DWORD got = 0;
+    ASSERT_EQ(mirror_->ReadFile(path.c_str(), buffer, sizeof buffer, &got, offset, &first), 0);
+    EXPECT_EQ(std::string(buffer, got), content.substr(offset, sizeof buffer));
+  }
+  mirror_->Cleanup(path.c_str(), &first);
+  testTicks += 59999;
+  ASSERT_EQ(open(path, first), 0);
+  mirror_->Cleanup(path.c_str(), &first);
+  EXPECT_EQ(readLinkRequests(), 1u) << "the link expired although the file was read";
+
+  // A full minute after the last read (an open alone does not count) a new link is asked for.
+  testTicks += 1;
+  ASSERT_EQ(open(path, first), 0);
+  mirror_->Cleanup(path.c_str(), &first);
+  EXPECT_EQ(readLinkRequests(), 2u);
 
   // Another file needs its own link.
   ASSERT_EQ(open(PathOf("f1.bin"), first), 0);
   mirror_->Cleanup(PathOf("f1.bin").c_str(), &first);
-  EXPECT_EQ(readLinkRequests(), 2u);
+  EXPECT_EQ(readLinkRequests(), 3u);
 }
 
 TEST_F(ReadPathTest, RefusedReadLinksFailTheOpenWithTheirCodes) {
-  size_t logins = Count(ReadText(server_.logPath()), "action=login");
+  size_t logins = CountOf(ReadFile(server_.logPath()), "action=login");
   server_.setFaults({"fault-web-error readdist=err,Session expired"});
   DOKAN_FILE_INFO info{};
   EXPECT_EQ(open(PathOf("f1.bin"), info), -5);
@@ -165,7 +170,7 @@ TEST_F(ReadPathTest, RefusedReadLinksFailTheOpenWithTheirCodes) {
   char buffer[16];
   EXPECT_EQ(mirror_->ReadFile(PathOf("f1.bin").c_str(), buffer, 1, &got, 0, &info), -5);
   EXPECT_EQ(got, static_cast<DWORD>(-1));
-  EXPECT_EQ(Count(ReadText(server_.logPath()), "action=login"), logins);
+  EXPECT_EQ(CountOf(ReadFile(server_.logPath()), "action=login"), logins);
 
   server_.setFaults({"fault-web-error readdist=err,File not found"});
   EXPECT_EQ(open(PathOf("f1.bin"), info), -5);

@@ -2,7 +2,7 @@
 
 #include "drive/storage/ReplyReading.h"
 #include "drive/storage/WebClient.h"
-#include "tests/drive/storage/ScriptedHttpServer.h"
+#include "tests/support/ScriptedHttpServer.h"
 
 namespace {
 

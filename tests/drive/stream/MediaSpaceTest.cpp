@@ -5,15 +5,15 @@
 #include <fstream>
 #include <future>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/ReplyFrame.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/Files.h"
+#include "tests/support/ScriptedStreamServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -22,23 +22,6 @@ constexpr int64_t kFileSize = (24 << 20) + 12345;
 const std::string& Content() {
   static const std::string bytes = PatternBytes(kFileSize, 3);
   return bytes;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 10000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 class MediaSpaceTest : public ::testing::Test {
@@ -120,7 +103,7 @@ TEST_F(MediaSpaceTest, SmallSequentialReadsAskOncePerWindowAndNeverPastTheEnd) {
     EXPECT_LE(offset + size, kFileSize) << request;
   }
   // "t_close" has no reply: wait for the server to have read all three.
-  EXPECT_TRUE(WaitUntil([&] { return server_.count("t_close") == 3; }));
+  EXPECT_TRUE(WaitFor([&] { return server_.count("t_close") == 3; }));
 }
 
 TEST_F(MediaSpaceTest, OpenFromTheDiskCacheReadsTheHeadWithoutNetwork) {
@@ -166,7 +149,7 @@ TEST_F(MediaSpaceTest, CloseWhileAReaderWaitsMakesItReturnMinusOne) {
     std::vector<uint8_t> buffer(4096);
     return reader->read(buffer.data(), 5 << 20, 4096);
   });
-  ASSERT_TRUE(WaitUntil([&] { return server_.count("t1_read") > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return server_.count("t1_read") > 0; }));
   reader->close();
   EXPECT_EQ(waiting.get(), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
@@ -190,18 +173,21 @@ TEST_F(MediaSpaceTest, OpenFailuresReportTheirWords) {
   EXPECT_EQ(reader->open("127.0.0.1", port, "ticket", "cafe01"), "connect_failed");
 }
 
+// The three fetch threads open their connections side by side and the reader takes its data
+// from whichever is ready, so the log names no particular thread: one may still be opening
+// when the reader closes, and then gives its open up ("SlaveOpen(n) Failed") without entering.
 TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
   std::ofstream(folder_ + "media.ini") << "B4";
   {
     auto reader = openReader();
     readSequentially(*reader, 16384, kFileSize - (2 << 20));
   }
-  std::string log = ReadText(folder_ + "vod.log");
+  std::string log = ReadFile(folder_ + "vod.log");
   for (const char* line :
        {"] -------------------------------------------------------------\n",
         "Open: Connect to 127.0.0.1:", "Open Success: 127.0.0.1:",
         " ticket cafe01 25178169 Ext=mkv", "WriteCacheFile(not_exists): ",
-        "Enter Thread: Start Slave(0) Service", "Read: Times=0 Offset=", "RequestMedia: Offset=",
+        "Enter Thread: Start Slave(", "Read: Times=0 Offset=", "RequestMedia: Offset=",
         "RequestReceive: Index=", "RequestReceive: Recv--FetchTimes=", "RecvData: Buf=ok,",
         "RecvData: hsize=", "Statistic: cafe01 24 mkv ",
         "MemCache: MaxId=", "Exit Thread: FileLength=25178169", "Close: ticket"}) {
@@ -215,7 +201,7 @@ TEST_F(MediaSpaceTest, StreamLogFollowsTheMask) {
     std::vector<uint8_t> buffer(4096);
     reader->read(buffer.data(), 1 << 20, 4096);
   }
-  log = ReadText(folder_ + "vod.log");
+  log = ReadFile(folder_ + "vod.log");
   EXPECT_NE(log.find("Open Success"), std::string::npos);
   EXPECT_NE(log.find("WriteCacheFile(exists): "), std::string::npos);
   EXPECT_EQ(log.find("Read: Times="), std::string::npos);

@@ -6,7 +6,7 @@
 
 #include "drive/stream/CMemCache.h"
 #include "drive/stream/CStreamBuf.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 
 namespace {
 
@@ -171,6 +171,29 @@ TEST(MemCache, PlannerAsksOncePerWindow) {
   EXPECT_EQ(far->offset, 6 << 20);
   EXPECT_FALSE(cache.plan((6 << 20) + 100000));
   EXPECT_NE(cache.text().find("LQOffset=6291456 LQSize=262144"), std::string::npos);
+}
+
+// The next window is asked for only once less than one window (262144 bytes) is held ahead of
+// the read: not one read early at exactly a window ahead.
+TEST(MemCache, PlannerAsksWhenLessThanAWindowIsHeldAhead) {
+  constexpr int64_t kHeldEnd = 10 * 65536;
+  struct Case {
+    int64_t heldAhead;
+    bool asks;
+  };
+  for (const Case& c :
+       {Case{CMemCache::kRequestSize + 4096, false}, Case{CMemCache::kRequestSize, false},
+        Case{CMemCache::kRequestSize - 1, true}, Case{4096, true}}) {
+    SCOPED_TRACE(c.heldAhead);
+    CMemCache cache;
+    for (int64_t offset = 0; offset < kHeldEnd; offset += 65536) Store(cache, offset, 65536);
+    auto request = cache.plan(kHeldEnd - c.heldAhead);
+    ASSERT_EQ(request.has_value(), c.asks);
+    if (request) {
+      EXPECT_EQ(request->offset, kHeldEnd);
+      EXPECT_EQ(request->size, CMemCache::kRequestSize);
+    }
+  }
 }
 
 TEST(MemCache, ClearKeepsCountingIds) {

@@ -12,7 +12,7 @@
 #include "drive/stream/CRSWriter.h"
 #include "drive/stream/DataReply.h"
 #include "drive/stream/ReplyFrame.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 
 using namespace streamwire;
 

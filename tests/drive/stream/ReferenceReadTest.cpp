@@ -7,15 +7,15 @@
 #include <fstream>
 #include <future>
 #include <random>
-#include <sstream>
-#include <thread>
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"
-#include "tests/drive/stream/ReferenceLink.h"
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/Files.h"
+#include "tests/support/ReferenceLink.h"
 #include "tests/support/ReferenceServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -24,31 +24,6 @@ constexpr int64_t kFileSize = 200ll << 20;
 const std::string& Content() {
   static const std::string bytes = PatternBytes(kFileSize, 11);
   return bytes;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-int CountOf(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 20000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 class ReferenceReadTest : public ::testing::Test {
@@ -121,7 +96,7 @@ TEST_F(ReferenceReadTest, SmallSequentialReadsAskOncePer256KiB) {
     auto reader = openReader();
     ASSERT_NO_FATAL_FAILURE(readAll(*reader, 4096, 0, 16 << 20));
   }
-  int requests = CountOf(ReadText(folder_ + "vod.log"), "RequestMedia: ");
+  int requests = CountOf(ReadFile(folder_ + "vod.log"), "RequestMedia: ");
   EXPECT_GE(requests, (16 << 20) / 262144 - 1);
   EXPECT_LE(requests, (16 << 20) / 262144 + 2);
 }
@@ -134,8 +109,8 @@ TEST_F(ReferenceReadTest, CloseWhileAReaderWaitsEndsTheRead) {
     std::vector<uint8_t> buffer(4096);
     return reader->read(buffer.data(), 50 << 20, 4096);
   });
-  ASSERT_TRUE(WaitUntil([&] {
-    return ReadText(folder_ + "vod.log").find("RequestReceive: Index=") != std::string::npos;
+  ASSERT_TRUE(WaitFor([&] {
+    return ReadFile(folder_ + "vod.log").find("RequestReceive: Index=") != std::string::npos;
   }));
   reader->close();
   EXPECT_EQ(waiting.get(), -1);

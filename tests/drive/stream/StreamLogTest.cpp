@@ -4,26 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "drive/stream/HeadCache.h"
 #include "drive/stream/ReadStatistics.h"
 #include "drive/stream/StreamLog.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 TEST(StreamLog, LevelZeroAlwaysOtherLevelsByMask) {
   TempDir dir;
@@ -34,18 +23,18 @@ TEST(StreamLog, LevelZeroAlwaysOtherLevelsByMask) {
   log.log(0, "zero %d", 1);
   log.log(2, "two");
   log.log(31, "thirty-one");
-  std::string text = ReadText(folder + "vod.log");
+  std::string text = ReadFile(folder + "vod.log");
   EXPECT_NE(text.find("] zero 1\n"), std::string::npos);
   EXPECT_EQ(text.find("two"), std::string::npos);
   EXPECT_EQ(text.front(), '[');
 
-  WriteText(folder + "media.ini", "B4\n");
+  WriteFile(folder + "media.ini", "B4\n");
   log.readMask(folder + "media.ini");
   EXPECT_EQ(log.mask(), 0xB4u);
   for (int level : {2, 4, 5, 7}) EXPECT_TRUE(log.enabled(level)) << level;
   for (int level : {1, 3, 6, 8, 32, -1}) EXPECT_FALSE(log.enabled(level)) << level;
 
-  WriteText(folder + "media.ini", "nonsense");
+  WriteFile(folder + "media.ini", "nonsense");
   log.readMask(folder + "media.ini");
   EXPECT_EQ(log.mask(), 0u);
 }
@@ -56,7 +45,7 @@ TEST(StreamLog, LongLinesAreCutNotOverrun) {
   CStreamLog log;
   log.setPath(folder + "vod.log");
   log.log(0, "%s", std::string(50000, 'x').c_str());
-  std::string text = ReadText(folder + "vod.log");
+  std::string text = ReadFile(folder + "vod.log");
   EXPECT_LT(text.size(), CStreamLog::kMaxLine + 40);
   EXPECT_GT(text.size(), CStreamLog::kMaxLine - 10);
 }
@@ -66,12 +55,12 @@ TEST(StreamLog, RotatesOnlyAboveFiveMillionBytes) {
   const std::string folder = dir.path() + "/";
   std::string path = folder + "vod.log";
   CStreamLog log;
-  WriteText(path, std::string(5000000, 'a'));
+  WriteFile(path, std::string(5000000, 'a'));
   log.setPath(path);
   EXPECT_FALSE(std::filesystem::exists(path + ".1"));
 
-  WriteText(path + ".1", "older");
-  WriteText(path, std::string(5000001, 'b'));
+  WriteFile(path + ".1", "older");
+  WriteFile(path, std::string(5000001, 'b'));
   log.setPath(path);
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(std::filesystem::file_size(path + ".1"), 5000001u);

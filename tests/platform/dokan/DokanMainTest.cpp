@@ -1,7 +1,6 @@
 // The driver's main call and unmount on real FUSE mounts under a temporary drive root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +14,9 @@
 #include "platform/dokan/Dokan.h"
 #include "platform/dokan/DriveRoot.h"
 #include "platform/process/Process.h"
+#include "tests/support/Leftovers.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -24,44 +26,25 @@ namespace {
       GTEST_SKIP() << "no usable /dev/fuse: FUSE is not available here"; \
   } while (0)
 
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 // A temporary drive root for this process; takes any mount left below it away when it goes.
 class TempDriveRoot {
  public:
   TempDriveRoot() {
-    char pattern[] = "/tmp/quellan-dokan-XXXXXX";
-    top_ = ::mkdtemp(pattern) ? pattern : "/tmp/quellan-dokan-fallback";
-    ::setenv("QUELLAN_DRIVE_ROOT", (top_ + "/drives").c_str(), 1);
+    EndLeftoversOfEndedTests();
+    ::setenv("QUELLAN_DRIVE_ROOT", (top() + "/drives").c_str(), 1);
   }
   ~TempDriveRoot() {
-    std::string prefix = canonical() + "/";
-    auto mounts = dokan::CurrentMounts();
-    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
-      if (it->mountPoint.compare(0, prefix.size(), prefix) != 0) continue;
-      if (::umount2(it->mountPoint.c_str(), MNT_DETACH) != 0)
-        process::RunAndWait({"fusermount3", "-u", "-z", "--", it->mountPoint});
-    }
+    ForceUnmountBelow(canonical());
     ::unsetenv("QUELLAN_DRIVE_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(top_, ignored);
   }
   std::string canonical() const { return dokan::CanonicalDriveRoot(); }
   bool mounted(char letter) const {
     return dokan::FindMount(dokan::CurrentMounts(), canonical() + "/" + letter) != nullptr;
   }
-  const std::string& top() const { return top_; }
+  const std::string& top() const { return top_.path(); }
 
  private:
-  std::string top_;
+  TempDir top_;
 };
 
 // The smallest useful file system: an empty root folder.

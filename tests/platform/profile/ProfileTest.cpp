@@ -7,20 +7,10 @@
 #include <thread>
 
 #include "platform/profile/Profile.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 TEST(ProfileTest, ReadsWithCaseInsensitiveNamesTrimmedValuesAndDefaults) {
   TempDir dir;

@@ -20,7 +20,18 @@ std::u16string FromQ(const QString& text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
 }
 
-const std::u16string kValues[] = {u"张三",
+// Single characters that force quotes or an escape on their own ("a;b" would read back as "a"
+// unquoted; a control character written as "\x1" must not swallow a hex digit after it).
+const std::u16string kValues[] = {u";",
+                                  u",",
+                                  u"=",
+                                  u"a;b",
+                                  u"\x01",
+                                  u"\x01"
+                                  u"a",
+                                  u"\x1f"
+                                  u"F",
+                                  u"张三",
                                   u"user name",
                                   u"a,b",
                                   u"x=y;z",

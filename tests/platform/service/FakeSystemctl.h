@@ -1,9 +1,9 @@
 #pragma once
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 // A stand-in systemctl put first on PATH: it appends each call's arguments to calls.log and
@@ -34,12 +34,7 @@ class FakeSystemctl {
     else
       std::filesystem::remove(dir_.file("active"));
   }
-  std::string calls() const {
-    std::ifstream in(dir_.file("calls.log"));
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  std::string calls() const { return ReadFile(dir_.file("calls.log")); }
   std::string unitFile(const std::string& name) const {
     return dir_.file("units/" + name + ".service");
   }

@@ -1,19 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "platform/service/ServiceManager.h"
 #include "tests/platform/service/FakeSystemctl.h"
+#include "tests/support/Files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 TEST(ServiceManagerTest, CreateWritesUnitAndEnablesIt) {
   FakeSystemctl systemctl;

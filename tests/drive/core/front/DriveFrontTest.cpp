@@ -19,6 +19,7 @@
 #include "drive/core/RunLoop.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/Files.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& wanted) {
 bool AnyLineContains(const std::vector<std::string>& lines, const std::string& part) {
   return std::any_of(lines.begin(), lines.end(),
                      [&](const std::string& line) { return line.find(part) != std::string::npos; });
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 class DriveFrontTest : public ::testing::Test {
@@ -306,7 +302,7 @@ TEST_F(DriveFrontTest, ReadsReachTheMirrorInPiecesOfAtMost64KiB) {
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('M'));
 
-  EXPECT_EQ(ReadWhole(at("/big.bin")), data);
+  EXPECT_EQ(ReadFile(at("/big.bin")), data);
   auto reads = tree->callsOf("ReadFile");
   ASSERT_FALSE(reads.empty());
   for (const MirrorCall& call : reads) EXPECT_LE(call.length, 65536u);
@@ -324,7 +320,7 @@ TEST_F(DriveFrontTest, TenReadersAreServedBySeveralDriverThreadsAtOnce) {
   std::vector<std::string> results(10);
   std::vector<std::thread> readers;
   for (int i = 0; i < 10; ++i)
-    readers.emplace_back([&, i] { results[i] = ReadWhole(at("/f" + std::to_string(i))); });
+    readers.emplace_back([&, i] { results[i] = ReadFile(at("/f" + std::to_string(i))); });
   for (std::thread& reader : readers) reader.join();
   for (int i = 0; i < 10; ++i) EXPECT_EQ(results[i], std::string(20000, 'a' + i)) << i;
   EXPECT_GE(tree->mostReadsAtOnce(), 3);
@@ -429,7 +425,7 @@ TEST_F(DriveFrontTest, WithoutBit0x10NoCallbackIsLogged) {
   folders.writeSettings("M", 3);
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('M'));
-  EXPECT_EQ(ReadWhole(at("/a.txt")), "hello");
+  EXPECT_EQ(ReadFile(at("/a.txt")), "hello");
   EXPECT_EQ(run.join(), 0);
 
   auto lines = folders.logLines();

@@ -1,6 +1,5 @@
 #include "tests/drive/core/front/FrontHarness.h"
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <climits>
@@ -8,13 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/dokan/Dokan.h"
 #include "platform/process/Process.h"
+#include "tests/support/Files.h"
 
 std::string FuseMissingReason() {
   if (::access("/dev/fuse", F_OK) != 0) return "no /dev/fuse: FUSE is not available here";
@@ -24,21 +23,8 @@ std::string FuseMissingReason() {
   return std::string();
 }
 
-void ForceUnmountBelow(const std::string& folder) {
-  char resolved[PATH_MAX];
-  std::string prefix = (::realpath(folder.c_str(), resolved) ? resolved : folder) + "/";
-  std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
-  for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
-    if (it->mountPoint.compare(0, prefix.size(), prefix) != 0) continue;
-    if (::umount2(it->mountPoint.c_str(), MNT_DETACH) != 0)
-      process::RunAndWait({"fusermount3", "-u", "-z", "--", it->mountPoint});
-  }
-}
-
 TestDriveFolders::TestDriveFolders() {
-  char pattern[] = "/tmp/quellan-front-XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  top_ = made != nullptr ? made : "/tmp/quellan-front-fallback";
+  EndLeftoversOfEndedTests();
   std::filesystem::create_directories(programFolder());
   std::filesystem::create_directories(driveRoot());
   ::setenv("QUELLAN_DRIVE_ROOT", driveRoot().c_str(), 1);
@@ -54,8 +40,6 @@ TestDriveFolders::~TestDriveFolders() {
   Drive().log.reset();
   ::unsetenv("QUELLAN_DRIVE_ROOT");
   ::unsetenv("QUELLAN_PIPE");
-  std::error_code ignored;
-  std::filesystem::remove_all(top_, ignored);
 }
 
 bool TestDriveFolders::isMounted(char letter) const {
@@ -71,11 +55,8 @@ void TestDriveFolders::writeSettings(const std::string& driveLetter, int debug, 
 }
 
 std::vector<std::string> TestDriveFolders::logLines() const {
-  std::ifstream file(programFolder() + "mirror.log", std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
   std::vector<std::string> lines;
-  std::string all = text.str();
+  std::string all = ReadFile(programFolder() + "mirror.log");
   size_t start = 0;
   while (start < all.size()) {
     size_t end = all.find("\r\n", start);

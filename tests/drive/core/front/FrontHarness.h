@@ -14,6 +14,9 @@
 
 #include "drive/core/MountCycle.h"
 #include "tests/drive/core/front/MemoryMirror.h"
+#include "tests/support/Leftovers.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 // Why FUSE cannot be used here, or "" when it can.
 std::string FuseMissingReason();
@@ -24,22 +27,9 @@ std::string FuseMissingReason();
     if (!reason.empty()) GTEST_SKIP() << reason; \
   } while (0)
 
-// Waits for `condition` until `limit` has passed; true when it held.
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-// Takes every mount below `folder` out of the tree (lazily); the last resort of clean-up.
-void ForceUnmountBelow(const std::string& folder);
-
 // A temporary folder holding the program folder (settings, log) and the drive root, which is
-// set as QUELLAN_DRIVE_ROOT while the object lives. Removes mounts and files when it goes.
+// set as QUELLAN_DRIVE_ROOT while the object lives. Ends the leftovers of crashed tests first;
+// removes its mounts and files when it goes.
 class TestDriveFolders {
  public:
   TestDriveFolders();
@@ -47,12 +37,12 @@ class TestDriveFolders {
   TestDriveFolders(const TestDriveFolders&) = delete;
   TestDriveFolders& operator=(const TestDriveFolders&) = delete;
 
-  const std::string& top() const { return top_; }
-  std::string programFolder() const { return top_ + "/program/"; }
-  std::string driveRoot() const { return top_ + "/drives"; }
+  const std::string& top() const { return top_.path(); }
+  std::string programFolder() const { return top() + "/program/"; }
+  std::string driveRoot() const { return top() + "/drives"; }
   std::string mountPoint(char letter) const { return driveRoot() + "/" + letter; }
   // The control pipe of a drive program started while this object lives ($QUELLAN_PIPE).
-  std::string pipePath() const { return top_ + "/pipe/Tarvex"; }
+  std::string pipePath() const { return top_.path() + "/pipe/Tarvex"; }
   bool isMounted(char letter) const;
 
   // Writes "tarvex.ini" with these [Set] values.
@@ -61,7 +51,7 @@ class TestDriveFolders {
   std::vector<std::string> logLines() const;
 
  private:
-  std::string top_;
+  TempDir top_;
 };
 
 // One mount cycle of the drive front (Mount) on its own thread, with a MemoryMirror over

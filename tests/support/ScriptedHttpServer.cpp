@@ -1,4 +1,4 @@
-#include "tests/drive/storage/ScriptedHttpServer.h"
+#include "tests/support/ScriptedHttpServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

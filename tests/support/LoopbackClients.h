@@ -9,6 +9,9 @@
 
 namespace testclients {
 
+// A connection to 127.0.0.1:port whose reads give up after 20 s; -1 when refused.
+int ConnectLoopback(int port);
+
 std::string Md5(const std::string& text);
 std::string Base64(const std::string& bytes);
 std::string Unbase64(const std::string& text);

@@ -1,4 +1,4 @@
-#include "tests/server/LoopbackClients.h"
+#include "tests/support/LoopbackClients.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,9 +13,8 @@
 #include <sstream>
 
 namespace testclients {
-namespace {
 
-int Connect(int port) {
+int ConnectLoopback(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -29,6 +28,8 @@ int Connect(int port) {
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   return fd;
 }
+
+namespace {
 
 bool SendAll(int fd, const std::string& bytes) {
   size_t done = 0;
@@ -89,7 +90,7 @@ std::vector<std::string> SplitFields(const std::string& text) {
 
 HttpReply HttpGet(int port, const std::string& target, const std::vector<std::string>& headers) {
   HttpReply reply;
-  int fd = Connect(port);
+  int fd = ConnectLoopback(port);
   if (fd < 0) return reply;
   std::string request = "GET " + target + " HTTP/1.0\r\n";
   for (const auto& header : headers) request += header + "\r\n";
@@ -182,7 +183,7 @@ StreamClient::~StreamClient() {
 }
 
 bool StreamClient::connect(int port) {
-  fd_ = Connect(port);
+  fd_ = ConnectLoopback(port);
   return fd_ >= 0;
 }
 

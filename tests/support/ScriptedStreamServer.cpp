@@ -1,4 +1,4 @@
-#include "tests/drive/stream/ScriptedStreamServer.h"
+#include "tests/support/ScriptedStreamServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -148,18 +148,6 @@ int ScriptedStreamServer::count(const std::string& name) const {
 std::vector<uint32_t> ScriptedStreamServer::frameLengths() const {
   std::lock_guard<std::mutex> guard(lock_);
   return frameLengths_;
-}
-
-std::string PatternBytes(size_t size, uint32_t seed) {
-  std::string bytes(size, '\0');
-  uint32_t state = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    bytes[i] = static_cast<char>(state ^ (i >> 16));
-  }
-  return bytes;
 }
 
 FileStreamService::FileStreamService(std::string content, std::string token1, std::string token2,

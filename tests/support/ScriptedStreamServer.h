@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Files.h"
+
 class ScriptedConnection {
  public:
   explicit ScriptedConnection(int fd) : fd_(fd) {}
@@ -67,9 +69,6 @@ class ScriptedStreamServer {
   std::vector<std::string> requests_;           // guarded by lock_
   std::vector<uint32_t> frameLengths_;          // guarded by lock_
 };
-
-// File contents for tests: deterministic bytes that differ at every offset.
-std::string PatternBytes(size_t size, uint32_t seed = 1);
 
 // A handler that serves one file like a stream server, with faults that tests switch on.
 class FileStreamService {
