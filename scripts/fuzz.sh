@@ -7,7 +7,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 out="$top/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$top" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUELLAN_FUZZ=ON -DQUELLAN_TESTS=OFF -DQUELLAN_BENCH=OFF >/dev/null || exit 1
+  -DQUELLAN_FUZZ=ON -DQUELLAN_TESTS=OFF -DQUELLAN_BENCH=OFF \
+  -DQUELLAN_WERROR="${QUELLAN_WERROR:-OFF}" >/dev/null || exit 1
 cmake --build "$out" --target fuzzers -j2 || exit 1
 
 status=0
