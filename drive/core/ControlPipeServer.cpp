@@ -1,14 +1,14 @@
 #include "drive/core/ControlPipeServer.h"
 
 void ControlPipeServer::start() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   stopping_ = false;
   if (!thread_.joinable()) thread_ = std::thread(&ControlPipeServer::serve, this);
 }
 
 void ControlPipeServer::stop() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -16,6 +16,6 @@ void ControlPipeServer::stop() {
 }
 
 void ControlPipeServer::serve() {
-  std::unique_lock<std::mutex> guard(lock_);
-  wake_.wait(guard, [this] { return stopping_; });
+  MutexLock guard(lock_);
+  guard.wait(wake_, [this]() REQUIRES(lock_) { return stopping_; });
 }

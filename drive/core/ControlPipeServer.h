@@ -3,8 +3,9 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
 #include <thread>
+
+#include "platform/sync/Mutex.h"
 
 class ControlPipeServer {
  public:
@@ -20,8 +21,8 @@ class ControlPipeServer {
  private:
   void serve();
 
-  std::mutex lock_;
+  Mutex lock_;
   std::condition_variable wake_;
-  bool stopping_ = false;  // guarded by lock_
+  bool stopping_ GUARDED_BY(lock_) = false;
   std::thread thread_;
 };

@@ -28,12 +28,12 @@ void DriveProcess::setDriveState(int32_t value) {
 }
 
 std::u16string DriveProcess::runDriveLetter() const {
-  std::lock_guard<std::mutex> guard(letterLock_);
+  MutexLock guard(letterLock_);
   return runDriveLetter_;
 }
 
 void DriveProcess::setRunDriveLetter(const std::u16string& letter) {
-  std::lock_guard<std::mutex> guard(letterLock_);
+  MutexLock guard(letterLock_);
   runDriveLetter_ = letter;
 }
 

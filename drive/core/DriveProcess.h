@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "drive/core/MirrorLog.h"
+#include "platform/sync/Mutex.h"
 
 class IOMirror;
 class MirrorConfig;
@@ -57,8 +57,8 @@ struct DriveProcess {
 
  private:
   std::atomic<int32_t> driveState_{0};
-  mutable std::mutex letterLock_;
-  std::u16string runDriveLetter_;  // guarded by letterLock_
+  mutable Mutex letterLock_;
+  std::u16string runDriveLetter_ GUARDED_BY(letterLock_);
 };
 
 DriveProcess& Drive();
