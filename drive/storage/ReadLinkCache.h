@@ -6,9 +6,10 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 struct StreamLink {
   std::u16string host;
@@ -35,8 +36,8 @@ class ReadLinkCache {
     StreamLink link;
     uint32_t lastUse = 0;
   };
-  mutable std::mutex lock_;
-  std::map<std::u16string, Entry> entries_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::map<std::u16string, Entry> entries_ GUARDED_BY(lock_);
 };
 
 ReadLinkCache& ReadLinks();
