@@ -74,7 +74,7 @@ UserTree::UserTree(std::string root, std::string stateFile, std::vector<std::str
       writableTop_(std::move(writableTop)) {}
 
 void UserTree::load() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto text = ReadWholeFile(stateFile_);
   if (!text) return;
   Json::Value state;
@@ -176,7 +176,7 @@ void UserTree::walkLocked(const std::string& relative, const std::string& parent
 }
 
 TreeListing UserTree::list() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   TreeListing listing;
   std::set<std::string> seen;
   walkLocked("", "", &listing, &seen);
@@ -200,7 +200,7 @@ TreeListing UserTree::list() {
 long long UserTree::usedBytes() { return list().usedBytes; }
 
 std::optional<TreeEntry> UserTree::info(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
   struct stat st {};
@@ -220,7 +220,7 @@ std::optional<TreeEntry> UserTree::info(const std::string& id) {
 }
 
 TreeError UserTree::removeFile(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (removed_.count(id)) return TreeError::kNone;
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
@@ -237,7 +237,7 @@ TreeError UserTree::removeFile(const std::string& id) {
 }
 
 TreeError UserTree::removeFolder(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (removed_.count(id)) return TreeError::kNone;
   auto relative = folderPathLocked(id);
   if (!relative || relative->empty()) return TreeError::kNotFound;
@@ -292,7 +292,7 @@ void UserTree::repathLocked(const std::string& from, const std::string& to) {
 
 TreeError UserTree::rename(const std::string& id, const std::string& newName) {
   if (!IsAcceptableName(newName)) return TreeError::kName;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
     return TreeError::kNotFound;
@@ -313,7 +313,7 @@ TreeError UserTree::rename(const std::string& id, const std::string& newName) {
 }
 
 TreeError UserTree::move(const std::string& id, const std::string& newParentId) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
     return TreeError::kNotFound;
@@ -342,7 +342,7 @@ TreeError UserTree::move(const std::string& id, const std::string& newParentId) 
 
 TreeError UserTree::makeFolder(const std::string& parentId, const std::string& name,
                                std::string* newId) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto folder = folderPathLocked(parentId);
   if (!folder) return TreeError::kNotFound;
   if (!IsAcceptableName(name)) return TreeError::kName;
@@ -364,7 +364,7 @@ TreeError UserTree::makeFolder(const std::string& parentId, const std::string& n
 
 WriteTarget UserTree::prepareWrite(const std::string& parentId, const std::string& name) {
   WriteTarget result;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto folder = folderPathLocked(parentId);
   if (!folder) {
     result.error = TreeError::kNotFound;
@@ -393,7 +393,7 @@ WriteTarget UserTree::prepareWrite(const std::string& parentId, const std::strin
 }
 
 std::optional<std::string> UserTree::readablePath(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
   struct stat st {};
@@ -403,7 +403,7 @@ std::optional<std::string> UserTree::readablePath(const std::string& id) {
 }
 
 bool UserTree::isUploadTarget(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return false;
   struct stat st {};
@@ -411,7 +411,7 @@ bool UserTree::isUploadTarget(const std::string& id) {
 }
 
 long long UserTree::commitUpload(const std::string& id, const std::string& tempPath) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return -1;
   std::string target = JoinPath(root_, *relative);
