@@ -16,7 +16,8 @@ for tool in clang clang++; do
 done
 mkdir -p "$out"
 if ! CC=clang CXX=clang++ cmake -S "$top" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUELLAN_FUZZ=ON -DQUELLAN_TESTS=OFF -DQUELLAN_BENCH=OFF >"$out/cmake.log" 2>&1; then
+    -DQUELLAN_FUZZ=ON -DQUELLAN_TESTS=OFF -DQUELLAN_BENCH=OFF \
+    -DQUELLAN_WERROR="${QUELLAN_WERROR:-OFF}" >"$out/cmake.log" 2>&1; then
   echo "fuzz: FAILED: configuring the fuzz build failed:" >&2
   grep -A3 -E 'CMake (Error|Warning)' "$out/cmake.log" >&2
   exit 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the sanitizer and the optimised flavours and runs the
-# whole test suite in both, runs the stream reader's tests under ThreadSanitizer, then runs
-# every fuzz target for a short fixed time. Ends with one "N passed, N failed, N skipped" line;
+# Installs what is missing, checks the lock annotations with a clang build, builds the
+# sanitizer and the optimised flavours and runs the whole test suite in both, runs the stream
+# reader's tests under ThreadSanitizer, then runs every fuzz target for a short fixed time.
+# Every build treats warnings as errors. Ends with one "N passed, N failed, N skipped" line;
 # every skipped test is listed with the reason it gave.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,6 +11,7 @@ bash "$top/scripts/setup.sh" || exit 1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+export QUELLAN_WERROR=ON
 
 status=0
 passed=0
@@ -49,6 +51,10 @@ print_skip_reasons() {
     sort -u
 }
 
+echo "=== threadsafety: clang build with -Wthread-safety -Werror (building is the check)"
+bash "$top/scripts/build.sh" threadsafety ||
+  { echo "=== threadsafety: build failed (a lock annotation or warning above)"; exit 1; }
+
 for flavour in asan release; do
   dir="$top/build"
   [ "$flavour" = asan ] && dir="$top/build-asan"
@@ -60,7 +66,7 @@ done
 
 echo "=== tsan: stream reader"
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON \
-  -DQUELLAN_BENCH=OFF >/dev/null &&
+  -DQUELLAN_BENCH=OFF -DQUELLAN_WERROR=ON >/dev/null &&
   cmake --build "$top/build-tsan" -j2 --target quellan-server stream_cache_test \
     stream_protocol_test stream_reader_test stream_reference_test ||
   { echo "=== tsan: build failed"; exit 1; }

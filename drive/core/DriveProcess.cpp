@@ -38,12 +38,12 @@ void DriveProcess::clearCurrentSettings() {
 }
 
 std::u16string DriveProcess::runDriveLetter() const {
-  std::lock_guard<std::mutex> guard(letterLock_);
+  MutexLock guard(letterLock_);
   return runDriveLetter_;
 }
 
 void DriveProcess::setRunDriveLetter(const std::u16string& letter) {
-  std::lock_guard<std::mutex> guard(letterLock_);
+  MutexLock guard(letterLock_);
   runDriveLetter_ = letter;
 }
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "drive/core/MirrorLog.h"
@@ -71,8 +70,8 @@ struct DriveProcess {
  private:
   Mutex currentObjectsLock_;
   std::atomic<int32_t> driveState_{0};
-  mutable std::mutex letterLock_;
-  std::u16string runDriveLetter_;  // guarded by letterLock_
+  mutable Mutex letterLock_;
+  std::u16string runDriveLetter_ GUARDED_BY(letterLock_);
 };
 
 DriveProcess& Drive();

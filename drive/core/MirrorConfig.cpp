@@ -33,12 +33,12 @@ int32_t ParseDebugValue(const std::u16string& text) {
 MirrorConfig::MirrorConfig(std::u16string settingsPath) : settingsPath_(std::move(settingsPath)) {}
 
 std::u16string MirrorConfig::userName() const {
-  std::lock_guard<std::mutex> guard(credentialsLock_);
+  MutexLock guard(credentialsLock_);
   return userName_;
 }
 
 std::u16string MirrorConfig::passWord() const {
-  std::lock_guard<std::mutex> guard(credentialsLock_);
+  MutexLock guard(credentialsLock_);
   return passWord_;
 }
 
@@ -89,7 +89,7 @@ int MirrorConfig::readSettings() {
   std::u16string name = readKey(u"User", u"UserName", u"");
   std::u16string password = readKey(u"User", u"PassWord", u"");
   {
-    std::lock_guard<std::mutex> guard(credentialsLock_);
+    MutexLock guard(credentialsLock_);
     userName_ = name;
     passWord_ = password;
   }
@@ -106,7 +106,7 @@ int MirrorConfig::setDebug(int32_t value) {
 
 int MirrorConfig::setUserName(const std::u16string& text) {
   {
-    std::lock_guard<std::mutex> guard(credentialsLock_);
+    MutexLock guard(credentialsLock_);
     userName_ = text;
   }
   writeKey(u"User", u"UserName", text);
@@ -115,7 +115,7 @@ int MirrorConfig::setUserName(const std::u16string& text) {
 
 int MirrorConfig::setPassWord(const std::u16string& text) {
   {
-    std::lock_guard<std::mutex> guard(credentialsLock_);
+    MutexLock guard(credentialsLock_);
     passWord_ = text;
   }
   writeKey(u"User", u"PassWord", text);

@@ -3,8 +3,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 // Storage service host used when the settings name none.
 inline constexpr char16_t kDefaultServerAddress[] = u"127.0.0.1";
@@ -44,9 +45,9 @@ class MirrorConfig {
                          const char16_t* defaultValue) const;
   void writeKey(const char16_t* section, const char16_t* key, const std::u16string& value);
 
-  mutable std::mutex credentialsLock_;
-  std::u16string userName_;  // guarded by credentialsLock_
-  std::u16string passWord_;  // guarded by credentialsLock_
+  mutable Mutex credentialsLock_;
+  std::u16string userName_ GUARDED_BY(credentialsLock_);
+  std::u16string passWord_ GUARDED_BY(credentialsLock_);
   const std::u16string settingsPath_;
 };
 

@@ -75,8 +75,13 @@ int MirrorLog::logf(uint32_t category, const char* format, ...) {
   return log(codepage::Utf8ToWide(text), category);
 }
 
+bool MirrorLog::isOpen() const {
+  MutexLock guard(lock_);
+  return file_ != nullptr;
+}
+
 void MirrorLog::write(const std::string& ansiLine) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::fwrite(ansiLine.data(), 1, ansiLine.size(), stdout);
   std::fflush(stdout);
   if (file_ != nullptr) {

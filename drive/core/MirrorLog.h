@@ -5,9 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/sync/Mutex.h"
 
 // Categories of log lines (bits of the debug mask).
 constexpr uint32_t kLogResults = 0x01;    // errors and results
@@ -35,15 +36,15 @@ class MirrorLog {
   int logf(uint32_t category, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   bool wants(uint32_t category) const { return (category & mask_.load()) != 0; }
-  bool isOpen() const { return file_ != nullptr; }
+  bool isOpen() const;
 
  private:
   void write(const std::string& ansiLine);
 
   const std::atomic<uint32_t>& mask_;
-  std::mutex lock_;
+  mutable Mutex lock_;
   std::string path_;
-  FILE* file_ = nullptr;  // guarded by lock_ after construction
+  FILE* file_ GUARDED_BY(lock_) = nullptr;
 };
 
 // Formats printf-style (UTF-8 %s arguments) into a UTF-16 text.

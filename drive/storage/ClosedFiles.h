@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "drive/storage/QLVFile.h"
+#include "platform/sync/Mutex.h"
 
 class ClosedFiles {
  public:
@@ -34,8 +34,8 @@ class ClosedFiles {
   std::vector<std::string> headKeys() const;
 
  private:
-  mutable std::mutex lock_;
-  std::list<std::unique_ptr<QLVFile>> files_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::list<std::unique_ptr<QLVFile>> files_ GUARDED_BY(lock_);
 };
 
 ClosedFiles& ClosedContexts();

@@ -1,17 +1,17 @@
 #include "drive/storage/PendingNodes.h"
 
 void PendingNodes::put(const NodeRecord& node) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   nodes_[node.key] = node;
 }
 
 void PendingNodes::remove(const std::u16string& id) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   nodes_.erase(id);
 }
 
 std::vector<NodeRecord> PendingNodes::snapshot() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::vector<NodeRecord> copy;
   copy.reserve(nodes_.size());
   for (const auto& [id, node] : nodes_) copy.push_back(node);

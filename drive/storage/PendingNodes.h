@@ -3,11 +3,11 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
+#include "platform/sync/Mutex.h"
 
 class PendingNodes {
  public:
@@ -16,8 +16,8 @@ class PendingNodes {
   std::vector<NodeRecord> snapshot() const;
 
  private:
-  mutable std::mutex lock_;
-  std::map<std::u16string, NodeRecord> nodes_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::map<std::u16string, NodeRecord> nodes_ GUARDED_BY(lock_);
 };
 
 PendingNodes& PendingUploads();

@@ -11,27 +11,27 @@ QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession
 QLVFile::~QLVFile() = default;
 
 void QLVFile::enter() {
-  std::lock_guard<std::mutex> guard(contextLock_);
+  MutexLock guard(contextLock_);
   ++busy_;
 }
 
 void QLVFile::leave() {
-  std::lock_guard<std::mutex> guard(contextLock_);
+  MutexLock guard(contextLock_);
   --busy_;
 }
 
 int32_t QLVFile::busyCount() const {
-  std::lock_guard<std::mutex> guard(contextLock_);
+  MutexLock guard(contextLock_);
   return busy_;
 }
 
 std::string QLVFile::headKey() const {
-  std::lock_guard<std::mutex> guard(contextLock_);
+  MutexLock guard(contextLock_);
   return headKey_;
 }
 
 void QLVFile::setHeadKey(const std::string& key) {
-  std::lock_guard<std::mutex> guard(contextLock_);
+  MutexLock guard(contextLock_);
   headKey_ = key;
 }
 

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "drive/storage/WebRequest.h"
+#include "platform/sync/Mutex.h"
 
 class CMediaSpace;
 
@@ -31,7 +31,7 @@ class QLVFile {
   // Created with the context; used by reading contexts.
   CMediaSpace& media() { return *media_; }
 
-  std::mutex linkLock;  // held while the read link is looked up or requested
+  Mutex linkLock;  // held while the read link is looked up or requested
 
   bool hasFlag(uint32_t flag) const { return (flags_.load() & flag) != 0; }
   void setFlag(uint32_t flag) { flags_.fetch_or(flag); }
@@ -53,9 +53,9 @@ class QLVFile {
   std::unique_ptr<CMediaSpace> media_;
   std::atomic<uint32_t> flags_{0};
   std::atomic<uint32_t> closeTime_{0};  // tick count at cleanup
-  mutable std::mutex contextLock_;
-  int32_t busy_ = 0;     // guarded by contextLock_
-  std::string headKey_;  // guarded by contextLock_
+  mutable Mutex contextLock_;
+  int32_t busy_ GUARDED_BY(contextLock_) = 0;
+  std::string headKey_ GUARDED_BY(contextLock_);
 };
 
 // The value stored in the driver's file context for a context, and back.

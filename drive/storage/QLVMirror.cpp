@@ -46,7 +46,7 @@ QLVMirror::~QLVMirror() {
   if (maintenance_.joinable()) maintenance_.join();
   // The drive is unmounted by now: no read can still run on a closed file.
   ClosedContexts().releaseAll();
-  std::lock_guard<std::mutex> guard(webLock_);
+  MutexLock guard(webLock_);
   web_.close();
 }
 
@@ -69,7 +69,7 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
                                   PDOKAN_FILE_INFO) {
   if (!fileName || !information) return mirror_error::kGeneral;
   std::u16string_view path(fileName);
-  std::unique_lock<std::mutex> lock(treeLock_);
+  MutexLock lock(treeLock_);
   if (path == u"\\") {
     information->dwFileAttributes = kRootAttributes;
     information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(quota_) >> 32);
@@ -121,7 +121,7 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
   entry.cFileName[1] = u'.';
   fill(&entry, info);
 
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   auto indexed = tables_.pathIndex.find(UpperCasePath(path));
   if (indexed == tables_.pathIndex.end()) return 0;
   auto children = tables_.children.find(indexed->second);
@@ -154,7 +154,7 @@ int QLVMirror::GetVolumeInformation(LPWSTR volumeNameBuffer, DWORD volumeNameSiz
 
 int QLVMirror::GetDiskFreeSpace(PULONGLONG freeBytesAvailable, PULONGLONG totalBytes,
                                 PULONGLONG totalFreeBytes, PDOKAN_FILE_INFO) {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   uint64_t total = static_cast<uint64_t>(std::max<int64_t>(quota_, 0));
   uint64_t free = static_cast<uint64_t>(std::max<int64_t>(quota_ - used_, 0));
   if (freeBytesAvailable) *freeBytesAvailable = free;
@@ -167,7 +167,7 @@ void QLVMirror::SetConfig(MirrorConfig* config) { config_ = config; }
 
 std::u16string QLVMirror::GetDrivePath(const std::u16string& key) {
   MirrorConfig* config = config_.load();
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   const NodeRecord* node = nodeOfId(key);
   if (!node) return std::u16string();
   std::u16string letter = config ? config->DriveLetter : std::u16string();
@@ -175,20 +175,20 @@ std::u16string QLVMirror::GetDrivePath(const std::u16string& key) {
 }
 
 std::u16string QLVMirror::GetPath(const std::u16string& key) {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   const NodeRecord* node = nodeOfId(key);
   return node ? FullPath(*node) : std::u16string();
 }
 
 std::u16string QLVMirror::GetIdOfPath(const std::u16string& path) {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   auto indexed = tables_.pathIndex.find(UpperCasePath(path));
   return indexed == tables_.pathIndex.end() ? std::u16string() : indexed->second;
 }
 
 int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
   if (!record) return -1;
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   const NodeRecord* node = nodeOfId(key);
   if (!node) return -1;
   *record = *node;
@@ -197,34 +197,34 @@ int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
 }
 
 std::map<std::u16string, std::u16string> QLVMirror::GetChildren(const std::u16string& key) {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   auto children = tables_.children.find(key);
   if (children == tables_.children.end()) return {};
   return children->second;
 }
 
 void QLVMirror::markStale(const std::u16string& id) {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   auto found = tables_.nodes.find(id);
   if (found != tables_.nodes.end()) found->second.stale = 1;
 }
 
 WebSession QLVMirror::session() {
-  std::lock_guard<std::mutex> guard(webLock_);
+  MutexLock guard(webLock_);
   return session_;
 }
 
 int64_t QLVMirror::quota() const {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   return quota_;
 }
 
 int64_t QLVMirror::used() const {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   return used_;
 }
 
 std::u16string QLVMirror::downloadFolderId() const {
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   return downloadFolderId_;
 }

@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +27,7 @@
 #include "drive/storage/ReplyReading.h"
 #include "drive/storage/WebClient.h"
 #include "drive/storage/WebRequest.h"
+#include "platform/sync/Mutex.h"
 
 class MirrorConfig;
 class QLVFile;
@@ -81,10 +81,10 @@ class QLVMirror : public IOMirror {
   // Reads the whole tree again ("list3") and replaces the tables. 0, -1 when the request was
   // not sent or the run state stopped the read, -2 when the reply was refused. A failed read
   // leaves the tables as they were.
-  int readDirTree();
+  int readDirTree() EXCLUDES(webLock_, treeLock_);
 
   // Fetches one node's fields ("file_info"). 0 and `record` filled, or -1.
-  int fileInfo(const std::u16string& id, NodeRecord* record);
+  int fileInfo(const std::u16string& id, NodeRecord* record) EXCLUDES(webLock_, treeLock_);
 
   // Marks a node whose size changed locally, so the next information query asks the service.
   void markStale(const std::u16string& id);
@@ -98,14 +98,14 @@ class QLVMirror : public IOMirror {
   int DoLogin() override;
 
  private:
-  // QLVMirrorWeb.cpp. Both expect webLock_ held.
-  int sendOnMirrorClient(const FormedRequest& request);
-  StreamedReply readStreamedReply();
+  // QLVMirrorWeb.cpp.
+  int sendOnMirrorClient(const FormedRequest& request) REQUIRES(webLock_);
+  StreamedReply readStreamedReply() REQUIRES(webLock_);
 
-  // QLVMirrorTree.cpp. Expect treeLock_ held.
+  // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.
-  void installTree(BuiltTree& tree);
-  void writeFileList();
+  void installTree(BuiltTree& tree) REQUIRES(treeLock_);
+  void writeFileList() REQUIRES(treeLock_);
 
   // QLVMirrorRead.cpp.
   int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);
@@ -132,25 +132,26 @@ class QLVMirror : public IOMirror {
   void pruneDiskCaches();
   void checkTether();
 
-  // Lookups; expect treeLock_ held.
-  const NodeRecord* nodeOfPath(std::u16string_view path) const;
-  const NodeRecord* nodeOfId(const std::u16string& id) const;
+  // Lookups in the tables.
+  const NodeRecord* nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
+  const NodeRecord* nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
 
   const MirrorOptions options_;
   std::atomic<MirrorConfig*> config_{nullptr};
 
-  std::mutex webLock_;
-  WebClient web_;       // guarded by webLock_
-  WebSession session_;  // guarded by webLock_
+  Mutex webLock_;
+  WebClient web_ GUARDED_BY(webLock_);
+  WebSession session_ GUARDED_BY(webLock_);
 
-  mutable std::mutex treeLock_;
-  int64_t quota_ = 0;                // guarded by treeLock_
-  int64_t used_ = 0;                 // guarded by treeLock_
-  FolderTables tables_;              // guarded by treeLock_
-  std::u16string downloadFolderId_;  // guarded by treeLock_
+  mutable Mutex treeLock_ ACQUIRED_BEFORE(webLock_);
+  int64_t quota_ GUARDED_BY(treeLock_) = 0;
+  int64_t used_ GUARDED_BY(treeLock_) = 0;
+  FolderTables tables_ GUARDED_BY(treeLock_);
+  std::u16string downloadFolderId_ GUARDED_BY(treeLock_);
 
-  mutable std::mutex openFilesLock_;
-  std::set<const QLVFile*> openFiles_;  // guarded by openFilesLock_: contexts from open to cleanup
+  mutable Mutex openFilesLock_;
+  // Contexts from open to cleanup.
+  std::set<const QLVFile*> openFiles_ GUARDED_BY(openFilesLock_);
 
   std::thread maintenance_;  // started last, joined by the destructor
 };

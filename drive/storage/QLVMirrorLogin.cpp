@@ -22,7 +22,7 @@ int QLVMirror::DoLogin() {
   }
 
   {
-    std::lock_guard<std::mutex> guard(webLock_);
+    MutexLock guard(webLock_);
     if (sendOnMirrorClient(FormFirstKeyRequest(RequestTimestamp())) != WebClient::kOk) {
       log.log(u"QLVMirror:login:-1 connect err!", kLogResults);
       return -2;

@@ -46,7 +46,7 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
   }
   std::optional<NodeRecord> node;
   {
-    std::lock_guard<std::mutex> guard(treeLock_);
+    MutexLock guard(treeLock_);
     if (const NodeRecord* found = nodeOfPath(path)) node = *found;
   }
   if (!node || node->key.empty()) {
@@ -69,7 +69,7 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node) {
   auto file = std::make_unique<QLVFile>(node.key, node.size, session());
   if (openStream(*file) != 0) return nullptr;
-  std::lock_guard<std::mutex> guard(openFilesLock_);
+  MutexLock guard(openFilesLock_);
   openFiles_.insert(file.get());
   return file;
 }
@@ -90,7 +90,7 @@ int QLVMirror::openStream(QLVFile& file) {
   file.enter();
   StreamLink link;
   {
-    std::lock_guard<std::mutex> linkGuard(file.linkLock);
+    MutexLock linkGuard(file.linkLock);
     std::optional<StreamLink> cached = ReadLinks().fresh(file.id, ReadLinks().now());
     if (cached) {
       link = *cached;
@@ -167,7 +167,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
     if (path == u"\\") return mirror_error::kAccessDenied;
     std::optional<NodeRecord> node;
     {
-      std::lock_guard<std::mutex> guard(treeLock_);
+      MutexLock guard(treeLock_);
       const NodeRecord* found = nodeOfPath(path);
       if (found && !found->key.empty() && !(found->attributes & FILE_ATTRIBUTE_DIRECTORY))
         node = *found;
@@ -210,7 +210,7 @@ int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
   std::unique_ptr<QLVFile> file(ContextOf(info->Context));
   info->Context = 0;
   {
-    std::lock_guard<std::mutex> guard(openFilesLock_);
+    MutexLock guard(openFilesLock_);
     openFiles_.erase(file.get());
   }
   if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
@@ -222,7 +222,7 @@ int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
 std::set<std::string> QLVMirror::headKeysInUse() const {
   std::set<std::string> keys;
   {
-    std::lock_guard<std::mutex> guard(openFilesLock_);
+    MutexLock guard(openFilesLock_);
     for (const QLVFile* file : openFiles_) keys.insert(file->headKey());
   }
   for (std::string& key : ClosedContexts().headKeys()) keys.insert(std::move(key));

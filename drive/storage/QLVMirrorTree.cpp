@@ -17,7 +17,7 @@ int QLVMirror::readDirTree() {
   MirrorLog& log = DriveLog();
   StreamedReply reply;
   {
-    std::lock_guard<std::mutex> guard(webLock_);
+    MutexLock guard(webLock_);
     FormedRequest request = FormRequest(web_action::kList, {}, session_, RequestTimestamp());
     if (sendOnMirrorClient(request) != WebClient::kOk) {
       log.log(u"QLVMirror:readDirTree:-1", kLogResults);
@@ -36,7 +36,7 @@ int QLVMirror::readDirTree() {
   ListReply list = ParseListReplyBytes(reply.bytes, &bodyBytes);
   reply.bytes = std::string();
   {
-    std::lock_guard<std::mutex> guard(treeLock_);
+    MutexLock guard(treeLock_);
     quota_ = list.quotaBytes;
     used_ = list.usedBytes;
   }
@@ -53,7 +53,7 @@ int QLVMirror::readDirTree() {
   log.log(u"初始化完成！", kLogProgress);
 
   {
-    std::lock_guard<std::mutex> guard(treeLock_);
+    MutexLock guard(treeLock_);
     installTree(tree);
     writeFileList();
   }
@@ -90,7 +90,7 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
   MirrorLog& log = DriveLog();
   StreamedReply reply;
   {
-    std::lock_guard<std::mutex> guard(webLock_);
+    MutexLock guard(webLock_);
     FormedRequest request =
         FormRequest(web_action::kFileInfo, {{u"id", id}}, session_, RequestTimestamp());
     if (sendOnMirrorClient(request) != WebClient::kOk) {
@@ -106,7 +106,7 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
     return -1;
   }
   *record = ParseFileInfoReply(text);
-  std::lock_guard<std::mutex> guard(treeLock_);
+  MutexLock guard(treeLock_);
   if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
     record->folderPath = parent->folderPath + parent->name + u"\\";
   }

@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/ticks/Ticks.h"
+#include "platform/sync/Mutex.h"
 
 struct StreamLink {
   std::u16string host;
@@ -44,8 +44,8 @@ class ReadLinkCache {
     uint32_t lastUse = 0;
   };
   std::atomic<Clock> clock_{GetTickCount};
-  mutable std::mutex lock_;
-  std::map<std::u16string, Entry> entries_;  // guarded by lock_
+  mutable Mutex lock_;
+  std::map<std::u16string, Entry> entries_ GUARDED_BY(lock_);
 };
 
 ReadLinkCache& ReadLinks();

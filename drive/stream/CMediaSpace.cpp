@@ -27,7 +27,7 @@ CMediaSpace::~CMediaSpace() { close(); }
 
 std::string CMediaSpace::open(const std::string& host, int port, const std::string& token1,
                               const std::string& token2) {
-  std::lock_guard<std::mutex> guard(readLock_);
+  MutexLock guard(readLock_);
   stopSlaves();  // a reader that is opened again starts from nothing
   StreamLog().log(0, "%s", kSeparator);
   host_ = host;
@@ -91,7 +91,7 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
 
 int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
-  std::lock_guard<std::mutex> guard(readLock_);
+  MutexLock guard(readLock_);
   if (offset < 0 || size < 0 || closing_) return -1;
   if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
@@ -173,7 +173,7 @@ void CMediaSpace::close() {
   dataEvent_.set();
   requestEvent_.set();
   stopWake_.notify_all();
-  std::lock_guard<std::mutex> guard(readLock_);
+  MutexLock guard(readLock_);
   stopSlaves();
   if (opened_) {
     std::string request = "t_close," + streamId();

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -17,6 +16,7 @@
 #include "drive/stream/ManualResetEvent.h"
 #include "drive/stream/ReadStatistics.h"
 #include "drive/stream/ReplyFrame.h"
+#include "platform/sync/Mutex.h"
 
 class CMediaSpace {
  public:
@@ -50,52 +50,57 @@ class CMediaSpace {
 
  private:
   // Protocol steps (CMediaSpaceProtocol.cpp).
-  std::string masterOpen();  // expects readLock_ held
-  std::string slaveOpen(CRSSocket& socket);
-  int32_t directRead(uint8_t* buffer, int64_t offset, int32_t size);  // expects readLock_ held
-  int32_t directReadOnce(uint8_t* buffer, int64_t offset, int32_t size, bool* broken);
-  bool reconnectMaster();  // expects readLock_ held
+  std::string masterOpen() REQUIRES(readLock_);
+  // Runs on the fetch threads, which read the open arguments without readLock_: they are not
+  // written while the threads live (open() joins them first).
+  std::string slaveOpen(CRSSocket& socket) NO_THREAD_SAFETY_ANALYSIS;
+  int32_t directRead(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
+  int32_t directReadOnce(uint8_t* buffer, int64_t offset, int32_t size, bool* broken)
+      REQUIRES(readLock_);
+  bool reconnectMaster() REQUIRES(readLock_);
   // Connects the master connection and sends "t1_open": "ok" with the reply and the head
-  // (kHeadCapacity bytes of room) filled in, else a status word. Expects readLock_ held.
-  std::string openMasterConnection(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize);
+  // (kHeadCapacity bytes of room) filled in, else a status word.
+  std::string openMasterConnection(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize)
+      REQUIRES(readLock_);
   int32_t fetchRequest(CRSSocket& socket, int64_t offset, int32_t size);
-  std::string streamId() const;
-  bool argumentsUsable() const;
+  std::string streamId() const EXCLUDES(idLock_);
+  bool argumentsUsable() const REQUIRES(readLock_);
 
   // Fetch threads (CMediaSpaceSlaves.cpp).
-  void startSlaves();  // expects readLock_ held
-  void stopSlaves();
+  void startSlaves() REQUIRES(readLock_);
+  void stopSlaves() REQUIRES(readLock_);
   void slaveLoop(int index);
   bool serveRequest(int index, const FetchRequest& request, uint8_t* chunk, int64_t* total);
   std::string reopenSlave(int index);
   bool sleepUnlessStopped(int ms);
-  void queueRequest(const FetchRequest& request);
-  std::optional<FetchRequest> takeRequest();
-  bool fetchPending();
+  void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
+  std::optional<FetchRequest> takeRequest() EXCLUDES(queueLock_);
+  bool fetchPending() EXCLUDES(queueLock_);
   void planAndQueue(int64_t offset);
 
   // Read steps (CMediaSpace.cpp).
-  void noteRead(int64_t offset, int32_t size);                            // expects readLock_ held
-  int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size);  // expects readLock_
-  void afterOpen(const uint8_t* head, int32_t headSize);                  // expects readLock_ held
+  void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
+  int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
+  void afterOpen(const uint8_t* head, int32_t headSize) REQUIRES(readLock_);
 
   const std::string folder_;
   CMemCache cache_;
   CRSSocket slaveSockets_[kSlaves];
   CRSSocket master_;
-  std::mutex sendLock_;  // held around every request frame on the four connections
-  std::mutex readLock_;  // held for the whole of each read, open and close
+  Mutex sendLock_;  // held around every request frame on the four connections
+  Mutex readLock_;  // held for the whole of each read, open and close
   CReadStatistics stats_;
 
-  // guarded by readLock_ (written before the fetch threads start, so they read it freely):
-  std::unique_ptr<uint8_t[]> head_;
-  std::string host_;
-  int port_ = 0;
-  std::string token1_;
-  std::string token2_;
-  std::string ext_;
-  std::string readPattern_;
-  bool slavesStarted_ = false;
+  // The open arguments are written before the fetch threads start and not again until they
+  // are joined, so the fetch threads read them without the lock (see slaveOpen).
+  std::unique_ptr<uint8_t[]> head_ GUARDED_BY(readLock_);
+  std::string host_ GUARDED_BY(readLock_);
+  int port_ GUARDED_BY(readLock_) = 0;
+  std::string token1_ GUARDED_BY(readLock_);
+  std::string token2_ GUARDED_BY(readLock_);
+  std::string ext_ GUARDED_BY(readLock_);
+  std::string readPattern_ GUARDED_BY(readLock_);
+  bool slavesStarted_ GUARDED_BY(readLock_) = false;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
@@ -103,12 +108,12 @@ class CMediaSpace {
   std::atomic<bool> stop_{true};
   std::atomic<bool> closing_{false};  // set by close(): nothing may restart until open()
 
-  mutable std::mutex idLock_;
-  std::string streamId_;  // guarded by idLock_
+  mutable Mutex idLock_;
+  std::string streamId_ GUARDED_BY(idLock_);
 
-  std::mutex queueLock_;
-  std::deque<FetchRequest> queue_;  // guarded by queueLock_
-  int busyRequests_ = 0;            // guarded by queueLock_: requests taken, not finished
+  Mutex queueLock_;
+  std::deque<FetchRequest> queue_ GUARDED_BY(queueLock_);
+  int busyRequests_ GUARDED_BY(queueLock_) = 0;  // requests taken, not finished
 
   std::thread slaves_[kSlaves];
   std::atomic<int> liveSlaves_{0};
@@ -117,6 +122,6 @@ class CMediaSpace {
   std::atomic<bool> slavesStalled_{false};
   ManualResetEvent requestEvent_;
   ManualResetEvent dataEvent_;
-  std::mutex stopWaitLock_;
+  Mutex stopWaitLock_;  // for stopWake_ only: stop_ is atomic
   std::condition_variable stopWake_;
 };

@@ -15,7 +15,7 @@ constexpr int kDirectReadLimitMs = 20000;
 }  // namespace
 
 std::string CMediaSpace::streamId() const {
-  std::lock_guard<std::mutex> guard(idLock_);
+  MutexLock guard(idLock_);
   return streamId_;
 }
 
@@ -36,7 +36,7 @@ std::string CMediaSpace::masterOpen() {
   std::string status = openMasterConnection(&reply, head.get(), &headSize);
   if (status != "ok") return status;
   {
-    std::lock_guard<std::mutex> guard(idLock_);
+    MutexLock guard(idLock_);
     streamId_ = reply.streamId;
   }
   fileLength_ = reply.fileLength;
@@ -115,7 +115,7 @@ bool CMediaSpace::reconnectMaster() {
     master_.close();
     return false;
   }
-  std::lock_guard<std::mutex> guard(idLock_);
+  MutexLock guard(idLock_);
   streamId_ = reply.streamId;
   return true;
 }

@@ -23,7 +23,7 @@ constexpr int kReopenEveryMs = 5000;
 
 void CMediaSpace::queueRequest(const FetchRequest& request) {
   {
-    std::lock_guard<std::mutex> guard(queueLock_);
+    MutexLock guard(queueLock_);
     StreamLog().log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
                     static_cast<long>(request.size));
     queue_.push_back(request);
@@ -32,7 +32,7 @@ void CMediaSpace::queueRequest(const FetchRequest& request) {
 }
 
 std::optional<FetchRequest> CMediaSpace::takeRequest() {
-  std::lock_guard<std::mutex> guard(queueLock_);
+  MutexLock guard(queueLock_);
   if (queue_.empty()) return std::nullopt;
   FetchRequest request = queue_.front();
   queue_.pop_front();
@@ -41,7 +41,7 @@ std::optional<FetchRequest> CMediaSpace::takeRequest() {
 }
 
 bool CMediaSpace::fetchPending() {
-  std::lock_guard<std::mutex> guard(queueLock_);
+  MutexLock guard(queueLock_);
   return !queue_.empty() || busyRequests_ > 0;
 }
 
@@ -70,14 +70,14 @@ void CMediaSpace::stopSlaves() {
   for (std::thread& slave : slaves_) {
     if (slave.joinable()) slave.join();
   }
-  std::lock_guard<std::mutex> guard(queueLock_);
+  MutexLock guard(queueLock_);
   queue_.clear();
   busyRequests_ = 0;
 }
 
 bool CMediaSpace::sleepUnlessStopped(int ms) {
-  std::unique_lock<std::mutex> guard(stopWaitLock_);
-  return !stopWake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+  MutexLock guard(stopWaitLock_);
+  return !guard.waitFor(stopWake_, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void CMediaSpace::slaveLoop(int index) {
@@ -97,7 +97,7 @@ void CMediaSpace::slaveLoop(int index) {
       }
       serveRequest(index, *request, chunk.get(), &total);
       {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         --busyRequests_;
       }
       dataEvent_.set();

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 CMemCache::CMemCache() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   addBuffer(kFirstCapacity, maxId_++);
   // The id 1 is reserved for the large-block buffer; rings count on from 2.
   ++maxId_;
@@ -53,7 +53,7 @@ CStreamBuf* CMemCache::holding(int64_t offset, int32_t size) const {
 
 void CMemCache::store(const uint8_t* bytes, int64_t offset, int32_t size) {
   if (size < 0 || offset < 0) return;
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (size > kLargestChunk) {
     storeLargeBlock(bytes, offset, size);
     return;
@@ -115,7 +115,7 @@ void CMemCache::countHit(int32_t id, int32_t size) {
 
 int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   if (size < 0 || offset < 0) return -1;
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (CStreamBuf* h = holding(offset, size)) {
     if (h->read(buffer, offset, size) == 0) {
       countHit(h->id(), size);
@@ -146,8 +146,9 @@ std::optional<FetchRequest> CMemCache::request(int64_t offset) {
 }
 
 std::optional<FetchRequest> CMemCache::plan(int64_t offset) {
-  std::lock_guard<std::mutex> guard(lock_);
-  auto insideLast = [this](int64_t o) { return o >= lqOffset_ && o < lqOffset_ + lqSize_; };
+  MutexLock guard(lock_);
+  auto insideLast = [this](int64_t o)
+                        REQUIRES(lock_) { return o >= lqOffset_ && o < lqOffset_ + lqSize_; };
   CStreamBuf* q = cover(offset);
   if (!q) {
     if (insideLast(offset)) return std::nullopt;
@@ -165,7 +166,7 @@ std::optional<FetchRequest> CMemCache::plan(int64_t offset) {
 }
 
 std::string CMemCache::text() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   char line[1024];
   std::snprintf(line, sizeof line,
                 "MaxId=%ld LastId=%ld IdTimes=%ld IdSize=%lld LQOffset=%lld LQSize=%ld\n",
@@ -178,24 +179,24 @@ std::string CMemCache::text() const {
 }
 
 void CMemCache::clear() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   buffers_.clear();
 }
 
 int32_t CMemCache::maxId() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return maxId_;
 }
 
 int64_t CMemCache::heldCapacity() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   int64_t total = 0;
   for (const auto& buffer : buffers_) total += buffer->capacity();
   return total;
 }
 
 std::vector<CMemCache::BufferView> CMemCache::buffers() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::vector<BufferView> views;
   for (const auto& buffer : buffers_) {
     views.push_back({buffer->id(), buffer->startOffset(), buffer->length(), buffer->capacity()});

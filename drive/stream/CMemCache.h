@@ -9,12 +9,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "drive/stream/CStreamBuf.h"
+#include "platform/sync/Mutex.h"
 
 struct FetchRequest {
   int64_t offset = 0;
@@ -50,23 +50,21 @@ class CMemCache {
   std::vector<BufferView> buffers() const;
 
  private:
-  // All expect lock_ held.
-  CStreamBuf* cover(int64_t offset) const;
-  CStreamBuf* coverStrictly(int64_t offset) const;
-  CStreamBuf* holding(int64_t offset, int32_t size) const;
-  CStreamBuf* addBuffer(int32_t capacity, int32_t id);
-  void storeLargeBlock(const uint8_t* bytes, int64_t offset, int32_t size);
-  void storeInto(CStreamBuf* q, const uint8_t* bytes, int64_t offset, int32_t size);
-  void countHit(int32_t id, int32_t size);
-  std::optional<FetchRequest> request(int64_t offset);
+  CStreamBuf* cover(int64_t offset) const REQUIRES(lock_);
+  CStreamBuf* coverStrictly(int64_t offset) const REQUIRES(lock_);
+  CStreamBuf* holding(int64_t offset, int32_t size) const REQUIRES(lock_);
+  CStreamBuf* addBuffer(int32_t capacity, int32_t id) REQUIRES(lock_);
+  void storeLargeBlock(const uint8_t* bytes, int64_t offset, int32_t size) REQUIRES(lock_);
+  void storeInto(CStreamBuf* q, const uint8_t* bytes, int64_t offset, int32_t size) REQUIRES(lock_);
+  void countHit(int32_t id, int32_t size) REQUIRES(lock_);
+  std::optional<FetchRequest> request(int64_t offset) REQUIRES(lock_);
 
-  mutable std::mutex lock_;
-  // guarded by lock_:
-  std::vector<std::unique_ptr<CStreamBuf>> buffers_;
-  int32_t maxId_ = 0;
-  int32_t lastId_ = 0;
-  int32_t idTimes_ = 0;
-  int64_t idSize_ = 0;
-  int64_t lqOffset_ = 0;
-  int32_t lqSize_ = 0;
+  mutable Mutex lock_;
+  std::vector<std::unique_ptr<CStreamBuf>> buffers_ GUARDED_BY(lock_);
+  int32_t maxId_ GUARDED_BY(lock_) = 0;
+  int32_t lastId_ GUARDED_BY(lock_) = 0;
+  int32_t idTimes_ GUARDED_BY(lock_) = 0;
+  int64_t idSize_ GUARDED_BY(lock_) = 0;
+  int64_t lqOffset_ GUARDED_BY(lock_) = 0;
+  int32_t lqSize_ GUARDED_BY(lock_) = 0;
 };

@@ -78,10 +78,10 @@ void CRSSocket::close() {
   if (fd >= 0) ::close(fd);
 }
 
-int CRSSocket::sendRequest(std::string_view text, std::mutex& sendLock) {
+int CRSSocket::sendRequest(std::string_view text, Mutex& sendLock) {
   std::string frame = streamwire::BuildRequestFrame(text);
   if (frame.empty()) return -1;
-  std::lock_guard<std::mutex> guard(sendLock);
+  MutexLock guard(sendLock);
   int fd = fd_;
   if (fd < 0) return -1;
   ssize_t sent = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);

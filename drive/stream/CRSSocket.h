@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "drive/stream/ReplyFrame.h"
+#include "platform/sync/Mutex.h"
 
 class CRSSocket {
  public:
@@ -28,7 +28,7 @@ class CRSSocket {
 
   // Sends the framed request in one piece under `sendLock`. Returns the bytes sent (compare
   // with text length + 8), or -1 without a socket or for a text too long for one frame.
-  int sendRequest(std::string_view text, std::mutex& sendLock);
+  int sendRequest(std::string_view text, Mutex& sendLock);
   // Sends raw bytes that follow a request frame. Returns the bytes sent or -1.
   int sendRaw(const uint8_t* bytes, int32_t n);
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "drive/stream/CRSSocket.h"
@@ -28,7 +27,7 @@ class CRSWriter {
 
  private:
   CRSSocket socket_;
-  std::mutex sendLock_;
+  Mutex sendLock_;
   std::string host_;
   std::string port_;
   std::string createField1_;

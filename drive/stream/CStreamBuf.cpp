@@ -10,7 +10,7 @@ int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
 }  // namespace
 
 bool CStreamBuf::allocate(int32_t capacity, int32_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   data_.reset();
   id_ = id;
   capacity_ = 0;
@@ -27,7 +27,7 @@ bool CStreamBuf::allocate(int32_t capacity, int32_t id) {
 }
 
 int CStreamBuf::write(const uint8_t* bytes, int64_t offset, int32_t size) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (!data_ || size < 0) return -1;
   int64_t end = startOffset_ + length_;
   if (offset < startOffset_ || offset > end) return -1;
@@ -50,7 +50,7 @@ int CStreamBuf::write(const uint8_t* bytes, int64_t offset, int32_t size) {
 }
 
 int CStreamBuf::read(uint8_t* buffer, int64_t offset, int32_t size) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (!data_ || size < 0) return -1;
   if (offset < startOffset_ || offset + size > startOffset_ + length_) return -1;
   int32_t position = static_cast<int32_t>((headPosition_ + (offset - startOffset_)) % capacity_);
@@ -64,7 +64,7 @@ int CStreamBuf::read(uint8_t* buffer, int64_t offset, int32_t size) {
 }
 
 void CStreamBuf::drop(int32_t n) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (n <= 0 || capacity_ <= 0) return;
   length_ = std::max(0, length_ - n);
   startOffset_ += n;
@@ -72,39 +72,39 @@ void CStreamBuf::drop(int32_t n) {
 }
 
 void CStreamBuf::reset(int64_t offset) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   startOffset_ = offset;
   length_ = 0;
   headPosition_ = 0;
 }
 
 int32_t CStreamBuf::id() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return id_;
 }
 
 int64_t CStreamBuf::startOffset() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return startOffset_;
 }
 
 int32_t CStreamBuf::length() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return length_;
 }
 
 int32_t CStreamBuf::capacity() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return capacity_;
 }
 
 int64_t CStreamBuf::end() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return startOffset_ + length_;
 }
 
 std::string CStreamBuf::text() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   int32_t now = Now();
   char line[1024];
   std::snprintf(line, sizeof line,

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 class CStreamBuf {
  public:
@@ -44,18 +45,17 @@ class CStreamBuf {
   std::string text() const;
 
  private:
-  mutable std::mutex lock_;
-  // guarded by lock_:
-  int32_t id_ = 0;
-  std::unique_ptr<uint8_t[]> data_;
-  int32_t capacity_ = 0;
-  int64_t startOffset_ = 0;
-  int32_t length_ = 0;
-  int32_t headPosition_ = 0;
-  uint32_t inTimes_ = 0;
-  uint32_t outTimes_ = 0;
-  int32_t startTime_ = 0;
-  int32_t lastTime_ = 0;
-  uint32_t inSize_ = 0;
-  uint32_t outSize_ = 0;
+  mutable Mutex lock_;
+  int32_t id_ GUARDED_BY(lock_) = 0;
+  std::unique_ptr<uint8_t[]> data_ GUARDED_BY(lock_);
+  int32_t capacity_ GUARDED_BY(lock_) = 0;
+  int64_t startOffset_ GUARDED_BY(lock_) = 0;
+  int32_t length_ GUARDED_BY(lock_) = 0;
+  int32_t headPosition_ GUARDED_BY(lock_) = 0;
+  uint32_t inTimes_ GUARDED_BY(lock_) = 0;
+  uint32_t outTimes_ GUARDED_BY(lock_) = 0;
+  int32_t startTime_ GUARDED_BY(lock_) = 0;
+  int32_t lastTime_ GUARDED_BY(lock_) = 0;
+  uint32_t inSize_ GUARDED_BY(lock_) = 0;
+  uint32_t outSize_ GUARDED_BY(lock_) = 0;
 };

@@ -6,13 +6,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/sync/Mutex.h"
 
 class ManualResetEvent {
  public:
   void set() {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      MutexLock guard(lock_);
       signalled_ = true;
       ++generation_;
     }
@@ -20,27 +21,27 @@ class ManualResetEvent {
   }
 
   void reset() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     signalled_ = false;
   }
 
   void wait() {
-    std::unique_lock<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     uint64_t seen = generation_;
-    wake_.wait(guard, [&] { return signalled_ || generation_ != seen; });
+    guard.wait(wake_, [&]() REQUIRES(lock_) { return signalled_ || generation_ != seen; });
   }
 
   // True when signalled within `ms`.
   bool waitFor(int ms) {
-    std::unique_lock<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     uint64_t seen = generation_;
-    return wake_.wait_for(guard, std::chrono::milliseconds(ms),
-                          [&] { return signalled_ || generation_ != seen; });
+    return guard.waitFor(wake_, std::chrono::milliseconds(ms),
+                         [&]() REQUIRES(lock_) { return signalled_ || generation_ != seen; });
   }
 
  private:
-  std::mutex lock_;
+  Mutex lock_;
   std::condition_variable wake_;
-  bool signalled_ = false;   // guarded by lock_
-  uint64_t generation_ = 0;  // guarded by lock_; counts set() calls
+  bool signalled_ GUARDED_BY(lock_) = false;
+  uint64_t generation_ GUARDED_BY(lock_) = 0;  // counts set() calls
 };

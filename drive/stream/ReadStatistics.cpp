@@ -44,7 +44,7 @@ const char* ForwardCounter(int64_t f) {
 }  // namespace
 
 void CReadStatistics::start(const std::string& name, int64_t fileLength, const std::string& ext) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   name_ = name;
   fileLength_ = fileLength;
   ext_ = ext;
@@ -55,7 +55,7 @@ void CReadStatistics::start(const std::string& name, int64_t fileLength, const s
 void CReadStatistics::increment(const char* name) { ++counters_[name]; }
 
 void CReadStatistics::countRead(int64_t offset, int32_t size) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   int64_t gap = 0;
   if (offset > previousOffset_ + size) {
     gap = offset - previousOffset_ - size;
@@ -85,7 +85,7 @@ void CReadStatistics::countRead(int64_t offset, int32_t size) {
 }
 
 std::string CReadStatistics::text() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   char item[1024];
   std::snprintf(item, sizeof item, "%s %ld %s %ld %ld\n", name_.c_str(),
                 static_cast<long>(fileLength_ / 1048576), ext_.c_str(),
@@ -105,17 +105,17 @@ std::string CReadStatistics::text() const {
 }
 
 int32_t CReadStatistics::readCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return readCount_;
 }
 
 int32_t CReadStatistics::counter(const std::string& name) const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   auto found = counters_.find(name);
   return found == counters_.end() ? 0 : found->second;
 }
 
 std::vector<int32_t> CReadStatistics::segments() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return segments_;
 }

@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/sync/Mutex.h"
 
 class CReadStatistics {
  public:
@@ -21,18 +22,17 @@ class CReadStatistics {
   std::vector<int32_t> segments() const;
 
  private:
-  void increment(const char* name);  // expects lock_ held
+  void increment(const char* name) REQUIRES(lock_);
 
-  mutable std::mutex lock_;
-  // guarded by lock_:
-  std::time_t startTime_ = 0;
-  std::time_t lastReadTime_ = 0;
-  int32_t readCount_ = 0;
-  std::string name_;
-  int64_t fileLength_ = 0;
-  std::string ext_;
-  int64_t previousOffset_ = 0;
-  int64_t segmentBytes_ = 0;
-  std::map<std::string, int32_t> counters_;
-  std::vector<int32_t> segments_;
+  mutable Mutex lock_;
+  std::time_t startTime_ GUARDED_BY(lock_) = 0;
+  std::time_t lastReadTime_ GUARDED_BY(lock_) = 0;
+  int32_t readCount_ GUARDED_BY(lock_) = 0;
+  std::string name_ GUARDED_BY(lock_);
+  int64_t fileLength_ GUARDED_BY(lock_) = 0;
+  std::string ext_ GUARDED_BY(lock_);
+  int64_t previousOffset_ GUARDED_BY(lock_) = 0;
+  int64_t segmentBytes_ GUARDED_BY(lock_) = 0;
+  std::map<std::string, int32_t> counters_ GUARDED_BY(lock_);
+  std::vector<int32_t> segments_ GUARDED_BY(lock_);
 };

@@ -12,7 +12,7 @@ CStreamLog& StreamLog() {
 }
 
 void CStreamLog::setPath(const std::string& path) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   path_ = path;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && info.st_size > kRotateAbove) {
@@ -23,7 +23,7 @@ void CStreamLog::setPath(const std::string& path) {
 }
 
 std::string CStreamLog::path() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return path_;
 }
 
@@ -38,12 +38,12 @@ void CStreamLog::readMask(const std::string& iniPath) {
 }
 
 uint32_t CStreamLog::mask() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return mask_;
 }
 
 void CStreamLog::setMask(uint32_t mask) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   mask_ = mask;
 }
 
@@ -67,7 +67,7 @@ void CStreamLog::log(int level, const char* format, ...) {
   localtime_r(&now, &local);
   std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
 
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   FILE* file = std::fopen(path_.c_str(), "a");
   if (!file) return;
   std::fprintf(file, "%s %s\n", stamp, text);

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 class CStreamLog {
  public:
@@ -30,9 +31,9 @@ class CStreamLog {
   void log(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
  private:
-  mutable std::mutex lock_;
-  std::string path_{"./vod.log"};  // guarded by lock_
-  uint32_t mask_ = 0;              // guarded by lock_
+  mutable Mutex lock_;
+  std::string path_ GUARDED_BY(lock_){"./vod.log"};
+  uint32_t mask_ GUARDED_BY(lock_) = 0;
 };
 
 // The program's stream log.

@@ -7,13 +7,14 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
-#include <mutex>
+
+#include "platform/sync/Mutex.h"
 
 namespace codepage {
 namespace {
 
-std::mutex charsetLock;
-std::string ansiCharset = "UTF-8";  // guarded by charsetLock
+Mutex charsetLock;
+std::string ansiCharset GUARDED_BY(charsetLock) = "UTF-8";
 
 bool IsPlainAscii(const std::string& name) {
   return name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII";
@@ -36,12 +37,12 @@ bool InitProcessLocale() {
 }
 
 std::string AnsiCharset() {
-  std::lock_guard<std::mutex> guard(charsetLock);
+  MutexLock guard(charsetLock);
   return ansiCharset;
 }
 
 void SetAnsiCharset(const std::string& charset) {
-  std::lock_guard<std::mutex> guard(charsetLock);
+  MutexLock guard(charsetLock);
   ansiCharset = charset;
 }
 

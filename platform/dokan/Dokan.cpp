@@ -7,29 +7,32 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/dokan/DriveRoot.h"
 #include "platform/dokan/FuseOperations.h"
 #include "platform/process/Process.h"
+#include "platform/sync/Mutex.h"
 
 namespace {
 
 constexpr uint16_t kDefaultThreadCount = 10;
 constexpr uint16_t kMostThreads = 64;
 
+Mutex registryLock;
+
 // One drive this process has mounted or is mounting.
 struct ActiveMount {
   std::string mountPoint;
-  fuse* session = nullptr;        // set once mounted
-  bool unmountRequested = false;  // DokanUnmount came before the mount was complete
-  bool detached = false;          // taken out of the file-system tree by DokanUnmount
+  fuse* session GUARDED_BY(registryLock) = nullptr;  // set once mounted
+  // DokanUnmount came before the mount was complete.
+  bool unmountRequested GUARDED_BY(registryLock) = false;
+  // Taken out of the file-system tree by DokanUnmount.
+  bool detached GUARDED_BY(registryLock) = false;
 };
 
-std::mutex registryLock;
-std::map<WCHAR, ActiveMount*> registry;  // guarded by registryLock
+std::map<WCHAR, ActiveMount*> registry GUARDED_BY(registryLock);
 
 bool MakeFolder(const std::string& path) {
   return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
@@ -46,8 +49,8 @@ void AbortConnection(unsigned minor) {
 }
 
 // Takes the drive out of the file-system tree; the kernel then ends the FUSE connection and
-// the loop returns. Expects registryLock held.
-void Detach(ActiveMount& mount) {
+// the loop returns.
+void Detach(ActiveMount& mount) REQUIRES(registryLock) {
   if (mount.detached) return;
   mount.detached = true;
   fuse_exit(mount.session);
@@ -76,12 +79,12 @@ uint16_t ThreadsFor(const DOKAN_OPTIONS& options) {
 class Registration {
  public:
   Registration(WCHAR letter, ActiveMount& mount) : letter_(letter) {
-    std::lock_guard<std::mutex> guard(registryLock);
+    MutexLock guard(registryLock);
     registered_ = registry.emplace(letter, &mount).second;
   }
   ~Registration() {
     if (!registered_) return;
-    std::lock_guard<std::mutex> guard(registryLock);
+    MutexLock guard(registryLock);
     registry.erase(letter_);
   }
   bool registered() const { return registered_; }
@@ -139,7 +142,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
     // Mount under the registry lock, so that a DokanUnmount that sees the drive mounted
     // always finds its session (a process ending right after mounting must not leave the
     // mount behind).
-    std::lock_guard<std::mutex> guard(registryLock);
+    MutexLock guard(registryLock);
     if (fuse_mount(session, canonical.c_str()) != 0) {
       fuse_destroy(session);
       return DOKAN_MOUNT_ERROR;
@@ -153,7 +156,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
 
   bool detached;
   {
-    std::lock_guard<std::mutex> guard(registryLock);
+    MutexLock guard(registryLock);
     detached = active.detached;
     active.session = nullptr;
   }
@@ -165,7 +168,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
 }
 
 BOOL DokanUnmount(WCHAR letter) {
-  std::lock_guard<std::mutex> guard(registryLock);
+  MutexLock guard(registryLock);
   auto found = registry.find(letter);
   if (found == registry.end()) return 0;
   ActiveMount& mount = *found->second;

@@ -126,7 +126,7 @@ uint64_t Adopt(DriveSession& session, const std::u16string& name, const DOKAN_FI
   handle->context = info.Context;
   handle->name = name;
   handle->isDirectory = info.IsDirectory;
-  std::lock_guard<std::mutex> guard(session.handlesLock);
+  MutexLock guard(session.handlesLock);
   session.handles.insert(handle);
   return reinterpret_cast<uintptr_t>(handle);
 }
@@ -134,7 +134,7 @@ uint64_t Adopt(DriveSession& session, const std::u16string& name, const DOKAN_FI
 void Forget(DriveSession& session, OpenHandle* handle) {
   if (handle == nullptr) return;
   {
-    std::lock_guard<std::mutex> guard(session.handlesLock);
+    MutexLock guard(session.handlesLock);
     session.handles.erase(handle);
   }
   delete handle;
@@ -445,7 +445,7 @@ int OnStatfs(const char*, struct statvfs* st) {
 void DriveSession::finish() {
   std::set<OpenHandle*> left;
   {
-    std::lock_guard<std::mutex> guard(handlesLock);
+    MutexLock guard(handlesLock);
     left.swap(handles);
   }
   for (OpenHandle* handle : left) {

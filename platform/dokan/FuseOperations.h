@@ -8,11 +8,11 @@
 #include <sys/types.h>
 
 #include <atomic>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "platform/dokan/DokanTypes.h"
+#include "platform/sync/Mutex.h"
 
 namespace dokan {
 
@@ -36,8 +36,8 @@ struct DriveSession {
   uid_t owner = 0;  // shown as the owner of every entry
   gid_t group = 0;
 
-  std::mutex handlesLock;
-  std::set<OpenHandle*> handles;  // guarded by handlesLock; owned
+  Mutex handlesLock;
+  std::set<OpenHandle*> handles GUARDED_BY(handlesLock);  // owned
 
   // Cleanup and CloseFile for every handle FUSE never released (the drive went while files
   // were open), then the Unmount callback. Called once the FUSE loop has ended.

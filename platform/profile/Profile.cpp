@@ -1,7 +1,6 @@
 #include "platform/profile/Profile.h"
 
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -9,12 +8,13 @@
 #include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/profile/IniValue.h"
+#include "platform/sync/Mutex.h"
 
 namespace {
 
 // Serialises read-modify-write cycles of this process; other processes see whole files
 // only, since each write replaces the file by renaming a complete copy.
-std::mutex profileLock;
+Mutex profileLock;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -112,7 +112,7 @@ bool WriteWhole(const std::string& path, const std::vector<std::string>& lines) 
 
 std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                        std::u16string_view defaultValue, const std::string& path) {
-  std::lock_guard<std::mutex> guard(profileLock);
+  MutexLock guard(profileLock);
   std::u16string fallback = CutToBuffer(Trim(defaultValue));
   auto lines = ReadLines(path);
   if (!lines) return fallback;
@@ -124,7 +124,7 @@ std::u16string GetPrivateProfileString(std::u16string_view section, std::u16stri
 
 bool WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
                                std::u16string_view value, const std::string& path) {
-  std::lock_guard<std::mutex> guard(profileLock);
+  MutexLock guard(profileLock);
   std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>());
   Location where = Locate(lines, section, key);
   std::string escaped = ini::EscapeValue(std::u16string(value));

@@ -13,7 +13,7 @@ FaultControl::FaultControl(FaultSettings initial, std::string controlFile)
     : initial_(initial), controlFile_(std::move(controlFile)), settings_(std::move(initial)) {}
 
 FaultSettings FaultControl::current() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   struct stat st {};
   bool exists = !controlFile_.empty() && ::stat(controlFile_.c_str(), &st) == 0;
   long long modified = exists ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : 0;
@@ -25,7 +25,7 @@ FaultSettings FaultControl::current() {
 }
 
 void FaultControl::forceReload() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   reloadLocked();
 }
 

@@ -6,9 +6,9 @@
 
 #include <sys/types.h>
 
-#include <mutex>
 #include <string>
 
+#include "platform/sync/Mutex.h"
 #include "server/faults/FaultSettings.h"
 
 namespace qserver {
@@ -24,16 +24,16 @@ class FaultControl {
   const std::string& controlFile() const { return controlFile_; }
 
  private:
-  void reloadLocked();  // expects lock_ held
+  void reloadLocked() REQUIRES(lock_);
 
   const FaultSettings initial_;
   const std::string controlFile_;
-  std::mutex lock_;
-  FaultSettings settings_;  // guarded by lock_
-  bool fileSeen_ = false;   // guarded by lock_
-  ino_t inode_ = 0;         // guarded by lock_
-  long long modified_ = 0;  // guarded by lock_
-  long long size_ = -1;     // guarded by lock_
+  Mutex lock_;
+  FaultSettings settings_ GUARDED_BY(lock_);
+  bool fileSeen_ GUARDED_BY(lock_) = false;
+  ino_t inode_ GUARDED_BY(lock_) = 0;
+  long long modified_ GUARDED_BY(lock_) = 0;
+  long long size_ GUARDED_BY(lock_) = -1;
 };
 
 }  // namespace qserver

@@ -20,7 +20,7 @@ std::string Accounts::fileSignature() const {
 }
 
 bool Accounts::load() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   loadedSignature_ = fileSignature();
   auto text = ReadWholeFile(path_);
   if (!text) return true;  // no accounts yet
@@ -28,7 +28,7 @@ bool Accounts::load() {
 }
 
 void Accounts::refreshIfChanged() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::string signature = fileSignature();
   if (signature == loadedSignature_) return;
   loadedSignature_ = signature;
@@ -57,7 +57,7 @@ bool Accounts::parseLocked(const std::string& text) {
 }
 
 bool Accounts::put(Account account) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = accounts_.find(account.name);
   if (found != accounts_.end()) {
     account.number = found->second.number;
@@ -92,7 +92,7 @@ bool Accounts::saveLocked() const {
 
 std::optional<Account> Accounts::byName(const std::string& name) {
   refreshIfChanged();
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = accounts_.find(name);
   if (found == accounts_.end()) return std::nullopt;
   return found->second;
@@ -100,7 +100,7 @@ std::optional<Account> Accounts::byName(const std::string& name) {
 
 std::optional<Account> Accounts::byNumber(int number) {
   refreshIfChanged();
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (const auto& [name, account] : accounts_) {
     if (account.number == number) return account;
   }
@@ -109,7 +109,7 @@ std::optional<Account> Accounts::byNumber(int number) {
 
 std::vector<Account> Accounts::all() {
   refreshIfChanged();
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<Account> out;
   for (const auto& [name, account] : accounts_) out.push_back(account);
   return out;

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/sync/Mutex.h"
 
 namespace qserver {
 
@@ -41,15 +42,15 @@ class Accounts {
   static bool IsAcceptableUserName(const std::string& name);
 
  private:
-  bool saveLocked() const;  // expects lock_ held
+  bool saveLocked() const REQUIRES(lock_);
 
-  bool parseLocked(const std::string& text);  // expects lock_ held
+  bool parseLocked(const std::string& text) REQUIRES(lock_);
   std::string fileSignature() const;
 
   std::string path_;
-  mutable std::mutex lock_;
-  std::map<std::string, Account> accounts_;  // guarded by lock_
-  std::string loadedSignature_;              // guarded by lock_
+  mutable Mutex lock_;
+  std::map<std::string, Account> accounts_ GUARDED_BY(lock_);
+  std::string loadedSignature_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

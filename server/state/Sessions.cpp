@@ -31,7 +31,7 @@ void Sessions::load() {
   std::string errors;
   std::istringstream in(*text);
   if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) return;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (const auto& item : root["sessions"]) {
     Session session;
     session.id = item["id"].asString();
@@ -47,7 +47,7 @@ void Sessions::load() {
 Session Sessions::createProvisional() {
   Session session{
       RandomHex(16), RandomHex(16), {}, SessionKind::kProvisional, Now() + kProvisionalLifetime};
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   dropExpiredLocked(Now());
   sessions_[session.id] = session;
   return session;
@@ -55,7 +55,7 @@ Session Sessions::createProvisional() {
 
 Session Sessions::createWeb(const std::string& user) {
   Session session{RandomHex(16), RandomHex(16), user, SessionKind::kWeb, Now() + lifetime_};
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   dropExpiredLocked(Now());
   sessions_[session.id] = session;
   saveLocked();
@@ -64,7 +64,7 @@ Session Sessions::createWeb(const std::string& user) {
 
 Session Sessions::createPage(const std::string& user) {
   Session session{RandomHex(16), {}, user, SessionKind::kPage, Now() + lifetime_};
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   dropExpiredLocked(Now());
   sessions_[session.id] = session;
   saveLocked();
@@ -72,7 +72,7 @@ Session Sessions::createPage(const std::string& user) {
 }
 
 std::optional<Session> Sessions::find(const std::string& id, SessionKind kind) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = sessions_.find(id);
   if (found == sessions_.end() || found->second.kind != kind) return std::nullopt;
   if (found->second.expires <= Now()) return std::nullopt;
@@ -81,7 +81,7 @@ std::optional<Session> Sessions::find(const std::string& id, SessionKind kind) {
 
 std::optional<Session> Sessions::findPageByHash(const std::string& timestamp,
                                                 const std::string& hash) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   long long now = Now();
   for (const auto& [id, session] : sessions_) {
     if (session.kind != SessionKind::kPage || session.expires <= now) continue;

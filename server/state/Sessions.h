@@ -3,9 +3,10 @@
 
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 namespace qserver {
 
@@ -39,14 +40,14 @@ class Sessions {
   std::optional<Session> findPageByHash(const std::string& timestamp, const std::string& hash);
 
  private:
-  void dropExpiredLocked(long long now);  // expects lock_ held
-  void saveLocked() const;                // expects lock_ held
+  void dropExpiredLocked(long long now) REQUIRES(lock_);
+  void saveLocked() const REQUIRES(lock_);
   static long long Now();
 
   std::string path_;
   long long lifetime_;
-  std::mutex lock_;
-  std::map<std::string, Session> sessions_;  // guarded by lock_
+  Mutex lock_;
+  std::map<std::string, Session> sessions_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

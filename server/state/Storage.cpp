@@ -61,7 +61,7 @@ void Storage::discardUnfinishedUploads() {
 std::shared_ptr<UserTree> Storage::tree(const std::string& user) {
   auto account = accounts_.byName(user);
   if (!account) return nullptr;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto& tree = trees_[user];
   if (!tree) {
     tree = std::make_shared<UserTree>(

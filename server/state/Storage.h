@@ -4,11 +4,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/sync/Mutex.h"
 #include "server/state/Accounts.h"
 #include "server/state/Sessions.h"
 #include "server/state/UserTree.h"
@@ -55,8 +55,8 @@ class Storage {
   std::string secret_;
   Accounts accounts_;
   Sessions sessions_;
-  std::mutex lock_;
-  std::map<std::string, std::shared_ptr<UserTree>> trees_;  // guarded by lock_
+  Mutex lock_;
+  std::map<std::string, std::shared_ptr<UserTree>> trees_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

@@ -75,7 +75,7 @@ UserTree::UserTree(std::string root, std::string stateFile, std::vector<std::str
       writableTop_(std::move(writableTop)) {}
 
 void UserTree::load() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto text = ReadWholeFile(stateFile_);
   if (!text) return;
   Json::Value state;
@@ -177,7 +177,7 @@ void UserTree::walkLocked(const std::string& relative, const std::string& parent
 }
 
 TreeListing UserTree::list() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   TreeListing listing;
   std::set<std::string> seen;
   walkLocked("", "", &listing, &seen);
@@ -201,7 +201,7 @@ TreeListing UserTree::list() {
 long long UserTree::usedBytes() { return list().usedBytes; }
 
 std::optional<TreeEntry> UserTree::info(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
   struct stat st {};
@@ -221,7 +221,7 @@ std::optional<TreeEntry> UserTree::info(const std::string& id) {
 }
 
 TreeError UserTree::removeFile(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (removed_.count(id)) return TreeError::kNone;
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
@@ -238,7 +238,7 @@ TreeError UserTree::removeFile(const std::string& id) {
 }
 
 TreeError UserTree::removeFolder(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (removed_.count(id)) return TreeError::kNone;
   auto relative = folderPathLocked(id);
   if (!relative || relative->empty()) return TreeError::kNotFound;
@@ -293,7 +293,7 @@ void UserTree::repathLocked(const std::string& from, const std::string& to) {
 
 TreeError UserTree::rename(const std::string& id, const std::string& newName) {
   if (!IsAcceptableName(newName)) return TreeError::kName;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
     return TreeError::kNotFound;
@@ -314,7 +314,7 @@ TreeError UserTree::rename(const std::string& id, const std::string& newName) {
 }
 
 TreeError UserTree::move(const std::string& id, const std::string& newParentId) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
     return TreeError::kNotFound;
@@ -343,7 +343,7 @@ TreeError UserTree::move(const std::string& id, const std::string& newParentId) 
 
 TreeError UserTree::makeFolder(const std::string& parentId, const std::string& name,
                                std::string* newId) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto folder = folderPathLocked(parentId);
   if (!folder) return TreeError::kNotFound;
   if (!IsAcceptableName(name)) return TreeError::kName;
@@ -365,7 +365,7 @@ TreeError UserTree::makeFolder(const std::string& parentId, const std::string& n
 
 WriteTarget UserTree::prepareWrite(const std::string& parentId, const std::string& name) {
   WriteTarget result;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto folder = folderPathLocked(parentId);
   if (!folder) {
     result.error = TreeError::kNotFound;
@@ -394,7 +394,7 @@ WriteTarget UserTree::prepareWrite(const std::string& parentId, const std::strin
 }
 
 std::optional<std::string> UserTree::readablePath(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
   struct stat st {};
@@ -404,7 +404,7 @@ std::optional<std::string> UserTree::readablePath(const std::string& id) {
 }
 
 bool UserTree::isUploadTarget(const std::string& id) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return false;
   struct stat st {};
@@ -412,7 +412,7 @@ bool UserTree::isUploadTarget(const std::string& id) {
 }
 
 long long UserTree::commitUpload(const std::string& id, const std::string& tempPath) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto relative = pathOfLocked(id);
   if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return -1;
   std::string target = JoinPath(root_, *relative);

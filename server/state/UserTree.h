@@ -5,12 +5,13 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/sync/Mutex.h"
 
 namespace qserver {
 
@@ -75,29 +76,28 @@ class UserTree {
   const std::string& root() const { return root_; }
 
  private:
-  // All of these expect lock_ held.
   void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
-                  std::set<std::string>* seen);
-  std::string idForLocked(const std::string& relative);
-  std::optional<std::string> pathOfLocked(const std::string& id) const;
-  std::optional<std::string> folderPathLocked(const std::string& id) const;
-  bool isProtectedLocked(const std::string& relative) const;
-  bool isWritableLocked(const std::string& relative) const;
-  void forgetTreeLocked(const std::string& relative, bool remember);
-  void repathLocked(const std::string& from, const std::string& to);
-  void saveLocked();
+                  std::set<std::string>* seen) REQUIRES(lock_);
+  std::string idForLocked(const std::string& relative) REQUIRES(lock_);
+  std::optional<std::string> pathOfLocked(const std::string& id) const REQUIRES(lock_);
+  std::optional<std::string> folderPathLocked(const std::string& id) const REQUIRES(lock_);
+  bool isProtectedLocked(const std::string& relative) const REQUIRES(lock_);
+  bool isWritableLocked(const std::string& relative) const REQUIRES(lock_);
+  void forgetTreeLocked(const std::string& relative, bool remember) REQUIRES(lock_);
+  void repathLocked(const std::string& from, const std::string& to) REQUIRES(lock_);
+  void saveLocked() REQUIRES(lock_);
 
   std::string root_;
   std::string stateFile_;
   std::vector<std::string> writableTop_;
 
-  std::mutex lock_;
-  long long nextId_ = 100000;                              // guarded by lock_
-  std::map<std::string, std::string> pathToId_;            // guarded by lock_
-  std::unordered_map<std::string, std::string> idToPath_;  // guarded by lock_
-  std::set<std::string> reserved_;  // ids handed out for files not written yet; guarded by lock_
-  std::set<std::string> removed_;   // ids removed with their folder; guarded by lock_
-  bool dirty_ = false;              // guarded by lock_
+  Mutex lock_;
+  long long nextId_ GUARDED_BY(lock_) = 100000;
+  std::map<std::string, std::string> pathToId_ GUARDED_BY(lock_);
+  std::unordered_map<std::string, std::string> idToPath_ GUARDED_BY(lock_);
+  std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
+  std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
+  bool dirty_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace qserver

@@ -11,7 +11,7 @@ OpenFile::~OpenFile() {
 }
 
 std::string OpenStreams::add(const std::shared_ptr<OpenFile>& file) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (auto it = streams_.begin(); it != streams_.end();) {
     it = it->second.expired() ? streams_.erase(it) : std::next(it);
   }
@@ -24,7 +24,7 @@ std::string OpenStreams::add(const std::shared_ptr<OpenFile>& file) {
 }
 
 std::shared_ptr<OpenFile> OpenStreams::find(const std::string& streamId) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = streams_.find(streamId);
   if (found == streams_.end()) return nullptr;
   auto file = found->second.lock();

@@ -5,8 +5,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "platform/sync/Mutex.h"
 
 namespace qserver {
 
@@ -31,8 +32,8 @@ class OpenStreams {
   std::shared_ptr<OpenFile> find(const std::string& streamId);
 
  private:
-  std::mutex lock_;
-  std::map<std::string, std::weak_ptr<OpenFile>> streams_;  // guarded by lock_
+  Mutex lock_;
+  std::map<std::string, std::weak_ptr<OpenFile>> streams_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

@@ -75,13 +75,13 @@ void StreamServer::acceptLoop() {
     pollfd waits[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     if (::poll(waits, 2, 1000) < 0 && errno != EINTR) break;
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       reapFinishedLocked();
     }
     if (stopping_ || !(waits[0].revents & POLLIN)) continue;
     int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (workers_.size() >= kMaxConnections) {
       LogLine("stream: too many connections, refusing one");
       ::close(client);
@@ -131,7 +131,7 @@ void StreamServer::stop() {
   if (acceptor_.joinable()) acceptor_.join();
   std::list<std::unique_ptr<Worker>> workers;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     workers.swap(workers_);
   }
   for (auto& worker : workers) ::shutdown(worker->socket, SHUT_RDWR);

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/sync/Mutex.h"
 #include "server/faults/FaultControl.h"
 #include "server/state/Storage.h"
 #include "server/stream/OpenStreams.h"
@@ -34,7 +34,7 @@ class StreamServer {
   };
 
   void acceptLoop();
-  void reapFinishedLocked();  // expects lock_ held
+  void reapFinishedLocked() REQUIRES(lock_);
 
   Storage& storage_;
   FaultControl& faults_;
@@ -45,8 +45,8 @@ class StreamServer {
   int wakeWrite_ = -1;
   int port_ = 0;
   std::thread acceptor_;
-  std::mutex lock_;
-  std::list<std::unique_ptr<Worker>> workers_;  // guarded by lock_
+  Mutex lock_;
+  std::list<std::unique_ptr<Worker>> workers_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

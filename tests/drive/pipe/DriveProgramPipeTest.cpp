@@ -136,7 +136,9 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
   std::string newKey = "unchanged";
   int made = client.makeFolders("", "\\A\\B\\", &newKey);
   EXPECT_NE(made, DrivePipeClient::kBroken);
-  if (made != 0) EXPECT_EQ(newKey, "");
+  if (made != 0) {
+    EXPECT_EQ(newKey, "");
+  }
   EXPECT_EQ(client.makeFolders("no-such-key", "x", &newKey), -8);
   EXPECT_EQ(newKey, "");
   EXPECT_EQ(client.rename("no-such-key", "y"), -2);

@@ -40,7 +40,9 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
   std::thread asker([&] {
     RawPipeClient client(folders.pipePath());
     while (asking && client.connected()) {
-      if (int32_t command = stopCommand.exchange(0)) EXPECT_TRUE(client.send(MakeRequest(command)));
+      if (int32_t command = stopCommand.exchange(0)) {
+        EXPECT_TRUE(client.send(MakeRequest(command)));
+      }
       if (client.ask(MakeRequest(13, "kDocs")) == "Q:\\Docs") ++pathsSeen;
       client.ask(MakeRequest(14, "\\Docs"));
       ASSERT_TRUE(client.send(MakeTwoPartRequest(33, "0", "kDocs")));

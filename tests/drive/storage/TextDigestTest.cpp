@@ -22,7 +22,7 @@ TEST(TextDigest, Base64UsesTheStandardAlphabetWithPadding) {
   EXPECT_EQ(Base64OfAnsi(u""), u"");
   // "+" and "/" of the standard alphabet.
   EXPECT_EQ(Base64OfUtf8(u"\u00fb\u00ff"), u"w7vDvw==");
-  EXPECT_EQ(Base64OfUtf8(u"??>"), u"Pz8+");
+  EXPECT_EQ(Base64OfUtf8(u"?\?>"), u"Pz8+");
   EXPECT_EQ(Base64OfUtf8(u"???"), u"Pz8/");
   // No line breaks, however long the text.
   EXPECT_EQ(Base64OfUtf8(std::u16string(300, u'x')).find(u'\n'), std::u16string::npos);

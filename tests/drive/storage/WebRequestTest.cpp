@@ -71,7 +71,7 @@ TEST(WebRequest, FirstKeyCarriesOnlyTheTimestamp) {
 
 TEST(WebRequest, LoginSendsBase64NameAndPasswordProofUnchanged) {
   // "??>" and "???" encode to "Pz8+" and "Pz8/"; "a" to "YQ==": all sent as they are.
-  for (const char16_t* user : {u"??>", u"???", u"a"}) {
+  for (const char16_t* user : {u"?\?>", u"???", u"a"}) {
     FormedRequest login = FormLoginRequest(user, u"storedDigest", kSession, kTime);
     std::u16string name = text_digest::Base64OfAnsi(user);
     std::u16string proof = text_digest::Md5Text(u"storedDigestK3Y");

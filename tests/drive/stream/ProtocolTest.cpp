@@ -12,6 +12,7 @@
 #include "drive/stream/CRSWriter.h"
 #include "drive/stream/DataReply.h"
 #include "drive/stream/ReplyFrame.h"
+#include "platform/sync/Mutex.h"
 #include "tests/support/ScriptedStreamServer.h"
 
 using namespace streamwire;
@@ -43,7 +44,7 @@ Exchange Ask(const ScriptedStreamServer::Handler& script, ReadRequest request, i
              int timeoutMs = 10000) {
   ScriptedStreamServer server(script);
   CRSSocket socket;
-  std::mutex sendLock;
+  Mutex sendLock;
   Exchange out;
   EXPECT_EQ(socket.connect("127.0.0.1", server.port()), 0);
   EXPECT_EQ(socket.sendRequest("ask", sendLock), 11);
@@ -63,7 +64,7 @@ TEST(StreamFrames, RequestOfTheLargestSizeFitsOneFrame) {
 
   ScriptedStreamServer server([](ScriptedConnection& c, const std::string&) { c.reply("ok"); });
   CRSSocket socket;
-  std::mutex sendLock;
+  Mutex sendLock;
   ASSERT_EQ(socket.connect("localhost", std::to_string(server.port())), 0);
   EXPECT_EQ(socket.sendRequest(text, sendLock), 1024);
   EXPECT_EQ(socket.sendRequest(std::string(1017, 'a'), sendLock), -1);
