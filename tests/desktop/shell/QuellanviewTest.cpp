@@ -13,25 +13,13 @@
 #include <sstream>
 
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
 
 // The drive program runs as a copy under this name, so that stopping it, which ends every
 // process of that name, never reaches drive programs of other tests.
@@ -101,7 +89,7 @@ class QuellanviewTest : public ::testing::Test {
     std::string path = folders.programFolder();
     return path.substr(0, path.size() - 1);
   }
-  std::string log() const { return ReadText(folder() + "/quellan.log"); }
+  std::string log() const { return ReadFile(folder() + "/quellan.log"); }
   // Settings for user alice with `storedPassword` (an MD5 digest, or empty) and `run`.
   void writeSettings(const std::string& storedPassword, int run = 1,
                      const std::string& process = "") {
@@ -178,7 +166,7 @@ TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
     Quellanview view(folder());
     ASSERT_TRUE(
         WaitFor([&] { return log().find("notice 2 网盘正在运行 Q\n") != std::string::npos; }, 60s))
-        << log() << ReadText(folder() + "/mirror.log");
+        << log() << ReadFile(folder() + "/mirror.log");
     EXPECT_TRUE(folders.isMounted('Q'));
     pid_t drive = view.driveChild();
     ASSERT_GT(drive, 0);

@@ -15,6 +15,7 @@
 #include "tests/drive/core/TestFiles.h"
 #include "tests/drive/pipe/KeyedMirror.h"
 #include "tests/drive/pipe/RawPipeClient.h"
+#include "tests/support/Wait.h"
 
 using namespace std::string_literals;
 
@@ -261,9 +262,7 @@ TEST(ControlPipeServerTest, APipeThatCannotBeServedIsReported) {
   // One instance only: a second server on the same path fails and reports the pipe lost.
   ControlPipeServer second(dir.file("Tarvex"), [&] { ++lost; });
   EXPECT_FALSE(second.start());
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (lost == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  WaitFor([&] { return lost != 0; }, std::chrono::seconds(5));
   EXPECT_EQ(lost, 1);
   RawPipeClient client(dir.file("Tarvex"));
   EXPECT_TRUE(client.connected());

@@ -15,6 +15,7 @@
 
 #include "platform/pipe/PipeClient.h"
 #include "platform/pipe/PipeMessage.h"
+#include "tests/support/Wait.h"
 
 class RawPipeClient {
  public:
@@ -26,14 +27,12 @@ class RawPipeClient {
   bool sendBytes(const void* data, size_t size) { return named_pipe::WritePipe(fd_, data, size); }
   // Waits until the server has read everything sent so far.
   bool waitTaken(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      int queued = 0;
-      if (::ioctl(fd_, SIOCOUTQ, &queued) != 0) return false;
-      if (queued == 0) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    return WaitFor(
+        [&] {
+          int queued = 0;
+          return ::ioctl(fd_, SIOCOUTQ, &queued) == 0 && queued == 0;
+        },
+        limit);
   }
   // The next reply record, or nothing when none came in time or the server closed.
   std::optional<PipeMessage> receive(std::chrono::milliseconds limit = std::chrono::seconds(5)) {

@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "platform/atomicfile/AtomicFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 size_t EntryCount(const std::string& folder) {
   return std::distance(std::filesystem::directory_iterator(folder), {});
