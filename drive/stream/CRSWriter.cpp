@@ -54,20 +54,31 @@ int CRSWriter::write(int64_t offset, int32_t size, const uint8_t* data) {
 
 int64_t CRSWriter::close() {
   int64_t stored = 0;
+  closeStatus_ = "not_created";
   if (created_) {
+    closeStatus_ = kSocketError;
     char request[100];
     int length = std::snprintf(request, sizeof request, "tw_close,%s", writeId_.c_str());
     if (length > 0 && length < static_cast<int>(sizeof request) &&
         socket_.sendRequest(request, sendLock_) == length + kHeaderSize) {
       Fields reply = socket_.receiveReply(kReplyLimitMs);
+      closeStatus_ = IsOk(reply) ? std::string(kDataError) : ErrorWord(reply);
       if (IsOk(reply) && reply.size() >= 3) {
         errno = 0;
         long long value = std::strtoll(reply[2].c_str(), nullptr, 10);
-        if (errno != ERANGE) stored = value;
+        if (errno != ERANGE) {
+          stored = value;
+          closeStatus_ = "ok";
+        }
       }
     }
     created_ = false;
   }
   socket_.close();
   return stored;
+}
+
+void CRSWriter::abandon() {
+  created_ = false;
+  socket_.close();
 }

@@ -18,8 +18,14 @@ class CRSWriter {
   int write(int64_t offset, int32_t size, const uint8_t* data);
 
   // The stored size from the server; 0 when not created or the reply carried none. The
-  // connection is closed in every case.
+  // connection is closed in every case; closeStatus() then tells "ok" (the server took the
+  // upload) from an error word.
   int64_t close();
+  const std::string& closeStatus() const { return closeStatus_; }
+
+  // Closes the connection without "tw_close": the server drops the unfinished upload and
+  // keeps what it held before.
+  void abandon();
 
   bool created() const { return created_; }
   const std::string& lastError() const { return lastError_; }
@@ -34,5 +40,6 @@ class CRSWriter {
   std::string createField2_;
   std::string writeId_;
   std::string lastError_;
+  std::string closeStatus_;
   bool created_ = false;
 };

@@ -299,6 +299,7 @@ int OnWrite(const char* path, const char* buffer, size_t size, off_t offset, fus
   call.info.WriteToEndOfFile = (fi->flags & O_APPEND) ? 1 : 0;
   size = std::min<size_t>(size, INT32_MAX);
   DWORD written = 0;
+  if (call.handle != nullptr) call.handle->written = true;
   int result = session.operations->WriteFile(name.c_str(), buffer, static_cast<DWORD>(size),
                                              &written, offset, &call.info);
   if (result < 0) return Answer(result);
@@ -313,6 +314,21 @@ int OnFsync(const char* path, int, fuse_file_info* fi) {
   if (session.operations->FlushFileBuffers == nullptr) return -ENOSYS;
   CallRecord call(session, fi);
   return Answer(session.operations->FlushFileBuffers(name.c_str(), &call.info));
+}
+
+// Called at every close of a descriptor. A handle that was written is finished here with the
+// driver's Cleanup, the only point where an upload the service refused can still reach the
+// program that closes the file; release then finds the context gone. A handle without writes
+// (or a descriptor closed before the writes, as a shell redirection does) waits for release.
+int OnFlush(const char* path, fuse_file_info* fi) {
+  DriveSession& session = Session();
+  OpenHandle* handle = HandleOf(fi);
+  if (handle == nullptr || !handle->written.exchange(false)) return 0;
+  if (session.operations->Cleanup == nullptr) return 0;
+  std::u16string name;
+  if (NameOf(path, name, true) != 0) name.clear();
+  CallRecord call(session, fi);
+  return Answer(session.operations->Cleanup(name.c_str(), &call.info));
 }
 
 int OnMkdir(const char* path, mode_t) {
@@ -368,6 +384,7 @@ int OnTruncate(const char* path, off_t size, fuse_file_info* fi) {
   if (ops.SetEndOfFile == nullptr) return -ENOSYS;
   if (fi != nullptr) {
     CallRecord call(session, fi);
+    if (call.handle != nullptr) call.handle->written = true;
     return Answer(ops.SetEndOfFile(name.c_str(), size, &call.info));
   }
   // Truncating by name: the size is set through a handle opened for it, as on an open file.
@@ -474,6 +491,7 @@ fuse_operations MakeFuseOperations() {
   ops.read = OnRead;
   ops.write = OnWrite;
   ops.fsync = OnFsync;
+  ops.flush = OnFlush;
   ops.mkdir = OnMkdir;
   ops.unlink = OnUnlink;
   ops.rmdir = OnRmdir;

@@ -26,6 +26,9 @@ struct OpenHandle {
   std::atomic<uint64_t> context{0};
   std::u16string name;  // as opened
   uint8_t isDirectory = 0;
+  // Data was written (or the size set) through the handle since it was opened or last
+  // flushed: the close that flushes it finishes the file.
+  std::atomic<bool> written{false};
 };
 
 // What the operations of one mount need; handed to fuse_new as its user data and alive
