@@ -181,6 +181,9 @@ int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
 
 void* OnInit(fuse_conn_info* conn, fuse_config* cfg) {
   conn->max_read = kMaxReadPiece;
+  // Writes of up to 1 MiB at once: every write is one request and reply on the upload
+  // connection, so larger pieces mean fewer round trips.
+  conn->max_write = kMaxWritePiece;
   if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   // Removing an open file removes it on the drive at once instead of hiding it under a
   // temporary name.

@@ -18,6 +18,8 @@ namespace dokan {
 
 // Largest read handed to ReadFile in one call (the mount also caps the kernel's requests).
 constexpr uint32_t kMaxReadPiece = 65536;
+// Largest write the kernel is asked to hand over in one call.
+constexpr uint32_t kMaxWritePiece = 1 << 20;
 
 // One open file or folder. The FUSE handle points at it; it carries the file context that
 // the file system set when opening (or in any later call on the handle), like the driver's

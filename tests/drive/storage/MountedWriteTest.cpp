@@ -47,11 +47,10 @@ int RenameNoReplace(const fs::path& from, const fs::path& to) {
       syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
 }
 
-// Size of the large upload: none unless QUELLAN_TEST_UPLOAD_MIB asks for one (the benchmark
-// copies 512 MiB).
+// Size of the large upload: 200 MiB unless QUELLAN_TEST_UPLOAD_MIB says otherwise (0: none).
 uint64_t LargeUploadBytes() {
   const char* mib = std::getenv("QUELLAN_TEST_UPLOAD_MIB");
-  return (mib ? std::strtoull(mib, nullptr, 10) : 0ULL) << 20;
+  return (mib ? std::strtoull(mib, nullptr, 10) : 200ULL) << 20;
 }
 
 }  // namespace
