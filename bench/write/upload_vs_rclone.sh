@@ -16,7 +16,7 @@ source "$top/bench/lib/mount_bench.sh"
 
 now() { date +%s.%N; }
 rate() { awk -v b="$bytes" -v s="$1" -v e="$2" 'BEGIN { printf "%.1f", b / (e - s) / 1e6 }'; }
-size_of() { stat -c %s "$1" 2>/dev/null || echo 0; }
+holds_all() { test "$(stat -c %s "$1" 2>/dev/null || echo 0)" -eq "$bytes"; }
 
 head -c "$bytes" /dev/urandom >"$work/source.bin"
 "$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null
@@ -58,7 +58,7 @@ ours_rate=$(rate "$start" "$end")
 start=$(now)
 cp "$work/source.bin" "$work/rclone-mount/upload.bin"
 closed=$(now)
-wait_for 600 test "$(size_of "$work/webdav/upload.bin")" -eq "$bytes"
+wait_for 600 holds_all "$work/webdav/upload.bin"
 end=$(now)
 cmp -s "$work/source.bin" "$work/webdav/upload.bin" || { echo "rclone copy differs"; exit 1; }
 theirs_rate=$(rate "$start" "$end")
