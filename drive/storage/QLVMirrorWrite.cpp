@@ -21,6 +21,9 @@
 namespace {
 
 constexpr uint32_t kNewFileAttributes = 0x81;
+// Writes on their way to the stream server at once; a refused one fails a later write or the
+// close.
+constexpr int kWritesInFlight = 8;
 
 std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
 
@@ -127,6 +130,7 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
     MutexLock guard(upload->connectionLock);
     CRSWriter& writer = upload->writer;
     writer.setServer(codepage::WideToAnsi(link.host), std::to_string(link.port));
+    writer.setWindow(kWritesInFlight);
     std::string status =
         writer.create(codepage::WideToAnsi(file.session.id), codepage::WideToAnsi(link.id));
     if (status != "ok") {

@@ -328,10 +328,13 @@ TEST_F(MountedWriteTest, FailuresLeaveTheDriveAsTheServiceHoldsIt) {
   // service keeps its previous content.
   fs::path source = fs::path(folders_.top()) / "ten.bin";
   WriteFile(source, PatternBytes(10 << 20, 4));
-  server_.setFaults({"fault-drop-after 300"});
-  std::string output;
-  EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "big.bin"), &output), 0);
-  EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "fresh.bin"), &output), 0);
+  for (const char* fault : {"fault-drop-after 300", "fault-error tw_write=quota"}) {
+    SCOPED_TRACE(fault);
+    server_.setFaults({fault});
+    std::string output;
+    EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "big.bin"), &output), 0);
+    EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "fresh.bin"), &output), 0);
+  }
   server_.setFaults({});
   EXPECT_EQ(ReadFile(mine_ / "big.bin"), PatternBytes(1 << 20, 3));
   EXPECT_FALSE(fs::exists(mine_ / "fresh.bin"));
