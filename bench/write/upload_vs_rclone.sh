@@ -2,7 +2,7 @@
 # Upload benchmark of the mounted drive against rclone, in one run on the same source file:
 # `cp` of one file into a writable folder of our drive (the reference service behind it), and
 # `cp` into an rclone mount of `rclone serve webdav` of a folder (--vfs-cache-mode writes, which
-# rclone needs for writes; its upload runs after the close, so its time ends when the served
+# rclone needs for writes, uploading at once after the close; its time ends when the served
 # folder holds the whole file). Prints MB/s of both and the ratio.
 #   bench/write/upload_vs_rclone.sh [MIB]   (needs build/ with quellan, quellan-server)
 # Uses the fixed web port 8168; run it while no other drive program or service uses it.
@@ -44,7 +44,7 @@ rclone serve webdav "$work/webdav" --addr 127.0.0.1:18169 >/dev/null 2>&1 &
 pids+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18169"
 rclone mount :webdav: "$work/rclone-mount" --webdav-url http://127.0.0.1:18169 \
-  --vfs-cache-mode writes --cache-dir "$work/rclone-cache" >"$work/rclone.out" 2>&1 &
+  --vfs-cache-mode writes --vfs-write-back 0s --cache-dir "$work/rclone-cache" >"$work/rclone.out" 2>&1 &
 pids+=($!)
 wait_for 30 mountpoint -q "$work/rclone-mount" || { echo "rclone did not mount"; exit 1; }
 
