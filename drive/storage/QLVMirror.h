@@ -72,6 +72,7 @@ class QLVMirror : public IOMirror {
   int SetEndOfFile(LPCWSTR fileName, LONGLONG byteOffset, PDOKAN_FILE_INFO info) override;
   int SetFileTime(LPCWSTR fileName, const FILETIME* creationTime, const FILETIME* lastAccessTime,
                   const FILETIME* lastWriteTime, PDOKAN_FILE_INFO info) override;
+  int SetFileAttributes(LPCWSTR fileName, DWORD attributes, PDOKAN_FILE_INFO info) override;
 
   // Driver operations answered from the tree.
   int OpenDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;

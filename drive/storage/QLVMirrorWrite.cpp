@@ -233,13 +233,17 @@ int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info)
   return 0;
 }
 
-// The service keeps its own times; setting them (as touch does) is accepted and changes
-// nothing.
+// The service keeps its own times and attributes; setting them (as touch and cp -r do) is
+// accepted and changes nothing.
 int QLVMirror::SetFileTime(LPCWSTR fileName, const FILETIME*, const FILETIME*, const FILETIME*,
                            PDOKAN_FILE_INFO) {
   if (!fileName) return mirror_error::kGeneral;
   MutexLock guard(treeLock_);
   return nodeOfPath(fileName) ? 0 : mirror_error::kFileNotFound;
+}
+
+int QLVMirror::SetFileAttributes(LPCWSTR fileName, DWORD, PDOKAN_FILE_INFO info) {
+  return SetFileTime(fileName, nullptr, nullptr, nullptr, info);
 }
 
 int QLVMirror::finishUpload(QLVFile& file) {

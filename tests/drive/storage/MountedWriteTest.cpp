@@ -202,6 +202,20 @@ TEST_F(MountedWriteTest, CopiesLandByteIdenticalAndShowAtOnce) {
   EXPECT_EQ(CountOf(fileList(), "|gaps.bin|"), 1u);
   readTreeAgain();
   EXPECT_EQ(CountOf(fileList(), "|gaps.bin|"), 1u);
+
+  // What shells and copies of folders do: a redirection closes one descriptor before the
+  // writes and one after them; touch sets the times; cp -r makes the folders first.
+  fs::path tree = fs::path(folders_.top()) / "tree";
+  WriteFile(tree / "one.txt", "one");
+  WriteFile(tree / "sub" / "two.txt", "two!");
+  std::string output;
+  EXPECT_EQ(
+      run("echo hello > said.txt && touch touched.txt && cp -r " + Quoted(tree) + " .", &output), 0)
+      << output;
+  EXPECT_EQ(ReadFile(mine_ / "said.txt"), "hello\n");
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(mine_ / "touched.txt"); }));
+  EXPECT_EQ(TreeOf(mine_ / "tree"), TreeOf(tree));
+  EXPECT_EQ(TreeOf(drive_ / "tree"), TreeOf(tree));
 }
 
 TEST_F(MountedWriteTest, RefusedCreatesAndNamesSendNothing) {
