@@ -10,6 +10,11 @@ void PendingNodes::remove(const std::u16string& id) {
   nodes_.erase(id);
 }
 
+bool PendingNodes::contains(const std::u16string& id) const {
+  MutexLock guard(lock_);
+  return nodes_.count(id) != 0;
+}
+
 std::vector<NodeRecord> PendingNodes::snapshot() const {
   MutexLock guard(lock_);
   std::vector<NodeRecord> copy;

@@ -13,6 +13,7 @@ class PendingNodes {
  public:
   void put(const NodeRecord& node);
   void remove(const std::u16string& id);
+  bool contains(const std::u16string& id) const;
   std::vector<NodeRecord> snapshot() const;
 
  private:

@@ -1,5 +1,6 @@
 #include "drive/storage/QLVFile.h"
 
+#include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
 
 QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession)
@@ -9,6 +10,8 @@ QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession
       media_(std::make_unique<CMediaSpace>()) {}
 
 QLVFile::~QLVFile() = default;
+
+void QLVFile::setUpload(std::unique_ptr<UploadState> upload) { upload_ = std::move(upload); }
 
 void QLVFile::enter() {
   MutexLock guard(contextLock_);

@@ -13,6 +13,7 @@
 #include "platform/sync/Mutex.h"
 
 class CMediaSpace;
+struct UploadState;
 
 class QLVFile {
  public:
@@ -45,12 +46,17 @@ class QLVFile {
   uint32_t closeTime() const { return closeTime_.load(); }
   void setCloseTime(uint32_t ticks) { closeTime_ = ticks; }
 
+  // The upload of a context whose "tw_create" succeeded; null for reading contexts.
+  UploadState* upload() const { return upload_.get(); }
+  void setUpload(std::unique_ptr<UploadState> upload);
+
   // The head-file name of the open reader (its token 2), empty until the stream is open.
   std::string headKey() const;
   void setHeadKey(const std::string& key);
 
  private:
   std::unique_ptr<CMediaSpace> media_;
+  std::unique_ptr<UploadState> upload_;
   std::atomic<uint32_t> flags_{0};
   std::atomic<uint32_t> closeTime_{0};  // tick count at cleanup
   mutable Mutex contextLock_;

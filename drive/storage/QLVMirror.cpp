@@ -7,6 +7,7 @@
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/ClosedFiles.h"
 #include "drive/storage/MirrorRunState.h"
+#include "drive/storage/PendingNodes.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   const NodeRecord* node = nodeOfPath(path);
   if (!node) return mirror_error::kFileNotFound;
 
-  if (node->stale) {
+  // A file being uploaded has only its local size; the service knows nothing newer.
+  if (node->stale && !PendingUploads().contains(node->key)) {
     // The service is asked without the tree lock, so other callers are not held up by it.
     std::u16string id = node->key;
     lock.unlock();

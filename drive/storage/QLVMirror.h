@@ -6,7 +6,8 @@
 // The class is split by concern: QLVMirror.cpp (life cycle and the answers from the tables),
 // QLVMirrorWeb.cpp (the mirror's web client), QLVMirrorLogin.cpp, QLVMirrorTree.cpp (tree
 // reads, file_info, ".filelist"), QLVMirrorRead.cpp (open, read, cleanup),
-// QLVMirrorWrite.cpp (the write branches of open) and QLVMirrorMaintenance.cpp.
+// QLVMirrorNames.cpp (delete, rmdir, rename, move, mkdir), QLVMirrorWrite.cpp (create, upload,
+// write, set end of file, finishing an upload) and QLVMirrorMaintenance.cpp.
 //
 // Locks: treeLock_ guards the tables; webLock_ serialises the requests on the mirror's web
 // client; openFilesLock_ guards the set of open file contexts. Where both of the first two
@@ -21,6 +22,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "drive/core/IOMirror.h"
 #include "drive/storage/FolderTree.h"
@@ -55,6 +57,22 @@ class QLVMirror : public IOMirror {
   int ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
                LONGLONG offset, PDOKAN_FILE_INFO info) override;
   int Cleanup(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
+
+  // Name operations (QLVMirrorNames.cpp): one request each; the tables change only when the
+  // service answered "ok".
+  int CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
+  int DeleteFile(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
+  int DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
+  int MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
+               PDOKAN_FILE_INFO info) override;
+
+  // Writing files (QLVMirrorWrite.cpp).
+  int WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                LONGLONG offset, PDOKAN_FILE_INFO info) override;
+  int SetEndOfFile(LPCWSTR fileName, LONGLONG byteOffset, PDOKAN_FILE_INFO info) override;
+  int SetFileTime(LPCWSTR fileName, const FILETIME* creationTime, const FILETIME* lastAccessTime,
+                  const FILETIME* lastWriteTime, PDOKAN_FILE_INFO info) override;
+  int SetFileAttributes(LPCWSTR fileName, DWORD attributes, PDOKAN_FILE_INFO info) override;
 
   // Driver operations answered from the tree.
   int OpenDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
@@ -120,11 +138,42 @@ class QLVMirror : public IOMirror {
   // Head-file names of the contexts not yet freed.
   std::set<std::string> headKeysInUse() const;
 
+  // QLVMirrorNames.cpp.
+  // One name request on the mirror's client: 0 on "ok" (the reply in `replyText`), else -1
+  // after the action's log line.
+  int nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
+                  std::u16string* replyText = nullptr) EXCLUDES(webLock_);
+  // delete and rmdir with the tree lock already held (inside rmdir); ".filelist" is left to
+  // the caller.
+  int deleteLocked(const std::u16string& id) REQUIRES(treeLock_);
+  int removeFolderLocked(const std::u16string& id) REQUIRES(treeLock_);
+  // Table changes after "ok".
+  void dropFile(const std::u16string& id) REQUIRES(treeLock_);
+  void dropFolder(const std::u16string& id) REQUIRES(treeLock_);
+  // Gives the node its place (parent, name) and rewrites the paths of everything below it.
+  void placeNode(const std::u16string& id, const std::u16string& parentId,
+                 const std::u16string& name) REQUIRES(treeLock_);
+  void reindexBelow(const std::u16string& folderId) REQUIRES(treeLock_);
+  // The download space and the writable folders may not be removed, renamed, moved or replaced.
+  bool isProtected(const std::u16string& id) const REQUIRES(treeLock_);
+  int renameNode(const NodeRecord& node, const std::u16string& name);
+  int moveNode(const NodeRecord& node, const std::u16string& folder, const std::u16string& name);
+
   // QLVMirrorWrite.cpp.
   int createForWriting(const std::u16string& path, DWORD desiredAccess, DWORD shareMode,
                        DWORD creationDisposition, DWORD flagsAndAttributes, PDOKAN_FILE_INFO info);
   int openForWriting(const std::u16string& path, const NodeRecord& node, DWORD desiredAccess,
                      DWORD creationDisposition, PDOKAN_FILE_INFO info);
+  // The write branch shared by new and existing files.
+  int openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
+                   DWORD creationDisposition, PDOKAN_FILE_INFO info);
+  // "writedist" and "tw_create" for the context: 0, or -1 after its log line.
+  int openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name);
+  // Puts the upload's node in the tables and the pending table, replacing `replacedId`.
+  void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
+                     const std::u16string& replacedId, int64_t size) REQUIRES(treeLock_);
+  // Ends the upload of a context at cleanup: 0, or -5 when the service did not take it.
+  int finishUpload(QLVFile& file);
 
   // QLVMirrorMaintenance.cpp.
   void maintenanceLoop();

@@ -214,9 +214,11 @@ int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
     openFiles_.erase(file.get());
   }
   if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
+  // An upload that the service did not take is reported, so the closing program learns of it.
+  int result = file->hasFlag(QLVFile::kUpload) ? finishUpload(*file) : 0;
   file->setCloseTime(GetTickCount());
   ClosedContexts().add(std::move(file));
-  return 0;
+  return result;
 }
 
 std::set<std::string> QLVMirror::headKeysInUse() const {

@@ -65,7 +65,15 @@ void QLVMirror::installTree(BuiltTree& tree) {
   FolderTables& fresh = tree.tables;
   int32_t now = static_cast<int32_t>(std::time(nullptr));
   for (NodeRecord& pending : PendingUploads().snapshot()) {
-    if (fresh.nodes.count(pending.key) != 0) continue;
+    // The current record carries the size counted so far.
+    if (auto current = tables_.nodes.find(pending.key); current != tables_.nodes.end())
+      pending = current->second;
+    if (auto listed = fresh.nodes.find(pending.key); listed != fresh.nodes.end()) {
+      // An overwrite in progress: the service still lists the previous content.
+      listed->second.size = pending.size;
+      listed->second.stale = 1;
+      continue;
+    }
     pending.time = now;
     std::u16string upper = UpperCasePath(FullPath(pending));
     fresh.children[pending.parentKey][pending.key] = upper;

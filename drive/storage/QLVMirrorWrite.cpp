@@ -1,13 +1,288 @@
-// The write branches of the create-file dispatch. Until uploads are supported the drive
-// refuses them as a read-only file system would, without creating anything.
-#include "drive/storage/QLVMirror.h"
+// Creating and uploading files inside writable folders: the write branch of create-file with
+// its write link ("writedist") and write connection ("tw_create"), writes at the driver's
+// offsets ("tw_write"), set end of file, and finishing the upload at cleanup ("tw_close").
+// The file's node is in the tree from the create on, pending until its upload is finished.
+#include <cinttypes>
+#include <climits>
+#include <ctime>
 
-int QLVMirror::createForWriting(const std::u16string&, DWORD, DWORD, DWORD, DWORD,
-                                PDOKAN_FILE_INFO) {
-  return mirror_error::kReadOnly;
+#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorConfig.h"
+#include "drive/storage/DrivePaths.h"
+#include "drive/storage/MirrorRunState.h"
+#include "drive/storage/PendingNodes.h"
+#include "drive/storage/QLVFile.h"
+#include "drive/storage/QLVMirror.h"
+#include "drive/storage/ReadLinkReply.h"
+#include "drive/storage/TextDigest.h"
+#include "drive/storage/UploadState.h"
+#include "platform/codepage/CodePage.h"
+
+namespace {
+
+constexpr uint32_t kNewFileAttributes = 0x81;
+// Writes on their way to the stream server at once; a refused one fails a later write or the
+// close.
+constexpr int kWritesInFlight = 8;
+
+std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
+
+// Dispositions that start the file empty.
+bool Truncating(DWORD disposition) {
+  return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING ||
+         disposition == CREATE_NEW;
 }
 
-int QLVMirror::openForWriting(const std::u16string&, const NodeRecord&, DWORD, DWORD,
-                              PDOKAN_FILE_INFO) {
-  return mirror_error::kReadOnly;
+}  // namespace
+
+ReadLinkCache& WriteLinks() {
+  static ReadLinkCache table;
+  return table;
+}
+
+int QLVMirror::createForWriting(const std::u16string& path, DWORD, DWORD, DWORD creationDisposition,
+                                DWORD, PDOKAN_FILE_INFO info) {
+  return openUploadAt(path, std::nullopt, creationDisposition, info);
+}
+
+int QLVMirror::openForWriting(const std::u16string& path, const NodeRecord& node, DWORD,
+                              DWORD creationDisposition, PDOKAN_FILE_INFO info) {
+  if (node.isFolder()) return mirror_error::kAccessDenied;
+  return openUploadAt(path, node, creationDisposition, info);
+}
+
+int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
+                            DWORD creationDisposition, PDOKAN_FILE_INFO info) {
+  DriveLog().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:write:%s",
+                  static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
+                  Utf8(path).c_str());
+  SplitPath split = SplitAtLastSeparator(path);
+  if (UnacceptableName(split.name)) return mirror_error::kGeneral;
+  NodeRecord folder;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* found = nodeOfPath(split.folder);
+    if (!found) return mirror_error::kPathNotFound;
+    folder = *found;
+  }
+  if (!folder.writable) return mirror_error::kReadOnly;
+
+  auto file = std::make_unique<QLVFile>(existing ? existing->key : std::u16string(),
+                                        existing ? existing->size : 0, session());
+  // A context whose upload did not open is freed here at once.
+  if (openUpload(*file, folder.key, split.name) < 0) return mirror_error::kPathBusy;
+
+  const std::u16string& id = file->upload()->id;
+  int64_t size = existing && !Truncating(creationDisposition) ? existing->size : 0;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* parent = nodeOfId(folder.key);
+    if (parent) {
+      addUploadNode(path, *parent, id, existing ? existing->key : std::u16string(), size);
+      writeFileList();
+    }
+  }
+  info->Context = ContextValue(file.release());
+  return 0;
+}
+
+int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name) {
+  MirrorLog& log = DriveLog();
+  file.enter();
+  auto fail = [&](int result) {
+    log.logf(kLogResults, "openWrite ERR:%d", result);
+    file.leave();
+    return mirror_error::kGeneral;
+  };
+  MirrorConfig* config = config_.load();
+  if (!config) return fail(-1);
+  std::u16string filename = text_digest::Base64OfUtf8(name);
+  FormedRequest request =
+      FormRequest(web_action::kWriteLink, {{u"filename", filename}, {u"pid", pid}}, file.session,
+                  RequestTimestamp());
+  // A web client of its own, so an upload never waits behind a tree read.
+  WebClient client;
+  client.setAbortCheck([] { return !MirrorRunning(); });
+  if (client.open(config->ServerAddress, options_.webPort, request.path, u"GET") != WebClient::kOk)
+    return fail(-1);
+  if (client.send() != WebClient::kOk) return fail(-2);
+  char buffer[kReplyBufferBytes];
+  int count = client.read(buffer, sizeof buffer);
+  if (count <= 0) {
+    log.logf(kLogResults, "get readdist err: %d", count < 0 ? -1 : 0);
+    return fail(-3);
+  }
+  std::string_view bytes(buffer, static_cast<size_t>(count));
+  std::u16string reply = codepage::Utf8ToWide(bytes.substr(0, bytes.find('\0')));
+  WriteLink link;
+  if (ParseWriteLinkReply(reply, &link) != 0) {
+    log.logf(kLogResults, "get readdist err:%s", Utf8(reply).c_str());
+    return fail(-4);
+  }
+  log.logf(kLogProgress, "write link %s:%d", Utf8(link.host).c_str(), link.port);
+
+  auto upload = std::make_unique<UploadState>();
+  upload->id = link.id;
+  upload->linkSize = link.size;
+  WriteLinks().store(link.id, StreamLink{link.host, link.port, link.id, {}}, WriteLinks().now());
+  int result = 0;
+  {
+    MutexLock guard(upload->connectionLock);
+    CRSWriter& writer = upload->writer;
+    writer.setServer(codepage::WideToAnsi(link.host), std::to_string(link.port));
+    writer.setWindow(kWritesInFlight);
+    std::string status =
+        writer.create(codepage::WideToAnsi(file.session.id), codepage::WideToAnsi(link.id));
+    if (status != "ok") {
+      log.logf(kLogResults, "upload_file Create link %s:%d ERR:%s", Utf8(link.host).c_str(),
+               link.port, status.c_str());
+      result = mirror_error::kGeneral;
+    }
+  }
+  if (result == 0) {
+    file.setUpload(std::move(upload));
+    file.setFlag(QLVFile::kUpload);
+  }
+  file.leave();
+  return result;
+}
+
+void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& parent,
+                              const std::u16string& id, const std::u16string& replacedId,
+                              int64_t size) {
+  // An overwrite shows one entry: the node the upload replaces gives way to the id the
+  // service handed out.
+  if (!replacedId.empty() && replacedId != id) {
+    if (auto old = tables_.nodes.find(replacedId); old != tables_.nodes.end()) {
+      tables_.children[old->second.parentKey].erase(replacedId);
+      tables_.nodes.erase(old);
+    }
+    PendingUploads().remove(replacedId);
+  }
+  NodeRecord node;
+  if (auto current = tables_.nodes.find(id); current != tables_.nodes.end()) node = current->second;
+  node.key = id;
+  node.name = SplitAtLastSeparator(path).name;
+  node.folderPath = FolderPathBelow(parent);
+  node.parentKey = parent.key;
+  node.attributes = kNewFileAttributes;
+  node.size = size;
+  node.time = static_cast<int32_t>(std::time(nullptr));
+  node.writable = 1;
+  node.stale = 1;
+  std::u16string upper = UpperCasePath(FullPath(node));
+  tables_.children[parent.key][id] = upper;
+  tables_.pathIndex[upper] = id;
+  tables_.nodes[id] = node;
+  PendingUploads().put(node);
+}
+
+int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
+                         LPDWORD bytesWritten, LONGLONG offset, PDOKAN_FILE_INFO info) {
+  if (!fileName || !info || !bytesWritten || (!buffer && bytesToWrite > 0) || offset < 0 ||
+      bytesToWrite > INT32_MAX)
+    return mirror_error::kAccessDenied;
+  QLVFile* file = info->Context != 0 && info->Context != static_cast<ULONG64>(info->ProcessId)
+                      ? ContextOf(info->Context)
+                      : nullptr;
+  if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
+  UploadState& upload = *file->upload();
+  MirrorLog& log = DriveLog();
+  std::string path = log.wants(kLogDetail) ? Utf8(fileName) : std::string();
+  log.logf(kLogDetail, "[WRITE]:%s %" PRId64 " %u", path.c_str(), static_cast<int64_t>(offset),
+           static_cast<unsigned>(bytesToWrite));
+
+  file->enter();
+  WriteLinks().touch(upload.id, WriteLinks().now());
+  int written;
+  {
+    MutexLock guard(upload.connectionLock);
+    written = upload.writer.write(offset, static_cast<int32_t>(bytesToWrite),
+                                  static_cast<const uint8_t*>(buffer));
+  }
+  file->leave();
+  int32_t count = written == 0 ? static_cast<int32_t>(bytesToWrite) : written;
+  log.logf(kLogDetail, "%s %" PRId64 " %u %d", path.c_str(), static_cast<int64_t>(offset),
+           static_cast<unsigned>(bytesToWrite), count);
+  if (count < 0) {
+    upload.failed = true;
+    return mirror_error::kAccessDenied;
+  }
+  {
+    MutexLock guard(treeLock_);
+    if (auto node = tables_.nodes.find(upload.id); node != tables_.nodes.end()) {
+      node->second.stale = 1;
+      node->second.size = std::max<int64_t>(node->second.size, offset + count);
+    }
+  }
+  *bytesWritten = static_cast<DWORD>(count);
+  return 0;
+}
+
+int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
+  if (!info || byteOffset < 0) return mirror_error::kAccessDenied;
+  QLVFile* file = info->Context != 0 && info->Context != static_cast<ULONG64>(info->ProcessId)
+                      ? ContextOf(info->Context)
+                      : nullptr;
+  if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
+  MutexLock guard(treeLock_);
+  if (auto node = tables_.nodes.find(file->upload()->id); node != tables_.nodes.end()) {
+    node->second.size = byteOffset;
+    node->second.stale = 1;
+  }
+  return 0;
+}
+
+// The service keeps its own times and attributes; setting them (as touch and cp -r do) is
+// accepted and changes nothing.
+int QLVMirror::SetFileTime(LPCWSTR fileName, const FILETIME*, const FILETIME*, const FILETIME*,
+                           PDOKAN_FILE_INFO) {
+  if (!fileName) return mirror_error::kGeneral;
+  MutexLock guard(treeLock_);
+  return nodeOfPath(fileName) ? 0 : mirror_error::kFileNotFound;
+}
+
+int QLVMirror::SetFileAttributes(LPCWSTR fileName, DWORD, PDOKAN_FILE_INFO info) {
+  return SetFileTime(fileName, nullptr, nullptr, nullptr, info);
+}
+
+int QLVMirror::finishUpload(QLVFile& file) {
+  UploadState& upload = *file.upload();
+  bool failed = upload.failed;
+  int64_t stored = 0;
+  std::string status;
+  {
+    MutexLock guard(upload.connectionLock);
+    if (failed) {
+      // Part of the data never arrived: finishing would replace the service's file with it.
+      upload.writer.abandon();
+    } else {
+      stored = upload.writer.close();
+      status = upload.writer.closeStatus();
+    }
+  }
+  file.clearFlag(QLVFile::kUpload);
+  bool taken = !failed && status == "ok";
+  if (!taken && !failed) {
+    DriveLog().logf(kLogResults, "upload_file Close %s ERR:%s", Utf8(upload.id).c_str(),
+                    status.c_str());
+  }
+
+  MutexLock guard(treeLock_);
+  // No longer pending in any case: a failed upload's node goes at the next tree read, so the
+  // drive shows what the service holds.
+  PendingUploads().remove(upload.id);
+  auto node = tables_.nodes.find(upload.id);
+  if (node != tables_.nodes.end() && taken) {
+    if (stored > 0) {
+      node->second.size = stored;
+      node->second.stale = 0;
+      tables_.children[node->second.parentKey][upload.id] = UpperCasePath(FullPath(node->second));
+    } else {
+      // The service holds an empty file, which the drive does not show.
+      dropFile(upload.id);
+    }
+  }
+  writeFileList();
+  return taken ? 0 : mirror_error::kGeneral;
 }

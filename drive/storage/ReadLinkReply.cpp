@@ -60,3 +60,20 @@ int ParseReadLinkReply(std::u16string_view reply, StreamLink* link) {
   if (Names(reply, u"File")) return read_link::kFileRefused;
   return read_link::kRefused;
 }
+
+int ParseWriteLinkReply(std::u16string_view reply, WriteLink* link) {
+  if (reply.substr(0, 3) != u"ok,") return read_link::kRefused;
+  std::vector<std::u16string_view> fields = SplitAtCommas(reply.substr(3));
+  WriteLink parsed;
+  if (fields.size() < 4 || fields[0].empty() || fields[2].empty() ||
+      !ParsePort(fields[1], &parsed.port))
+    return read_link::kRefused;
+  std::string size = codepage::WideToUtf8(fields[3]);
+  auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), parsed.size);
+  if (error != std::errc() || end != size.data() + size.size() || parsed.size < 0)
+    return read_link::kRefused;
+  parsed.host = fields[0];
+  parsed.id = fields[2];
+  *link = std::move(parsed);
+  return 0;
+}

@@ -39,35 +39,69 @@ std::string CRSWriter::create(const std::string& field1, const std::string& fiel
 
 int CRSWriter::write(int64_t offset, int32_t size, const uint8_t* data) {
   if (!created_) return -1;
+  if (failed_) return -3;
   if (size < 0) return -2;
   char request[128];
   int length = std::snprintf(request, sizeof request, "tw_write,%s,%" PRId64 ",%ld",
                              writeId_.c_str(), offset, static_cast<long>(size));
   if (length < 0 || length >= static_cast<int>(sizeof request)) return -2;  // id too long
-  if (socket_.sendRequest(request, sendLock_) != length + kHeaderSize) return -2;
-  if (size > 0 && socket_.sendRaw(data, size) != size) return -2;
+  if (socket_.sendRequest(request, sendLock_) != length + kHeaderSize ||
+      (size > 0 && socket_.sendRaw(data, size) != size)) {
+    failed_ = true;
+    lastError_ = kSocketError;
+    return -2;
+  }
+  ++outstanding_;
+  while (outstanding_ >= window_) {
+    if (awaitReply() != 0) return -3;
+  }
+  return 0;
+}
+
+int CRSWriter::awaitReply() {
+  --outstanding_;
   Fields reply = socket_.receiveReply(kReplyLimitMs);
   if (IsOk(reply)) return 0;
   lastError_ = ErrorWord(reply);
+  failed_ = true;
   return -3;
 }
 
 int64_t CRSWriter::close() {
   int64_t stored = 0;
-  if (created_) {
+  closeStatus_ = "not_created";
+  while (created_ && !failed_ && outstanding_ > 0) awaitReply();
+  if (created_ && failed_) {
+    closeStatus_ = lastError_;
+    created_ = false;
+  } else if (created_) {
+    closeStatus_ = kSocketError;
     char request[100];
     int length = std::snprintf(request, sizeof request, "tw_close,%s", writeId_.c_str());
     if (length > 0 && length < static_cast<int>(sizeof request) &&
         socket_.sendRequest(request, sendLock_) == length + kHeaderSize) {
       Fields reply = socket_.receiveReply(kReplyLimitMs);
+      closeStatus_ = IsOk(reply) ? std::string(kDataError) : ErrorWord(reply);
       if (IsOk(reply) && reply.size() >= 3) {
         errno = 0;
         long long value = std::strtoll(reply[2].c_str(), nullptr, 10);
-        if (errno != ERANGE) stored = value;
+        if (errno != ERANGE) {
+          stored = value;
+          closeStatus_ = "ok";
+        }
       }
     }
     created_ = false;
   }
+  failed_ = false;
+  outstanding_ = 0;
   socket_.close();
   return stored;
+}
+
+void CRSWriter::abandon() {
+  created_ = false;
+  failed_ = false;
+  outstanding_ = 0;
+  socket_.close();
 }

@@ -181,6 +181,9 @@ int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
 
 void* OnInit(fuse_conn_info* conn, fuse_config* cfg) {
   conn->max_read = kMaxReadPiece;
+  // Writes of up to 1 MiB at once: every write is one request and reply on the upload
+  // connection, so larger pieces mean fewer round trips.
+  conn->max_write = kMaxWritePiece;
   if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   // Removing an open file removes it on the drive at once instead of hiding it under a
   // temporary name.
@@ -299,6 +302,7 @@ int OnWrite(const char* path, const char* buffer, size_t size, off_t offset, fus
   call.info.WriteToEndOfFile = (fi->flags & O_APPEND) ? 1 : 0;
   size = std::min<size_t>(size, INT32_MAX);
   DWORD written = 0;
+  if (call.handle != nullptr) call.handle->written = true;
   int result = session.operations->WriteFile(name.c_str(), buffer, static_cast<DWORD>(size),
                                              &written, offset, &call.info);
   if (result < 0) return Answer(result);
@@ -313,6 +317,21 @@ int OnFsync(const char* path, int, fuse_file_info* fi) {
   if (session.operations->FlushFileBuffers == nullptr) return -ENOSYS;
   CallRecord call(session, fi);
   return Answer(session.operations->FlushFileBuffers(name.c_str(), &call.info));
+}
+
+// Called at every close of a descriptor. A handle that was written is finished here with the
+// driver's Cleanup, the only point where an upload the service refused can still reach the
+// program that closes the file; release then finds the context gone. A handle without writes
+// (or a descriptor closed before the writes, as a shell redirection does) waits for release.
+int OnFlush(const char* path, fuse_file_info* fi) {
+  DriveSession& session = Session();
+  OpenHandle* handle = HandleOf(fi);
+  if (handle == nullptr || !handle->written.exchange(false)) return 0;
+  if (session.operations->Cleanup == nullptr) return 0;
+  std::u16string name;
+  if (NameOf(path, name, true) != 0) name.clear();
+  CallRecord call(session, fi);
+  return Answer(session.operations->Cleanup(name.c_str(), &call.info));
 }
 
 int OnMkdir(const char* path, mode_t) {
@@ -368,6 +387,7 @@ int OnTruncate(const char* path, off_t size, fuse_file_info* fi) {
   if (ops.SetEndOfFile == nullptr) return -ENOSYS;
   if (fi != nullptr) {
     CallRecord call(session, fi);
+    if (call.handle != nullptr) call.handle->written = true;
     return Answer(ops.SetEndOfFile(name.c_str(), size, &call.info));
   }
   // Truncating by name: the size is set through a handle opened for it, as on an open file.
@@ -474,6 +494,7 @@ fuse_operations MakeFuseOperations() {
   ops.read = OnRead;
   ops.write = OnWrite;
   ops.fsync = OnFsync;
+  ops.flush = OnFlush;
   ops.mkdir = OnMkdir;
   ops.unlink = OnUnlink;
   ops.rmdir = OnRmdir;

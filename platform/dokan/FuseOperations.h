@@ -18,6 +18,8 @@ namespace dokan {
 
 // Largest read handed to ReadFile in one call (the mount also caps the kernel's requests).
 constexpr uint32_t kMaxReadPiece = 65536;
+// Largest write the kernel is asked to hand over in one call.
+constexpr uint32_t kMaxWritePiece = 1 << 20;
 
 // One open file or folder. The FUSE handle points at it; it carries the file context that
 // the file system set when opening (or in any later call on the handle), like the driver's
@@ -26,6 +28,9 @@ struct OpenHandle {
   std::atomic<uint64_t> context{0};
   std::u16string name;  // as opened
   uint8_t isDirectory = 0;
+  // Data was written (or the size set) through the handle since it was opened or last
+  // flushed: the close that flushes it finishes the file.
+  std::atomic<bool> written{false};
 };
 
 // What the operations of one mount need; handed to fuse_new as its user data and alive

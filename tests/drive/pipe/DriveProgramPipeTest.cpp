@@ -95,6 +95,20 @@ class DriveProgramPipeTest : public ::testing::Test {
     return "";
   }
 
+  // Key of the folder `name` in the folder list file; "" when it is not listed.
+  std::string keyOfFolder(const std::string& name) {
+    std::istringstream list(ReadText(folders.programFolder() + ".filelist"));
+    std::string line;
+    while (std::getline(list, line)) {
+      if (line.rfind("1|", 0) != 0) continue;
+      size_t idEnd = line.find('|', 2);
+      size_t nameStart = line.find('|', idEnd + 1) + 1;
+      if (line.compare(nameStart, name.size() + 1, name + "|") == 0)
+        return line.substr(2, idEnd - 2);
+    }
+    return "";
+  }
+
   TestDriveFolders folders;
   ReferenceServer server;
 };
@@ -134,6 +148,22 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
   std::string path = "unchanged";
   EXPECT_EQ(client.deleteByKey("no-such-key", &path), -1);
   EXPECT_EQ(path, "");
+
+  // Made, renamed and deleted for real: the service's folder shows each change.
+  fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
+  std::string mineKey = keyOfFolder("我的空间");
+  ASSERT_FALSE(mineKey.empty());
+  EXPECT_EQ(client.makeFolders(mineKey, "\\x\\y\\", &newKey), 0);
+  EXPECT_FALSE(newKey.empty());
+  EXPECT_TRUE(fs::is_directory(mine / "x" / "y"));
+  EXPECT_EQ(client.rename(keyOfFile("b.txt"), "c.txt"), 0);
+  EXPECT_EQ(ReadText((mine / "Photos" / "c.txt").string()), "xyz");
+  EXPECT_EQ(client.deleteByKey(keyOfFile("c.txt"), &path), 0);
+  EXPECT_FALSE(path.empty());
+  EXPECT_FALSE(fs::exists(mine / "Photos" / "c.txt"));
+  EXPECT_EQ(client.deleteAtPath("\\我的空间\\x"), 0);
+  EXPECT_FALSE(fs::exists(mine / "x"));
+  EXPECT_TRUE(keyOfFile("c.txt").empty());
 
   // Settings commands write the file before the next request is answered.
   for (auto [command, text, line] :

@@ -233,13 +233,12 @@ TEST_F(ReadPathTest, CreateFileDispatch) {
   EXPECT_EQ(open(u"\\我的空间\\sub folder", info), 0);
   EXPECT_EQ(info.IsDirectory, 1);
   EXPECT_EQ(info.Context, 0u);
-  // Until uploads exist every write branch is refused as read-only, creating nothing.
+  // Outside the writable folders every write branch is refused as read-only, creating nothing.
   info = {};
-  EXPECT_EQ(open(PathOf("f1.bin"), info, 2), -6009);
   EXPECT_EQ(open(u"\\下载空间\\new.txt", info, 1), -6009);
-  EXPECT_EQ(open(PathOf("new.txt"), info, 4), -6009);
+  EXPECT_EQ(open(u"\\new.txt", info, 2), -6009);
   EXPECT_EQ(info.Context, 0u);
-  EXPECT_FALSE(fs::exists(fs::path(server_.userDir("alice")) / "我的空间" / "new.txt"));
+  EXPECT_FALSE(fs::exists(fs::path(server_.userDir("alice")) / "下载空间" / "new.txt"));
   EXPECT_EQ(readLinkRequests(), 0u);
 
   // Reads on folders and unknown paths without a context are refused.

@@ -1,0 +1,320 @@
+// Name operations: delete, rmdir, rename, move and mkdir. Each sends one request; only an
+// "ok" changes the tables, and every change ends with ".filelist" written again.
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <optional>
+
+#include "drive/core/DriveProcess.h"
+#include "drive/storage/DrivePaths.h"
+#include "drive/storage/MirrorRunState.h"
+#include "drive/storage/PendingNodes.h"
+#include "drive/storage/QLVMirror.h"
+#include "drive/storage/ReplyText.h"
+#include "drive/storage/TextDigest.h"
+
+namespace {
+
+constexpr uint32_t kFolderAttributes = 0x11;
+
+std::u16string Trimmed(std::u16string_view text) {
+  auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::u16string(text);
+}
+
+// True when `path` is `folder` itself or lies below it.
+bool InsideOf(std::u16string_view path, std::u16string_view folder) {
+  std::u16string upperPath = UpperCasePath(path) + u"\\";
+  std::u16string upperFolder = UpperCasePath(folder) + u"\\";
+  return upperPath.compare(0, upperFolder.size(), upperFolder) == 0;
+}
+
+}  // namespace
+
+int QLVMirror::nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
+                           std::u16string* replyText) {
+  MirrorLog& log = DriveLog();
+  std::u16string tag = u"QLVMirror:" + std::u16string(action);
+  StreamedReply reply;
+  {
+    MutexLock guard(webLock_);
+    FormedRequest request = FormRequest(action, params, session_, RequestTimestamp());
+    if (sendOnMirrorClient(request) != WebClient::kOk) {
+      log.log(tag + u":-1", kLogResults);
+      return mirror_error::kGeneral;
+    }
+    reply = readStreamedReply();
+  }
+  if (reply.status == StreamedReply::Status::kStopped) return mirror_error::kGeneral;
+  std::u16string text = reply.text();
+  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(text)) {
+    log.log(tag + u":-2 " + text, kLogResults);
+    return mirror_error::kGeneral;
+  }
+  if (replyText) *replyText = std::move(text);
+  return 0;
+}
+
+bool QLVMirror::isProtected(const std::u16string& id) const {
+  if (id.empty()) return true;  // the root
+  if (!downloadFolderId_.empty() && id == downloadFolderId_) return true;
+  return tables_.writableFolders.count(id) != 0;
+}
+
+void QLVMirror::dropFile(const std::u16string& id) {
+  auto found = tables_.nodes.find(id);
+  if (found == tables_.nodes.end()) return;
+  const NodeRecord& node = found->second;
+  used_ = std::max<int64_t>(0, used_ - node.size);
+  auto siblings = tables_.children.find(node.parentKey);
+  if (siblings != tables_.children.end()) siblings->second.erase(id);
+  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(node)));
+  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
+  tables_.nodes.erase(found);
+  PendingUploads().remove(id);
+}
+
+void QLVMirror::dropFolder(const std::u16string& id) {
+  auto found = tables_.nodes.find(id);
+  if (found == tables_.nodes.end()) return;
+  std::u16string parentId = found->second.parentKey;
+  auto siblings = tables_.children.find(parentId);
+  if (siblings != tables_.children.end()) siblings->second.erase(id);
+  // Each child is removed with a request of its own, while the tree lock is held.
+  std::map<std::u16string, std::u16string> children;
+  if (auto entry = tables_.children.find(id); entry != tables_.children.end())
+    children = entry->second;
+  for (const auto& [childId, childPath] : children) {
+    const NodeRecord* child = nodeOfId(childId);
+    if (!child) continue;
+    if (child->isFolder()) {
+      removeFolderLocked(childId);
+    } else {
+      deleteLocked(childId);
+    }
+  }
+  tables_.children.erase(id);
+  found = tables_.nodes.find(id);
+  if (found == tables_.nodes.end()) return;
+  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(found->second)));
+  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
+  tables_.nodes.erase(found);
+}
+
+int QLVMirror::deleteLocked(const std::u16string& id) {
+  if (!nodeOfId(id)) return mirror_error::kFileNotFound;
+  if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  dropFile(id);
+  return 0;
+}
+
+int QLVMirror::removeFolderLocked(const std::u16string& id) {
+  if (!nodeOfId(id)) return mirror_error::kFileNotFound;
+  if (isProtected(id)) return mirror_error::kAccessDenied;
+  if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  dropFolder(id);
+  return 0;
+}
+
+int QLVMirror::DeleteFile(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  if (!fileName) return mirror_error::kGeneral;
+  std::u16string id;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* node = nodeOfPath(fileName);
+    if (!node || node->key.empty()) return mirror_error::kFileNotFound;
+    id = node->key;
+  }
+  if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  MutexLock guard(treeLock_);
+  dropFile(id);
+  writeFileList();
+  return 0;
+}
+
+int QLVMirror::DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  if (!fileName) return mirror_error::kGeneral;
+  std::u16string id;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* node = nodeOfPath(fileName);
+    if (!node) return mirror_error::kFileNotFound;
+    if (isProtected(node->key)) return mirror_error::kAccessDenied;
+    id = node->key;
+  }
+  if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  MutexLock guard(treeLock_);
+  dropFolder(id);
+  writeFileList();
+  return 0;
+}
+
+void QLVMirror::placeNode(const std::u16string& id, const std::u16string& parentId,
+                          const std::u16string& name) {
+  auto found = tables_.nodes.find(id);
+  const NodeRecord* parent = nodeOfId(parentId);
+  if (found == tables_.nodes.end() || !parent) return;
+  NodeRecord& node = found->second;
+  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(node)));
+  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
+  if (auto siblings = tables_.children.find(node.parentKey); siblings != tables_.children.end())
+    siblings->second.erase(id);
+  node.parentKey = parentId;
+  node.folderPath = FolderPathBelow(*parent);
+  node.name = name;
+  node.writable = (parent->writable || tables_.writableFolders.count(id)) ? 1 : 0;
+  std::u16string upper = UpperCasePath(FullPath(node));
+  tables_.pathIndex[upper] = id;
+  tables_.children[parentId][id] = upper;
+  if (node.isFolder()) reindexBelow(id);
+}
+
+void QLVMirror::reindexBelow(const std::u16string& folderId) {
+  auto entry = tables_.children.find(folderId);
+  const NodeRecord* folder = nodeOfId(folderId);
+  if (entry == tables_.children.end() || !folder) return;
+  std::u16string folderPath = FolderPathBelow(*folder);
+  bool writable = folder->writable != 0;
+  for (auto& [childId, childPath] : entry->second) {
+    auto child = tables_.nodes.find(childId);
+    if (child == tables_.nodes.end()) continue;
+    auto indexed = tables_.pathIndex.find(childPath);
+    if (indexed != tables_.pathIndex.end() && indexed->second == childId)
+      tables_.pathIndex.erase(indexed);
+    NodeRecord& node = child->second;
+    node.folderPath = folderPath;
+    node.writable = (writable || tables_.writableFolders.count(childId)) ? 1 : 0;
+    childPath = UpperCasePath(FullPath(node));
+    tables_.pathIndex[childPath] = childId;
+    if (node.isFolder()) reindexBelow(childId);
+  }
+}
+
+int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
+                        PDOKAN_FILE_INFO) {
+  if (!existingName || !newName) return mirror_error::kGeneral;
+  std::u16string from(existingName);
+  std::u16string to(newName);
+  SplitPath source = SplitAtLastSeparator(from);
+  SplitPath target = SplitAtLastSeparator(to);
+  NodeRecord node;
+  std::optional<NodeRecord> replaced;
+  bool replacedProtected = false;
+  bool nodeProtected = false;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* found = nodeOfPath(from);
+    if (!found) return mirror_error::kFileNotFound;
+    node = *found;
+    nodeProtected = isProtected(node.key);
+    // A new path that differs only in case names the node itself, not a target to replace.
+    const NodeRecord* existing = nodeOfPath(to);
+    if (existing && existing->key != node.key) {
+      replaced = *existing;
+      replacedProtected = isProtected(existing->key);
+    }
+  }
+  if (replaced) {
+    if (!replaceIfExisting) {
+      errno = EEXIST;
+      return mirror_error::kAlreadyExists;
+    }
+    if (replacedProtected) return mirror_error::kReadOnly;
+  }
+  // Checked before a replaced target is deleted, so a refused move loses nothing.
+  if (nodeProtected) return mirror_error::kReadOnly;
+  if (UnacceptableName(target.name)) return mirror_error::kGeneral;
+  if (node.isFolder() && InsideOf(target.folder, from)) return mirror_error::kGeneral;
+  if (replaced) {
+    int removed = replaced->isFolder() ? DeleteDirectory(to.c_str(), nullptr)
+                                       : DeleteFile(to.c_str(), nullptr);
+    if (removed != 0) return mirror_error::kGeneral;
+  }
+  if (source.folder == target.folder) return renameNode(node, target.name);
+  return moveNode(node, target.folder, target.name);
+}
+
+int QLVMirror::renameNode(const NodeRecord& node, const std::u16string& name) {
+  if (nameRequest(web_action::kRename,
+                  {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) != 0)
+    return mirror_error::kGeneral;
+  MutexLock guard(treeLock_);
+  if (const NodeRecord* current = nodeOfId(node.key)) {
+    std::u16string parentId = current->parentKey;
+    placeNode(node.key, parentId, name);
+  }
+  writeFileList();
+  return 0;
+}
+
+// "move" carries only the new parent; when the name changes too, "rename" follows, so that
+// the service keeps the name the drive shows. Should that rename be refused, the drive shows
+// the name the service kept.
+int QLVMirror::moveNode(const NodeRecord& node, const std::u16string& folder,
+                        const std::u16string& name) {
+  std::u16string parentId;
+  {
+    MutexLock guard(treeLock_);
+    const NodeRecord* parent = nodeOfPath(folder);
+    if (!parent) return mirror_error::kGeneral;
+    parentId = parent->key;
+  }
+  if (nameRequest(web_action::kMove, {{u"id", node.key}, {u"pid", parentId}}) != 0)
+    return mirror_error::kGeneral;
+  std::u16string shownName = node.name;
+  if (name != node.name &&
+      nameRequest(web_action::kRename,
+                  {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) == 0) {
+    shownName = name;
+  }
+  MutexLock guard(treeLock_);
+  placeNode(node.key, parentId, shownName);
+  writeFileList();
+  return 0;
+}
+
+int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  if (!fileName) return mirror_error::kGeneral;
+  std::u16string path(fileName);
+  SplitPath split = SplitAtLastSeparator(path);
+  std::u16string parentId;
+  {
+    MutexLock guard(treeLock_);
+    if (tables_.pathIndex.count(UpperCasePath(path)) != 0) return mirror_error::kAlreadyExists;
+    const NodeRecord* parent = nodeOfPath(split.folder);
+    if (!parent) return mirror_error::kPathNotFound;
+    parentId = parent->key;
+  }
+  if (UnacceptableName(split.name)) return mirror_error::kGeneral;
+  std::u16string reply;
+  if (nameRequest(web_action::kMakeFolder,
+                  {{u"pid", parentId}, {u"name", text_digest::Base64OfUtf8(split.name)}},
+                  &reply) != 0)
+    return mirror_error::kGeneral;
+  std::u16string id = Trimmed(std::u16string_view(reply).substr(std::min<size_t>(3, reply.size())));
+  if (id.empty()) {
+    DriveLog().log(u"QLVMirror:mkdir:-2 " + reply, kLogResults);
+    return mirror_error::kGeneral;
+  }
+
+  MutexLock guard(treeLock_);
+  const NodeRecord* parent = nodeOfId(parentId);
+  if (!parent) return 0;  // the parent went meanwhile; the next tree read shows the folder
+  NodeRecord folder;
+  folder.key = id;
+  folder.name = split.name;
+  folder.folderPath = FolderPathBelow(*parent);
+  folder.parentKey = parentId;
+  folder.attributes = kFolderAttributes;
+  folder.time = static_cast<int32_t>(std::time(nullptr));
+  // Writable at once inside a writable folder, as the next tree read will show it.
+  folder.writable = parent->writable;
+  std::u16string upper = UpperCasePath(FullPath(folder));
+  tables_.children[parentId][id] = upper;
+  tables_.pathIndex[upper] = id;
+  tables_.nodes[id] = std::move(folder);
+  writeFileList();
+  return 0;
+}

@@ -1,0 +1,358 @@
+// Changing the drive through a real mount backed by the reference service: copies into a
+// writable folder land byte-identical in the service's data folder and show at once; writes
+// at offsets and a tree read during an upload; refused creates and names send nothing; mkdir,
+// rename, move, replace, rm and rm -r leave the service and the drive in agreement while the
+// protected folders stay; refusals and a dropped upload connection leave things as they were.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "drive/core/DriveFront.h"
+#include "drive/core/DriveProcess.h"
+#include "drive/storage/QLVMirror.h"
+#include "drive/storage/ReadLinkCache.h"
+#include "drive/storage/TextDigest.h"
+#include "platform/codepage/CodePage.h"
+#include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/Files.h"
+#include "tests/support/ReferenceServer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+// Relative path → "d" or "f <size>"; empty files left out, as the drive does not show them.
+std::map<std::string, std::string> TreeOf(const fs::path& top) {
+  std::map<std::string, std::string> seen;
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    bool folder = entry.is_directory();
+    if (!folder && entry.file_size() == 0) continue;
+    seen[fs::relative(entry.path(), top).string()] =
+        folder ? "d" : "f " + std::to_string(entry.file_size());
+  }
+  return seen;
+}
+
+int RenameNoReplace(const fs::path& from, const fs::path& to) {
+  return static_cast<int>(
+      syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+}
+
+// Size of the large upload: 200 MiB unless QUELLAN_TEST_UPLOAD_MIB says otherwise (0: none).
+uint64_t LargeUploadBytes() {
+  const char* mib = std::getenv("QUELLAN_TEST_UPLOAD_MIB");
+  return (mib ? std::strtoull(mib, nullptr, 10) : 200ULL) << 20;
+}
+
+}  // namespace
+
+class MountedWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reason_ = FuseMissingReason();
+    if (reason_.empty()) server_.addUser("alice", "secret");
+    mine_ = fs::path(server_.userDir("alice")) / "我的空间";
+  }
+
+  void TearDown() override {
+    if (running_) stopDrive();
+  }
+
+  void mountDrive() {
+    ASSERT_TRUE(server_.start());
+    std::ofstream(folders_.programFolder() + "tarvex.ini")
+        << "[Set]\nDebug=3\nDriveLetter=W\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=alice"
+        << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(u"secret")) << "\n";
+    uint16_t port = static_cast<uint16_t>(server_.webPort());
+    Drive().createMirror = [port] {
+      MirrorOptions options;
+      options.webPort = port;
+      options.maintenanceStep = std::chrono::milliseconds(10);
+      options.refreshSteps = 1'000'000;
+      return new QLVMirror(options);
+    };
+    cycle_ =
+        std::make_unique<MountCycle>(codepage::AnsiToWide(folders_.programFolder() + "tarvex.ini"));
+    keepRunning_ = true;
+    finished_ = false;
+    thread_ = std::thread([this] {
+      Mount(*cycle_, RunLoopTiming{}, keepRunning_);
+      finished_ = true;
+    });
+    running_ = true;
+    ASSERT_TRUE(
+        WaitFor([&] { return finished_ || folders_.isMounted('W'); }, std::chrono::seconds(30)) &&
+        folders_.isMounted('W'));
+    root_ = fs::path(folders_.mountPoint('W'));
+    drive_ = root_ / "我的空间";
+  }
+
+  void stopDrive() {
+    keepRunning_ = false;
+    if (!WaitFor(
+            [&] {
+              if (!finished_) Unmount();
+              return finished_.load();
+            },
+            std::chrono::seconds(30))) {
+      ForceUnmountBelow(folders_.driveRoot());
+    }
+    thread_.join();
+    running_ = false;
+    Drive().createMirror = nullptr;
+  }
+
+  std::string fileList() { return ReadFile(folders_.programFolder() + ".filelist"); }
+  std::string serverLog() { return ReadFile(server_.logPath()); }
+  size_t sent(const std::string& action) { return CountOf(serverLog(), "action=" + action + "&"); }
+
+  // Asks for a tree read and waits until it is done.
+  void readTreeAgain() {
+    std::string log = folders_.programFolder() + "mirror.log";
+    size_t before = CountOf(ReadFile(log), "初始化完成");
+    Drive().refreshRequest = 1;
+    ASSERT_TRUE(WaitFor([&] { return CountOf(ReadFile(log), "初始化完成") > before; }));
+  }
+
+  int run(const std::string& command, std::string* output = nullptr) {
+    return RunCommand("cd " + Quoted(drive_) + " && " + command, output);
+  }
+
+  std::string reason_;
+  TestDriveFolders folders_;
+  ReferenceServer server_;
+  fs::path mine_;
+  fs::path root_;
+  fs::path drive_;
+  std::unique_ptr<MountCycle> cycle_;
+  std::atomic<bool> keepRunning_{true};
+  std::atomic<bool> finished_{false};
+  bool running_ = false;
+  std::thread thread_;
+};
+
+#define SKIP_WITHOUT_FUSE_HERE() \
+  if (!reason_.empty()) GTEST_SKIP() << reason_
+
+TEST_F(MountedWriteTest, CopiesLandByteIdenticalAndShowAtOnce) {
+  SKIP_WITHOUT_FUSE_HERE();
+  mountDrive();
+  std::vector<uint64_t> sizes = {0, 1, 64 << 10, 10 << 20};
+  if (LargeUploadBytes() > 0) sizes.push_back(LargeUploadBytes());
+  for (uint64_t size : sizes) {
+    std::string name = "up " + std::to_string(size) + ".bin";
+    SCOPED_TRACE(name);
+    fs::path source = fs::path(folders_.top()) / "source.bin";
+    WriteFile(source, PatternBytes(size, static_cast<uint32_t>(size + 7)));
+    std::string output;
+    ASSERT_EQ(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / name), &output), 0)
+        << output;
+    // A file closed without writes is finished at release, which follows the close.
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(mine_ / name); }));
+    EXPECT_EQ(RunCommand("cmp " + Quoted(source) + " " + Quoted(mine_ / name), &output), 0)
+        << output;
+    if (size == 0) {
+      // The service holds an empty file, and the drive shows empty files nowhere.
+      EXPECT_TRUE(WaitFor([&] { return fileList().find("|" + name + "|") == std::string::npos; }));
+      // The kernel may keep the name for its entry time (1 s).
+      EXPECT_TRUE(WaitFor([&] { return !fs::exists(drive_ / name); }));
+    } else {
+      EXPECT_EQ(fs::file_size(drive_ / name), size);
+      EXPECT_NE(fileList().find("|" + name + "|"), std::string::npos);
+      EXPECT_NE(fileList().find("|\\我的空间\\|1|" + std::to_string(size) + "\r\n"),
+                std::string::npos);
+    }
+    fs::remove(source);
+  }
+
+  // Listed with size 0 right after the create; 100 bytes at 0 and 50 at 200 make 250; a tree
+  // read during the upload keeps the node; the close stores 250 bytes with a zero gap.
+  int fd = ::open((drive_ / "gaps.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(fileList().find("|gaps.bin|"), std::string::npos);
+  EXPECT_NE(fileList().find("\\我的空间\\|1|0\r\n"), std::string::npos);
+  std::string first = PatternBytes(100, 1), second = PatternBytes(50, 2);
+  EXPECT_EQ(::pwrite(fd, first.data(), first.size(), 0), 100);
+  EXPECT_EQ(::pwrite(fd, second.data(), second.size(), 200), 50);
+  EXPECT_EQ(fs::file_size(drive_ / "gaps.bin"), 250u);
+  readTreeAgain();
+  EXPECT_EQ(fs::file_size(drive_ / "gaps.bin"), 250u);
+  EXPECT_NE(fileList().find("\\我的空间\\|1|250\r\n"), std::string::npos);
+  EXPECT_EQ(::close(fd), 0);
+  EXPECT_EQ(ReadFile(mine_ / "gaps.bin"), first + std::string(100, '\0') + second);
+  readTreeAgain();
+  EXPECT_EQ(fs::file_size(drive_ / "gaps.bin"), 250u);
+
+  // Overwriting uploads under the service's id and shows one entry.
+  WriteFile(fs::path(folders_.top()) / "new.bin", PatternBytes(5000, 9));
+  ASSERT_EQ(RunCommand("cp " + Quoted(fs::path(folders_.top()) / "new.bin") + " " +
+                       Quoted(drive_ / "gaps.bin")),
+            0);
+  EXPECT_EQ(ReadFile(mine_ / "gaps.bin"), PatternBytes(5000, 9));
+  EXPECT_EQ(fs::file_size(drive_ / "gaps.bin"), 5000u);
+  EXPECT_EQ(CountOf(fileList(), "|gaps.bin|"), 1u);
+  readTreeAgain();
+  EXPECT_EQ(CountOf(fileList(), "|gaps.bin|"), 1u);
+
+  // What shells and copies of folders do: a redirection closes one descriptor before the
+  // writes and one after them; touch sets the times; cp -r makes the folders first.
+  fs::path tree = fs::path(folders_.top()) / "tree";
+  WriteFile(tree / "one.txt", "one");
+  WriteFile(tree / "sub" / "two.txt", "two!");
+  std::string output;
+  EXPECT_EQ(
+      run("echo hello > said.txt && touch touched.txt && cp -r " + Quoted(tree) + " .", &output), 0)
+      << output;
+  EXPECT_EQ(ReadFile(mine_ / "said.txt"), "hello\n");
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(mine_ / "touched.txt"); }));
+  EXPECT_EQ(TreeOf(mine_ / "tree"), TreeOf(tree));
+  EXPECT_EQ(TreeOf(drive_ / "tree"), TreeOf(tree));
+}
+
+TEST_F(MountedWriteTest, RefusedCreatesAndNamesSendNothing) {
+  SKIP_WITHOUT_FUSE_HERE();
+  fs::create_directories(mine_ / "f");
+  WriteFile(mine_ / "f" / "x.txt", "x");
+  mountDrive();
+  struct Case {
+    fs::path path;
+    int error;
+  };
+  for (const Case& c : std::vector<Case>{{root_ / "下载空间" / "new.txt", EROFS},
+                                         {drive_ / "a:b.txt", EIO},
+                                         {drive_ / "a*b.txt", EIO},
+                                         {drive_ / "a\\b.txt", EINVAL}}) {
+    SCOPED_TRACE(c.path);
+    size_t before = sent("writedist");
+    EXPECT_EQ(::open(c.path.c_str(), O_CREAT | O_WRONLY, 0644), -1);
+    EXPECT_EQ(errno, c.error);
+    EXPECT_EQ(sent("writedist"), before);
+    if (c.error != EROFS) {
+      EXPECT_EQ(::mkdir(c.path.c_str(), 0755), -1);
+    }
+  }
+  for (const char* name : {"a|b", "a:b", "a\"b"}) {
+    EXPECT_NE(::rename((drive_ / "f" / "x.txt").c_str(), (drive_ / "f" / name).c_str()), 0);
+    EXPECT_NE(::rename((drive_ / "f").c_str(), (drive_ / name).c_str()), 0);
+  }
+  EXPECT_EQ(sent("mkdir") + sent("rename") + sent("move"), 0u);
+  EXPECT_TRUE(fs::exists(mine_ / "f" / "x.txt"));
+}
+
+TEST_F(MountedWriteTest, NameOperationsLeaveServiceAndDriveInAgreement) {
+  SKIP_WITHOUT_FUSE_HERE();
+  WriteFile(mine_ / "docs" / "Report.TXT", "report");
+  WriteFile(mine_ / "docs" / "old.txt", "old");
+  WriteFile(mine_ / "tree" / "x" / "y" / "z.bin", "zzz");
+  WriteFile(mine_ / "tree" / "top.bin", "top");
+  WriteFile(mine_ / "keep.txt", "keep");
+  WriteFile(mine_ / "other.txt", "other");
+  WriteFile(mine_ / "third.txt", "third");
+  mountDrive();
+
+  struct Step {
+    std::string command;
+    bool succeeds;
+  };
+  for (const Step& step : std::vector<Step>{
+           {"mkdir -p a/b/c", true},
+           {"touch a/b/c/made-inside.txt", true},  // a new folder is writable at once
+           {"mv docs/old.txt docs/new.txt", true},
+           {"mv tree/x a/b/moved", true},  // move and rename: the service keeps the new name
+           {"mv keep.txt a/b/", true},
+           {"mv -f other.txt docs/new.txt", true},
+           {"rm docs/report.txt", true},  // small letters find the capital name
+           {"rm -r tree", true},
+           {"rmdir a/b/c", true},
+       }) {
+    SCOPED_TRACE(step.command);
+    std::string output;
+    EXPECT_EQ(run(step.command, &output) == 0, step.succeeds) << output;
+  }
+  EXPECT_EQ(RenameNoReplace(drive_ / "third.txt", drive_ / "docs" / "new.txt"), -1);
+  EXPECT_EQ(errno, EEXIST);
+
+  std::map<std::string, std::string> expected = {{"a", "d"},
+                                                 {"a/b", "d"},
+                                                 {"a/b/moved", "d"},
+                                                 {"a/b/moved/y", "d"},
+                                                 {"a/b/moved/y/z.bin", "f 3"},
+                                                 {"a/b/keep.txt", "f 4"},
+                                                 {"docs", "d"},
+                                                 {"docs/new.txt", "f 5"},
+                                                 {"third.txt", "f 5"}};
+  EXPECT_EQ(TreeOf(mine_), expected);
+  EXPECT_EQ(TreeOf(drive_), expected);
+  EXPECT_EQ(ReadFile(mine_ / "docs" / "new.txt"), "other");
+  EXPECT_NE(fileList().find("|z.bin|"), std::string::npos);
+  EXPECT_NE(fileList().find("\\我的空间\\a\\b\\moved\\y\\|1|3\r\n"), std::string::npos);
+  readTreeAgain();
+  EXPECT_EQ(TreeOf(drive_), expected);
+
+  // The download space and the writable top-level folders stay where they are.
+  size_t before = sent("rmdir") + sent("rename") + sent("move");
+  EXPECT_EQ(::rmdir((root_ / "下载空间").c_str()), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(::rmdir(drive_.c_str()), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(::rename(drive_.c_str(), (root_ / "renamed").c_str()), -1);
+  EXPECT_EQ(errno, EROFS);
+  EXPECT_EQ(::rename((root_ / "下载空间").c_str(), (drive_ / "dl").c_str()), -1);
+  EXPECT_EQ(errno, EROFS);
+  EXPECT_EQ(::rename((drive_ / "third.txt").c_str(), (root_ / "下载空间").c_str()), -1);
+  EXPECT_EQ(sent("rmdir") + sent("rename") + sent("move"), before);
+  EXPECT_TRUE(fs::is_directory(mine_));
+}
+
+TEST_F(MountedWriteTest, FailuresLeaveTheDriveAsTheServiceHoldsIt) {
+  SKIP_WITHOUT_FUSE_HERE();
+  WriteFile(mine_ / "d" / "f.txt", "file");
+  WriteFile(mine_ / "big.bin", PatternBytes(1 << 20, 3));
+  mountDrive();
+
+  struct Refusal {
+    std::string fault;
+    std::string command;
+  };
+  for (const Refusal& r : std::vector<Refusal>{{"delete", "rm d/f.txt"},
+                                               {"rmdir", "rmdir d"},
+                                               {"rename", "mv d/f.txt d/g.txt"},
+                                               {"move", "mv d/f.txt ."},
+                                               {"mkdir", "mkdir d/e"}}) {
+    SCOPED_TRACE(r.command);
+    server_.setFaults({"fault-web-error " + r.fault + "=err,Refused"});
+    std::string list = fileList();
+    EXPECT_NE(run(r.command), 0);
+    EXPECT_TRUE(fs::exists(drive_ / "d" / "f.txt"));
+    EXPECT_FALSE(fs::exists(drive_ / "d" / "e"));
+    EXPECT_EQ(fileList().substr(fileList().find('\n')), list.substr(list.find('\n')));
+  }
+  server_.setFaults({});
+
+  // The stream server drops the upload connection part way: cp sees the failure and the
+  // service keeps its previous content.
+  fs::path source = fs::path(folders_.top()) / "ten.bin";
+  WriteFile(source, PatternBytes(10 << 20, 4));
+  for (const char* fault : {"fault-drop-after 300", "fault-error tw_write=quota"}) {
+    SCOPED_TRACE(fault);
+    server_.setFaults({fault});
+    std::string output;
+    EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "big.bin"), &output), 0);
+    EXPECT_NE(RunCommand("cp " + Quoted(source) + " " + Quoted(drive_ / "fresh.bin"), &output), 0);
+  }
+  server_.setFaults({});
+  EXPECT_EQ(ReadFile(mine_ / "big.bin"), PatternBytes(1 << 20, 3));
+  EXPECT_FALSE(fs::exists(mine_ / "fresh.bin"));
+  readTreeAgain();
+  EXPECT_EQ(fs::file_size(drive_ / "big.bin"), 1u << 20);
+  EXPECT_FALSE(fs::exists(drive_ / "fresh.bin"));
+}
