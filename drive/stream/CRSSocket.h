@@ -18,9 +18,13 @@ class CRSSocket {
   CRSSocket(const CRSSocket&) = delete;
   CRSSocket& operator=(const CRSSocket&) = delete;
 
-  // Connects (blocking) to host:port; the host is a name or a dotted IPv4 address.
-  // 0 on success, -1 on failure (no socket is kept then).
-  int connect(const std::string& host, int port);
+  static constexpr int kConnectLimitMs = 10000;
+
+  // Connects to host:port; the host is a name or a dotted IPv4 address. A connect that is not
+  // answered within `limitMs` fails, as does one under way when `stop` becomes set (checked
+  // every 500 ms). 0 on success, -1 on failure (no socket is kept then).
+  int connect(const std::string& host, int port, int limitMs = kConnectLimitMs,
+              const std::atomic<bool>* stop = nullptr);
   int connect(const std::string& host, const std::string& port);
 
   // Takes over an already connected descriptor (closing any previous one).
@@ -50,6 +54,8 @@ class CRSSocket {
   const std::string& lastText() const { return lastText_; }
 
  private:
+  // Connects the non-blocking descriptor `fd`: true when connected in time.
+  bool connectWithin(int fd, int limitMs, const std::atomic<bool>* stop);
   // 1 readable, 0 nothing within the step, -1 wait failed.
   int waitReadable(int stepMs);
 
