@@ -168,6 +168,9 @@ void CMediaSpace::close() {
   // Wake a waiting reader first: it sees the stop flag and gives up its read.
   requestStop();
   dataEvent_.set();
+  // Threads waiting for replies wake now instead of at their next 500 ms step.
+  master_.interrupt();
+  for (CRSSocket& socket : slaveSockets_) socket.interrupt();
   MutexLock guard(readLock_);
   stopSlaves();
   if (opened_) {

@@ -89,18 +89,27 @@ int CRSSocket::connect(const std::string& host, int port, int limitMs,
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   socklen_t length = sizeof localAddress_;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&localAddress_), &length);
+  MutexLock guard(fdLock_);
   fd_ = fd;
   return 0;
 }
 
 void CRSSocket::attach(int fd) {
   close();
+  MutexLock guard(fdLock_);
   fd_ = fd;
 }
 
 void CRSSocket::close() {
+  MutexLock guard(fdLock_);
   int fd = fd_.exchange(-1);
   if (fd >= 0) ::close(fd);
+}
+
+void CRSSocket::interrupt() {
+  MutexLock guard(fdLock_);
+  int fd = fd_;
+  if (fd >= 0) ::shutdown(fd, SHUT_RD);
 }
 
 int CRSSocket::sendRequest(std::string_view text, Mutex& sendLock) {

@@ -49,6 +49,9 @@ class CRSSocket {
 
   void close();
   bool isOpen() const { return fd_.load() >= 0; }
+  // Wakes a thread waiting for a reply on this connection (its receive then sees the stop
+  // flag, or the end of the connection); sending stays possible.
+  void interrupt();
 
   // The reply text of the latest receiveReply() (logged by the data replies).
   const std::string& lastText() const { return lastText_; }
@@ -59,6 +62,9 @@ class CRSSocket {
   // 1 readable, 0 nothing within the step, -1 wait failed.
   int waitReadable(int stepMs);
 
+  // Held while the descriptor is set, closed or interrupted, so that interrupt() never reaches
+  // a descriptor number that was closed and given to another connection.
+  Mutex fdLock_;
   std::atomic<int> fd_{-1};
   sockaddr_in localAddress_{};
   sockaddr_in remoteAddress_{};
