@@ -89,7 +89,7 @@ class QLVMirror : public IOMirror {
   // Marks a node whose size changed locally, so the next information query asks the service.
   void markStale(const std::u16string& id);
 
-  WebSession session();
+  WebSession session() EXCLUDES(sessionLock_);
   int64_t quota() const;
   int64_t used() const;
   std::u16string downloadFolderId() const;
@@ -141,7 +141,10 @@ class QLVMirror : public IOMirror {
 
   Mutex webLock_;
   WebClient web_ GUARDED_BY(webLock_);
-  WebSession session_ GUARDED_BY(webLock_);
+  // A lock of its own, so that opening a file does not wait for a tree read, which holds the
+  // web lock for its whole transfer. Taken after the web lock when both are held.
+  Mutex sessionLock_ ACQUIRED_AFTER(webLock_);
+  WebSession session_ GUARDED_BY(sessionLock_);
 
   mutable Mutex treeLock_ ACQUIRED_BEFORE(webLock_);
   int64_t quota_ GUARDED_BY(treeLock_) = 0;
