@@ -127,7 +127,7 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
   bool connected = fetchRequest(socket, request.offset, asked) > 0;
   int32_t received = 0;
   int silent = 0;
-  int reopenDelayMs = kReopenStepMs;
+  int reopenDelayMs = 0;  // a connection that worked is opened again at once
   while (!stop_) {
     if (connected) {
       int32_t got = 0;
@@ -159,7 +159,7 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
     }
     silent = 0;
     if (reopenSlave(index, reopenDelayMs) == "ok") {
-      reopenDelayMs = kReopenStepMs;
+      reopenDelayMs = 0;
       StreamLog().log(7,
                       "RequestReceive(ReOpen Success): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
                       request.offset, static_cast<long>(request.size), static_cast<long>(asked));
@@ -176,17 +176,16 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
   return false;
 }
 
-// Closes the connection and opens it again: the first attempt after `firstDelayMs`, then one
-// every 5 s while the server answers "timeout". Ends at once when stop is set.
+// Closes the connection and opens it again: the first attempt after `firstDelayMs` (0 for a
+// connection that just broke, so that a dropped connection costs one reconnect), then one every
+// 5 s while the server answers "timeout". Ends at once when stop is set.
 std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
   CRSSocket& socket = slaveSockets_[index];
   socket.close();
-  if (firstDelayMs > kReopenStepMs && !sleepUnlessStopped(firstDelayMs - kReopenStepMs)) {
-    return kSocketError;
-  }
+  if (firstDelayMs > 0 && !sleepUnlessStopped(firstDelayMs)) return kSocketError;
   for (int counter = 0;; counter += kReopenStepMs) {
     if (stop_) return kSocketError;
-    if (!sleepUnlessStopped(kReopenStepMs)) return kSocketError;
+    if (counter > 0 && !sleepUnlessStopped(kReopenStepMs)) return kSocketError;
     if (counter % kReopenEveryMs != 0) continue;
     std::string status = slaveOpen(socket);
     if (status == "ok") {
