@@ -35,13 +35,16 @@ class LinkRelay {
   // When set, connections are accepted but never connected onwards: nothing is answered.
   void setBlackHole(bool on) { blackHole_ = on; }
 
+  // The address connections are relayed to, for connections accepted from now on.
+  void setTarget(int port) { targetPort_ = port; }
+
   int64_t connectionsAccepted() const { return accepted_; }
 
  private:
   void run();
 
   const std::string targetHost_;
-  const int targetPort_;
+  std::atomic<int> targetPort_;
   std::atomic<int> delayMs_;
   std::atomic<int64_t> bytesPerSecond_;
   std::atomic<int64_t> dropAfterBytes_;
