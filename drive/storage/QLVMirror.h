@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -40,6 +41,9 @@ struct MirrorOptions {
   std::chrono::milliseconds maintenanceStep{100};
   int refreshSteps = 6000;     // steps between two periodic tree reads (600 s)
   int housekeepingSteps = 30;  // steps between two tether checks (3 s)
+  // Called when the tether expired: unmounts the drive and ends the program. Empty: the drive
+  // front's unmount, a wait for it, and the end of the process.
+  std::function<void()> endOnTether;
 };
 
 class QLVMirror : public IOMirror {
