@@ -235,12 +235,13 @@ TEST(RelayReadTest, DropsEveryThreeMegabytesCostAtMostTwiceACleanRead) {
       << error;
   EXPECT_EQ(link.port, relay.port());
 
-  auto readWhole = [&] {
+  auto readWhole = [&](int64_t stallAt = -1) {
     CMediaSpace reader(folder);
     EXPECT_EQ(reader.open(link.host, link.port, link.token1, link.token2), "ok");
     std::vector<uint8_t> buffer(65536);
     auto started = Clock::now();
     for (int64_t offset = 0; offset < kLarge; offset += 65536) {
+      if (offset == stallAt) relay.stall(3000);
       if (reader.read(buffer.data(), offset, 65536) != 65536 ||
           std::memcmp(buffer.data(), content.data() + offset, 65536) != 0) {
         ADD_FAILURE() << "offset " << offset;
@@ -260,6 +261,14 @@ TEST(RelayReadTest, DropsEveryThreeMegabytesCostAtMostTwiceACleanRead) {
   std::cout << "256 MiB through the relay: clean " << ms(clean) << " ms, dropped every 3 MB "
             << ms(dropped) << " ms\n";
   EXPECT_LE(ms(dropped), 2 * ms(clean) + 200);
+
+  // The link stalls for 3 s in the middle of the file, then comes back: the read waits it out
+  // and goes on at full speed.
+  relay.setSettings(LinkSettings{});
+  auto stalled = readWhole(64 << 20);
+  std::cout << "with a 3 s stall: " << ms(stalled) << " ms\n";
+  EXPECT_GE(ms(stalled), 3000);
+  EXPECT_LE(ms(stalled), 3000 + 2 * ms(clean) + 1000);
 }
 
 }  // namespace
