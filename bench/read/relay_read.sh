@@ -26,21 +26,24 @@ source "$top/bench/lib/stream_session.sh"
 start_bench_server "$mib"
 open_read_link
 
-# start_relay TARGET_PORT DELAY_MS MBIT: prints the relay's port.
+# start_relay TARGET_PORT DELAY_MS MBIT: sets $relay_port. Runs in this shell (not in a
+# command substitution), so that cleanup knows every relay it started.
 start_relay() {
-  local out="$work/relay.$RANDOM"
-  "$relay" --listen 0 --target "127.0.0.1:$1" --delay-ms "$2" --mbit "$3" >"$out" &
+  local out="$work/relay.${#relays[@]}"
+  "$relay" --listen 0 --target "127.0.0.1:$1" --delay-ms "$2" --mbit "$3" >"$out" 2>&1 &
   relays+=($!)
   for _ in $(seq 50); do grep -q listening "$out" 2>/dev/null && break; sleep 0.1; done
-  sed -n 's/relay listening //p' "$out"
+  relay_port=$(sed -n 's/relay listening //p' "$out")
 }
 
 printf '%-22s %10s %10s\n' "link" "reader MB/s" "curl MB/s"
 for setting in "0 0" "5 1000" "20 1000" "50 1000" "20 100"; do
   read -r rtt mbit <<<"$setting"
   delay=$((rtt / 2))
-  stream_relay=$(start_relay "$port" "$delay" "$mbit")
-  web_relay=$(start_relay "$web" "$delay" "$mbit")
+  start_relay "$port" "$delay" "$mbit"
+  stream_relay=$relay_port
+  start_relay "$web" "$delay" "$mbit"
+  web_relay=$relay_port
   [ "$mbit" = 0 ] && label="rtt ${rtt} ms, no cap" || label="rtt ${rtt} ms, ${mbit} Mbit/s"
   read -r bytes seconds _ < <("$client" 127.0.0.1 "$stream_relay" "$token1" "$token2")
   stamp=$(date +%s)
