@@ -21,6 +21,7 @@ const char* const kServerHelp =
     "  --listen ADDRESS           address to listen on (127.0.0.1)\n"
     "  --web-port N               web interface port (8168; 0 picks a free one)\n"
     "  --stream-port N            stream server port (8169; 0 picks a free one)\n"
+    "  --stream-address HOST:PORT name this stream address in read and write links (a relay)\n"
     "  --release FILE             update offered to clients, with --release-version TEXT\n"
     "  --session-ttl SECONDS      lifetime of a login session (86400)\n"
     "  --fault-file FILE          fault settings re-read on SIGHUP (DIR/.state/faults)\n"
@@ -29,6 +30,7 @@ const char* const kServerHelp =
     "  --fault-silent REQUEST     never answer this stream request\n"
     "  --fault-error REQUEST=WORD answer this stream request with an error\n"
     "  --fault-web-error ACTION=TEXT  answer this web action with an error\n"
+    "  --fault-web-delay ACTION=MS    delay the reply of this web action\n"
     "  --quota-gib N              adduser: the user's quota (10)\n"
     "  --writable NAME...         adduser: folders the user may write to\n"
     "  -h, --help                 print this help and exit\n";
@@ -79,6 +81,17 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::stri
     } else if (arg == "--stream-port") {
       if (!number(0, 65535, &value)) return false;
       options->streamPort = static_cast<int>(value);
+    } else if (arg == "--stream-address") {
+      std::string text;
+      if (!next(&text)) return false;
+      size_t colon = text.rfind(':');
+      long long port = 0;
+      if (colon == std::string::npos || colon == 0 ||
+          !ParseInteger(text.substr(colon + 1), 1, 65535, &port)) {
+        return *error = "expected HOST:PORT: " + text, false;
+      }
+      options->streamAddressHost = text.substr(0, colon);
+      options->streamAddressPort = static_cast<int>(port);
     } else if (arg == "--release") {
       if (!next(&options->releaseFile)) return false;
     } else if (arg == "--release-version") {

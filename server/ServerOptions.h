@@ -16,6 +16,9 @@ struct ServerOptions {
   std::string listen = "127.0.0.1";
   int webPort = 8168;
   int streamPort = 8169;
+  // Named in read and write links instead of the stream server's own address when set.
+  std::string streamAddressHost;
+  int streamAddressPort = 0;
   std::string releaseFile;
   std::string releaseVersion;
   std::string faultFile;  // default DIR/.state/faults

@@ -75,6 +75,9 @@ int Serve(const ServerOptions& options) {
     return 1;
   }
   WebServer web(storage, faults, stream.port(), release);
+  if (!options.streamAddressHost.empty()) {
+    web.announceStreamAddress(options.streamAddressHost, options.streamAddressPort);
+  }
   if (!web.start(options.listen, options.webPort)) {
     std::cerr << "quellan-server: cannot listen on " << options.listen << ":" << options.webPort
               << "\n";

@@ -1,5 +1,6 @@
 #include "drive/storage/QLVFile.h"
 
+#include "drive/core/DriveProcess.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
 
@@ -7,7 +8,7 @@ QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession
     : id(std::move(fileId)),
       size(fileSize),
       session(std::move(fileSession)),
-      media_(std::make_unique<CMediaSpace>()) {}
+      media_(std::make_unique<CMediaSpace>(Drive().programFolder)) {}
 
 QLVFile::~QLVFile() = default;
 

@@ -212,7 +212,7 @@ void QLVMirror::markStale(const std::u16string& id) {
 }
 
 WebSession QLVMirror::session() {
-  MutexLock guard(webLock_);
+  MutexLock guard(sessionLock_);
   return session_;
 }
 

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -42,6 +43,9 @@ struct MirrorOptions {
   std::chrono::milliseconds maintenanceStep{100};
   int refreshSteps = 6000;     // steps between two periodic tree reads (600 s)
   int housekeepingSteps = 30;  // steps between two tether checks (3 s)
+  // Called when the tether expired: unmounts the drive and ends the program. Empty: the drive
+  // front's unmount, a wait for it, and the end of the process.
+  std::function<void()> endOnTether;
 };
 
 class QLVMirror : public IOMirror {
@@ -107,7 +111,7 @@ class QLVMirror : public IOMirror {
   // Marks a node whose size changed locally, so the next information query asks the service.
   void markStale(const std::u16string& id);
 
-  WebSession session();
+  WebSession session() EXCLUDES(sessionLock_);
   int64_t quota() const;
   int64_t used() const;
   std::u16string downloadFolderId() const;
@@ -190,7 +194,10 @@ class QLVMirror : public IOMirror {
 
   Mutex webLock_;
   WebClient web_ GUARDED_BY(webLock_);
-  WebSession session_ GUARDED_BY(webLock_);
+  // A lock of its own, so that opening a file does not wait for a tree read, which holds the
+  // web lock for its whole transfer. Taken after the web lock when both are held.
+  Mutex sessionLock_ ACQUIRED_AFTER(webLock_);
+  WebSession session_ GUARDED_BY(sessionLock_);
 
   mutable Mutex treeLock_ ACQUIRED_BEFORE(webLock_);
   int64_t quota_ GUARDED_BY(treeLock_) = 0;

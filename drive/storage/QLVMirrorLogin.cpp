@@ -23,6 +23,7 @@ int QLVMirror::DoLogin() {
 
   {
     MutexLock guard(webLock_);
+    WebSession session;
     if (sendOnMirrorClient(FormFirstKeyRequest(RequestTimestamp())) != WebClient::kOk) {
       log.log(u"QLVMirror:login:-1 connect err!", kLogResults);
       return -2;
@@ -32,26 +33,28 @@ int QLVMirror::DoLogin() {
       log.log(u"QLVMirror:login:-2 " + reply, kLogResults);
       return -2;
     }
-    if (!SplitSessionReply(RemoveListMarkers(reply), &session_)) {
+    if (!SplitSessionReply(RemoveListMarkers(reply), &session)) {
       log.log(u"QLVMirror:login:-3 ", kLogResults);
       return -3;
     }
 
-    FormedRequest login = FormLoginRequest(userName, password, session_, RequestTimestamp());
+    FormedRequest login = FormLoginRequest(userName, password, session, RequestTimestamp());
     if (sendOnMirrorClient(login) != WebClient::kOk) {
       log.log(u"QLVMirror:login:-4 login connect err!", kLogResults);
       return -4;
     }
     reply = ReadSingleBuffer(web_);
     if (!StartsWithListMarker(reply)) {
-      log.log(u"QLVMirror:login:-5 Session:" + session_.id + u" Key:" + session_.key + u" " + reply,
+      log.log(u"QLVMirror:login:-5 Session:" + session.id + u" Key:" + session.key + u" " + reply,
               kLogResults);
       return -5;
     }
-    if (!SplitSessionReply(RemoveListMarkers(reply), &session_)) {
+    if (!SplitSessionReply(RemoveListMarkers(reply), &session)) {
       log.log(u"QLVMirror:login:-6 ", kLogResults);
       return -6;
     }
+    MutexLock sessionGuard(sessionLock_);
+    session_ = session;
   }
 
   log.log(u"QLVMirror:login:OK ", kLogProgress);

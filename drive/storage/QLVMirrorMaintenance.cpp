@@ -52,6 +52,11 @@ void QLVMirror::pruneDiskCaches() {
 void QLVMirror::checkTether() {
   DriveProcess& drive = Drive();
   if (!TetherExpired(drive.tether, drive.lastPipeMessageTime, GetTickCount())) return;
+  if (options_.endOnTether) {
+    drive.tether = false;  // ended once
+    options_.endOnTether();
+    return;
+  }
   ::Unmount();
   WaitForUnmount(std::chrono::seconds(5));
   EndProcess(0);

@@ -18,7 +18,7 @@ int QLVMirror::readDirTree() {
   StreamedReply reply;
   {
     MutexLock guard(webLock_);
-    FormedRequest request = FormRequest(web_action::kList, {}, session_, RequestTimestamp());
+    FormedRequest request = FormRequest(web_action::kList, {}, session(), RequestTimestamp());
     if (sendOnMirrorClient(request) != WebClient::kOk) {
       log.log(u"QLVMirror:readDirTree:-1", kLogResults);
       return -1;
@@ -100,7 +100,7 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
   {
     MutexLock guard(webLock_);
     FormedRequest request =
-        FormRequest(web_action::kFileInfo, {{u"id", id}}, session_, RequestTimestamp());
+        FormRequest(web_action::kFileInfo, {{u"id", id}}, session(), RequestTimestamp());
     if (sendOnMirrorClient(request) != WebClient::kOk) {
       log.log(u"QLVMirror:file_info:-1", kLogResults);
       return -1;

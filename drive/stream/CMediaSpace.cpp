@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "drive/core/DriveProcess.h"
 #include "drive/stream/HeadCache.h"
 #include "drive/stream/StreamLog.h"
 #include "platform/ticks/Ticks.h"
@@ -14,8 +13,6 @@ constexpr int32_t kPatternReads = 30;
 constexpr int32_t kStatisticEvery = 50;
 const char kSeparator[] = "-------------------------------------------------------------";
 }  // namespace
-
-CMediaSpace::CMediaSpace() : CMediaSpace(Drive().programFolder) {}
 
 CMediaSpace::CMediaSpace(const std::string& programFolder)
     : folder_(programFolder), head_(new uint8_t[kHeadCapacity]()) {
@@ -169,10 +166,11 @@ void CMediaSpace::close() {
   // Closing again (the destructor after an explicit close) has nothing left to do.
   if (closing_.exchange(true) && !opened_ && !master_.isOpen()) return;
   // Wake a waiting reader first: it sees the stop flag and gives up its read.
-  stop_ = true;
+  requestStop();
   dataEvent_.set();
-  requestEvent_.set();
-  stopWake_.notify_all();
+  // Threads waiting for replies wake now instead of at their next 500 ms step.
+  master_.interrupt();
+  for (CRSSocket& socket : slaveSockets_) socket.interrupt();
   MutexLock guard(readLock_);
   stopSlaves();
   if (opened_) {

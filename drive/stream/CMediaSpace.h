@@ -26,7 +26,6 @@ class CMediaSpace {
   // Uses the program folder for "vod.log", "media.ini" and the head files; the folder ends
   // in "/".
   explicit CMediaSpace(const std::string& programFolder);
-  CMediaSpace();  // the drive program's folder
   virtual ~CMediaSpace();
   CMediaSpace(const CMediaSpace&) = delete;
   CMediaSpace& operator=(const CMediaSpace&) = delete;
@@ -62,6 +61,8 @@ class CMediaSpace {
   // (kHeadCapacity bytes of room) filled in, else a status word.
   std::string openMasterConnection(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize)
       REQUIRES(readLock_);
+  // The size asked (cut at the file length), 0 when nothing is left to ask for, -1 when the
+  // frame could not be sent whole (the connection is broken).
   int32_t fetchRequest(CRSSocket& socket, int64_t offset, int32_t size);
   std::string streamId() const EXCLUDES(idLock_);
   bool argumentsUsable() const REQUIRES(readLock_);
@@ -69,11 +70,15 @@ class CMediaSpace {
   // Fetch threads (CMediaSpaceSlaves.cpp).
   void startSlaves() REQUIRES(readLock_);
   void stopSlaves() REQUIRES(readLock_);
+  // Sets stop under the queue lock, so that a fetch thread between its check and its wait
+  // cannot miss the wake-up.
+  void requestStop() EXCLUDES(queueLock_);
   void slaveLoop(int index);
   bool serveRequest(int index, const FetchRequest& request, uint8_t* chunk, int64_t* total);
-  std::string reopenSlave(int index);
+  std::string reopenSlave(int index, int firstDelayMs);
   bool sleepUnlessStopped(int ms);
   void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
+  // Waits until a request is queued or stop is set; nothing when stopped.
   std::optional<FetchRequest> takeRequest() EXCLUDES(queueLock_);
   bool fetchPending() EXCLUDES(queueLock_);
   void planAndQueue(int64_t offset);
@@ -111,7 +116,10 @@ class CMediaSpace {
   mutable Mutex idLock_;
   std::string streamId_ GUARDED_BY(idLock_);
 
+  // The queue lock also orders stop_ against the fetch threads' waits: queueWake_ is notified
+  // after a request is queued and after stop is set, both under the lock.
   Mutex queueLock_;
+  std::condition_variable queueWake_;
   std::deque<FetchRequest> queue_ GUARDED_BY(queueLock_);
   int busyRequests_ GUARDED_BY(queueLock_) = 0;  // requests taken, not finished
 
@@ -120,8 +128,5 @@ class CMediaSpace {
   // Set when fetched data failed to come in time; misses then go to the master connection
   // until a fetch thread delivers again.
   std::atomic<bool> slavesStalled_{false};
-  ManualResetEvent requestEvent_;
   ManualResetEvent dataEvent_;
-  Mutex stopWaitLock_;  // for stopWake_ only: stop_ is atomic
-  std::condition_variable stopWake_;
 };

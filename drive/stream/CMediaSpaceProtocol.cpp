@@ -28,6 +28,11 @@ std::string CMediaSpace::masterOpen() {
   if (!argumentsUsable()) return kArgumentNotCorrect;
   if (closing_) return kSocketError;
   stop_ = false;
+  // A close that began meanwhile set stop before this cleared it: keep it set.
+  if (closing_) {
+    stop_ = true;
+    return kSocketError;
+  }
   // The head arrives in a buffer of its own, so that a reply that breaks off leaves the head
   // already held intact.
   std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
@@ -47,7 +52,7 @@ std::string CMediaSpace::masterOpen() {
 
 std::string CMediaSpace::slaveOpen(CRSSocket& socket) {
   if (!argumentsUsable()) return kArgumentNotCorrect;
-  if (socket.connect(host_, port_) != 0) return kConnectFailed;
+  if (socket.connect(host_, port_, CRSSocket::kConnectLimitMs, &stop_) != 0) return kConnectFailed;
   std::string request = "t_open," + token1_ + "," + token2_;
   if (socket.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
     return kSocketError;
@@ -96,7 +101,7 @@ int32_t CMediaSpace::directRead(uint8_t* buffer, int64_t offset, int32_t size) {
 }
 
 std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, int32_t* headSize) {
-  if (master_.connect(host_, port_) != 0) return kConnectFailed;
+  if (master_.connect(host_, port_, CRSSocket::kConnectLimitMs, &stop_) != 0) return kConnectFailed;
   std::string request = "t1_open," + token1_ + "," + token2_;
   if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
     return kSocketError;
@@ -129,6 +134,6 @@ int32_t CMediaSpace::fetchRequest(CRSSocket& socket, int64_t offset, int32_t siz
   int textLength = std::snprintf(request, sizeof request, "t1_read,%s,%" PRId64 ",%ld", id.c_str(),
                                  offset, static_cast<long>(size));
   if (textLength < 0 || textLength > kMaxRequestText) return 0;
-  if (socket.sendRequest(request, sendLock_) != textLength + kHeaderSize) return 0;
+  if (socket.sendRequest(request, sendLock_) != textLength + kHeaderSize) return -1;
   return size;
 }

@@ -1,4 +1,5 @@
 // The three fetch threads of CMediaSpace and their request queue.
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <ctime>
@@ -15,8 +16,6 @@ namespace {
 constexpr int kFetchReplyLimitMs = 5000;
 // Replies that may stay out in a row before the connection counts as dead and is reopened.
 constexpr int kSilentRepliesBeforeReopen = 4;
-// Failed reopens in a row after which a request is given up (the reader then reads directly).
-constexpr int kReopenFailuresBeforeGivingUp = 3;
 constexpr int kReopenStepMs = 500;
 constexpr int kReopenEveryMs = 5000;
 }  // namespace
@@ -28,12 +27,21 @@ void CMediaSpace::queueRequest(const FetchRequest& request) {
                     static_cast<long>(request.size));
     queue_.push_back(request);
   }
-  requestEvent_.set();
+  queueWake_.notify_all();  // a thread sleeping before a reopen shares the condition variable
+}
+
+void CMediaSpace::requestStop() {
+  {
+    MutexLock guard(queueLock_);
+    stop_ = true;
+  }
+  queueWake_.notify_all();
 }
 
 std::optional<FetchRequest> CMediaSpace::takeRequest() {
   MutexLock guard(queueLock_);
-  if (queue_.empty()) return std::nullopt;
+  guard.wait(queueWake_, [&]() REQUIRES(queueLock_) { return stop_ || !queue_.empty(); });
+  if (stop_) return std::nullopt;
   FetchRequest request = queue_.front();
   queue_.pop_front();
   ++busyRequests_;
@@ -64,9 +72,7 @@ void CMediaSpace::startSlaves() {
 }
 
 void CMediaSpace::stopSlaves() {
-  stop_ = true;
-  requestEvent_.set();
-  stopWake_.notify_all();
+  requestStop();
   for (std::thread& slave : slaves_) {
     if (slave.joinable()) slave.join();
   }
@@ -76,8 +82,8 @@ void CMediaSpace::stopSlaves() {
 }
 
 bool CMediaSpace::sleepUnlessStopped(int ms) {
-  MutexLock guard(stopWaitLock_);
-  return !guard.waitFor(stopWake_, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+  MutexLock guard(queueLock_);
+  return !guard.waitFor(queueWake_, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void CMediaSpace::slaveLoop(int index) {
@@ -90,11 +96,7 @@ void CMediaSpace::slaveLoop(int index) {
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
     while (!stop_) {
       std::optional<FetchRequest> request = takeRequest();
-      if (!request) {
-        requestEvent_.wait();
-        requestEvent_.reset();
-        continue;
-      }
+      if (!request) break;  // stopped
       serveRequest(index, *request, chunk.get(), &total);
       {
         MutexLock guard(queueLock_);
@@ -110,70 +112,80 @@ void CMediaSpace::slaveLoop(int index) {
   dataEvent_.set();  // a reader waiting on this thread looks again
 }
 
-// Sends one fetch request and stores its replies until the range is in. Returns false when
-// the request was given up.
+// Sends one fetch request and stores its replies until the range is in. A broken connection
+// is reopened (at the reopen spacing) for as long as the reader is open. Returns false when
+// stopped.
 bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* chunk,
                                int64_t* total) {
   CRSSocket& socket = slaveSockets_[index];
   StreamLog().log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld",
                   static_cast<long>(index), static_cast<long>(stats_.readCount()), request.offset,
                   static_cast<long>(request.size));
-  int32_t asked = fetchRequest(socket, request.offset, request.size);
-  if (asked == 0) return true;
+  int64_t left = fileLength_ - request.offset;
+  int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
+  if (asked == 0) return true;  // nothing of the file lies there
+  bool connected = fetchRequest(socket, request.offset, asked) > 0;
   int32_t received = 0;
   int silent = 0;
-  int failedReopens = 0;
+  int reopenDelayMs = 0;  // a connection that worked is opened again at once
   while (!stop_) {
-    int32_t got = 0;
-    Fields fields = ReceiveDataReply(socket, ReadRequest::kFetch, kFetchReplyLimitMs, &stop_, chunk,
-                                     kMaxChunk, &got);
-    if (fields.empty()) return false;  // stopped
-    if (IsOk(fields)) {
-      DataReply reply;
-      ParseDataReply(fields, kMaxChunk, &reply);
-      silent = 0;
-      received += got;
-      *total += got;
-      cache_.store(chunk, reply.offset, got);
-      slavesStalled_ = false;
-      StreamLog().log(5,
-                      "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
-                      " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
-                      static_cast<long>(stats_.readCount()), request.offset,
-                      static_cast<long>(request.size), reply.offset, static_cast<long>(got),
-                      static_cast<long>(asked), *total);
-      if (received >= asked) return true;
-      continue;
-    }
-    if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
-      StreamLog().log(5, "RequestReceive(Timeout): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
-                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
-      continue;
+    if (connected) {
+      int32_t got = 0;
+      Fields fields = ReceiveDataReply(socket, ReadRequest::kFetch, kFetchReplyLimitMs, &stop_,
+                                       chunk, kMaxChunk, &got);
+      if (fields.empty()) return false;  // stopped
+      if (IsOk(fields)) {
+        DataReply reply;
+        ParseDataReply(fields, kMaxChunk, &reply);
+        silent = 0;
+        received += got;
+        *total += got;
+        cache_.store(chunk, reply.offset, got);
+        slavesStalled_ = false;
+        StreamLog().log(5,
+                        "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
+                        " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
+                        static_cast<long>(stats_.readCount()), request.offset,
+                        static_cast<long>(request.size), reply.offset, static_cast<long>(got),
+                        static_cast<long>(asked), *total);
+        if (received >= asked) return true;
+        continue;
+      }
+      if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
+        StreamLog().log(5, "RequestReceive(Timeout): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+                        request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+        continue;
+      }
     }
     silent = 0;
-    if (reopenSlave(index) == "ok") {
-      failedReopens = 0;
+    if (reopenSlave(index, reopenDelayMs) == "ok") {
+      reopenDelayMs = 0;
       StreamLog().log(7,
                       "RequestReceive(ReOpen Success): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
                       request.offset, static_cast<long>(request.size), static_cast<long>(asked));
       if (received >= asked) return true;
-      if (fetchRequest(socket, request.offset + received, asked - received) == 0) return false;
+      connected = fetchRequest(socket, request.offset + received, asked - received) > 0;
     } else {
       StreamLog().log(7,
                       "RequestReceive(ReOpen Failed): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
                       request.offset, static_cast<long>(request.size), static_cast<long>(asked));
-      if (++failedReopens >= kReopenFailuresBeforeGivingUp) return false;
+      connected = false;
+      reopenDelayMs = kReopenEveryMs;  // later attempts keep the reopen spacing
     }
   }
   return false;
 }
 
-std::string CMediaSpace::reopenSlave(int index) {
+// Closes the connection and opens it again: the first attempt after `firstDelayMs` (0 for a
+// connection that just broke, so that a dropped connection costs one reconnect), then one every
+// 5 s while the server answers "timeout". Ends at once when stop is set.
+std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
   CRSSocket& socket = slaveSockets_[index];
   socket.close();
+  if (firstDelayMs > 0 && !sleepUnlessStopped(firstDelayMs)) return kSocketError;
   for (int counter = 0;; counter += kReopenStepMs) {
     if (stop_) return kSocketError;
-    if (!sleepUnlessStopped(kReopenStepMs)) return kSocketError;
+    if (counter > 0 && !sleepUnlessStopped(kReopenStepMs)) return kSocketError;
     if (counter % kReopenEveryMs != 0) continue;
     std::string status = slaveOpen(socket);
     if (status == "ok") {

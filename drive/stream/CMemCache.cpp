@@ -1,6 +1,51 @@
 #include "drive/stream/CMemCache.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+
+namespace {
+std::atomic<int64_t> allRings{0};
+}  // namespace
+
+int64_t CMemCache::allRingBytes() { return allRings.load(); }
+
+CMemCache::~CMemCache() {
+  MutexLock guard(lock_);
+  releaseRings();
+}
+
+void CMemCache::releaseRings() {
+  allRings -= ringBytes_;
+  ringBytes_ = 0;
+  lastUse_.clear();
+}
+
+void CMemCache::touch(const CStreamBuf* buffer) { lastUse_[buffer] = ++useClock_; }
+
+CStreamBuf* CMemCache::takeRing(int64_t offset) {
+  int rings = 0;
+  CStreamBuf* oldest = nullptr;
+  for (const auto& buffer : buffers_) {
+    if (buffer->id() < 2) continue;
+    ++rings;
+    if (!oldest || lastUse_[buffer.get()] < lastUse_[oldest]) oldest = buffer.get();
+  }
+  bool overBudget = allRings.load() + kRingCapacity > kAllRingsBudget;
+  CStreamBuf* ring = nullptr;
+  if (oldest && (rings >= kMostRings || overBudget)) {
+    // The ring keeps its area; it is given the next id as a new ring would be.
+    ring = oldest;
+    ring->allocate(kRingCapacity, maxId_++);
+  } else {
+    ring = addBuffer(kRingCapacity, maxId_++);
+    ringBytes_ += kRingCapacity;
+    allRings += kRingCapacity;
+  }
+  ring->reset(offset);
+  touch(ring);
+  return ring;
+}
 
 CMemCache::CMemCache() {
   MutexLock guard(lock_);
@@ -65,11 +110,10 @@ void CMemCache::store(const uint8_t* bytes, int64_t offset, int32_t size) {
   }
   if (q) {
     storeInto(q, bytes, offset, size);
+    touch(q);
     return;
   }
-  CStreamBuf* ring = addBuffer(kRingCapacity, maxId_++);
-  ring->reset(offset);
-  ring->write(bytes, offset, size);
+  takeRing(offset)->write(bytes, offset, size);
 }
 
 void CMemCache::storeLargeBlock(const uint8_t* bytes, int64_t offset, int32_t size) {
@@ -119,6 +163,7 @@ int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   if (CStreamBuf* h = holding(offset, size)) {
     if (h->read(buffer, offset, size) == 0) {
       countHit(h->id(), size);
+      touch(h);
       return 0;
     }
   }
@@ -128,6 +173,7 @@ int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   if (offset + size <= e) {
     if (s->read(buffer, offset, size) != 0) return -1;
     countHit(s->id(), size);
+    touch(s);
     return 0;
   }
   CStreamBuf* t = coverStrictly(e);
@@ -136,6 +182,8 @@ int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   if (s->read(buffer, offset, first) != 0) return -1;
   if (t->read(buffer + first, e, size - first) != 0) return -1;
   countHit(t->id(), size);
+  touch(s);
+  touch(t);
   return 0;
 }
 
@@ -181,6 +229,7 @@ std::string CMemCache::text() const {
 void CMemCache::clear() {
   MutexLock guard(lock_);
   buffers_.clear();
+  releaseRings();
 }
 
 int32_t CMemCache::maxId() const {

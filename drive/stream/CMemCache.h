@@ -4,13 +4,17 @@
 //
 // Buffer ids: 0 is the buffer of the file's beginning (created with the pool), 1 the
 // large-block buffer of direct reads, 2 and up are rings. Buffers 0 and 1 never drop data;
-// rings forget their oldest bytes to take new ones. Buffers are only removed by clear().
+// rings forget their oldest bytes to take new ones. The rings of one pool are at most
+// kMostRings, and the rings of all pools together hold at most kAllRingsBudget bytes beyond
+// one ring per pool: a new ring beyond either bound takes the place of the pool's least
+// recently used ring, so random reads cannot grow memory without bound.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "drive/stream/CStreamBuf.h"
@@ -23,12 +27,20 @@ struct FetchRequest {
 
 class CMemCache {
  public:
-  static constexpr int32_t kFirstCapacity = 0xA0000;  // 655360
-  static constexpr int32_t kRingCapacity = 0x140000;  // 1310720
-  static constexpr int32_t kLargestChunk = 65536;     // largest store of the normal path
-  static constexpr int32_t kRequestSize = 0x40000;    // 262144, also the read-ahead window
+  static constexpr int32_t kFirstCapacity = 0xA0000;       // 655360
+  static constexpr int32_t kRingCapacity = 0x140000;       // 1310720
+  static constexpr int32_t kLargestChunk = 65536;          // largest store of the normal path
+  static constexpr int32_t kRequestSize = 0x40000;         // 262144, also the read-ahead window
+  static constexpr int kMostRings = 8;                     // 10 MiB of rings per pool
+  static constexpr int64_t kAllRingsBudget = 256LL << 20;  // rings of all pools together
 
   CMemCache();
+  ~CMemCache();
+  CMemCache(const CMemCache&) = delete;
+  CMemCache& operator=(const CMemCache&) = delete;
+
+  // Bytes held in rings by all pools of the process.
+  static int64_t allRingBytes();
 
   void store(const uint8_t* bytes, int64_t offset, int32_t size);
   // Copies [offset, offset + size) when held (in one buffer or across two). 0 or -1.
@@ -54,6 +66,10 @@ class CMemCache {
   CStreamBuf* coverStrictly(int64_t offset) const REQUIRES(lock_);
   CStreamBuf* holding(int64_t offset, int32_t size) const REQUIRES(lock_);
   CStreamBuf* addBuffer(int32_t capacity, int32_t id) REQUIRES(lock_);
+  // A ring for a store at `offset` no buffer covers: new, or the least recently used one.
+  CStreamBuf* takeRing(int64_t offset) REQUIRES(lock_);
+  void touch(const CStreamBuf* buffer) REQUIRES(lock_);
+  void releaseRings() REQUIRES(lock_);
   void storeLargeBlock(const uint8_t* bytes, int64_t offset, int32_t size) REQUIRES(lock_);
   void storeInto(CStreamBuf* q, const uint8_t* bytes, int64_t offset, int32_t size) REQUIRES(lock_);
   void countHit(int32_t id, int32_t size) REQUIRES(lock_);
@@ -67,4 +83,7 @@ class CMemCache {
   int64_t idSize_ GUARDED_BY(lock_) = 0;
   int64_t lqOffset_ GUARDED_BY(lock_) = 0;
   int32_t lqSize_ GUARDED_BY(lock_) = 0;
+  uint64_t useClock_ GUARDED_BY(lock_) = 0;
+  std::unordered_map<const CStreamBuf*, uint64_t> lastUse_ GUARDED_BY(lock_);
+  int64_t ringBytes_ GUARDED_BY(lock_) = 0;  // this pool's share of allRingBytes()
 };

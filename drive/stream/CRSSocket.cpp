@@ -1,12 +1,14 @@
 #include "drive/stream/CRSSocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +35,30 @@ int CRSSocket::connect(const std::string& host, const std::string& port) {
   return connect(host, static_cast<int>(number));
 }
 
-int CRSSocket::connect(const std::string& host, int port) {
+bool CRSSocket::connectWithin(int fd, int limitMs, const std::atomic<bool>* stop) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&remoteAddress_), sizeof remoteAddress_) != 0) {
+    if (errno != EINPROGRESS) return false;
+    int waited = 0;
+    for (;;) {
+      if (stop && stop->load()) return false;
+      pollfd entry{fd, POLLOUT, 0};
+      int ready = ::poll(&entry, 1, std::min(kStepMs, limitMs - waited));
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready > 0) break;
+      waited += kStepMs;
+      if (waited >= limitMs) return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+  }
+  return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+int CRSSocket::connect(const std::string& host, int port, int limitMs,
+                       const std::atomic<bool>* stop) {
   close();
   std::memset(&localAddress_, 0, sizeof localAddress_);
   std::memset(&remoteAddress_, 0, sizeof remoteAddress_);
@@ -54,7 +79,7 @@ int CRSSocket::connect(const std::string& host, int port) {
 
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&remoteAddress_), sizeof remoteAddress_) != 0) {
+  if (!connectWithin(fd, limitMs, stop)) {
     ::close(fd);
     return -1;
   }
@@ -64,18 +89,27 @@ int CRSSocket::connect(const std::string& host, int port) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   socklen_t length = sizeof localAddress_;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&localAddress_), &length);
+  MutexLock guard(fdLock_);
   fd_ = fd;
   return 0;
 }
 
 void CRSSocket::attach(int fd) {
   close();
+  MutexLock guard(fdLock_);
   fd_ = fd;
 }
 
 void CRSSocket::close() {
+  MutexLock guard(fdLock_);
   int fd = fd_.exchange(-1);
   if (fd >= 0) ::close(fd);
+}
+
+void CRSSocket::interrupt() {
+  MutexLock guard(fdLock_);
+  int fd = fd_;
+  if (fd >= 0) ::shutdown(fd, SHUT_RD);
 }
 
 int CRSSocket::sendRequest(std::string_view text, Mutex& sendLock) {

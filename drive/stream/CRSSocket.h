@@ -18,9 +18,13 @@ class CRSSocket {
   CRSSocket(const CRSSocket&) = delete;
   CRSSocket& operator=(const CRSSocket&) = delete;
 
-  // Connects (blocking) to host:port; the host is a name or a dotted IPv4 address.
-  // 0 on success, -1 on failure (no socket is kept then).
-  int connect(const std::string& host, int port);
+  static constexpr int kConnectLimitMs = 10000;
+
+  // Connects to host:port; the host is a name or a dotted IPv4 address. A connect that is not
+  // answered within `limitMs` fails, as does one under way when `stop` becomes set (checked
+  // every 500 ms). 0 on success, -1 on failure (no socket is kept then).
+  int connect(const std::string& host, int port, int limitMs = kConnectLimitMs,
+              const std::atomic<bool>* stop = nullptr);
   int connect(const std::string& host, const std::string& port);
 
   // Takes over an already connected descriptor (closing any previous one).
@@ -45,14 +49,22 @@ class CRSSocket {
 
   void close();
   bool isOpen() const { return fd_.load() >= 0; }
+  // Wakes a thread waiting for a reply on this connection (its receive then sees the stop
+  // flag, or the end of the connection); sending stays possible.
+  void interrupt();
 
   // The reply text of the latest receiveReply() (logged by the data replies).
   const std::string& lastText() const { return lastText_; }
 
  private:
+  // Connects the non-blocking descriptor `fd`: true when connected in time.
+  bool connectWithin(int fd, int limitMs, const std::atomic<bool>* stop);
   // 1 readable, 0 nothing within the step, -1 wait failed.
   int waitReadable(int stepMs);
 
+  // Held while the descriptor is set, closed or interrupted, so that interrupt() never reaches
+  // a descriptor number that was closed and given to another connection.
+  Mutex fdLock_;
   std::atomic<int> fd_{-1};
   sockaddr_in localAddress_{};
   sockaddr_in remoteAddress_{};

@@ -48,25 +48,32 @@ void AbortConnection(unsigned minor) {
   }
 }
 
+// The unmount helper gets this long; a helper that hangs must not hold the caller for ever.
+constexpr int kHelperLimitMs = 5000;
+
 // Takes the drive out of the file-system tree; the kernel then ends the FUSE connection and
-// the loop returns.
-void Detach(ActiveMount& mount) REQUIRES(registryLock) {
-  if (mount.detached) return;
+// the loop returns. Returns true when this process may not unmount and the setuid helper
+// must do it: the caller runs UnmountWithHelper after giving up the registry lock.
+bool Detach(ActiveMount& mount) REQUIRES(registryLock) {
+  if (mount.detached) return false;
   mount.detached = true;
   fuse_exit(mount.session);
   const char* path = mount.mountPoint.c_str();
-  if (::umount2(path, 0) == 0) return;
+  if (::umount2(path, 0) == 0) return false;
   if (errno == EBUSY) {
     std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
     const dokan::MountEntry* entry = dokan::FindMount(mounts, mount.mountPoint);
     unsigned minor = entry != nullptr ? entry->minor : 0;
     if (::umount2(path, MNT_DETACH) == 0) {
       if (entry != nullptr && entry->fsType.rfind("fuse", 0) == 0) AbortConnection(minor);
-      return;
+      return false;
     }
   }
-  // Without the right to unmount, the setuid helper that mounted the drive unmounts it.
-  process::RunAndWait({"fusermount3", "-u", "-z", "--", mount.mountPoint});
+  return true;
+}
+
+void UnmountWithHelper(const std::string& mountPoint) EXCLUDES(registryLock) {
+  process::RunAndWait({"fusermount3", "-u", "-z", "--", mountPoint}, true, kHelperLimitMs);
 }
 
 uint16_t ThreadsFor(const DOKAN_OPTIONS& options) {
@@ -138,6 +145,7 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   fuse* session = fuse_new(&args, &fuseOps, sizeof fuseOps, &drive);
   fuse_opt_free_args(&args);
   if (session == nullptr) return DOKAN_ERROR;
+  bool needsHelper = false;
   {
     // Mount under the registry lock, so that a DokanUnmount that sees the drive mounted
     // always finds its session (a process ending right after mounting must not leave the
@@ -148,8 +156,9 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
       return DOKAN_MOUNT_ERROR;
     }
     active.session = session;
-    if (active.unmountRequested) Detach(active);
+    if (active.unmountRequested) needsHelper = Detach(active);
   }
+  if (needsHelper) UnmountWithHelper(canonical);
 
   int loop = Serve(session, *options);
   drive.finish();
@@ -168,11 +177,15 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
 }
 
 BOOL DokanUnmount(WCHAR letter) {
-  MutexLock guard(registryLock);
-  auto found = registry.find(letter);
-  if (found == registry.end()) return 0;
-  ActiveMount& mount = *found->second;
-  mount.unmountRequested = true;
-  if (mount.session != nullptr) Detach(mount);
+  std::string helperPoint;
+  {
+    MutexLock guard(registryLock);
+    auto found = registry.find(letter);
+    if (found == registry.end()) return 0;
+    ActiveMount& mount = *found->second;
+    mount.unmountRequested = true;
+    if (mount.session != nullptr && Detach(mount)) helperPoint = mount.mountPoint;
+  }
+  if (!helperPoint.empty()) UnmountWithHelper(helperPoint);
   return 1;
 }

@@ -89,7 +89,24 @@ int KillByImageName(const std::string& imageName, int waitMs) {
   return static_cast<int>(victims.size());
 }
 
-int RunAndWait(const std::vector<std::string>& argv, bool quiet) {
+namespace {
+// Reaps `pid` if it ends within `limitMs`; otherwise kills and reaps it and returns false.
+bool WaitWithin(pid_t pid, int limitMs, int* status) {
+  constexpr int kPollMs = 5;
+  for (int waited = 0; waited <= limitMs; waited += kPollMs) {
+    pid_t done = ::waitpid(pid, status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return false;
+    ::usleep(kPollMs * 1000);
+  }
+  ::kill(pid, SIGKILL);
+  while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+  return false;
+}
+}  // namespace
+
+int RunAndWait(const std::vector<std::string>& argv, bool quiet, int limitMs) {
   if (argv.empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -107,8 +124,11 @@ int RunAndWait(const std::vector<std::string>& argv, bool quiet) {
   if (rc != 0) return -1;
 
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  if (limitMs >= 0 && !WaitWithin(pid, limitMs, &status)) return -1;
+  if (limitMs < 0) {
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return -1;
+    }
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -19,8 +19,9 @@ int KillByImageName(const std::string& imageName, int waitMs = 5000);
 
 // Runs argv[0] (looked up on PATH) with the arguments, standard output and error sent to
 // /dev/null when `quiet`. Returns its exit status, or -1 when it could not be started or did
-// not exit normally.
-int RunAndWait(const std::vector<std::string>& argv, bool quiet = true);
+// not exit normally. With `limitMs` of 0 or more, a program still running after that long is
+// ended with SIGKILL (and reaped), and the result is -1.
+int RunAndWait(const std::vector<std::string>& argv, bool quiet = true, int limitMs = -1);
 
 // True when `program` is found on PATH (or is an executable path).
 bool IsOnPath(const std::string& program);

@@ -48,6 +48,11 @@ bool FaultSettings::apply(const std::string& option, const std::string& value, s
       return *error = "expected REQUEST=WORD: " + value, false;
     }
     streamErrors[key] = text;
+  } else if (name == "fault-web-delay") {
+    if (!SplitPair(value, &key, &text) || !ParseNumber(text, &number) || number > 600000) {
+      return *error = "expected ACTION=MS: " + value, false;
+    }
+    webDelays[key] = static_cast<int>(number);
   } else if (name == "fault-web-error") {
     if (!SplitPair(value, &key, &text)) return *error = "expected ACTION=TEXT: " + value, false;
     webErrors[key] = text;

@@ -13,6 +13,7 @@ struct FaultSettings {
   std::set<std::string> silent;   // stream requests that are never answered
   std::map<std::string, std::string> streamErrors;  // request -> error word
   std::map<std::string, std::string> webErrors;     // web action -> reply text
+  std::map<std::string, int> webDelays;             // web action -> delay of its reply in ms
 
   // Applies one option ("--fault-delay-ms" or "fault-delay-ms", and its value).
   // Returns false with a reason for an unknown option or a bad value.

@@ -1,11 +1,14 @@
 #include "server/web/WebActions.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "server/util/Digest.h"
+#include "server/util/Log.h"
 #include "server/util/SafePath.h"
 
 namespace qserver {
@@ -58,9 +61,20 @@ std::string Failure(TreeError error) { return std::string("err,") + TreeErrorTex
 WebActions::WebActions(Storage& storage, FaultControl& faults, int streamPort)
     : storage_(storage), faults_(faults), streamPort_(streamPort) {}
 
-std::string WebActions::handle(const RawQuery& query, const std::string& streamHost) {
+void WebActions::announceStreamAddress(const std::string& host, int port) {
+  announcedHost_ = host;
+  streamPort_ = port;
+}
+
+std::string WebActions::handle(const RawQuery& query, const std::string& reachedHost) {
+  const std::string& streamHost = announcedHost_.empty() ? reachedHost : announcedHost_;
   std::string action = query.value("action").value_or("");
   auto faults = faults_.current();
+  auto delayed = faults.webDelays.find(action);
+  if (delayed != faults.webDelays.end()) {
+    LogLine("delaying " + action + " by " + std::to_string(delayed->second) + " ms");
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayed->second));
+  }
   auto injected = faults.webErrors.find(action);
   if (injected != faults.webErrors.end()) return injected->second;
 

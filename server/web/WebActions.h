@@ -18,6 +18,10 @@ class WebActions {
   // reached at from the client (the address the client reached this server at).
   std::string handle(const RawQuery& query, const std::string& streamHost);
 
+  // Names this address in read and write links instead of the stream server's own (a relay
+  // or balancer in front of it). Set before serving.
+  void announceStreamAddress(const std::string& host, int port);
+
  private:
   std::string firstKey();
   std::string login(const RawQuery& query);
@@ -32,6 +36,7 @@ class WebActions {
   Storage& storage_;
   FaultControl& faults_;
   int streamPort_;
+  std::string announcedHost_;  // empty: the address the client reached this server at
 };
 
 }  // namespace qserver

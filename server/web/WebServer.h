@@ -34,6 +34,9 @@ class WebServer {
   bool start(const std::string& host, int port);
   void stop();
   int port() const { return port_; }
+  void announceStreamAddress(const std::string& host, int port) {
+    actions_.announceStreamAddress(host, port);
+  }
 
  private:
   void route(const httplib::Request& request, httplib::Response& response);

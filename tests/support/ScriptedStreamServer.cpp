@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "drive/stream/ReplyFrame.h"
 
@@ -158,6 +160,8 @@ FileStreamService::FileStreamService(std::string content, std::string token1, st
       ext_(std::move(ext)) {}
 
 void FileStreamService::operator()(ScriptedConnection& connection, const std::string& request) {
+  while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a stalled link
+  if (refuseAll) return connection.hangUp();
   std::vector<std::string> fields = streamwire::SplitFields(request);
   if (fields.empty()) return connection.hangUp();
   const std::string& name = fields[0];

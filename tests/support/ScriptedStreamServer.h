@@ -89,6 +89,8 @@ class FileStreamService {
   std::atomic<bool> silentSlaveOpen{false};  // never answer "t_open"
   std::atomic<bool> failSlaveOpen{false};    // answer "t_open" with "err,token"
   std::atomic<int> fetchChunk{65536};        // data per "t1_read" reply
+  std::atomic<bool> hold{false};             // answer nothing until cleared, then go on
+  std::atomic<bool> refuseAll{false};        // hang up on every request
 
  private:
   void open(ScriptedConnection& connection, const std::vector<std::string>& fields);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -380,6 +381,22 @@ TEST(TetherCheck, ExpiresAfterTenSecondsOfSilenceOnlyWhenSet) {
   // Across a wrap of the tick counter.
   EXPECT_FALSE(TetherExpired(true, 0xfffff000u, 0x00000100u));
   EXPECT_TRUE(TetherExpired(true, 0xffff0000u, 0x00010000u));
+}
+
+TEST(TetherCheck, ExpiredTetherCallsTheInjectedEnd) {
+  std::atomic<int> ended{0};
+  Drive().tether = true;
+  Drive().lastPipeMessageTime = GetTickCount() - 20000;
+  MirrorOptions options;
+  options.maintenanceStep = std::chrono::milliseconds(5);
+  options.housekeepingSteps = 2;
+  options.endOnTether = [&] { ++ended; };
+  {
+    QLVMirror mirror(options);
+    EXPECT_TRUE(WaitFor([&] { return ended > 0; }));
+  }
+  EXPECT_EQ(ended, 1);
+  Drive().tether = false;
 }
 
 TEST(TetherCheckDeathTest, SilentDesktopEndsTheProcess) {

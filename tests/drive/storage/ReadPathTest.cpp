@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
@@ -18,6 +20,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
@@ -116,6 +119,22 @@ TEST_F(ReadPathTest, WholeFilesReadBackByteForByte) {
     }
   }
   EXPECT_NE(mirrorLog().find(" 4242 CreateFile:read:\\我的空间\\f1.bin"), std::string::npos);
+}
+
+// A tree read holds the web connection for its whole "list3" transfer; a file opened meanwhile
+// does not wait for it.
+TEST_F(ReadPathTest, OpenDoesNotWaitForASlowTreeRead) {
+  server_.setFaults({"fault-web-delay list3=5000"});
+  auto treeRead = std::async(std::launch::async, [&] { return mirror_->readDirTree(); });
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(server_.logPath()).find("delaying list3") != std::string::npos; }));
+  auto started = std::chrono::steady_clock::now();
+  DOKAN_FILE_INFO info{};
+  ASSERT_EQ(open(PathOf("f65537.bin"), info), 0);
+  EXPECT_TRUE(readAll(PathOf("f65537.bin"), info) == files_["f65537.bin"]);
+  EXPECT_EQ(mirror_->Cleanup(PathOf("f65537.bin").c_str(), &info), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(treeRead.get(), 0);
 }
 
 TEST_F(ReadPathTest, AReadLinkLastsAMinuteAfterTheLastReadOfItsFile) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,35 @@ TEST(MemCache, PlannerAsksWhenLessThanAWindowIsHeldAhead) {
       EXPECT_EQ(request->size, CMemCache::kRequestSize);
     }
   }
+}
+
+// Random reads each start a run of their own: the pool recycles its least recently used ring
+// instead of growing, and the pools of all readers together stay within their budget.
+TEST(MemCache, RandomStoresKeepMemoryBounded) {
+  constexpr int64_t kPoolBound =
+      CMemCache::kFirstCapacity + int64_t{CMemCache::kMostRings} * CMemCache::kRingCapacity;
+  std::vector<std::unique_ptr<CMemCache>> pools;
+  for (int p = 0; p < 40; ++p) pools.push_back(std::make_unique<CMemCache>());
+  uint64_t seed = 1;
+  for (int i = 0; i < 2000; ++i) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    int64_t offset = static_cast<int64_t>((seed >> 20) % ((8 << 20) - 65536));
+    CMemCache& cache = *pools[i % pools.size()];
+    Store(cache, offset, 65536);
+    ASSERT_TRUE(Holds(cache, offset, 65536)) << i;  // the newest run is never the one dropped
+    ASSERT_LE(cache.heldCapacity(), kPoolBound);
+  }
+  EXPECT_LE(CMemCache::allRingBytes(),
+            CMemCache::kAllRingsBudget + int64_t{CMemCache::kRingCapacity} * 40);
+  // A run that is read keeps its ring while others come and go.
+  CMemCache& first = *pools[0];
+  Store(first, 0x700000, 65536);
+  for (int i = 0; i < 20; ++i) {
+    Store(first, int64_t{i} * 0x50000, 4096);
+    ASSERT_TRUE(Holds(first, 0x700000, 65536)) << i;
+  }
+  pools.clear();
+  EXPECT_EQ(CMemCache::allRingBytes(), 0);
 }
 
 TEST(MemCache, ClearKeepsCountingIds) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/process/Process.h"
@@ -60,6 +61,11 @@ TEST(ProcessTest, RunAndWaitReportsExitStatusAndStartFailure) {
   EXPECT_EQ(process::RunAndWait({"sh", "-c", "exit 7"}), 7);
   EXPECT_EQ(process::RunAndWait({"/no/such/program"}), -1);
   EXPECT_EQ(process::RunAndWait({}), -1);
+  // A helper that hangs is ended at its limit (the drive's unmount helper runs so).
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(process::RunAndWait({"sleep", "60"}, true, 200), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(process::RunAndWait({"sh", "-c", "exit 3"}, true, 5000), 3);
   EXPECT_TRUE(process::IsOnPath("sh"));
   EXPECT_FALSE(process::IsOnPath("no-such-program-anywhere"));
   EXPECT_FALSE(process::ExecutablePath().empty());
