@@ -32,6 +32,11 @@ UploadFile::UploadFile(const QString& folder, LocalPathOfKey localPathOfKey, QOb
 
 UploadFile::~UploadFile() {
   scheduler_.stop();
+  stopWorkers();
+  save();  // saves the workers asked for may still be queued
+}
+
+void UploadFile::stopWorkers() {
   MutexLock hold(lock_);
   // Stop every copy first, then let the workers end.
   for (auto& [id, task] : tasks_) task->wish = kWishHold;
@@ -107,7 +112,12 @@ int UploadFile::startLocked(TaskRecord& task) {
     waitForRetired(task);
     task.wish = kWishRun;
     task.status = kTaskWaiting;
-    auto* worker = new UploadFileThread(task, localPathOfKey_, [this] { save(); });
+    // Workers ask for a save on this object's thread; they never wait for the list's lock,
+    // which start and the scheduler hold while they wait for a worker to end.
+    auto* worker = new UploadFileThread(task, localPathOfKey_, [this] {
+      QMetaObject::invokeMethod(
+          this, [this] { save(); }, Qt::QueuedConnection);
+    });
     task.worker = worker;
     worker->start(QThread::InheritPriority);
   }

@@ -55,6 +55,8 @@ class UploadFile : public QObject {
 
  private:
   enum class Filter { All, Uploading, Completed };
+  // Stops every copy and destroys every worker.
+  void stopWorkers() EXCLUDES(lock_);
   TaskList copies(Filter filter) const EXCLUDES(lock_);
   int startLocked(TaskRecord& task) REQUIRES(lock_);
   // Enters a new task, or fills a completed one of the same key again; false when a task of

@@ -29,60 +29,50 @@ UploadFileThread::~UploadFileThread() {
 }
 
 void UploadFileThread::run() {
-  runCopy();
-  // Every end is saved, also one that found the copy complete or could not start.
+  int32_t status = runCopy();
+  if (status == kTaskCompleted) task_.completedTime = NowSeconds();
+  task_.speed = 0;
+  disconnect(&secondTimer_, &QTimer::timeout, this, &UploadFileThread::timer);
+  // Every end is saved, also one that found the copy complete or could not start. The final
+  // status is shown only afterwards: a task that shows it needs nothing more of the list.
   if (saveList_) saveList_();
+  task_.status = status;
 }
 
-void UploadFileThread::runCopy() {
+int32_t UploadFileThread::runCopy() {
   task_.status = kTaskWaiting;
   QString folder = QString::fromStdString(drivepath::ToLocalPath(localPathOfKey_(task_.parentId)));
-  if (folder.isEmpty()) {
-    task_.status = kTaskFailed;
-    return;
-  }
-  if (!openTarget(folder)) return;
+  if (folder.isEmpty()) return kTaskFailed;
+  if (int32_t ended = openTarget(folder); ended != kTaskRunning) return ended;
   QFile source(QString::fromStdString(task_.filePath).replace(QLatin1Char('\\'), QLatin1Char('/')));
-  if (!source.exists() || !source.open(QIODevice::ReadOnly) || !source.seek(task_.size)) {
-    task_.status = kTaskFailed;
-    return;
-  }
+  if (!source.exists() || !source.open(QIODevice::ReadOnly) || !source.seek(task_.size))
+    return kTaskFailed;
   copy(source);
   source.close();
   target_->close();
   if (task_.wish == kWishRemoveWithFile) target_->remove();
   target_.reset();
-  if (task_.size == task_.fullSize) {
-    task_.status = kTaskCompleted;
-    task_.completedTime = NowSeconds();
-  } else {
-    task_.status = kTaskStopped;
-  }
-  task_.speed = 0;
-  disconnect(&secondTimer_, &QTimer::timeout, this, &UploadFileThread::timer);
+  return task_.size == task_.fullSize ? kTaskCompleted : kTaskStopped;
 }
 
-bool UploadFileThread::openTarget(const QString& folder) {
+int32_t UploadFileThread::openTarget(const QString& folder) {
   if (target_) target_->close();
   QString path = folder + QStringLiteral("/") + QString::fromStdString(task_.fileName);
   path.replace(QLatin1Char('\\'), QLatin1Char('/'));
   target_ = std::make_unique<QFile>(path);
   task_.size = target_->exists() ? target_->size() : 0;
   if (task_.size == task_.fullSize) {
-    task_.status = kTaskCompleted;
-    task_.completedTime = NowSeconds();
     target_.reset();
-    return false;
+    return kTaskCompleted;
   }
   bool tooLong = task_.size > task_.fullSize;
   if (tooLong) task_.size = 0;
   if (!target_->open(tooLong ? QIODevice::WriteOnly | QIODevice::Truncate
                              : QIODevice::WriteOnly | QIODevice::Append)) {
-    task_.status = kTaskFailed;
     target_.reset();
-    return false;
+    return kTaskFailed;
   }
-  return true;
+  return kTaskRunning;
 }
 
 void UploadFileThread::copy(QFile& source) {

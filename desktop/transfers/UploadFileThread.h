@@ -38,9 +38,10 @@ class UploadFileThread : public QThread {
   void timer();
 
  private:
-  void runCopy();
-  // Opens the target copy; false when the task ended here (Status says how).
-  bool openTarget(const QString& folder);
+  // The copy; the status the task ends with.
+  int32_t runCopy();
+  // Opens the target copy: 1 when the copy can go on, else the status the task ends with.
+  int32_t openTarget(const QString& folder);
   void copy(QFile& source);
 
   TaskRecord& task_;

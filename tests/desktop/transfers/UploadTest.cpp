@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "desktop/control/DrivePipeClient.h"
@@ -69,11 +70,17 @@ TEST_F(UploadTest, SameFileTwiceIsRefusedWhileItRunsAndReusedOnceComplete) {
   const std::string upId = UploadFile::UpIdOf("folder1", "twice.bin");
   EXPECT_EQ(upId.size(), 32u);
   {
-    UploadFile uploads(programFolder(), DriveFolderOf);
+    // The first run holds at the folder look-up until the test has tried the second add.
+    std::atomic<bool> release{false};
+    UploadFile uploads(programFolder(), [&](const std::string& key) {
+      WaitFor([&] { return release.load(); });
+      return DriveFolderOf(key);
+    });
     EXPECT_EQ(uploads.add(local_.file("missing.bin"), "folder1", true), -2);
     ASSERT_EQ(uploads.add(local_.path() + "\\twice.bin", "folder1", true), 0);
     EXPECT_EQ(uploads.add(source, "folder1", true), -1);
     EXPECT_EQ(uploads.start(upId), -2);
+    release = true;
     ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
     EXPECT_EQ(uploads.start(upId), -3);
     EXPECT_EQ(uploads.add(source, "folder1", true), 0);  // the completed task again
