@@ -103,8 +103,9 @@ bool DownloadFileThread::openFile() {
   // A local file longer than the announced size is not this file: start again from 0.
   bool tooLong = task_.size > task_.fullSize;
   if (tooLong) task_.size = 0;
-  bool opened = file_->open(tooLong ? QIODevice::WriteOnly | QIODevice::Truncate
-                                    : QIODevice::WriteOnly | QIODevice::Append);
+  // Unbuffered: each chunk goes to the file in one write, which is all the flush asks for.
+  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+  bool opened = file_->open(tooLong ? mode | QIODevice::Truncate : mode | QIODevice::Append);
   if (!opened || !file_->exists()) {
     task_.status = kTaskFailed;
     file_.reset();
