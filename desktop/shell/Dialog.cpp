@@ -18,7 +18,10 @@
 #include "desktop/shell/CConfig.h"
 #include "desktop/shell/ProgramFolder.h"
 #include "desktop/shell/WebData.h"
+#include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/MLog.h"
+#include "desktop/transfers/MVersion.h"
+#include "desktop/transfers/UploadFile.h"
 #include "platform/process/Process.h"
 #include "platform/service/ServiceManager.h"
 
@@ -51,6 +54,8 @@ Dialog::Dialog(QWidget* parent) : QDialog(parent), form_(std::make_unique<Dialog
 
 Dialog::~Dialog() {
   waitThread_.reset();  // before the action and the window it reports to go
+  uploads_.reset();     // its workers ask the action for drive folders
+  downloads_.reset();
   delete trayIcon_;
   trayIcon_ = nullptr;
   SetDesktopLog(nullptr);
@@ -95,7 +100,11 @@ void Dialog::initialise() {
   auto* settings = new CConfig(iniPath_);
   settings->load();
   if (settings->debugging & 1) form_->webView->setContextMenuPolicy(Qt::DefaultContextMenu);
-  // The download and upload task managers load their lists and start here.
+  downloads_ = std::make_unique<DownloadFile>(folder);
+  downloads_->load();
+  uploads_ = std::make_unique<UploadFile>(
+      folder, [this](const std::string& key) { return action_->pipe().localPathOfKey(key); });
+  uploads_->load();
   QSize windowSize = WindowSizeFromSettings(settings->width, settings->height, size());
   if (!settings->process.isEmpty()) processKillList_ = settings->process.split(QLatin1Char(','));
   resize(windowSize);
@@ -112,7 +121,10 @@ void Dialog::initialise() {
   bridge_->setConfig(bridgeSettings);
   connect(form_->webView->page()->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this,
           &Dialog::populateJavaScriptWindowObject);
-  // The version checker is created here.
+  version_ = new MVersion(folder, this);
+  QWebFrame* frame = form_->webView->page()->mainFrame();
+  connect(version_, &MVersion::answer, frame,
+          [frame](const QString& script) { frame->evaluateJavaScript(script); });
   bridge_->setFrame(form_->webView->page()->mainFrame());
 
   waitThread_ = std::make_unique<WaitThread>(this, *action_, PublishedDriveStatus());

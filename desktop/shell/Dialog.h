@@ -18,6 +18,9 @@ class QMenu;
 class QWebView;
 class CAction;
 class MLog;
+class DownloadFile;
+class UploadFile;
+class MVersion;
 class WebData;
 
 // What the form set-up builds: the web view child.
@@ -79,4 +82,7 @@ class Dialog : public QDialog, public DriveNoticeTarget {
   bool movingEnabled_ = false;
   bool dragging_ = false;
   std::unique_ptr<WaitThread> waitThread_;
+  std::unique_ptr<DownloadFile> downloads_;
+  std::unique_ptr<UploadFile> uploads_;
+  MVersion* version_ = nullptr;
 };

@@ -1,0 +1,221 @@
+#include "desktop/transfers/DownloadFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStorageInfo>
+#include <algorithm>
+#include <vector>
+
+#include "desktop/transfers/ActiveDownloads.h"
+#include "desktop/transfers/DownloadFileThread.h"
+#include "desktop/transfers/TaskLine.h"
+
+namespace {
+
+DownloadFileThread* WorkerOf(const TaskRecord& task) {
+  return static_cast<DownloadFileThread*>(task.worker);
+}
+
+}  // namespace
+
+DownloadFile::DownloadFile(const QString& folder, QObject* parent)
+    : QObject(parent), listPath_(folder + QStringLiteral("/.tasklist")) {
+  scheduler_.setInterval(kSchedulerMs);
+  connect(&scheduler_, &QTimer::timeout, this, &DownloadFile::timer);
+  scheduler_.start();
+}
+
+DownloadFile::~DownloadFile() {
+  scheduler_.stop();
+  MutexLock hold(lock_);
+  for (auto& [id, task] : tasks_) {
+    delete WorkerOf(*task);
+    task->worker = nullptr;
+  }
+}
+
+void DownloadFile::setSession(const QString& session) { session_ = session; }
+
+void DownloadFile::setMaxActive(int limit) { activedownloads::SetLimit(limit); }
+
+int DownloadFile::add(const std::string& fileId, const std::string& url,
+                      const std::string& filePath, int64_t fullSize, bool autoStart) {
+  MutexLock hold(lock_);
+  if (tasks_.count(fileId)) return -1;
+  std::string path = filePath;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  std::string name = path;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash >= 1) {
+    name = path.substr(slash + 1);
+    QString folder = QString::fromStdString(path.substr(0, slash));
+    QDir().mkpath(folder);
+    if (!QDir(folder).exists()) return -2;
+  }
+  auto task = std::make_unique<TaskRecord>();
+  task->createTime = NowSeconds();
+  task->id = fileId;
+  task->filePath = path;
+  task->fileName = name;
+  task->url = url;
+  task->fullSize = fullSize;
+  TaskRecord& added = *task;
+  tasks_.emplace(fileId, std::move(task));
+  if (autoStart) startLocked(added);
+  saveLocked();
+  return 0;
+}
+
+int DownloadFile::start(const std::string& fileId) {
+  MutexLock hold(lock_);
+  auto found = tasks_.find(fileId);
+  if (found == tasks_.end()) return -1;
+  return startLocked(*found->second);
+}
+
+int DownloadFile::startLocked(TaskRecord& task) {
+  if (task.worker) return -2;
+  if (task.status == kTaskCompleted) return -3;
+  if (task.status == kTaskWaiting) return -4;
+  if (task.wish != kWishRun) {
+    task.wish = kWishRun;
+    task.status = kTaskWaiting;
+    // Each request is signed with the session of that moment: a task started before the
+    // page logged in, or across a new login, still signs with a valid one.
+    task.worker = new DownloadFileThread(
+        task, [this] { return session_; }, [this] { save(); });
+  }
+  return 0;
+}
+
+int DownloadFile::pause(const std::string& fileId) {
+  MutexLock hold(lock_);
+  auto found = tasks_.find(fileId);
+  if (found == tasks_.end()) return -1;
+  TaskRecord& task = *found->second;
+  if (task.status == kTaskWaiting) return -2;
+  if (task.wish != kWishHold) {
+    task.wish = kWishHold;
+    task.status = kTaskWaiting;
+  }
+  return 0;
+}
+
+int DownloadFile::remove(const std::string& fileId, bool removeLocalFile) {
+  MutexLock hold(lock_);
+  auto found = tasks_.find(fileId);
+  if (found == tasks_.end()) return -1;
+  found->second->wish = removeLocalFile ? kWishRemoveWithFile : kWishRemove;
+  found->second->status = kTaskWaiting;
+  saveLocked();
+  return 0;
+}
+
+DownloadFile::TaskList DownloadFile::copies(Filter filter) const {
+  MutexLock hold(lock_);
+  TaskList list;
+  for (const auto& [id, task] : tasks_) {
+    bool complete = task->size == task->fullSize;
+    if (filter == Filter::Downloading && complete) continue;
+    if (filter == Filter::Completed && !complete) continue;
+    list.emplace(id, task->fields());
+  }
+  return list;
+}
+
+DownloadFile::TaskList DownloadFile::allTasks() const { return copies(Filter::All); }
+
+DownloadFile::TaskList DownloadFile::downloadingTasks() const {
+  return copies(Filter::Downloading);
+}
+
+DownloadFile::TaskList DownloadFile::completedTasks() const { return copies(Filter::Completed); }
+
+std::optional<TaskFields> DownloadFile::task(const std::string& fileId) const {
+  MutexLock hold(lock_);
+  auto found = tasks_.find(fileId);
+  if (found == tasks_.end()) return {};
+  return found->second->fields();
+}
+
+int DownloadFile::diskInfo(const std::string& fileId, int64_t* total, int64_t* available) const {
+  std::optional<TaskFields> found = task(fileId);
+  if (!found) return -1;
+  QString path = QString::fromStdString(found->filePath);
+  QString folder = path.left(std::max(0, static_cast<int>(path.lastIndexOf(QLatin1Char('/')))));
+  QStorageInfo volume(folder.isEmpty() ? QStringLiteral(".") : folder);
+  *total = volume.bytesTotal();
+  *available = volume.bytesAvailable();
+  return 0;
+}
+
+void DownloadFile::timer() {
+  if (session_.isEmpty() || busy_) return;
+  busy_ = true;
+  MutexLock hold(lock_);
+  bool hadTasks = !tasks_.empty();
+  std::vector<std::string> leaving;
+  for (auto& [id, task] : tasks_) {
+    if (schedule(*task)) leaving.push_back(id);
+  }
+  for (const std::string& id : leaving) {
+    auto found = tasks_.find(id);
+    if (found->second->wish == kWishRemoveWithFile)
+      QFile::remove(QString::fromStdString(found->second->filePath));
+    tasks_.erase(found);
+  }
+  // A pass that removed the last task still saves, or the task would come back at the next
+  // start.
+  if (hadTasks) saveLocked();
+  busy_ = false;
+}
+
+bool DownloadFile::schedule(TaskRecord& task) {
+  if (DownloadFileThread* worker = WorkerOf(task)) {
+    if (task.wish == kWishRun && task.status == kTaskWaiting &&
+        activedownloads::Running() < activedownloads::Limit())
+      worker->run();
+    int32_t status = task.status;
+    bool retire = status == kTaskCompleted || status == kTaskFailed ||
+                  (task.wish <= kWishHold && status == kTaskWaiting);
+    if (retire) {
+      delete worker;
+      task.worker = nullptr;
+    }
+  }
+  // A task removed while its worker still runs leaves once the worker is gone.
+  return task.wish < kWishHold && !task.worker;
+}
+
+void DownloadFile::save() {
+  MutexLock hold(lock_);
+  saveLocked();
+}
+
+void DownloadFile::saveLocked() {
+  QSaveFile file(listPath_);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  for (const auto& [id, task] : tasks_) {
+    std::string line = tasklines::DownloadLine(task->fields());
+    file.write(line.data(), static_cast<qint64>(line.size()));
+  }
+  file.commit();
+}
+
+int DownloadFile::load() {
+  QFile file(listPath_);
+  MutexLock hold(lock_);
+  if (file.open(QIODevice::ReadOnly)) {
+    while (!file.atEnd()) {
+      QByteArray line = file.readLine();
+      while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
+      auto fields = tasklines::ParseDownloadLine(std::string_view(line.constData(), line.size()));
+      if (!fields) continue;
+      auto task = std::make_unique<TaskRecord>();
+      task->assign(*fields);
+      tasks_[fields->id] = std::move(task);
+    }
+  }
+  return static_cast<int>(tasks_.size());
+}

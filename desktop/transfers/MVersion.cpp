@@ -1,0 +1,210 @@
+#include "desktop/transfers/MVersion.h"
+
+#include <json/json.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QSettings>
+
+#include "desktop/transfers/ReleaseFile.h"
+#include "desktop/transfers/TaskFields.h"
+
+namespace {
+
+// JSON text with every non-ASCII character written as a \u sequence.
+QString JsonText(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = false;
+  return QString::fromStdString(Json::writeString(builder, value));
+}
+
+Json::Value Failure(const QString& message) {
+  Json::Value object(Json::objectValue);
+  object["returnCode"] = -1;
+  object["errorMessage"] = message.toStdString();
+  return object;
+}
+
+Json::Value Amounts(qint64 received, qint64 total) {
+  Json::Value amounts(Json::objectValue);
+  amounts["Received"] = std::to_string(received);
+  amounts["Total"] = std::to_string(total);
+  return amounts;
+}
+
+Json::Value Success(const Json::Value& result) {
+  Json::Value object(Json::objectValue);
+  object["returnCode"] = 0;
+  object["result"] = result;
+  return object;
+}
+
+int HttpStatus(QNetworkReply& reply) {
+  return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+}  // namespace
+
+MVersion::MVersion(const QString& folder, QObject* parent)
+    : QObject(parent),
+      folder_(folder),
+      downloadNetwork_(std::make_unique<QNetworkAccessManager>()) {
+  QSettings release(folder_ + QStringLiteral("/release.ini"), QSettings::IniFormat);
+  currentVersion_ = release.value(QStringLiteral("Version/Number")).toString();
+  descriptionUrl_ = release.value(QStringLiteral("Version/Url")).toString();
+}
+
+MVersion::~MVersion() {
+  downloadNetwork_->disconnect(this);
+  if (checkNetwork_) checkNetwork_->disconnect(this);
+}
+
+void MVersion::respond(const QString& callback, const QString& json) {
+  emit answer(callback + QStringLiteral("(") + json + QStringLiteral(")"));
+}
+
+void MVersion::check(const QString& callback) {
+  // The time stamp after "#" keeps caches from answering with an old description.
+  QString address = descriptionUrl_ + QStringLiteral("#") + QString::number(NowSeconds());
+  if (checkNetwork_) checkNetwork_->disconnect(this);
+  checkNetwork_ = std::make_unique<QNetworkAccessManager>();
+  connect(checkNetwork_.get(), &QNetworkAccessManager::finished, this, &MVersion::version_finished);
+  checkCallback_ = callback;
+  checkNetwork_->get(QNetworkRequest(QUrl(address)));
+}
+
+void MVersion::version_finished(QNetworkReply* reply) {
+  reply->deleteLater();
+  if (reply->error() != QNetworkReply::NoError) {
+    respond(checkCallback_,
+            JsonText(Failure(QStringLiteral("获取版本文件失败：") + reply->errorString())));
+    return;
+  }
+  {
+    QFile file(folder_ + QStringLiteral("/.release"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(reply->readAll());
+  }
+  readRelease();
+  respond(checkCallback_, JsonText(Success(Json::Value(currentNewVersion_.toStdString()))));
+  checkNetwork_->disconnect(this);
+}
+
+void MVersion::readRelease() {
+  ReleaseDescription release = ReadReleaseFile(folder_ + QStringLiteral("/.release"));
+  currentNewVersion_ = release.number;
+  programUrl_ = release.url;
+  newLength_ = release.length;
+  newMd5_ = release.md5;
+  int slash = programUrl_.lastIndexOf(QLatin1Char('/'));
+  if (slash > 1) {
+    QString updateFolder = folder_ + QStringLiteral("/update");
+    QDir().mkpath(updateFolder);
+    targetPath_ = updateFolder + QStringLiteral("/") + programUrl_.mid(slash + 1);
+  }
+}
+
+void MVersion::download(const QString& callback) {
+  if (downloadBusy_) return;
+  downloadBusy_ = true;
+  downloadCallback_ = callback;
+  if (targetPath_.isEmpty()) readRelease();  // a description from an earlier run
+  if (targetPath_.isEmpty()) {
+    answerDownloadFailure(QStringLiteral("no update description"));
+    downloadBusy_ = false;
+    return;
+  }
+  downloadFile_ = std::make_unique<QFile>(targetPath_);
+  qint64 size = downloadFile_->exists() ? downloadFile_->size() : 0;
+  QNetworkRequest request{QUrl(programUrl_)};
+  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
+  requestedFrom_ = 0;
+  if (size > 0 && size == newLength_) {
+    if (downloadFile_->open(QIODevice::ReadOnly)) {
+      QCryptographicHash md5(QCryptographicHash::Md5);
+      md5.addData(downloadFile_.get());
+      downloadFile_->close();
+      if (QString::fromLatin1(md5.result().toHex()) == newMd5_.toLower()) {
+        answerDownloaded(size);
+        endDownload();
+        return;
+      }
+    }
+    mode = QIODevice::WriteOnly | QIODevice::Truncate;  // not the announced file: again
+  } else if (size > newLength_) {
+    mode = QIODevice::WriteOnly | QIODevice::Truncate;
+  } else if (size > 0) {
+    request.setRawHeader("Range", QByteArray("bytes=") + QByteArray::number(size) + "-");
+    requestedFrom_ = size;
+  }
+  if (!downloadFile_->open(mode)) {
+    answerDownloadFailure(downloadFile_->errorString());
+    endDownload();
+    return;
+  }
+  connect(downloadNetwork_.get(), &QNetworkAccessManager::finished, this, &MVersion::finished,
+          Qt::UniqueConnection);
+  downloadReply_ = downloadNetwork_->get(request);
+  connect(downloadReply_, &QNetworkReply::readyRead, this, &MVersion::read);
+  connect(downloadReply_, &QNetworkReply::downloadProgress, this, &MVersion::downloadProgress);
+}
+
+bool MVersion::acceptBody(QNetworkReply& reply) {
+  int status = HttpStatus(reply);
+  if (status == 206) return true;
+  if (status != 200) return false;  // an error page is not the program file
+  if (requestedFrom_ > 0) {         // the whole file came back: it replaces the partial one
+    downloadFile_->resize(0);
+    requestedFrom_ = 0;
+  }
+  return true;
+}
+
+void MVersion::read() {
+  if (!downloadFile_ || !downloadReply_) return;
+  QByteArray data = downloadReply_->readAll();
+  if (!acceptBody(*downloadReply_)) return;
+  downloadFile_->write(data);
+  downloadFile_->flush();
+}
+
+void MVersion::downloadProgress(qint64 received, qint64 total) {
+  respond(downloadCallback_, JsonText(Success(Amounts(received, total))));
+}
+
+void MVersion::finished(QNetworkReply* reply) {
+  reply->deleteLater();
+  if (reply != downloadReply_) return;
+  if (downloadFile_) {
+    if (reply->bytesAvailable() > 0) read();
+    int status = HttpStatus(*reply);
+    if (reply->error() != QNetworkReply::NoError || (status != 200 && status != 206)) {
+      answerDownloadFailure(reply->errorString());
+    } else {
+      downloadFile_->flush();
+      answerDownloaded(downloadFile_->size());
+    }
+  }
+  endDownload();
+}
+
+void MVersion::answerDownloaded(qint64 size) {
+  Json::Value result = Amounts(size, size);
+  result["File"] = targetPath_.toStdString();
+  respond(downloadCallback_, JsonText(Success(result)));
+}
+
+void MVersion::answerDownloadFailure(const QString& reason) {
+  respond(downloadCallback_, JsonText(Failure(QStringLiteral("下载失败失败：") + reason)));
+}
+
+void MVersion::endDownload() {
+  if (downloadReply_) downloadReply_->disconnect(this);
+  downloadReply_ = nullptr;
+  if (downloadFile_) downloadFile_->close();
+  downloadFile_.reset();
+  downloadBusy_ = false;
+}

@@ -1,0 +1,46 @@
+// A plain copy of one download or upload task, its states and what the user asked for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Task states, shared by downloads and uploads.
+enum TaskStatus : int32_t {
+  kTaskStopped = 0,
+  kTaskRunning = 1,
+  kTaskCompleted = 2,
+  kTaskPaused = 3,
+  kTaskWaiting = 4,
+  kTaskFailed = 5,
+};
+
+// What the user asked for.
+enum TaskWish : int32_t {
+  kWishRemoveWithFile = -2,
+  kWishRemove = -1,
+  kWishHold = 0,
+  kWishRun = 1,
+};
+
+// The name the page sees for a status; `upload` names code 1 "uploading".
+const char* TaskStatusName(int32_t status, bool upload);
+
+// A plain copy of a task, as listed to the page and as stored in the task list files.
+struct TaskFields {
+  std::string id;        // FileId of a download, UpId of an upload
+  std::string filePath;  // local file, forward slashes
+  std::string fileName;
+  std::string url;       // downloads: address without the signing parameters
+  std::string parentId;  // uploads: the target folder's id (PId)
+  int64_t fullSize = 0;
+  int64_t size = 0;
+  int32_t status = kTaskStopped;
+  int32_t wish = kWishHold;
+  int32_t time = 0;
+  uint32_t createTime = 0;
+  uint32_t completedTime = 0;
+  int32_t speed = 0;
+};
+
+// Seconds since 1970, as the task times store them.
+uint32_t NowSeconds();

@@ -1,0 +1,53 @@
+// Performs one upload: copies the local file into the drive's folder of the target remote
+// folder, in chunks of 65536 bytes, on a thread of its own, so that the drive program turns
+// the writes into an upload. A partial copy in the target folder is continued, a complete one
+// ends the task at once, one longer than the source is copied anew.
+#pragma once
+
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "desktop/transfers/SpeedWindow.h"
+#include "desktop/transfers/TaskRecord.h"
+
+class UploadFileThread : public QThread {
+  Q_OBJECT
+
+ public:
+  static constexpr qint64 kChunk = 65536;
+
+  // `localPathOfKey` names the drive's local folder of a remote folder id (the drive path
+  // form "M:\a\b" or a local path; "" when the drive is not running); `saveList` saves the
+  // upload list.
+  UploadFileThread(TaskRecord& task, std::function<std::string(const std::string&)> localPathOfKey,
+                   std::function<void()> saveList, QObject* parent = nullptr);
+  // Waits for the copy to end; Status other than 2 becomes 0, and a target copy still open is
+  // closed (and deleted first when the task was removed with its copy).
+  ~UploadFileThread() override;
+
+  const TaskRecord& task() const { return task_; }
+
+ protected:
+  void run() override;
+
+ private slots:
+  void timer();
+
+ private:
+  // The copy; the status the task ends with.
+  int32_t runCopy();
+  // Opens the target copy: 1 when the copy can go on, else the status the task ends with.
+  int32_t openTarget(const QString& folder);
+  void copy(QFile& source);
+
+  TaskRecord& task_;
+  std::function<std::string(const std::string&)> localPathOfKey_;
+  std::function<void()> saveList_;
+  std::unique_ptr<QFile> target_;  // used by the copy thread, and by the destructor after it
+  SpeedWindow speed_;
+  QTimer secondTimer_;
+};

@@ -1,0 +1,136 @@
+// The updater against the reference service's update description and program file.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <filesystem>
+#include <fstream>
+
+#include "desktop/transfers/MVersion.h"
+#include "tests/desktop/transfers/QtTestApp.h"
+#include "tests/support/Files.h"
+#include "tests/support/LoopbackClients.h"
+#include "tests/support/ReferenceServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQtApplication();
+    releaseFile_ = programs_.file("quellanview-2.1");
+    WriteFile(releaseFile_, program_);
+    ASSERT_TRUE(server_.start(0, {"--release", releaseFile_, "--release-version", "2.1.0"}));
+    WriteFile(folder_.file("release.ini"), "[Version]\r\nNumber=2.0.0\r\nUrl=http://127.0.0.1:" +
+                                               std::to_string(server_.webPort()) +
+                                               "/update/release.ini\r\n");
+  }
+
+  // Requests for the program file since the start, as the statuses answered.
+  std::vector<int> programRequests() {
+    std::vector<int> statuses;
+    std::ifstream log(server_.logPath());
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("GET /update/quellanview-2.1") == std::string::npos) continue;
+      statuses.push_back(std::stoi(line.substr(line.find("-> ") + 3)));
+    }
+    return statuses;
+  }
+
+  // The updater with its answers collected; the check done.
+  std::unique_ptr<MVersion> checkedUpdater() {
+    auto updater = std::make_unique<MVersion>(QString::fromStdString(folder_.path()));
+    QObject::connect(updater.get(), &MVersion::answer,
+                     [this](const QString& script) { answers_ << script; });
+    updater->check(QStringLiteral("onVersion"));
+    PumpUntil([&] { return !answers_.isEmpty(); });
+    return updater;
+  }
+
+  QString finalAnswer() const {
+    for (const QString& answer : answers_)
+      if (answer.contains(QStringLiteral("\"File\"")) || answer.contains(QStringLiteral("-1")))
+        return answer;
+    return {};
+  }
+
+  const std::string program_ = PatternBytes(3 << 20, 21);
+  TempDir programs_;
+  TempDir folder_;
+  std::string releaseFile_;
+  ReferenceServer server_;
+  QStringList answers_;
+};
+
+TEST_F(UpdaterTest, CheckAnswersTheNewVersionAndKeepsTheDescription) {
+  auto updater = checkedUpdater();
+  EXPECT_EQ(updater->currentVersion(), QStringLiteral("2.0.0"));
+  ASSERT_EQ(answers_.size(), 1);
+  EXPECT_EQ(answers_[0], QStringLiteral("onVersion({\"result\":\"2.1.0\",\"returnCode\":0})"));
+  EXPECT_NE(ReadFile(folder_.file(".release")).find("Md5=" + testclients::Md5(program_)),
+            std::string::npos);
+  EXPECT_EQ(updater->targetPath(),
+            QString::fromStdString(folder_.path() + "/update/quellanview-2.1"));
+
+  server_.stop();  // a failed check answers -1 with the reason
+  answers_.clear();
+  updater->check(QStringLiteral("onVersion"));
+  ASSERT_TRUE(PumpUntil([&] { return !answers_.isEmpty(); }));
+  EXPECT_TRUE(answers_[0].startsWith(QStringLiteral("onVersion({\"errorMessage\":\"\\u83b7")));
+  EXPECT_TRUE(answers_[0].contains(QStringLiteral("\"returnCode\":-1")));
+}
+
+TEST_F(UpdaterTest, DownloadResumesRecognisesAndRefetches) {
+  const std::string target = folder_.path() + "/update/quellanview-2.1";
+  std::string wrong = program_;
+  wrong[100] ^= 1;
+  struct Case {
+    const char* name;
+    std::string before;  // local file before the download; none when empty
+    bool capitalDigest;
+    std::vector<int> requests;
+  } cases[] = {
+      {"none", "", false, {200}},
+      {"partial", program_.substr(0, 1000), false, {206}},
+      {"complete", program_, false, {}},
+      {"complete, capital digest", program_, true, {}},
+      {"wrong digest", wrong, false, {200}},
+      {"longer", program_ + "x", false, {200}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    answers_.clear();
+    auto updater = checkedUpdater();
+    std::filesystem::remove(target);
+    if (!c.before.empty()) WriteFile(target, c.before);
+    if (c.capitalDigest) {
+      std::string release = ReadFile(folder_.file(".release"));
+      std::string digest = testclients::Md5(program_);
+      std::string upper = digest;
+      for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
+      release.replace(release.find(digest), digest.size(), upper);
+      WriteFile(folder_.file(".release"), release);
+      updater->readRelease();
+    }
+    size_t requestsBefore = programRequests().size();
+    updater->download(QStringLiteral("onDownload"));
+    // While a download runs a second call is ignored; a complete file answers at once, so
+    // there the second call answers again.
+    updater->download(QStringLiteral("onDownload"));
+    ASSERT_TRUE(PumpUntil([&] { return !finalAnswer().isEmpty(); }));
+    const QString size = QString::number(program_.size());
+    EXPECT_EQ(finalAnswer(), QStringLiteral("onDownload({\"result\":{\"File\":\"%1\",\"Received\":"
+                                            "\"%2\",\"Total\":\"%2\"},\"returnCode\":0})")
+                                 .arg(QString::fromStdString(target), size));
+    EXPECT_EQ(ReadFile(target), program_);
+    std::vector<int> requests = programRequests();
+    EXPECT_EQ(
+        std::vector<int>(requests.begin() + static_cast<long>(requestsBefore), requests.end()),
+        c.requests);
+    int finals = 0;
+    for (const QString& answer : answers_) finals += answer.contains(QStringLiteral("\"File\""));
+    EXPECT_EQ(finals, c.requests.empty() ? 2 : 1);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// Upload tasks copying into a drive folder. The drive program cannot take writes yet, so the
+// drive root is a plain local folder here: "M:\up" stands for <drive root>/M/up.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "desktop/control/DrivePipeClient.h"
+#include "desktop/transfers/UploadFile.h"
+#include "tests/desktop/transfers/QtTestApp.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQtApplication();
+    ::setenv("QUELLAN_DRIVE_ROOT", driveRoot_.path().c_str(), 1);
+    fs::create_directories(targetFolder());
+  }
+
+  std::string targetFolder() const { return driveRoot_.path() + "/M/up"; }
+  static std::string DriveFolderOf(const std::string& key) {
+    return key == "folder1" ? "M:\\up" : std::string();
+  }
+  QString programFolder() const { return QString::fromStdString(programs_.path()); }
+
+  int32_t statusOf(UploadFile& uploads, const std::string& upId) {
+    auto all = uploads.allTasks();
+    auto found = all.find(upId);
+    return found == all.end() ? -100 : found->second.status;
+  }
+
+  TempDir driveRoot_;
+  TempDir local_;
+  TempDir programs_;
+};
+
+TEST_F(UploadTest, TargetCopyStatesDecideWhatIsCopied) {
+  const std::string data = PatternBytes(3 << 20, 31);
+  struct Case {
+    const char* name;
+    std::string targetBefore;  // none when empty
+  } cases[] = {
+      {"fresh", ""}, {"partial", data.substr(0, 1000)}, {"complete", data}, {"longer", data + "x"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string source = local_.file(std::string(c.name) + ".bin");
+    WriteFile(source, data);
+    std::string target = targetFolder() + "/" + c.name + ".bin";
+    if (!c.targetBefore.empty()) WriteFile(target, c.targetBefore);
+    UploadFile uploads(programFolder(), DriveFolderOf);
+    ASSERT_EQ(uploads.add(source, "folder1", true), 0);
+    std::string upId = UploadFile::UpIdOf("folder1", std::string(c.name) + ".bin");
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
+    EXPECT_EQ(ReadFile(target), data);
+  }
+}
+
+TEST_F(UploadTest, SameFileTwiceIsRefusedWhileItRunsAndReusedOnceComplete) {
+  const std::string data = PatternBytes(16 << 20, 33);
+  std::string source = local_.file("twice.bin");
+  WriteFile(source, data);
+  const std::string upId = UploadFile::UpIdOf("folder1", "twice.bin");
+  EXPECT_EQ(upId.size(), 32u);
+  {
+    // The first run holds at the folder look-up until the test has tried the second add.
+    std::atomic<bool> release{false};
+    UploadFile uploads(programFolder(), [&](const std::string& key) {
+      WaitFor([&] { return release.load(); });
+      return DriveFolderOf(key);
+    });
+    EXPECT_EQ(uploads.add(local_.file("missing.bin"), "folder1", true), -2);
+    ASSERT_EQ(uploads.add(local_.path() + "\\twice.bin", "folder1", true), 0);
+    EXPECT_EQ(uploads.add(source, "folder1", true), -1);
+    EXPECT_EQ(uploads.start(upId), -2);
+    release = true;
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
+    EXPECT_EQ(uploads.start(upId), -3);
+    EXPECT_EQ(uploads.add(source, "folder1", true), 0);  // the completed task again
+    EXPECT_EQ(uploads.allTasks().size(), 1u);
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
+    EXPECT_EQ(ReadFile(targetFolder() + "/twice.bin"), data);
+  }
+  // The list survives a restart; the task counts as completed.
+  UploadFile restarted(programFolder(), DriveFolderOf);
+  ASSERT_EQ(restarted.load(), 1);
+  EXPECT_EQ(restarted.completedTasks().at(upId).fullSize, static_cast<int64_t>(data.size()));
+  EXPECT_EQ(restarted.completedTasks().at(upId).status, kTaskCompleted);
+  ASSERT_EQ(restarted.remove(upId, true), 0);
+  EXPECT_TRUE(restarted.allTasks().empty());
+  EXPECT_EQ(restarted.remove(upId, true), -1);
+  restarted.timer();
+  UploadFile afterRemoval(programFolder(), DriveFolderOf);
+  EXPECT_EQ(afterRemoval.load(), 0);
+}
+
+TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
+  const std::string data = PatternBytes(128 << 20, 35);
+  std::string source = local_.file("paused.bin");
+  WriteFile(source, data);
+  std::string target = targetFolder() + "/paused.bin";
+  const std::string upId = UploadFile::UpIdOf("folder1", "paused.bin");
+  UploadFile uploads(programFolder(), DriveFolderOf);
+  ASSERT_EQ(uploads.add(source, "folder1", true), 0);
+  std::error_code error;
+  while (fs::file_size(target, error) == 0 || error) {
+  }  // pause at the first bytes, while the copy runs
+  ASSERT_EQ(uploads.pause(upId), 0);
+  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskStopped; }));
+  const uintmax_t kept = fs::file_size(target);
+  EXPECT_LT(kept, data.size());
+  EXPECT_EQ(ReadFile(target), data.substr(0, kept));
+
+  ASSERT_EQ(uploads.start(upId), 0);
+  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
+  EXPECT_EQ(ReadFile(target), data);
+}
+
+TEST_F(UploadTest, WithoutTheDriveTheTaskEndsInError) {
+  std::string source = local_.file("nodrive.bin");
+  WriteFile(source, "abc");
+  // The drive's folders come over a control pipe that nobody serves.
+  DrivePipeClient pipe(local_.file("no-pipe"));
+  UploadFile uploads(programFolder(),
+                     [&](const std::string& key) { return pipe.localPathOfKey(key); });
+  ASSERT_EQ(uploads.add(source, "folder1", true), 0);
+  const std::string upId = UploadFile::UpIdOf("folder1", "nodrive.bin");
+  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+  EXPECT_EQ(uploads.start(upId), 0);  // may be tried again
+  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+}
+
+}  // namespace
