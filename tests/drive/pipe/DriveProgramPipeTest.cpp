@@ -97,7 +97,7 @@ class DriveProgramPipeTest : public ::testing::Test {
 
   // Key of the folder `name` in the folder list file; "" when it is not listed.
   std::string keyOfFolder(const std::string& name) {
-    std::istringstream list(ReadText(folders.programFolder() + ".filelist"));
+    std::istringstream list(ReadFile(folders.programFolder() + ".filelist"));
     std::string line;
     while (std::getline(list, line)) {
       if (line.rfind("1|", 0) != 0) continue;
@@ -157,7 +157,7 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
   EXPECT_FALSE(newKey.empty());
   EXPECT_TRUE(fs::is_directory(mine / "x" / "y"));
   EXPECT_EQ(client.rename(keyOfFile("b.txt"), "c.txt"), 0);
-  EXPECT_EQ(ReadText((mine / "Photos" / "c.txt").string()), "xyz");
+  EXPECT_EQ(ReadFile((mine / "Photos" / "c.txt").string()), "xyz");
   EXPECT_EQ(client.deleteByKey(keyOfFile("c.txt"), &path), 0);
   EXPECT_FALSE(path.empty());
   EXPECT_FALSE(fs::exists(mine / "Photos" / "c.txt"));
