@@ -40,7 +40,7 @@ int QLVMirror::nameRequest(std::u16string_view action, const std::vector<WebPara
   StreamedReply reply;
   {
     MutexLock guard(webLock_);
-    FormedRequest request = FormRequest(action, params, session_, RequestTimestamp());
+    FormedRequest request = FormRequest(action, params, session(), RequestTimestamp());
     if (sendOnMirrorClient(request) != WebClient::kOk) {
       log.log(tag + u":-1", kLogResults);
       return mirror_error::kGeneral;
