@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kSpeedTickMs = 1000;
+constexpr qint64 kReadBufferBytes = 1 << 20;
 
 }  // namespace
 
@@ -84,6 +85,9 @@ void DownloadFileThread::run() {
                                       QByteArray::number(static_cast<qlonglong>(startSize_)) + "-");
   secondTimer_.start();
   reply_ = network_->get(request);
+  // Without a limit the network thread buffers the whole body in memory when the disk or the
+  // GUI thread is slower than the link; with it, a pause or an end keeps what was written.
+  reply_->setReadBufferSize(kReadBufferBytes);
   connect(reply_, &QNetworkReply::readyRead, this, &DownloadFileThread::read);
   connect(reply_, &QNetworkReply::downloadProgress, this, &DownloadFileThread::downloadProgress);
   connect(reply_, &QNetworkReply::errorOccurred, this, &DownloadFileThread::error,
