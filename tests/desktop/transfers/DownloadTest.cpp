@@ -13,6 +13,7 @@
 #include "tests/support/LoopbackClients.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
@@ -127,6 +128,8 @@ TEST_F(DownloadTest, EndedMidTransferResumesWithARangeAfterTheRestart) {
   restarted.setSession(session_);
   ASSERT_EQ(restarted.load(), 1);
   EXPECT_EQ(restarted.task(id)->status, kTaskStopped);  // nothing resumes by itself
+  // The service logs the abandoned first request when it notices the closed connection.
+  ASSERT_TRUE(WaitFor([&] { return !allDownloadAnswers().empty(); }));
   markAnswers();
   ASSERT_EQ(restarted.start(id), 0);
   ASSERT_TRUE(completes(restarted, id));
