@@ -132,9 +132,9 @@ class QLVMirror : public IOMirror {
   void pruneDiskCaches();
   void checkTether();
 
-  // Lookups in the tables.
-  const NodeRecord* nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
-  const NodeRecord* nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
+  // Lookups in the tables: copies of the records, with their folder paths.
+  std::optional<NodeRecord> nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
+  std::optional<NodeRecord> nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
 
   const MirrorOptions options_;
   std::atomic<MirrorConfig*> config_{nullptr};

@@ -67,10 +67,7 @@ void QLVMirror::installTree(BuiltTree& tree) {
   for (NodeRecord& pending : PendingUploads().snapshot()) {
     if (fresh.nodes.count(pending.key) != 0) continue;
     pending.time = now;
-    std::u16string upper = UpperCasePath(FullPath(pending));
-    fresh.children[pending.parentKey][pending.key] = upper;
-    fresh.pathIndex[upper] = pending.key;
-    fresh.nodes[pending.key] = pending;
+    fresh.put(pending);
   }
   std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
@@ -107,8 +104,8 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
   }
   *record = ParseFileInfoReply(text);
   MutexLock guard(treeLock_);
-  if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
-    record->folderPath = parent->folderPath + parent->name + u"\\";
+  if (tables_.nodes.count(record->parentKey) != 0) {
+    record->folderPath = tables_.fullPathOf(record->parentKey) + u"\\";
   }
   return 0;
 }
