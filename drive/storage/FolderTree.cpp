@@ -33,11 +33,6 @@ void SetState(TreeNode& node, uint8_t state) {
   node.mark = static_cast<uint8_t>((node.mark & ~kStateMask) | state);
 }
 
-std::u16string FullPathOfNode(const TreeNode& node) {
-  if (node.key->empty()) return u"\\";
-  return FolderPathOf(node) + node.name;
-}
-
 bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
   for (const TreeNode* at = node; at; at = at->parent) {
     if (at == candidate) return true;
@@ -99,13 +94,13 @@ const TreeNode* ChildList::find(std::u16string_view id) const {
 std::u16string ChildList::at(std::u16string_view id) const {
   const TreeNode* child = find(id);
   if (!child) throw std::out_of_range("no child with this id");
-  return UpperCasePath(FullPathOfNode(*child));
+  return UpperCasePath(FullPathOf(*child));
 }
 
 std::map<std::u16string, std::u16string> ChildList::copy() const {
   std::map<std::u16string, std::u16string> out;
   for (const TreeNode* child : children_) {
-    out.emplace_hint(out.end(), *child->key, UpperCasePath(FullPathOfNode(*child)));
+    out.emplace_hint(out.end(), *child->key, UpperCasePath(FullPathOf(*child)));
   }
   return out;
 }
@@ -292,7 +287,7 @@ std::optional<std::u16string> FolderTables::idOfPath(std::u16string_view path) c
 
 std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
   const TreeNode* node = nodes.node(id);
-  return node ? FullPathOfNode(*node) : std::u16string();
+  return node ? FullPathOf(*node) : std::u16string();
 }
 
 void FolderTables::stage(NodeRecord&& record) {
@@ -365,7 +360,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     bool ownWritable = writableIds.count(id) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
-    if (ownWritable) writableFolders[id] = FullPathOfNode(node);
+    if (ownWritable) writableFolders[id] = FullPathOf(node);
     // Siblings often follow each other; the last list found is tried first.
     if (!lastList || node.parent != lastParent || !node.parent) {
       std::u16string parentId = nodes.parentKey(node);
@@ -402,6 +397,11 @@ std::u16string UpperCasePath(std::u16string_view path) {
 }
 
 std::u16string FullPath(const NodeRecord& node) { return node.folderPath + node.name; }
+
+std::u16string FullPathOf(const TreeNode& node) {
+  if (node.key->empty()) return u"\\";
+  return FolderPathOf(node) + node.name;
+}
 
 std::u16string FolderPathOf(const TreeNode& node) {
   if (node.key->empty()) return std::u16string();

@@ -211,6 +211,9 @@ std::u16string FullPath(const NodeRecord& node);
 // The folder path of a node in the tables: "\" + the names above it joined by "\" + "\".
 std::u16string FolderPathOf(const TreeNode& node);
 
+// A node's full path in the tables: folder path + name, "\" for the root.
+std::u16string FullPathOf(const TreeNode& node);
+
 // The root record: id "", name "\", attributes 0x11.
 NodeRecord RootNode();
 

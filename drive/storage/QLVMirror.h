@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "drive/core/IOMirror.h"
 #include "drive/storage/FolderTree.h"
@@ -85,6 +86,12 @@ class QLVMirror : public IOMirror {
 
   // Fetches one node's fields ("file_info"). 0 and `record` filled, or -1.
   int fileInfo(const std::u16string& id, NodeRecord* record) EXCLUDES(webLock_, treeLock_);
+
+  // Tells the mounted drive that the entries at these paths ("\\a\\b") changed, so the
+  // kernel drops the names and attributes it keeps for them: the old path of an entry removed,
+  // renamed or moved, an entry whose size or time changed, and each folder whose children
+  // changed. Call it after every change of the tables, without the tree lock.
+  void notifyDriveChanged(const std::vector<std::u16string>& paths) EXCLUDES(treeLock_);
 
   // Marks a node whose size changed locally, so the next information query asks the service.
   void markStale(const std::u16string& id);

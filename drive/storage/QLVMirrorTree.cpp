@@ -11,6 +11,8 @@
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReplyText.h"
+#include "drive/storage/TreeChanges.h"
+#include "platform/dokan/Dokan.h"
 #include "platform/ticks/Ticks.h"
 
 int QLVMirror::readDirTree() {
@@ -52,12 +54,16 @@ int QLVMirror::readDirTree() {
   }
   log.log(u"初始化完成！", kLogProgress);
 
+  TreeChanges changes;
   {
     MutexLock guard(treeLock_);
     installTree(tree);
+    changes = CompareTrees(tree.tables, tables_);
     writeFileList();
   }
-  // `tree` now holds the previous tables; they are freed here, outside the lock.
+  // `tree` now holds the previous tables: the old paths of what changed are worked out from
+  // them outside the lock, then they are freed.
+  notifyDriveChanged(ChangedPaths(tree.tables, changes));
   return 0;
 }
 
@@ -71,6 +77,12 @@ void QLVMirror::installTree(BuiltTree& tree) {
   }
   std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
+}
+
+void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
+  std::u16string letter = Drive().runDriveLetter();
+  if (letter.empty()) return;
+  for (const std::u16string& path : paths) DokanNotifyChanged(letter[0], path.c_str());
 }
 
 void QLVMirror::writeFileList() {
