@@ -112,7 +112,17 @@ class QLVMirror : public IOMirror {
   // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.
   void installTree(BuiltTree& tree) REQUIRES(treeLock_);
+  // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
+  // The two halves of it, so the file is written after the lock is released: the text is
+  // taken under the lock, the file written without it. A text older than the one last
+  // written is dropped, so the file never goes back to an older tree.
+  struct FileListDraft {
+    uint64_t sequence = 0;
+    std::string content;
+  };
+  FileListDraft fileListDraft() REQUIRES(treeLock_);
+  void saveFileList(const FileListDraft& draft) EXCLUDES(fileListLock_);
 
   // QLVMirrorRead.cpp.
   int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);
@@ -155,6 +165,10 @@ class QLVMirror : public IOMirror {
   int64_t used_ GUARDED_BY(treeLock_) = 0;
   FolderTables tables_ GUARDED_BY(treeLock_);
   std::u16string downloadFolderId_ GUARDED_BY(treeLock_);
+  uint64_t fileListSequence_ GUARDED_BY(treeLock_) = 0;
+
+  Mutex fileListLock_ ACQUIRED_AFTER(treeLock_);
+  uint64_t savedFileListSequence_ GUARDED_BY(fileListLock_) = 0;
 
   mutable Mutex openFilesLock_;
   // Contexts from open to cleanup.

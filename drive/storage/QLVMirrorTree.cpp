@@ -55,12 +55,14 @@ int QLVMirror::readDirTree() {
   log.log(u"初始化完成！", kLogProgress);
 
   TreeChanges changes;
+  FileListDraft fileList;
   {
     MutexLock guard(treeLock_);
     installTree(tree);
     changes = CompareTrees(tree.tables, tables_);
-    writeFileList();
+    fileList = fileListDraft();
   }
+  saveFileList(fileList);
   // `tree` now holds the previous tables: the old paths of what changed are worked out from
   // them outside the lock, then they are freed.
   notifyDriveChanged(ChangedPaths(tree.tables, changes));
@@ -85,12 +87,23 @@ void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
   for (const std::u16string& path : paths) DokanNotifyChanged(letter[0], path.c_str());
 }
 
-void QLVMirror::writeFileList() {
+void QLVMirror::writeFileList() { saveFileList(fileListDraft()); }
+
+QLVMirror::FileListDraft QLVMirror::fileListDraft() {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  std::string content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  FileListDraft draft;
+  draft.sequence = ++fileListSequence_;
+  draft.content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  return draft;
+}
+
+void QLVMirror::saveFileList(const FileListDraft& draft) {
+  MutexLock guard(fileListLock_);
+  if (draft.sequence <= savedFileListSequence_) return;
+  savedFileListSequence_ = draft.sequence;
   std::string path = Drive().programFolder + ".filelist";
-  if (!ReplaceFileContent(path, content)) {
+  if (!ReplaceFileContent(path, draft.content)) {
     DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s", path.c_str());
   }
 }
