@@ -20,8 +20,7 @@ bool SameUpperCased(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-// Resolution states while the tree is linked (TreeNode::mark).
-constexpr uint8_t kUnknown = 0;
+// Resolution states while the tree is linked (TreeNode::mark); 0 is not yet looked at.
 constexpr uint8_t kOnChain = 1;
 constexpr uint8_t kDone = 2;
 constexpr uint8_t kLooped = 3;
@@ -383,11 +382,15 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
 // Free functions ----------------------------------------------------------------------------
 
-std::u16string DecodeListBody(std::string_view base64) {
+std::string DecodeListBytes(std::string_view base64) {
   std::string bytes = text_digest::DecodeBase64(base64);
   size_t end = bytes.find('\0');
   if (end != std::string::npos) bytes.resize(end);
-  return chunked_text::Utf8ToWide(bytes);
+  return bytes;
+}
+
+std::u16string DecodeListBody(std::string_view base64) {
+  return chunked_text::Utf8ToWide(DecodeListBytes(base64));
 }
 
 std::u16string UpperCasePath(std::u16string_view path) {
@@ -424,18 +427,17 @@ NodeRecord RootNode() {
   return root;
 }
 
-BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16string>& writableIds,
-                          const std::function<bool()>& keepRunning) {
-  BuiltTree tree;
+namespace {
+
+// Stages every kept line of `list`, each converted by `wide` first.
+template <typename Text, typename Wide>
+bool StageLines(Text list, BuiltTree& tree, const std::function<bool()>& keepRunning, Wide wide) {
   size_t from = 0;
   while (from < list.size()) {
-    if (keepRunning && !keepRunning()) {
-      tree.complete = false;
-      return tree;
-    }
-    size_t end = list.find(u'\n', from);
-    if (end == std::u16string_view::npos) end = list.size();
-    NodeRecord node = ParseNodeLine(list.substr(from, end - from));
+    if (keepRunning && !keepRunning()) return false;
+    size_t end = list.find('\n', from);
+    if (end == Text::npos) end = list.size();
+    NodeRecord node = ParseNodeLine(wide(list.substr(from, end - from)));
     from = end + 1;
     // The empty id is the root's.
     if (node.key.empty() || (!node.isFolder() && node.size == 0)) continue;
@@ -443,6 +445,31 @@ BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16strin
       tree.downloadFolderId = node.key;
     }
     tree.tables.stage(std::move(node));
+  }
+  return true;
+}
+
+}  // namespace
+
+BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16string>& writableIds,
+                          const std::function<bool()>& keepRunning) {
+  BuiltTree tree;
+  if (!StageLines(list, tree, keepRunning, [](std::u16string_view line) { return line; })) {
+    tree.complete = false;
+    return tree;
+  }
+  tree.loopedNodes = tree.tables.link(writableIds);
+  return tree;
+}
+
+BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
+                                  const std::set<std::u16string>& writableIds,
+                                  const std::function<bool()>& keepRunning) {
+  BuiltTree tree;
+  if (!StageLines(list, tree, keepRunning,
+                  [](std::string_view line) { return chunked_text::Utf8ToWide(line); })) {
+    tree.complete = false;
+    return tree;
   }
   tree.loopedNodes = tree.tables.link(writableIds);
   return tree;

@@ -221,6 +221,16 @@ NodeRecord RootNode();
 // as UTF-8.
 std::u16string DecodeListBody(std::string_view base64);
 
+// The Base64 folder list of a list3 reply decoded to its UTF-8 bytes, up to the first zero
+// byte.
+std::string DecodeListBytes(std::string_view base64);
+
+// As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
+// wide text of the whole list never exists.
+BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
+                                  const std::set<std::u16string>& writableIds,
+                                  const std::function<bool()>& keepRunning);
+
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0
 // and lines without an id are left out; a node whose parent chain loops is left out with
 // everything below it. `keepRunning` is asked once per line; when it answers false the

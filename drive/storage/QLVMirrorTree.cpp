@@ -43,10 +43,10 @@ int QLVMirror::readDirTree() {
     used_ = list.usedBytes;
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
-  std::u16string body = DecodeListBody(bodyBytes);
+  std::string body = DecodeListBytes(bodyBytes);
   bodyBytes = std::string();
-  BuiltTree tree = BuildFolderTree(body, list.writableIds, &MirrorRunning);
-  body = std::u16string();
+  BuiltTree tree = BuildFolderTreeFromUtf8(body, list.writableIds, &MirrorRunning);
+  body = std::string();
   if (!tree.complete) return -1;
   if (tree.loopedNodes > 0) {
     log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",
