@@ -233,6 +233,10 @@ int OnOpendir(const char* path, fuse_file_info* fi) {
     if (result < 0) return Answer(result);
   }
   fi->fh = Adopt(session, name, call.info);
+  // The kernel keeps the listing until it is told the folder changed (DokanNotifyChanged, or
+  // a change it made itself through this drive).
+  fi->cache_readdir = 1;
+  fi->keep_cache = 1;
   return 0;
 }
 
