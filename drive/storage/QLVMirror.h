@@ -112,6 +112,8 @@ class QLVMirror : public IOMirror {
   // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.
   void installTree(BuiltTree& tree) REQUIRES(treeLock_);
+  // Adds the files whose upload is not closed yet, unless `fresh` has them already.
+  static void addPendingUploads(FolderTables& fresh);
   // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
   // The two halves of it, so the file is written after the lock is released: the text is
@@ -122,6 +124,7 @@ class QLVMirror : public IOMirror {
     std::string content;
   };
   FileListDraft fileListDraft() REQUIRES(treeLock_);
+  std::string fileListText(const FolderTables& tables) const;
   void saveFileList(const FileListDraft& draft) EXCLUDES(fileListLock_);
 
   // QLVMirrorRead.cpp.

@@ -54,13 +54,23 @@ int QLVMirror::readDirTree() {
   }
   log.log(u"初始化完成！", kLogProgress);
 
-  TreeChanges changes;
+  // The new tables are still this thread's alone: the pending uploads join them and the text
+  // of ".filelist" is taken from them before the lock. Only an upload begun meanwhile makes
+  // the text be taken again under the lock.
+  addPendingUploads(tree.tables);
   FileListDraft fileList;
+  fileList.content = fileListText(tree.tables);
+  size_t prepared = tree.tables.nodes.size();
+  TreeChanges changes;
   {
     MutexLock guard(treeLock_);
     installTree(tree);
     changes = CompareTrees(tree.tables, tables_);
-    fileList = fileListDraft();
+    if (tables_.nodes.size() == prepared) {
+      fileList.sequence = ++fileListSequence_;
+    } else {
+      fileList = fileListDraft();
+    }
   }
   saveFileList(fileList);
   // `tree` now holds the previous tables: the old paths of what changed are worked out from
@@ -69,14 +79,18 @@ int QLVMirror::readDirTree() {
   return 0;
 }
 
-void QLVMirror::installTree(BuiltTree& tree) {
-  FolderTables& fresh = tree.tables;
+void QLVMirror::addPendingUploads(FolderTables& fresh) {
   int32_t now = static_cast<int32_t>(std::time(nullptr));
   for (NodeRecord& pending : PendingUploads().snapshot()) {
     if (fresh.nodes.count(pending.key) != 0) continue;
     pending.time = now;
     fresh.put(pending);
   }
+}
+
+void QLVMirror::installTree(BuiltTree& tree) {
+  FolderTables& fresh = tree.tables;
+  addPendingUploads(fresh);
   std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
 }
@@ -89,12 +103,16 @@ void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
 
 void QLVMirror::writeFileList() { saveFileList(fileListDraft()); }
 
-QLVMirror::FileListDraft QLVMirror::fileListDraft() {
+std::string QLVMirror::fileListText(const FolderTables& tables) const {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
+  return FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName);
+}
+
+QLVMirror::FileListDraft QLVMirror::fileListDraft() {
   FileListDraft draft;
   draft.sequence = ++fileListSequence_;
-  draft.content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  draft.content = fileListText(tables_);
   return draft;
 }
 
