@@ -126,31 +126,32 @@ uint64_t PathIndex::stepHash(const TreeNode* parent, std::u16string_view name) {
   return hash;
 }
 
-const TreeNode* PathIndex::child(const TreeNode* parent, std::u16string_view name) const {
-  const TreeNode* best = nullptr;
-  auto [from, to] = steps_.equal_range(stepHash(parent, name));
-  for (auto at = from; at != to; ++at) {
+void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t from,
+                     const TreeNode*& best) const {
+  size_t end = path.find(u'\\', from);
+  std::u16string_view step =
+      path.substr(from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
+  auto [first, last] = steps_.equal_range(stepHash(parent, step));
+  for (auto at = first; at != last; ++at) {
     const TreeNode* candidate = at->second;
-    if (candidate->parent != parent || !SameUpperCased(candidate->name, name)) continue;
-    if (!best || CodeUnitLess()(*best->key, *candidate->key)) best = candidate;
+    if (candidate->parent != parent || !SameUpperCased(candidate->name, step)) continue;
+    if (end != std::u16string_view::npos) {
+      walk(candidate, path, end + 1, best);
+    } else if (!best || CodeUnitLess()(*best->key, *candidate->key)) {
+      best = candidate;
+    }
   }
-  return best;
 }
 
 const TreeNode* PathIndex::find(std::u16string_view path) const {
   if (path.empty() || path[0] != u'\\') return nullptr;
   if (path.size() == 1) return root_;
-  const TreeNode* parent = nullptr;
-  size_t from = 1;
-  while (true) {
-    size_t end = path.find(u'\\', from);
-    std::u16string_view step = path.substr(
-        from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
-    const TreeNode* node = child(parent, step);
-    if (!node || end == std::u16string_view::npos) return node;
-    parent = node;
-    from = end + 1;
-  }
+  // Siblings whose names upper-case alike share their paths, and so do the entries below
+  // them: every such branch is followed, and of the entries at the path the one with the
+  // largest id is found.
+  const TreeNode* best = nullptr;
+  walk(nullptr, path, 1, best);
+  return best;
 }
 
 std::u16string PathIndex::at(std::u16string_view path) const {

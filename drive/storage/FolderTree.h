@@ -118,8 +118,8 @@ class ChildTable {
   Map map_;
 };
 
-// Upper-cased full path → id, worked out from (parent, upper-cased name) steps. Of two
-// siblings whose names upper-case alike, the one with the larger id is found.
+// Upper-cased full path → id, worked out from (parent, upper-cased name) steps. Of entries
+// whose full paths upper-case alike, the one with the larger id is found.
 class PathIndex {
  public:
   size_t count(std::u16string_view path) const { return find(path) ? 1 : 0; }
@@ -132,7 +132,9 @@ class PathIndex {
  private:
   friend class FolderTables;
   static uint64_t stepHash(const TreeNode* parent, std::u16string_view name);
-  const TreeNode* child(const TreeNode* parent, std::u16string_view name) const;
+  // Follows `path` from `from` below `parent`, keeping in `best` the largest id at its end.
+  void walk(const TreeNode* parent, std::u16string_view path, size_t from,
+            const TreeNode*& best) const;
   void add(const TreeNode* node);
   void remove(const TreeNode* node);
 

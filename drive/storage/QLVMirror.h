@@ -116,9 +116,9 @@ class QLVMirror : public IOMirror {
   static void addPendingUploads(FolderTables& fresh);
   // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
-  // The two halves of it, so the file is written after the lock is released: the text is
-  // taken under the lock, the file written without it. A text older than the one last
-  // written is dropped, so the file never goes back to an older tree.
+  // The two halves of it: the text, taken under the lock (or from tables not yet shared),
+  // and the file write. A text older than the one last written is dropped, so the file never
+  // goes back to an older tree.
   struct FileListDraft {
     uint64_t sequence = 0;
     std::string content;

@@ -55,8 +55,9 @@ int QLVMirror::readDirTree() {
   log.log(u"初始化完成！", kLogProgress);
 
   // The new tables are still this thread's alone: the pending uploads join them and the text
-  // of ".filelist" is taken from them before the lock. Only an upload begun meanwhile makes
-  // the text be taken again under the lock.
+  // of ".filelist" is taken from them before the lock. Under the lock the tables are swapped,
+  // compared with the old ones and the file written, so that whoever sees the new tables also
+  // finds them in the file. Only an upload begun meanwhile makes the text be taken again.
   addPendingUploads(tree.tables);
   FileListDraft fileList;
   fileList.content = fileListText(tree.tables);
@@ -71,8 +72,8 @@ int QLVMirror::readDirTree() {
     } else {
       fileList = fileListDraft();
     }
+    saveFileList(fileList);
   }
-  saveFileList(fileList);
   // `tree` now holds the previous tables: the old paths of what changed are worked out from
   // them outside the lock, then they are freed.
   notifyDriveChanged(ChangedPaths(tree.tables, changes));

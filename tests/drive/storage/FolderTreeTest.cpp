@@ -286,3 +286,11 @@ TEST(FolderTree, ComparedTreesNameEveryPathToForget) {
                                        u"\\下载空间"};
   EXPECT_EQ(got, expected);
 }
+
+TEST(FolderTree, EntriesBelowCollidingFoldersStayReachable) {
+  // "A" and "a" share the path \A; what lies below either is found by its own path.
+  BuiltTree tree = Build(u"1,A,dir,0,,0\n2,a,dir,0,,0\n3,x,file,1,1,0\n4,y,file,1,2,0\n");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A"), u"2");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A\\X"), u"3");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\a\\y"), u"4");
+}
