@@ -262,6 +262,10 @@ void FolderTables::setStale(std::u16string_view id, bool stale) {
   if (TreeNode* node = mutableNode(id)) node->stale = stale ? 1 : 0;
 }
 
+void FolderTables::setWritable(std::u16string_view id, bool writable) {
+  if (TreeNode* node = mutableNode(id)) node->writable = writable ? 1 : 0;
+}
+
 bool FolderTables::refresh(std::u16string_view id, int64_t size, int32_t time,
                            uint32_t attributes) {
   TreeNode* node = mutableNode(id);

@@ -165,6 +165,7 @@ class FolderTables {
   // Renames and/or moves the entry; false when unknown.
   bool move(std::u16string_view id, std::u16string_view newName, std::u16string_view newParentId);
   void setStale(std::u16string_view id, bool stale);
+  void setWritable(std::u16string_view id, bool writable);
   // Refreshes size, time and attributes and clears the stale flag.
   bool refresh(std::u16string_view id, int64_t size, int32_t time, uint32_t attributes);
 

@@ -78,7 +78,7 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   if (!node) return mirror_error::kFileNotFound;
 
   // A file being uploaded has only its local size; the service knows nothing newer.
-  if (node->stale && !PendingUploads().contains(node->key)) {
+  if (node->stale && !PendingUploads().contains(*node->key)) {
     // The service is asked without the tree lock, so other callers are not held up by it.
     std::u16string id = *node->key;
     lock.unlock();

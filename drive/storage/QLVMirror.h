@@ -133,8 +133,10 @@ class QLVMirror : public IOMirror {
   // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.
   void installTree(BuiltTree& tree) REQUIRES(treeLock_);
-  // Adds the files whose upload is not closed yet, unless `fresh` has them already.
-  static void addPendingUploads(FolderTables& fresh);
+  // Adds the files whose upload is not closed yet; one `fresh` lists already (an overwrite in
+  // progress) keeps the size counted so far and stays stale. `current`, when given, is asked
+  // for that size.
+  static void addPendingUploads(FolderTables& fresh, const FolderTables* current);
   // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
   // The two halves of it: the text, taken under the lock (or from tables not yet shared),
@@ -173,10 +175,11 @@ class QLVMirror : public IOMirror {
   // Table changes after "ok".
   void dropFile(const std::u16string& id) REQUIRES(treeLock_);
   void dropFolder(const std::u16string& id) REQUIRES(treeLock_);
-  // Gives the node its place (parent, name) and rewrites the paths of everything below it.
+  // Gives the node its place (parent, name); the paths below it follow from the parent links,
+  // the writable flags below it are worked out again.
   void placeNode(const std::u16string& id, const std::u16string& parentId,
                  const std::u16string& name) REQUIRES(treeLock_);
-  void reindexBelow(const std::u16string& folderId) REQUIRES(treeLock_);
+  void markWritableBelow(const std::u16string& folderId, bool writable) REQUIRES(treeLock_);
   // The download space and the writable folders may not be removed, renamed, moved or replaced.
   bool isProtected(const std::u16string& id) const REQUIRES(treeLock_);
   int renameNode(const NodeRecord& node, const std::u16string& name);
@@ -196,7 +199,7 @@ class QLVMirror : public IOMirror {
   void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
                      const std::u16string& replacedId, int64_t size) REQUIRES(treeLock_);
   // Ends the upload of a context at cleanup: 0, or -5 when the service did not take it.
-  int finishUpload(QLVFile& file);
+  int finishUpload(QLVFile& file) EXCLUDES(treeLock_);
 
   // QLVMirrorMaintenance.cpp.
   void maintenanceLoop();

@@ -57,8 +57,9 @@ int QLVMirror::readDirTree() {
   // The new tables are still this thread's alone: the pending uploads join them and the text
   // of ".filelist" is taken from them before the lock. Under the lock the tables are swapped,
   // compared with the old ones and the file written, so that whoever sees the new tables also
-  // finds them in the file. Only an upload begun meanwhile makes the text be taken again.
-  addPendingUploads(tree.tables);
+  // finds them in the file. An upload in progress makes the text be taken again, from the sizes
+  // counted so far.
+  addPendingUploads(tree.tables, nullptr);
   FileListDraft fileList;
   fileList.content = fileListText(tree.tables);
   size_t prepared = tree.tables.nodes.size();
@@ -67,7 +68,7 @@ int QLVMirror::readDirTree() {
     MutexLock guard(treeLock_);
     installTree(tree);
     changes = CompareTrees(tree.tables, tables_);
-    if (tables_.nodes.size() == prepared) {
+    if (tables_.nodes.size() == prepared && PendingUploads().snapshot().empty()) {
       fileList.sequence = ++fileListSequence_;
     } else {
       fileList = fileListDraft();
@@ -80,16 +81,18 @@ int QLVMirror::readDirTree() {
   return 0;
 }
 
-void QLVMirror::addPendingUploads(FolderTables& fresh) {
+void QLVMirror::addPendingUploads(FolderTables& fresh, const FolderTables* current) {
   int32_t now = static_cast<int32_t>(std::time(nullptr));
   for (NodeRecord& pending : PendingUploads().snapshot()) {
     // The current record carries the size counted so far.
-    if (auto current = tables_.nodes.find(pending.key); current != tables_.nodes.end())
-      pending = current->second;
-    if (auto listed = fresh.nodes.find(pending.key); listed != fresh.nodes.end()) {
+    if (current) {
+      if (std::optional<NodeRecord> known = current->nodes.record(pending.key)) pending = *known;
+    }
+    if (std::optional<NodeRecord> listed = fresh.nodes.record(pending.key)) {
       // An overwrite in progress: the service still lists the previous content.
-      listed->second.size = pending.size;
-      listed->second.stale = 1;
+      listed->size = pending.size;
+      listed->stale = 1;
+      fresh.put(*listed);
       continue;
     }
     pending.time = now;
@@ -99,7 +102,7 @@ void QLVMirror::addPendingUploads(FolderTables& fresh) {
 
 void QLVMirror::installTree(BuiltTree& tree) {
   FolderTables& fresh = tree.tables;
-  addPendingUploads(fresh);
+  addPendingUploads(fresh, &tables_);
   std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
 }
