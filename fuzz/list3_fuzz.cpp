@@ -4,6 +4,7 @@
 // reached without going through Base64).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "drive/storage/FileListWriter.h"
@@ -33,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BuiltTree tree = BuildFolderTree(list, reply.writableIds, nullptr);
   // Every indexed path leads to a node, and the root is always there.
   if (tree.tables.nodes.count(std::u16string()) == 0) __builtin_trap();
-  for (const auto& [path, id] : tree.tables.pathIndex) {
-    if (tree.tables.nodes.count(id) == 0) __builtin_trap();
+  for (const auto& [id, node] : tree.tables.nodes) {
+    std::optional<std::u16string> found = tree.tables.idOfPath(tree.tables.fullPathOf(id));
+    if (!found || tree.tables.nodes.count(*found) == 0) __builtin_trap();
   }
   std::string fileList = FormatFileList(tree.tables, 1, u"fuzz");
   (void)fileList;

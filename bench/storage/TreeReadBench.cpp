@@ -1,6 +1,7 @@
 // Reads and indexes a list3 reply of many entries through QLVMirror::readDirTree (HTTP over
 // loopback, Base64 decoding, tree building, ".filelist"), and prints one line per figure.
 //   storage_tree_bench [entries=100000] [depth=10] [rounds=5]
+#include <malloc.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -105,11 +106,25 @@ int main(int argc, char** argv) {
     parse.push_back(Milliseconds(built - start));
   }
 
+  // The tables alone: heap in use with one built tree, less the heap in use without it.
+  size_t tableBytes = 0;
+  {
+    std::string body;
+    ListReply list = ParseListReplyBytes(reply, &body);
+    std::u16string text = DecodeListBody(body);
+    body = std::string();
+    size_t before = mallinfo2().uordblks;
+    BuiltTree tree = BuildFolderTree(text, list.writableIds, nullptr);
+    tableBytes = mallinfo2().uordblks - before;
+  }
+
   std::printf("readDirTree (HTTP + decode + index + .filelist): median %.0f ms, best %.0f ms\n",
               Median(whole), *std::min_element(whole.begin(), whole.end()));
   std::printf("readDirTree CPU time of the reading thread: median %.0f ms\n", Median(wholeCpu));
   std::printf("decode + index only: median %.0f ms\n", Median(parse));
   std::printf(".filelist text only: median %.0f ms\n", Median(fileList));
+  std::printf("tables: %.1f MiB, %.0f bytes per entry\n", tableBytes / 1048576.0,
+              static_cast<double>(tableBytes) / (listing.folders + listing.files));
   std::printf("peak memory: %ld MiB before, %ld MiB after the tree reads\n", rssBefore / 1024,
               rssAfterMirror / 1024);
   return 0;

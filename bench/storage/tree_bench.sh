@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Tree benchmark of the storage client: reading and indexing a folder list of ENTRIES
-# entries (default 100000, folders 10 deep), then `find` over the mounted drive, compared in
-# the same run with `find` over the same tree mounted by rclone from `rclone serve http`.
-#   bench/storage/tree_bench.sh [ENTRIES]       (needs build/ with quellan and quellan-server)
+# entries (default 100000 and 1000000, folders 10 deep), then `find` over the mounted drive,
+# compared in the same run with `find` over the same tree mounted by rclone from
+# `rclone serve http`. Ends with one table row per size.
+#   bench/storage/tree_bench.sh [ENTRIES...]    (needs build/ with quellan and quellan-server)
 # Uses the fixed web port 8168; run it while no other drive program or service uses it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
-entries=${1:-100000}
+sizes=("$@")
+[ $# -eq 0 ] && sizes=(100000 1000000)
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+
+row() { echo "$1" >>"$results"; }
+
+run_size() (
+entries=$1
 work=$(mktemp -d /dev/shm/quellan-tree-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
+q_mount=- q_first=- q_again=- q_peak=- r_first=- r_again=- r_peak=-
 
 seconds() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
@@ -43,12 +53,16 @@ quellan=$!
 pids+=($quellan)
 if wait_for 120 test -d "$QUELLAN_DRIVE_ROOT/Q/tree"; then
   mounted=$(seconds)
-  echo "quellan: start to mounted tree $(elapsed "$start" "$mounted") s"
+  q_mount=$(elapsed "$start" "$mounted")
+  echo "quellan: start to mounted tree $q_mount s"
   start=$(seconds); count=$(find "$QUELLAN_DRIVE_ROOT/Q/tree" | wc -l); end=$(seconds)
-  echo "quellan: find over the drive: $count entries in $(elapsed "$start" "$end") s (first)"
+  q_first=$(elapsed "$start" "$end")
+  echo "quellan: find over the drive: $count entries in $q_first s (first)"
   start=$(seconds); find "$QUELLAN_DRIVE_ROOT/Q/tree" >/dev/null; end=$(seconds)
-  echo "quellan: find over the drive: $(elapsed "$start" "$end") s (again)"
-  echo "quellan: peak memory $(awk '/VmHWM/ { printf "%d MiB", $2 / 1024 }' /proc/$quellan/status)"
+  q_again=$(elapsed "$start" "$end")
+  echo "quellan: find over the drive: $q_again s (again)"
+  q_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$quellan/status)
+  echo "quellan: peak memory $q_peak MiB"
 else
   echo "quellan: the drive did not mount (see $work/quellan.out)"; tail -5 "$work/quellan.out"
 fi
@@ -67,7 +81,21 @@ rclone_mount=$!
 pids+=($rclone_mount)
 wait_for 20 test -d "$work/rclone-mount/tree"
 start=$(seconds); count=$(find "$work/rclone-mount/tree" | wc -l); end=$(seconds)
-echo "rclone: find over the mount: $count entries in $(elapsed "$start" "$end") s (first)"
+r_first=$(elapsed "$start" "$end")
+echo "rclone: find over the mount: $count entries in $r_first s (first)"
 start=$(seconds); find "$work/rclone-mount/tree" >/dev/null; end=$(seconds)
-echo "rclone: find over the mount: $(elapsed "$start" "$end") s (again)"
-echo "rclone: peak memory $(awk '/VmHWM/ { printf "%d MiB", $2 / 1024 }' /proc/$rclone_mount/status)"
+r_again=$(elapsed "$start" "$end")
+echo "rclone: find over the mount: $r_again s (again)"
+r_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$rclone_mount/status)
+echo "rclone: peak memory $r_peak MiB"
+row "| $entries | $q_mount | $q_first / $q_again | $q_peak | $r_first / $r_again | $r_peak |"
+)
+
+for size in "${sizes[@]}"; do
+  echo "######## $size entries"
+  run_size "$size"
+done
+echo
+echo "| entries | quellan start to mounted tree (s) | quellan find first / again (s) | quellan peak (MiB) | rclone find first / again (s) | rclone peak (MiB) |"
+echo "|---|---|---|---|---|---|"
+cat "$results"

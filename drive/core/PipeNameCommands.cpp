@@ -11,6 +11,7 @@
 #include "drive/core/PipeMirror.h"
 #include "drive/core/PipeSession.h"
 #include "platform/codepage/CodePage.h"
+#include "platform/dokan/Dokan.h"
 
 namespace {
 
@@ -28,6 +29,24 @@ std::u16string StripOneSeparator(std::u16string path) {
 
 std::u16string DecimalWide(uint64_t value) { return codepage::AnsiToWide(std::to_string(value)); }
 
+std::u16string ParentFolder(const std::u16string& path) {
+  size_t slash = path.rfind(u'\\');
+  return slash == 0 || slash == std::u16string::npos ? u"\\" : path.substr(0, slash);
+}
+
+// Changes made over the pipe do not pass through the kernel, which keeps names, attributes
+// and listings cached: tell it about each changed entry and the folder that lists it.
+// Called after the mirror call has returned, so no lock of the tree is held.
+void TellDriveChanged(std::initializer_list<std::u16string> paths) {
+  std::u16string letter = Drive().runDriveLetter();
+  if (letter.empty()) return;
+  for (const std::u16string& path : paths) {
+    if (path.empty()) continue;
+    DokanNotifyChanged(letter[0], path.c_str());
+    DokanNotifyChanged(letter[0], ParentFolder(path).c_str());
+  }
+}
+
 }  // namespace
 
 std::u16string EntryLine(const NodeRecord& record) {
@@ -40,7 +59,7 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
                                   std::string* newKey) {
   std::u16string key = codepage::AnsiToWide(parentKey);
   std::u16string relative = StripOneSeparator(codepage::AnsiToWide(relativePath));
-  std::u16string created;
+  std::u16string created, first;
   int32_t result = OnMirror(int32_t{kUnknownParent}, [&](IOMirror& mirror) {
     std::u16string base = key.empty() ? u"\\" : mirror.GetPath(key);
     if (base.empty()) return kUnknownParent;
@@ -49,6 +68,7 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
     for (size_t from = 0;; from = relative.find(u'\\', from) + 1) {
       size_t slash = relative.find(u'\\', from);
       created = base + relative.substr(0, slash);
+      if (first.empty()) first = created;
       last = mirror.CreateDirectory(created.c_str(), nullptr);
       if (slash == std::u16string::npos) break;
       if (last != 0 && last != mirror_error::kAlreadyExists) return last;
@@ -56,6 +76,7 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
     return last;
   });
   if (result == kUnknownParent || created.empty()) return result;
+  TellDriveChanged({first, created});
   std::u16string id =
       OnMirror(std::u16string(), [&](IOMirror& m) { return m.GetIdOfPath(created); });
   *newKey = codepage::WideToAnsi(id);
@@ -64,24 +85,29 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
 
 int32_t PipeCommands::deleteByKey(const std::u16string& key, const std::u16string& path) {
   if (path.empty()) return mirror_error::kGeneral;
-  return OnMirror(int32_t{mirror_error::kGeneral}, [&](IOMirror& mirror) {
+  int32_t result = OnMirror(int32_t{mirror_error::kGeneral}, [&](IOMirror& mirror) {
     NodeRecord record;
     if (mirror.GetEntry(key, &record) != 0) return int32_t{mirror_error::kGeneral};
     return static_cast<int32_t>(record.isFolder() ? mirror.DeleteDirectory(path.c_str(), nullptr)
                                                   : mirror.DeleteFile(path.c_str(), nullptr));
   });
+  if (result == 0) TellDriveChanged({path});
+  return result;
 }
 
 int32_t PipeCommands::rename(std::string_view key, std::string_view newName) {
   std::u16string wideKey = codepage::AnsiToWide(key);
   std::u16string name = codepage::AnsiToWide(newName);
-  return OnMirror(int32_t{mirror_error::kFileNotFound}, [&](IOMirror& mirror) {
+  std::u16string from, to;
+  int32_t result = OnMirror(int32_t{mirror_error::kFileNotFound}, [&](IOMirror& mirror) {
     NodeRecord record;
     if (mirror.GetEntry(wideKey, &record) != 0) return int32_t{mirror_error::kFileNotFound};
-    std::u16string from = record.folderPath + record.name;
-    std::u16string to = record.folderPath + name;
+    from = record.folderPath + record.name;
+    to = record.folderPath + name;
     return static_cast<int32_t>(mirror.MoveFile(from.c_str(), to.c_str(), 0, nullptr));
   });
+  if (result == 0) TellDriveChanged({from, to});
+  return result;
 }
 
 std::string PipeCommands::joinedList(PipeMessage& request) {

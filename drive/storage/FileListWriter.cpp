@@ -1,6 +1,7 @@
 #include "drive/storage/FileListWriter.h"
 
 #include <string>
+#include <unordered_map>
 
 #include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
@@ -12,31 +13,61 @@ void AppendNumber(std::u16string& out, long long value) {
   out.append(digits.begin(), digits.end());
 }
 
-void AppendFolderLine(std::u16string& out, const NodeRecord& node, const FolderTables& tables) {
-  std::u16string childIds;
+void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTables& tables) {
+  out += u"1|";
+  out += *node.key;
+  out += u'|';
+  out += tables.nodes.parentKey(node);
+  out += u'|';
+  out += node.name;
+  out += u'|';
+  AppendNumber(out, node.writable ? 1 : 2);
   bool hasSubfolders = false;
-  auto children = tables.children.find(node.key);
-  if (children != tables.children.end()) {
-    for (const auto& [childId, childPath] : children->second) {
-      if (!childIds.empty()) childIds += u',';
-      childIds += childId;
-      auto child = tables.nodes.find(childId);
-      if (child != tables.nodes.end() && child->second.isFolder()) hasSubfolders = true;
+  size_t subfolderMark = out.size() + 1;
+  out += u"|0|";
+  if (const ChildList* children = tables.children.find(*node.key)) {
+    bool first = true;
+    for (const TreeNode* child : children->nodes()) {
+      if (!first) out += u',';
+      first = false;
+      out += *child->key;
+      hasSubfolders = hasSubfolders || child->isFolder();
     }
   }
-  out += u"1|" + node.key + u"|" + node.parentKey + u"|" + node.name + u"|";
-  AppendNumber(out, node.writable ? 1 : 2);
-  out += hasSubfolders ? u"|1|" : u"|0|";
-  out += childIds;
+  if (hasSubfolders) out[subfolderMark] = u'1';
   out += u"\r\n";
 }
 
-void AppendFileLine(std::u16string& out, const NodeRecord& node) {
-  out += u"0|" + node.key + u"|" + node.name + u"|";
+// Folder paths of the files' parents, worked out once per folder while the list is written.
+class FolderPaths {
+ public:
+  const std::u16string& of(const TreeNode& node) {
+    static const std::u16string kTop = u"\\";
+    if (!node.parent) return kTop;
+    auto [entry, added] = paths_.try_emplace(node.parent);
+    if (added) {
+      const TreeNode& parent = *node.parent;
+      entry->second = of(parent) + parent.name + u"\\";
+    }
+    return entry->second;
+  }
+
+ private:
+  std::unordered_map<const TreeNode*, std::u16string> paths_;
+};
+
+void AppendFileLine(std::u16string& out, const TreeNode& node, FolderPaths& folderPaths) {
+  out += u"0|";
+  out += *node.key;
+  out += u'|';
+  out += node.name;
+  out += u'|';
   AppendNumber(out, static_cast<uint32_t>(node.time));
   out += u'|';
   AppendNumber(out, static_cast<uint32_t>(node.time));
-  out += u"|" + node.folderPath + u"|";
+  out += u'|';
+  out += folderPaths.of(node);
+  out += u'|';
   AppendNumber(out, node.writable ? 1 : 2);
   out += u'|';
   AppendNumber(out, node.size);
@@ -55,11 +86,12 @@ std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
   batch.reserve(kBatch + 1024);
   AppendNumber(batch, tickCount);
   batch += u"|" + userName + u"\r\n";
+  FolderPaths folderPaths;
   for (const auto& [id, node] : tables.nodes) {
     if (node.isFolder()) {
       AppendFolderLine(batch, node, tables);
     } else {
-      AppendFileLine(batch, node);
+      AppendFileLine(batch, node, folderPaths);
     }
     if (batch.size() >= kBatch) {
       out += codepage::WideToAnsi(batch);

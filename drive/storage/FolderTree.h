@@ -1,5 +1,11 @@
-// The in-memory folder tree built from one folder list: the node table and the three lookup
-// tables, all ordered by plain UTF-16 code unit comparison.
+// The in-memory folder tree built from one folder list: the node table and the lookup tables
+// derived from it, all ordered by plain UTF-16 code unit comparison.
+//
+// Each entry is held once, in the node table, with its name, a link to its parent and its
+// fields. Paths are not stored: a folder path is the chain of names above a node, the path
+// index is a hash of (parent, upper-cased name), and a folder's child table is a list of
+// links to its children in id order. A million entries take about a quarter of a kilobyte
+// each; a listing walks the child list in place.
 #pragma once
 
 #include <algorithm>
@@ -7,16 +13,19 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "drive/core/NodeRecord.h"
 
 // Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
-// at the start is compared four units at a time: paths in one tree share long prefixes, and
-// the path index is searched on every driver callback.
+// at the start is compared four units at a time.
 struct CodeUnitLess {
+  using is_transparent = void;
   bool operator()(std::u16string_view a, std::u16string_view b) const {
     size_t common = std::min(a.size(), b.size());
     size_t at = 0;
@@ -33,17 +42,157 @@ struct CodeUnitLess {
   }
 };
 
-// Upper-cased full path → id.
-using PathIndex = std::map<std::u16string, std::u16string, CodeUnitLess>;
+// One entry as the tables hold it. `parent` is null at top level, for the root and for an
+// entry whose parent is not in the table.
+struct TreeNode {
+  const std::u16string* key = nullptr;  // the node table's key
+  TreeNode* parent = nullptr;
+  std::u16string name;
+  int64_t size = 0;
+  int32_t time = 0;
+  uint32_t attributes = 0;
+  uint8_t writable = 0;
+  uint8_t stale = 0;
+  uint8_t mark = 0;  // scratch state while the tree is built
 
-// Parent id → (child id → the child's upper-cased full path).
-using ChildTable = std::map<std::u16string, std::map<std::u16string, std::u16string>>;
+  bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
+};
 
-struct FolderTables {
-  std::map<std::u16string, NodeRecord> nodes;  // id → record; the root has id ""
+// Id → entry. Records handed out are copies with the folder path worked out.
+class NodeTable {
+ public:
+  using Map = std::map<std::u16string, TreeNode, CodeUnitLess>;
+  using const_iterator = Map::const_iterator;
+
+  size_t size() const { return map_.size(); }
+  size_t count(std::u16string_view id) const { return map_.count(id); }
+  const_iterator begin() const { return map_.begin(); }
+  const_iterator end() const { return map_.end(); }
+  const_iterator find(std::u16string_view id) const { return map_.find(id); }
+  const TreeNode* node(std::u16string_view id) const;
+  // The record of `id`; throws std::out_of_range when unknown (like std::map::at).
+  NodeRecord at(std::u16string_view id) const;
+  std::optional<NodeRecord> record(std::u16string_view id) const;
+  NodeRecord record(const TreeNode& node) const;
+  // The parent id as listed (kept for entries whose parent is not in the table).
+  std::u16string parentKey(const TreeNode& node) const;
+
+ private:
+  friend class FolderTables;
+  Map map_;
+  // Entries whose listed parent is missing: their parent id.
+  std::unordered_map<const TreeNode*, std::u16string> orphanParents_;
+};
+
+// A folder's children in id order, read in place.
+class ChildList {
+ public:
+  size_t size() const { return children_.size(); }
+  bool empty() const { return children_.empty(); }
+  size_t count(std::u16string_view id) const { return find(id) ? 1 : 0; }
+  // The child's upper-cased full path; throws std::out_of_range when not a child.
+  std::u16string at(std::u16string_view id) const;
+  const std::vector<const TreeNode*>& nodes() const { return children_; }
+  // child id → upper-cased full path, as a separate map.
+  std::map<std::u16string, std::u16string> copy() const;
+
+ private:
+  friend class FolderTables;
+  const TreeNode* find(std::u16string_view id) const;
+  std::vector<const TreeNode*> children_;  // ordered by id
+};
+
+// Parent id → its child list.
+class ChildTable {
+ public:
+  using Map = std::map<std::u16string, ChildList, CodeUnitLess>;
+  size_t size() const { return map_.size(); }
+  size_t count(std::u16string_view parentId) const { return map_.count(parentId); }
+  const ChildList& at(std::u16string_view parentId) const;
+  const ChildList* find(std::u16string_view parentId) const;
+  Map::const_iterator begin() const { return map_.begin(); }
+  Map::const_iterator end() const { return map_.end(); }
+
+ private:
+  friend class FolderTables;
+  Map map_;
+};
+
+// Upper-cased full path → id, worked out from (parent, upper-cased name) steps. Of entries
+// whose full paths upper-case alike, the one with the larger id is found.
+class PathIndex {
+ public:
+  size_t count(std::u16string_view path) const { return find(path) ? 1 : 0; }
+  // The id; throws std::out_of_range when the path is unknown.
+  std::u16string at(std::u16string_view path) const;
+  // The node at `path` ("\" is the root), or null. Letters a–z match A–Z.
+  const TreeNode* find(std::u16string_view path) const;
+  size_t size() const { return steps_.size() + (root_ ? 1 : 0); }
+
+ private:
+  friend class FolderTables;
+  static uint64_t stepHash(const TreeNode* parent, std::u16string_view name);
+  // Follows `path` from `from` below `parent`, keeping in `best` the largest id at its end.
+  void walk(const TreeNode* parent, std::u16string_view path, size_t from,
+            const TreeNode*& best) const;
+  void add(const TreeNode* node);
+  void remove(const TreeNode* node);
+
+  const TreeNode* root_ = nullptr;
+  std::unordered_multimap<uint64_t, const TreeNode*> steps_;
+};
+
+class FolderTables {
+ public:
+  FolderTables() = default;
+  FolderTables(FolderTables&&) = default;
+  FolderTables& operator=(FolderTables&&) = default;
+  FolderTables(const FolderTables&) = delete;
+  FolderTables& operator=(const FolderTables&) = delete;
+
+  NodeTable nodes;  // id → entry; the root has id ""
   PathIndex pathIndex;
   ChildTable children;
   std::map<std::u16string, std::u16string> writableFolders;  // id → full path
+
+  // Changes. Each keeps the node table, the path index and the child table in step.
+  // Adds the record, or replaces the entry of the same id (moving it when its name or parent
+  // changed; its children move with it). The record's folder path is not used: it follows
+  // from the parent.
+  void put(const NodeRecord& record);
+  // Removes the entry; its children stay, as entries whose parent is missing.
+  bool erase(std::u16string_view id);
+  // Renames and/or moves the entry; false when unknown.
+  bool move(std::u16string_view id, std::u16string_view newName, std::u16string_view newParentId);
+  void setStale(std::u16string_view id, bool stale);
+  void setWritable(std::u16string_view id, bool writable);
+  // Refreshes size, time and attributes and clears the stale flag.
+  bool refresh(std::u16string_view id, int64_t size, int32_t time, uint32_t attributes);
+
+  // Answers.
+  std::optional<NodeRecord> recordOfPath(std::u16string_view path) const;
+  std::optional<std::u16string> idOfPath(std::u16string_view path) const;
+  // Folder path + name; "\" for the root; empty when unknown.
+  std::u16string fullPathOf(std::u16string_view id) const;
+  // Calls `visit` for each child of `parentId` in id order, in place (no copy).
+  template <typename Visit>
+  void forEachChild(std::u16string_view parentId, Visit&& visit) const {
+    if (const ChildList* list = children.find(parentId)) {
+      for (const TreeNode* child : list->nodes()) visit(*child);
+    }
+  }
+
+  // Building: `stage` adds an entry without linking it; `link` then links, checks and indexes
+  // every staged entry and adds the root. It returns the number of entries left out because
+  // their parent chain loops.
+  void stage(NodeRecord&& record);
+  size_t link(const std::set<std::u16string>& writableIds);
+
+ private:
+  TreeNode* mutableNode(std::u16string_view id);
+  std::vector<std::pair<TreeNode*, std::u16string>> staged_;  // entry, listed parent id
+  void attach(TreeNode& node, std::u16string_view parentId);
+  void detach(TreeNode& node);
 };
 
 struct BuiltTree {
@@ -62,12 +211,28 @@ std::u16string UpperCasePath(std::u16string_view path);
 // A node's full path: folder path + name, "\" for the root.
 std::u16string FullPath(const NodeRecord& node);
 
+// The folder path of a node in the tables: "\" + the names above it joined by "\" + "\".
+std::u16string FolderPathOf(const TreeNode& node);
+
+// A node's full path in the tables: folder path + name, "\" for the root.
+std::u16string FullPathOf(const TreeNode& node);
+
 // The root record: id "", name "\", attributes 0x11.
 NodeRecord RootNode();
 
 // The Base64 folder list of a list3 reply decoded: the bytes up to the first zero byte, read
 // as UTF-8.
 std::u16string DecodeListBody(std::string_view base64);
+
+// The Base64 folder list of a list3 reply decoded to its UTF-8 bytes, up to the first zero
+// byte.
+std::string DecodeListBytes(std::string_view base64);
+
+// As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
+// wide text of the whole list never exists.
+BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
+                                  const std::set<std::u16string>& writableIds,
+                                  const std::function<bool()>& keepRunning);
 
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0
 // and lines without an id are left out; a node whose parent chain loops is left out with

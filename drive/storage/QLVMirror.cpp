@@ -55,15 +55,12 @@ int QLVMirror::OpenDirectory(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 int QLVMirror::CloseFile(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 int QLVMirror::FlushFileBuffers(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 
-const NodeRecord* QLVMirror::nodeOfPath(std::u16string_view path) const {
-  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
-  if (indexed == tables_.pathIndex.end()) return nullptr;
-  return nodeOfId(indexed->second);
+std::optional<NodeRecord> QLVMirror::nodeOfPath(std::u16string_view path) const {
+  return tables_.recordOfPath(path);
 }
 
-const NodeRecord* QLVMirror::nodeOfId(const std::u16string& id) const {
-  auto found = tables_.nodes.find(id);
-  return found == tables_.nodes.end() ? nullptr : &found->second;
+std::optional<NodeRecord> QLVMirror::nodeOfId(const std::u16string& id) const {
+  return tables_.nodes.record(id);
 }
 
 int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION information,
@@ -77,28 +74,21 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
     information->nFileSizeLow = static_cast<DWORD>(quota_ & 0xffffffff);
     return 0;
   }
-  const NodeRecord* node = nodeOfPath(path);
+  const TreeNode* node = tables_.pathIndex.find(path);
   if (!node) return mirror_error::kFileNotFound;
 
   // A file being uploaded has only its local size; the service knows nothing newer.
-  if (node->stale && !PendingUploads().contains(node->key)) {
+  if (node->stale && !PendingUploads().contains(*node->key)) {
     // The service is asked without the tree lock, so other callers are not held up by it.
-    std::u16string id = node->key;
+    std::u16string id = *node->key;
     lock.unlock();
     NodeRecord refreshed;
     bool fetched = fileInfo(id, &refreshed) == 0;
     lock.lock();
-    auto current = tables_.nodes.find(id);
-    if (current == tables_.nodes.end()) return mirror_error::kFileNotFound;
-    if (fetched) {
-      // The tree decides where a node lives; the service's answer refreshes what it is.
-      NodeRecord& stored = current->second;
-      stored.size = refreshed.size;
-      stored.time = refreshed.time;
-      stored.attributes = refreshed.attributes;
-      stored.stale = 0;
-    }
-    node = &current->second;
+    // The tree decides where a node lives; the service's answer refreshes what it is.
+    if (fetched) tables_.refresh(id, refreshed.size, refreshed.time, refreshed.attributes);
+    node = tables_.nodes.node(id);
+    if (!node) return mirror_error::kFileNotFound;
   }
 
   FILETIME time = FileTimeOf(node->time);
@@ -123,23 +113,20 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
   entry.cFileName[1] = u'.';
   fill(&entry, info);
 
+  // The children are read in place under the lock: nothing is copied per listing.
   MutexLock guard(treeLock_);
-  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
-  if (indexed == tables_.pathIndex.end()) return 0;
-  auto children = tables_.children.find(indexed->second);
-  if (children == tables_.children.end()) return 0;
-  for (const auto& [childId, childPath] : children->second) {
-    const NodeRecord* child = nodeOfId(childId);
-    if (!child || (child->name.empty() && child->folderPath.empty())) continue;
-    if (UnlistableName(child->name)) continue;
+  const TreeNode* folder = tables_.pathIndex.find(path);
+  if (!folder) return 0;
+  tables_.forEachChild(*folder->key, [&](const TreeNode& child) {
+    if (UnlistableName(child.name)) return;
     entry = WIN32_FIND_DATAW{};
-    entry.dwFileAttributes = child->attributes;
-    entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child->time);
-    entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child->size) >> 32);
-    entry.nFileSizeLow = static_cast<DWORD>(child->size & 0xffffffff);
-    std::copy(child->name.begin(), child->name.end(), entry.cFileName);
+    entry.dwFileAttributes = child.attributes;
+    entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child.time);
+    entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child.size) >> 32);
+    entry.nFileSizeLow = static_cast<DWORD>(child.size & 0xffffffff);
+    std::copy(child.name.begin(), child.name.end(), entry.cFileName);
     fill(&entry, info);
-  }
+  });
   return 0;
 }
 
@@ -170,45 +157,40 @@ void QLVMirror::SetConfig(MirrorConfig* config) { config_ = config; }
 std::u16string QLVMirror::GetDrivePath(const std::u16string& key) {
   MirrorConfig* config = config_.load();
   MutexLock guard(treeLock_);
-  const NodeRecord* node = nodeOfId(key);
-  if (!node) return std::u16string();
+  if (tables_.nodes.count(key) == 0) return std::u16string();
   std::u16string letter = config ? config->DriveLetter : std::u16string();
-  return letter + u":" + FullPath(*node);
+  return letter + u":" + tables_.fullPathOf(key);
 }
 
 std::u16string QLVMirror::GetPath(const std::u16string& key) {
   MutexLock guard(treeLock_);
-  const NodeRecord* node = nodeOfId(key);
-  return node ? FullPath(*node) : std::u16string();
+  return tables_.fullPathOf(key);
 }
 
 std::u16string QLVMirror::GetIdOfPath(const std::u16string& path) {
   MutexLock guard(treeLock_);
-  auto indexed = tables_.pathIndex.find(UpperCasePath(path));
-  return indexed == tables_.pathIndex.end() ? std::u16string() : indexed->second;
+  return tables_.idOfPath(path).value_or(std::u16string());
 }
 
 int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
   if (!record) return -1;
   MutexLock guard(treeLock_);
-  const NodeRecord* node = nodeOfId(key);
+  std::optional<NodeRecord> node = nodeOfId(key);
   if (!node) return -1;
-  *record = *node;
-  record->writable = node->writable ? 2 : 1;
+  *record = std::move(*node);
+  record->writable = record->writable ? 2 : 1;
   return 0;
 }
 
 std::map<std::u16string, std::u16string> QLVMirror::GetChildren(const std::u16string& key) {
   MutexLock guard(treeLock_);
-  auto children = tables_.children.find(key);
-  if (children == tables_.children.end()) return {};
-  return children->second;
+  const ChildList* children = tables_.children.find(key);
+  return children ? children->copy() : std::map<std::u16string, std::u16string>();
 }
 
 void QLVMirror::markStale(const std::u16string& id) {
   MutexLock guard(treeLock_);
-  auto found = tables_.nodes.find(id);
-  if (found != tables_.nodes.end()) found->second.stale = 1;
+  tables_.setStale(id, true);
 }
 
 WebSession QLVMirror::session() {

@@ -108,6 +108,12 @@ class QLVMirror : public IOMirror {
   // Fetches one node's fields ("file_info"). 0 and `record` filled, or -1.
   int fileInfo(const std::u16string& id, NodeRecord* record) EXCLUDES(webLock_, treeLock_);
 
+  // Tells the mounted drive that the entries at these paths ("\\a\\b") changed, so the
+  // kernel drops the names and attributes it keeps for them: the old path of an entry removed,
+  // renamed or moved, an entry whose size or time changed, and each folder whose children
+  // changed. Call it after every change of the tables, without the tree lock.
+  void notifyDriveChanged(const std::vector<std::u16string>& paths) EXCLUDES(treeLock_);
+
   // Marks a node whose size changed locally, so the next information query asks the service.
   void markStale(const std::u16string& id);
 
@@ -127,7 +133,22 @@ class QLVMirror : public IOMirror {
   // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.
   void installTree(BuiltTree& tree) REQUIRES(treeLock_);
+  // Adds the files whose upload is not closed yet; one `fresh` lists already (an overwrite in
+  // progress) keeps the size counted so far and stays stale. `current`, when given, is asked
+  // for that size.
+  static void addPendingUploads(FolderTables& fresh, const FolderTables* current);
+  // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
+  // The two halves of it: the text, taken under the lock (or from tables not yet shared),
+  // and the file write. A text older than the one last written is dropped, so the file never
+  // goes back to an older tree.
+  struct FileListDraft {
+    uint64_t sequence = 0;
+    std::string content;
+  };
+  FileListDraft fileListDraft() REQUIRES(treeLock_);
+  std::string fileListText(const FolderTables& tables) const;
+  void saveFileList(const FileListDraft& draft) EXCLUDES(fileListLock_);
 
   // QLVMirrorRead.cpp.
   int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);
@@ -154,10 +175,11 @@ class QLVMirror : public IOMirror {
   // Table changes after "ok".
   void dropFile(const std::u16string& id) REQUIRES(treeLock_);
   void dropFolder(const std::u16string& id) REQUIRES(treeLock_);
-  // Gives the node its place (parent, name) and rewrites the paths of everything below it.
+  // Gives the node its place (parent, name); the paths below it follow from the parent links,
+  // the writable flags below it are worked out again.
   void placeNode(const std::u16string& id, const std::u16string& parentId,
                  const std::u16string& name) REQUIRES(treeLock_);
-  void reindexBelow(const std::u16string& folderId) REQUIRES(treeLock_);
+  void markWritableBelow(const std::u16string& folderId, bool writable) REQUIRES(treeLock_);
   // The download space and the writable folders may not be removed, renamed, moved or replaced.
   bool isProtected(const std::u16string& id) const REQUIRES(treeLock_);
   int renameNode(const NodeRecord& node, const std::u16string& name);
@@ -177,7 +199,7 @@ class QLVMirror : public IOMirror {
   void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
                      const std::u16string& replacedId, int64_t size) REQUIRES(treeLock_);
   // Ends the upload of a context at cleanup: 0, or -5 when the service did not take it.
-  int finishUpload(QLVFile& file);
+  int finishUpload(QLVFile& file) EXCLUDES(treeLock_);
 
   // QLVMirrorMaintenance.cpp.
   void maintenanceLoop();
@@ -185,9 +207,9 @@ class QLVMirror : public IOMirror {
   void pruneDiskCaches();
   void checkTether();
 
-  // Lookups in the tables.
-  const NodeRecord* nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
-  const NodeRecord* nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
+  // Lookups in the tables: copies of the records, with their folder paths.
+  std::optional<NodeRecord> nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
+  std::optional<NodeRecord> nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
 
   const MirrorOptions options_;
   std::atomic<MirrorConfig*> config_{nullptr};
@@ -204,6 +226,10 @@ class QLVMirror : public IOMirror {
   int64_t used_ GUARDED_BY(treeLock_) = 0;
   FolderTables tables_ GUARDED_BY(treeLock_);
   std::u16string downloadFolderId_ GUARDED_BY(treeLock_);
+  uint64_t fileListSequence_ GUARDED_BY(treeLock_) = 0;
+
+  Mutex fileListLock_ ACQUIRED_AFTER(treeLock_);
+  uint64_t savedFileListSequence_ GUARDED_BY(fileListLock_) = 0;
 
   mutable Mutex openFilesLock_;
   // Contexts from open to cleanup.

@@ -64,30 +64,20 @@ bool QLVMirror::isProtected(const std::u16string& id) const {
 }
 
 void QLVMirror::dropFile(const std::u16string& id) {
-  auto found = tables_.nodes.find(id);
-  if (found == tables_.nodes.end()) return;
-  const NodeRecord& node = found->second;
-  used_ = std::max<int64_t>(0, used_ - node.size);
-  auto siblings = tables_.children.find(node.parentKey);
-  if (siblings != tables_.children.end()) siblings->second.erase(id);
-  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(node)));
-  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
-  tables_.nodes.erase(found);
+  std::optional<NodeRecord> node = nodeOfId(id);
+  if (!node) return;
+  used_ = std::max<int64_t>(0, used_ - node->size);
+  tables_.erase(id);
   PendingUploads().remove(id);
 }
 
 void QLVMirror::dropFolder(const std::u16string& id) {
-  auto found = tables_.nodes.find(id);
-  if (found == tables_.nodes.end()) return;
-  std::u16string parentId = found->second.parentKey;
-  auto siblings = tables_.children.find(parentId);
-  if (siblings != tables_.children.end()) siblings->second.erase(id);
+  if (!nodeOfId(id)) return;
   // Each child is removed with a request of its own, while the tree lock is held.
-  std::map<std::u16string, std::u16string> children;
-  if (auto entry = tables_.children.find(id); entry != tables_.children.end())
-    children = entry->second;
-  for (const auto& [childId, childPath] : children) {
-    const NodeRecord* child = nodeOfId(childId);
+  std::vector<std::u16string> childIds;
+  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(*child.key); });
+  for (const std::u16string& childId : childIds) {
+    std::optional<NodeRecord> child = nodeOfId(childId);
     if (!child) continue;
     if (child->isFolder()) {
       removeFolderLocked(childId);
@@ -95,12 +85,7 @@ void QLVMirror::dropFolder(const std::u16string& id) {
       deleteLocked(childId);
     }
   }
-  tables_.children.erase(id);
-  found = tables_.nodes.find(id);
-  if (found == tables_.nodes.end()) return;
-  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(found->second)));
-  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
-  tables_.nodes.erase(found);
+  tables_.erase(id);
 }
 
 int QLVMirror::deleteLocked(const std::u16string& id) {
@@ -123,7 +108,7 @@ int QLVMirror::DeleteFile(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   std::u16string id;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* node = nodeOfPath(fileName);
+    std::optional<NodeRecord> node = nodeOfPath(fileName);
     if (!node || node->key.empty()) return mirror_error::kFileNotFound;
     id = node->key;
   }
@@ -139,7 +124,7 @@ int QLVMirror::DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   std::u16string id;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* node = nodeOfPath(fileName);
+    std::optional<NodeRecord> node = nodeOfPath(fileName);
     if (!node) return mirror_error::kFileNotFound;
     if (isProtected(node->key)) return mirror_error::kAccessDenied;
     id = node->key;
@@ -153,43 +138,17 @@ int QLVMirror::DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
 
 void QLVMirror::placeNode(const std::u16string& id, const std::u16string& parentId,
                           const std::u16string& name) {
-  auto found = tables_.nodes.find(id);
-  const NodeRecord* parent = nodeOfId(parentId);
-  if (found == tables_.nodes.end() || !parent) return;
-  NodeRecord& node = found->second;
-  auto indexed = tables_.pathIndex.find(UpperCasePath(FullPath(node)));
-  if (indexed != tables_.pathIndex.end() && indexed->second == id) tables_.pathIndex.erase(indexed);
-  if (auto siblings = tables_.children.find(node.parentKey); siblings != tables_.children.end())
-    siblings->second.erase(id);
-  node.parentKey = parentId;
-  node.folderPath = FolderPathBelow(*parent);
-  node.name = name;
-  node.writable = (parent->writable || tables_.writableFolders.count(id)) ? 1 : 0;
-  std::u16string upper = UpperCasePath(FullPath(node));
-  tables_.pathIndex[upper] = id;
-  tables_.children[parentId][id] = upper;
-  if (node.isFolder()) reindexBelow(id);
+  std::optional<NodeRecord> parent = nodeOfId(parentId);
+  if (!parent || !tables_.move(id, name, parentId)) return;
+  markWritableBelow(id, parent->writable != 0);
 }
 
-void QLVMirror::reindexBelow(const std::u16string& folderId) {
-  auto entry = tables_.children.find(folderId);
-  const NodeRecord* folder = nodeOfId(folderId);
-  if (entry == tables_.children.end() || !folder) return;
-  std::u16string folderPath = FolderPathBelow(*folder);
-  bool writable = folder->writable != 0;
-  for (auto& [childId, childPath] : entry->second) {
-    auto child = tables_.nodes.find(childId);
-    if (child == tables_.nodes.end()) continue;
-    auto indexed = tables_.pathIndex.find(childPath);
-    if (indexed != tables_.pathIndex.end() && indexed->second == childId)
-      tables_.pathIndex.erase(indexed);
-    NodeRecord& node = child->second;
-    node.folderPath = folderPath;
-    node.writable = (writable || tables_.writableFolders.count(childId)) ? 1 : 0;
-    childPath = UpperCasePath(FullPath(node));
-    tables_.pathIndex[childPath] = childId;
-    if (node.isFolder()) reindexBelow(childId);
-  }
+void QLVMirror::markWritableBelow(const std::u16string& id, bool writableAbove) {
+  bool writable = writableAbove || tables_.writableFolders.count(id) != 0;
+  tables_.setWritable(id, writable);
+  std::vector<std::u16string> childIds;
+  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(*child.key); });
+  for (const std::u16string& childId : childIds) markWritableBelow(childId, writable);
 }
 
 int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
@@ -205,12 +164,12 @@ int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExi
   bool nodeProtected = false;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* found = nodeOfPath(from);
+    std::optional<NodeRecord> found = nodeOfPath(from);
     if (!found) return mirror_error::kFileNotFound;
     node = *found;
     nodeProtected = isProtected(node.key);
     // A new path that differs only in case names the node itself, not a target to replace.
-    const NodeRecord* existing = nodeOfPath(to);
+    std::optional<NodeRecord> existing = nodeOfPath(to);
     if (existing && existing->key != node.key) {
       replaced = *existing;
       replacedProtected = isProtected(existing->key);
@@ -241,9 +200,8 @@ int QLVMirror::renameNode(const NodeRecord& node, const std::u16string& name) {
                   {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) != 0)
     return mirror_error::kGeneral;
   MutexLock guard(treeLock_);
-  if (const NodeRecord* current = nodeOfId(node.key)) {
-    std::u16string parentId = current->parentKey;
-    placeNode(node.key, parentId, name);
+  if (std::optional<NodeRecord> current = nodeOfId(node.key)) {
+    placeNode(node.key, current->parentKey, name);
   }
   writeFileList();
   return 0;
@@ -257,7 +215,7 @@ int QLVMirror::moveNode(const NodeRecord& node, const std::u16string& folder,
   std::u16string parentId;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* parent = nodeOfPath(folder);
+    std::optional<NodeRecord> parent = nodeOfPath(folder);
     if (!parent) return mirror_error::kGeneral;
     parentId = parent->key;
   }
@@ -283,7 +241,7 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   {
     MutexLock guard(treeLock_);
     if (tables_.pathIndex.count(UpperCasePath(path)) != 0) return mirror_error::kAlreadyExists;
-    const NodeRecord* parent = nodeOfPath(split.folder);
+    std::optional<NodeRecord> parent = nodeOfPath(split.folder);
     if (!parent) return mirror_error::kPathNotFound;
     parentId = parent->key;
   }
@@ -300,7 +258,7 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   }
 
   MutexLock guard(treeLock_);
-  const NodeRecord* parent = nodeOfId(parentId);
+  std::optional<NodeRecord> parent = nodeOfId(parentId);
   if (!parent) return 0;  // the parent went meanwhile; the next tree read shows the folder
   NodeRecord folder;
   folder.key = id;
@@ -311,10 +269,7 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   folder.time = static_cast<int32_t>(std::time(nullptr));
   // Writable at once inside a writable folder, as the next tree read will show it.
   folder.writable = parent->writable;
-  std::u16string upper = UpperCasePath(FullPath(folder));
-  tables_.children[parentId][id] = upper;
-  tables_.pathIndex[upper] = id;
-  tables_.nodes[id] = std::move(folder);
+  tables_.put(folder);
   writeFileList();
   return 0;
 }

@@ -47,7 +47,7 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
   std::optional<NodeRecord> node;
   {
     MutexLock guard(treeLock_);
-    if (const NodeRecord* found = nodeOfPath(path)) node = *found;
+    node = nodeOfPath(path);
   }
   if (!node || node->key.empty()) {
     if (creationDisposition == kOpenExisting) return mirror_error::kFileNotFound;
@@ -168,7 +168,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
     std::optional<NodeRecord> node;
     {
       MutexLock guard(treeLock_);
-      const NodeRecord* found = nodeOfPath(path);
+      std::optional<NodeRecord> found = nodeOfPath(path);
       if (found && !found->key.empty() && !(found->attributes & FILE_ATTRIBUTE_DIRECTORY))
         node = *found;
     }

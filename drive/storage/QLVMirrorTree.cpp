@@ -11,6 +11,8 @@
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReplyText.h"
+#include "drive/storage/TreeChanges.h"
+#include "platform/dokan/Dokan.h"
 #include "platform/ticks/Ticks.h"
 
 int QLVMirror::readDirTree() {
@@ -41,10 +43,10 @@ int QLVMirror::readDirTree() {
     used_ = list.usedBytes;
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
-  std::u16string body = DecodeListBody(bodyBytes);
+  std::string body = DecodeListBytes(bodyBytes);
   bodyBytes = std::string();
-  BuiltTree tree = BuildFolderTree(body, list.writableIds, &MirrorRunning);
-  body = std::u16string();
+  BuiltTree tree = BuildFolderTreeFromUtf8(body, list.writableIds, &MirrorRunning);
+  body = std::string();
   if (!tree.complete) return -1;
   if (tree.loopedNodes > 0) {
     log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",
@@ -52,44 +54,86 @@ int QLVMirror::readDirTree() {
   }
   log.log(u"初始化完成！", kLogProgress);
 
+  // The new tables are still this thread's alone: the pending uploads join them and the text
+  // of ".filelist" is taken from them before the lock. Under the lock the tables are swapped,
+  // compared with the old ones and the file written, so that whoever sees the new tables also
+  // finds them in the file. An upload in progress makes the text be taken again, from the sizes
+  // counted so far.
+  addPendingUploads(tree.tables, nullptr);
+  FileListDraft fileList;
+  fileList.content = fileListText(tree.tables);
+  size_t prepared = tree.tables.nodes.size();
+  TreeChanges changes;
   {
     MutexLock guard(treeLock_);
     installTree(tree);
-    writeFileList();
+    changes = CompareTrees(tree.tables, tables_);
+    if (tables_.nodes.size() == prepared && PendingUploads().snapshot().empty()) {
+      fileList.sequence = ++fileListSequence_;
+    } else {
+      fileList = fileListDraft();
+    }
+    saveFileList(fileList);
   }
-  // `tree` now holds the previous tables; they are freed here, outside the lock.
+  // `tree` now holds the previous tables: the old paths of what changed are worked out from
+  // them outside the lock, then they are freed.
+  notifyDriveChanged(ChangedPaths(tree.tables, changes));
   return 0;
+}
+
+void QLVMirror::addPendingUploads(FolderTables& fresh, const FolderTables* current) {
+  int32_t now = static_cast<int32_t>(std::time(nullptr));
+  for (NodeRecord& pending : PendingUploads().snapshot()) {
+    // The current record carries the size counted so far.
+    if (current) {
+      if (std::optional<NodeRecord> known = current->nodes.record(pending.key)) pending = *known;
+    }
+    if (std::optional<NodeRecord> listed = fresh.nodes.record(pending.key)) {
+      // An overwrite in progress: the service still lists the previous content.
+      listed->size = pending.size;
+      listed->stale = 1;
+      fresh.put(*listed);
+      continue;
+    }
+    pending.time = now;
+    fresh.put(pending);
+  }
 }
 
 void QLVMirror::installTree(BuiltTree& tree) {
   FolderTables& fresh = tree.tables;
-  int32_t now = static_cast<int32_t>(std::time(nullptr));
-  for (NodeRecord& pending : PendingUploads().snapshot()) {
-    // The current record carries the size counted so far.
-    if (auto current = tables_.nodes.find(pending.key); current != tables_.nodes.end())
-      pending = current->second;
-    if (auto listed = fresh.nodes.find(pending.key); listed != fresh.nodes.end()) {
-      // An overwrite in progress: the service still lists the previous content.
-      listed->second.size = pending.size;
-      listed->second.stale = 1;
-      continue;
-    }
-    pending.time = now;
-    std::u16string upper = UpperCasePath(FullPath(pending));
-    fresh.children[pending.parentKey][pending.key] = upper;
-    fresh.pathIndex[upper] = pending.key;
-    fresh.nodes[pending.key] = pending;
-  }
+  addPendingUploads(fresh, &tables_);
   std::swap(tables_, fresh);
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
 }
 
-void QLVMirror::writeFileList() {
+void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
+  std::u16string letter = Drive().runDriveLetter();
+  if (letter.empty()) return;
+  for (const std::u16string& path : paths) DokanNotifyChanged(letter[0], path.c_str());
+}
+
+void QLVMirror::writeFileList() { saveFileList(fileListDraft()); }
+
+std::string QLVMirror::fileListText(const FolderTables& tables) const {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  std::string content = FormatFileList(tables_, static_cast<int32_t>(GetTickCount()), userName);
+  return FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName);
+}
+
+QLVMirror::FileListDraft QLVMirror::fileListDraft() {
+  FileListDraft draft;
+  draft.sequence = ++fileListSequence_;
+  draft.content = fileListText(tables_);
+  return draft;
+}
+
+void QLVMirror::saveFileList(const FileListDraft& draft) {
+  MutexLock guard(fileListLock_);
+  if (draft.sequence <= savedFileListSequence_) return;
+  savedFileListSequence_ = draft.sequence;
   std::string path = Drive().programFolder + ".filelist";
-  if (!ReplaceFileContent(path, content)) {
+  if (!ReplaceFileContent(path, draft.content)) {
     DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s", path.c_str());
   }
 }
@@ -115,8 +159,8 @@ int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
   }
   *record = ParseFileInfoReply(text);
   MutexLock guard(treeLock_);
-  if (const NodeRecord* parent = nodeOfId(record->parentKey)) {
-    record->folderPath = parent->folderPath + parent->name + u"\\";
+  if (tables_.nodes.count(record->parentKey) != 0) {
+    record->folderPath = tables_.fullPathOf(record->parentKey) + u"\\";
   }
   return 0;
 }

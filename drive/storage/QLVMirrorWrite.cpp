@@ -61,7 +61,7 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   NodeRecord folder;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* found = nodeOfPath(split.folder);
+    std::optional<NodeRecord> found = nodeOfPath(split.folder);
     if (!found) return mirror_error::kPathNotFound;
     folder = *found;
   }
@@ -76,7 +76,7 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   int64_t size = existing && !Truncating(creationDisposition) ? existing->size : 0;
   {
     MutexLock guard(treeLock_);
-    const NodeRecord* parent = nodeOfId(folder.key);
+    std::optional<NodeRecord> parent = nodeOfId(folder.key);
     if (parent) {
       addUploadNode(path, *parent, id, existing ? existing->key : std::u16string(), size);
       writeFileList();
@@ -153,14 +153,11 @@ void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& pare
   // An overwrite shows one entry: the node the upload replaces gives way to the id the
   // service handed out.
   if (!replacedId.empty() && replacedId != id) {
-    if (auto old = tables_.nodes.find(replacedId); old != tables_.nodes.end()) {
-      tables_.children[old->second.parentKey].erase(replacedId);
-      tables_.nodes.erase(old);
-    }
+    tables_.erase(replacedId);
     PendingUploads().remove(replacedId);
   }
   NodeRecord node;
-  if (auto current = tables_.nodes.find(id); current != tables_.nodes.end()) node = current->second;
+  if (std::optional<NodeRecord> current = nodeOfId(id)) node = *current;
   node.key = id;
   node.name = SplitAtLastSeparator(path).name;
   node.folderPath = FolderPathBelow(parent);
@@ -170,10 +167,7 @@ void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& pare
   node.time = static_cast<int32_t>(std::time(nullptr));
   node.writable = 1;
   node.stale = 1;
-  std::u16string upper = UpperCasePath(FullPath(node));
-  tables_.children[parent.key][id] = upper;
-  tables_.pathIndex[upper] = id;
-  tables_.nodes[id] = node;
+  tables_.put(node);
   PendingUploads().put(node);
 }
 
@@ -210,9 +204,10 @@ int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrit
   }
   {
     MutexLock guard(treeLock_);
-    if (auto node = tables_.nodes.find(upload.id); node != tables_.nodes.end()) {
-      node->second.stale = 1;
-      node->second.size = std::max<int64_t>(node->second.size, offset + count);
+    if (std::optional<NodeRecord> node = nodeOfId(upload.id)) {
+      node->stale = 1;
+      node->size = std::max<int64_t>(node->size, offset + count);
+      tables_.put(*node);
     }
   }
   *bytesWritten = static_cast<DWORD>(count);
@@ -226,9 +221,10 @@ int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info)
                       : nullptr;
   if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
   MutexLock guard(treeLock_);
-  if (auto node = tables_.nodes.find(file->upload()->id); node != tables_.nodes.end()) {
-    node->second.size = byteOffset;
-    node->second.stale = 1;
+  if (std::optional<NodeRecord> node = nodeOfId(file->upload()->id)) {
+    node->size = byteOffset;
+    node->stale = 1;
+    tables_.put(*node);
   }
   return 0;
 }
@@ -268,21 +264,28 @@ int QLVMirror::finishUpload(QLVFile& file) {
                     status.c_str());
   }
 
-  MutexLock guard(treeLock_);
-  // No longer pending in any case: a failed upload's node goes at the next tree read, so the
-  // drive shows what the service holds.
-  PendingUploads().remove(upload.id);
-  auto node = tables_.nodes.find(upload.id);
-  if (node != tables_.nodes.end() && taken) {
-    if (stored > 0) {
-      node->second.size = stored;
-      node->second.stale = 0;
-      tables_.children[node->second.parentKey][upload.id] = UpperCasePath(FullPath(node->second));
-    } else {
-      // The service holds an empty file, which the drive does not show.
-      dropFile(upload.id);
+  std::vector<std::u16string> dropped;
+  {
+    MutexLock guard(treeLock_);
+    // No longer pending in any case: a failed upload's node goes at the next tree read, so
+    // the drive shows what the service holds.
+    PendingUploads().remove(upload.id);
+    std::optional<NodeRecord> node = nodeOfId(upload.id);
+    if (node && taken) {
+      if (stored > 0) {
+        tables_.refresh(upload.id, stored, node->time, node->attributes);
+      } else {
+        // The service holds an empty file, which the drive does not show.
+        std::u16string folder = node->folderPath;
+        if (folder.size() > 1 && folder.back() == u'\\') folder.pop_back();
+        dropped = {FullPath(*node), folder};
+        dropFile(upload.id);
+      }
     }
+    writeFileList();
   }
-  writeFileList();
+  // The kernel keeps names it was given and made no change here itself: it is told, outside
+  // the lock. A release holds no folder of the kernel's locked, so this cannot wait on itself.
+  notifyDriveChanged(dropped);
   return taken ? 0 : mirror_error::kGeneral;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dokan/DriveNames.h"
 #include "platform/dokan/DriveRoot.h"
 #include "platform/dokan/FuseOperations.h"
 #include "platform/process/Process.h"
@@ -187,5 +188,20 @@ BOOL DokanUnmount(WCHAR letter) {
     if (mount.session != nullptr && Detach(mount)) helperPoint = mount.mountPoint;
   }
   if (!helperPoint.empty()) UnmountWithHelper(helperPoint);
+  return 1;
+}
+
+BOOL DokanNotifyChanged(WCHAR letter, LPCWSTR path) {
+  if (path == nullptr || path[0] != u'\\') return 0;
+  std::string fusePath;
+  if (!dokan::Utf16ToUtf8(std::u16string_view(path), fusePath)) return 0;
+  for (char& c : fusePath) {
+    if (c == '\\') c = '/';
+  }
+  MutexLock guard(registryLock);
+  auto found = registry.find(letter);
+  if (found == registry.end() || found->second->session == nullptr || found->second->detached)
+    return 0;
+  fuse_invalidate_path(found->second->session, fusePath.c_str());
   return 1;
 }

@@ -18,3 +18,12 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations);
 // Asks the drive mounted by this process at `letter` to go; returns at once, before
 // DokanMain has returned. TRUE when such a drive was mounted or being mounted.
 BOOL DokanUnmount(WCHAR letter);
+
+// Tells the kernel that the entry at `path` (drive form, "\\a\\b") of the drive mounted by
+// this process at `letter` changed: its cached attributes are dropped, and for a folder its
+// cached listing, so the next stat or listing asks the file system again. Call it for an
+// entry whose size, time or attributes changed, for an entry removed or renamed (its old
+// path), and for the folders whose children changed. Must not be called from inside a
+// callback of the same drive while holding a lock that callback paths take. TRUE when the
+// drive is mounted (whether or not the kernel knew the entry).
+BOOL DokanNotifyChanged(WCHAR letter, LPCWSTR path);

@@ -17,6 +17,7 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr uint64_t kStatfsBlock = 4096;
+constexpr double kCacheSeconds = 3600.0;
 // Longest file name the kernel will take in one directory entry.
 constexpr size_t kMaxEntryNameBytes = 1024;
 
@@ -33,7 +34,8 @@ uint32_t CallerProcess() { return static_cast<uint32_t>(fuse_get_context()->pid)
 struct CallRecord {
   CallRecord(DriveSession& session, const fuse_file_info* fi)
       : CallRecord(session, HandleOf(fi), CallerProcess()) {}
-  CallRecord(DriveSession& session, OpenHandle* handle, uint32_t processId) : handle(handle) {
+  CallRecord(DriveSession& session, OpenHandle* handle, uint32_t processId)
+      : handle(handle), session(&session) {
     if (handle != nullptr) {
       info.Context = handle->context;
       info.IsDirectory = handle->isDirectory;
@@ -50,6 +52,7 @@ struct CallRecord {
   CallRecord& operator=(const CallRecord&) = delete;
 
   OpenHandle* handle = nullptr;
+  const DriveSession* session = nullptr;
   DOKAN_FILE_INFO info{};
   void* listing = nullptr;
   fuse_fill_dir_t fill = nullptr;
@@ -172,9 +175,19 @@ int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
       name.find_first_of("/\\") != std::string::npos || name.size() > kMaxEntryNameBytes) {
     return 0;
   }
+  // Each entry carries its full attributes, so that a listing also answers the stat calls
+  // that usually follow it (the kernel keeps them when it asked for a listing with them).
+  BY_HANDLE_FILE_INFORMATION entry{};
+  entry.dwFileAttributes = data->dwFileAttributes;
+  entry.ftCreationTime = data->ftCreationTime;
+  entry.ftLastAccessTime = data->ftLastAccessTime;
+  entry.ftLastWriteTime = data->ftLastWriteTime;
+  entry.nFileSizeHigh = data->nFileSizeHigh;
+  entry.nFileSizeLow = data->nFileSizeLow;
+  entry.nNumberOfLinks = 1;
   struct stat st {};
-  st.st_mode = ModeOf(data->dwFileAttributes);
-  if (call->fill(call->listing, name.c_str(), &st, 0, static_cast<fuse_fill_dir_flags>(0)) != 0)
+  FillStat(entry, *call->session, &st);
+  if (call->fill(call->listing, name.c_str(), &st, 0, FUSE_FILL_DIR_PLUS) != 0)
     call->listingFull = true;
   return 0;
 }
@@ -190,8 +203,11 @@ void* OnInit(fuse_conn_info* conn, fuse_config* cfg) {
   cfg->hard_remove = 1;
   cfg->use_ino = 0;
   cfg->nullpath_ok = 0;
-  cfg->entry_timeout = 1.0;
-  cfg->attr_timeout = 1.0;
+  // The whole tree is in memory and every change passes through this program: the kernel
+  // keeps names and attributes for long and is told of each change (DokanNotifyChanged).
+  // Names that do not exist are asked again every time, so new entries show at once.
+  cfg->entry_timeout = kCacheSeconds;
+  cfg->attr_timeout = kCacheSeconds;
   cfg->negative_timeout = 0.0;
   return fuse_get_context()->private_data;
 }
@@ -220,6 +236,10 @@ int OnOpendir(const char* path, fuse_file_info* fi) {
     if (result < 0) return Answer(result);
   }
   fi->fh = Adopt(session, name, call.info);
+  // The kernel keeps the listing until it is told the folder changed (DokanNotifyChanged, or
+  // a change it made itself through this drive).
+  fi->cache_readdir = 1;
+  fi->keep_cache = 1;
   return 0;
 }
 

@@ -149,20 +149,28 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
   EXPECT_EQ(client.deleteByKey("no-such-key", &path), -1);
   EXPECT_EQ(path, "");
 
-  // Made, renamed and deleted for real: the service's folder shows each change.
+  // Made, renamed and deleted for real: the service's folder shows each change, and so does
+  // the mounted drive at once, although the kernel has its entries cached.
   fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
+  fs::path shown = fs::path(folders.driveRoot()) / "Q" / "我的空间";
+  ASSERT_TRUE(fs::exists(shown / "Photos" / "b.txt"));
   std::string mineKey = keyOfFolder("我的空间");
   ASSERT_FALSE(mineKey.empty());
   EXPECT_EQ(client.makeFolders(mineKey, "\\x\\y\\", &newKey), 0);
   EXPECT_FALSE(newKey.empty());
   EXPECT_TRUE(fs::is_directory(mine / "x" / "y"));
+  EXPECT_TRUE(fs::is_directory(shown / "x" / "y"));
   EXPECT_EQ(client.rename(keyOfFile("b.txt"), "c.txt"), 0);
   EXPECT_EQ(ReadFile((mine / "Photos" / "c.txt").string()), "xyz");
+  EXPECT_FALSE(fs::exists(shown / "Photos" / "b.txt"));
+  EXPECT_TRUE(fs::exists(shown / "Photos" / "c.txt"));
   EXPECT_EQ(client.deleteByKey(keyOfFile("c.txt"), &path), 0);
   EXPECT_FALSE(path.empty());
   EXPECT_FALSE(fs::exists(mine / "Photos" / "c.txt"));
+  EXPECT_FALSE(fs::exists(shown / "Photos" / "c.txt"));
   EXPECT_EQ(client.deleteAtPath("\\我的空间\\x"), 0);
   EXPECT_FALSE(fs::exists(mine / "x"));
+  EXPECT_FALSE(fs::exists(shown / "x"));
   EXPECT_TRUE(keyOfFile("c.txt").empty());
 
   // Settings commands write the file before the next request is answered.

@@ -7,6 +7,7 @@
 #include "drive/storage/NodeLine.h"
 #include "drive/storage/ReplyText.h"
 #include "drive/storage/TextDigest.h"
+#include "drive/storage/TreeChanges.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -228,4 +229,68 @@ TEST(FileInfoReply, DecodesOneLine) {
   EXPECT_EQ(node.time, 1700000000);
   EXPECT_TRUE(ParseFileInfoReply(u"ok").key.empty());
   EXPECT_TRUE(ParseFileInfoReply(u"ok,***").key.empty());
+}
+
+TEST(FolderTree, ChangesKeepTheTablesInStep) {
+  BuiltTree tree = Build(kSample, {u"15"});
+  FolderTables& t = tree.tables;
+
+  NodeRecord added;
+  added.key = u"20";
+  added.name = u"new.txt";
+  added.parentKey = u"11";
+  added.attributes = 0x81;
+  added.size = 9;
+  t.put(added);
+  EXPECT_EQ(t.pathIndex.at(u"\\PHOTOS\\2019\\NEW.TXT"), u"20");
+  EXPECT_EQ(t.children.at(u"11").size(), 2u);
+  EXPECT_EQ(t.nodes.at(u"20").folderPath, u"\\Photos\\2019\\");
+
+  // A moved folder takes everything below it along.
+  ASSERT_TRUE(t.move(u"10", u"Pictures", u"15"));
+  EXPECT_EQ(t.pathIndex.at(u"\\SHARED\\PICTURES\\2019\\A.JPG"), u"12");
+  EXPECT_EQ(t.pathIndex.count(u"\\PHOTOS\\2019\\A.JPG"), 0u);
+  EXPECT_EQ(t.nodes.at(u"12").folderPath, u"\\Shared\\Pictures\\2019\\");
+  EXPECT_EQ(t.children.at(u"").size(), 2u);
+  EXPECT_EQ(t.children.at(u"15").count(u"10"), 1u);
+  EXPECT_FALSE(t.move(u"15", u"loop", u"11"));  // not below itself
+
+  // A removed folder leaves its children as entries without a parent.
+  ASSERT_TRUE(t.erase(u"11"));
+  EXPECT_EQ(t.pathIndex.count(u"\\SHARED\\PICTURES\\2019"), 0u);
+  EXPECT_EQ(t.nodes.at(u"12").folderPath, u"\\");
+  EXPECT_EQ(t.nodes.at(u"12").parentKey, u"11");
+  EXPECT_FALSE(t.erase(u"11"));
+
+  t.setStale(u"16", true);
+  EXPECT_EQ(t.nodes.at(u"16").stale, 1);
+  ASSERT_TRUE(t.refresh(u"16", 77, 5, 0x81));
+  EXPECT_EQ(t.nodes.at(u"16").size, 77);
+  EXPECT_EQ(t.nodes.at(u"16").stale, 0);
+}
+
+TEST(FolderTree, ComparedTreesNameEveryPathToForget) {
+  BuiltTree before = Build(kSample);
+  BuiltTree after = Build(
+      u"10,Photos,dir,0,,1500000000\n"
+      u"12,b.jpg,file,2048,10,1500000002\n"  // renamed and moved up
+      u"14,下载空间,dir,0,,1500000004\n"
+      u"16,notes.txt,file,6,14,1500000006\n"  // moved, new size
+      u"17,fresh,file,1,14,1\n");             // new; folder 15 removed, 11 removed
+  std::vector<std::u16string> paths =
+      ChangedPaths(before.tables, CompareTrees(before.tables, after.tables));
+  std::set<std::u16string> got(paths.begin(), paths.end());
+  std::set<std::u16string> expected = {u"\\Photos\\2019", u"\\Photos\\2019\\a.jpg",
+                                       u"\\Shared",       u"\\Shared\\notes.txt",
+                                       u"\\Photos",       u"\\",
+                                       u"\\下载空间"};
+  EXPECT_EQ(got, expected);
+}
+
+TEST(FolderTree, EntriesBelowCollidingFoldersStayReachable) {
+  // "A" and "a" share the path \A; what lies below either is found by its own path.
+  BuiltTree tree = Build(u"1,A,dir,0,,0\n2,a,dir,0,,0\n3,x,file,1,1,0\n4,y,file,1,2,0\n");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A"), u"2");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A\\X"), u"3");
+  EXPECT_EQ(tree.tables.pathIndex.at(u"\\a\\y"), u"4");
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
@@ -62,6 +63,63 @@ void WriteSettings(const TestDriveFolders& folders, const std::string& user,
       << "[Set]\nDebug=7\nDriveLetter=Q\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=" << user
       << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(codepage::Utf8ToWide(password)))
       << "\n";
+}
+
+// The storage client mounted at Q: through the drive front, on the given service port, until
+// the object goes (also when the test fails).
+class MountedMirror {
+ public:
+  MountedMirror(const TestDriveFolders& folders, uint16_t port)
+      : folders_(folders), cycle_(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini")) {
+    Drive().createMirror = [port] {
+      MirrorOptions options;
+      options.webPort = port;
+      options.maintenanceStep = std::chrono::milliseconds(10);
+      options.refreshSteps = 1'000'000;
+      return new QLVMirror(options);
+    };
+    thread_ = std::thread([this] {
+      Mount(cycle_, RunLoopTiming{}, keepRunning_);
+      finished_ = true;
+    });
+  }
+  ~MountedMirror() {
+    keepRunning_ = false;
+    if (!WaitFor([&] {
+          if (!finished_) Unmount();
+          return finished_.load();
+        })) {
+      ForceUnmountBelow(folders_.driveRoot());
+    }
+    thread_.join();
+    Drive().createMirror = nullptr;
+  }
+  bool mounted() {
+    return WaitFor([&] { return finished_ || folders_.isMounted('Q'); }) && folders_.isMounted('Q');
+  }
+
+ private:
+  const TestDriveFolders& folders_;
+  MountCycle cycle_;
+  std::atomic<bool> keepRunning_{true};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+// "f <size>" for a file, "d" for a folder, "-" when stat fails.
+std::string StatOf(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "-";
+  return S_ISDIR(st.st_mode) ? "d" : "f " + std::to_string(st.st_size);
+}
+
+std::set<std::string> Listing(const fs::path& folder) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 }  // namespace
@@ -186,4 +244,48 @@ TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
   server.stop();
   EXPECT_TRUE(run(
       [&] { return ReadFile(log).find("QLVMirror:login:-1 connect err!") != std::string::npos; }));
+}
+
+// The kernel keeps names and attributes for long; a refresh tells it what changed, so a
+// rename, a new size and a removed folder at the service all show at once after it.
+TEST(MountedDrive, RefreshShowsRenamesSizesAndRemovalsAtOnce) {
+  SKIP_WITHOUT_FUSE();
+  TestDriveFolders folders;
+  ReferenceServer server;
+  server.addUser("alice", "secret", 2);
+  MakeTree(server.userDir("alice"));
+  WriteFile(fs::path(server.userDir("alice")) / "我的空间" / "Old Folder" / "inside.txt", "in",
+            1600000004);
+  ASSERT_TRUE(server.start());
+  WriteSettings(folders, "alice", "secret");
+  MountedMirror mirror(folders, static_cast<uint16_t>(server.webPort()));
+  ASSERT_TRUE(mirror.mounted());
+
+  fs::path mine = fs::path(folders.mountPoint('Q')) / "我的空间";
+  fs::path remote = fs::path(server.userDir("alice")) / "我的空间";
+  // Everything is looked at first, so the kernel holds names and attributes of all of it.
+  EXPECT_EQ(StatOf(mine / "Mixed Case.TXT"), "f 70000");
+  EXPECT_EQ(StatOf(mine / "Photos" / "2019" / "a.jpg"), "f 3000");
+  EXPECT_EQ(StatOf(mine / "Old Folder"), "d");
+  EXPECT_EQ(StatOf(mine / "Old Folder" / "inside.txt"), "f 2");
+  EXPECT_EQ(Listing(mine).count("Old Folder"), 1u);
+  EXPECT_EQ(Listing(mine / "Photos" / "2019").count("a.jpg"), 1u);
+
+  fs::rename(remote / "Mixed Case.TXT", remote / "Renamed.TXT");
+  WriteFile(remote / "Photos" / "2019" / "a.jpg", std::string(5000, 'b'), 1600000200);
+  fs::remove_all(remote / "Old Folder");
+  Drive().refreshRequest = 1;
+
+  auto allShown = [&] {
+    std::set<std::string> top = Listing(mine);
+    return StatOf(mine / "Mixed Case.TXT") == "-" && StatOf(mine / "Renamed.TXT") == "f 70000" &&
+           StatOf(mine / "Photos" / "2019" / "a.jpg") == "f 5000" &&
+           StatOf(mine / "Old Folder") == "-" &&
+           StatOf(mine / "Old Folder" / "inside.txt") == "-" && top.count("Old Folder") == 0 &&
+           top.count("Renamed.TXT") == 1 && top.count("Mixed Case.TXT") == 0;
+  };
+  EXPECT_TRUE(WaitFor(allShown, std::chrono::seconds(15)));
+  struct stat st {};
+  ASSERT_EQ(::stat((mine / "Photos" / "2019" / "a.jpg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1600000200);
 }

@@ -1,0 +1,69 @@
+#include "drive/storage/TreeChanges.h"
+
+#include <set>
+
+namespace {
+
+bool SameParent(const FolderTables& before, const TreeNode& old, const FolderTables& after,
+                const TreeNode& now) {
+  if (old.parent && now.parent) return *old.parent->key == *now.parent->key;
+  return before.nodes.parentKey(old) == after.nodes.parentKey(now);
+}
+
+std::u16string FolderOf(const TreeNode& node) {
+  return node.parent ? FullPathOf(*node.parent) : u"\\";
+}
+
+void AddWithDescendants(const FolderTables& tables, const TreeNode& node,
+                        std::vector<std::u16string>& paths) {
+  std::vector<const TreeNode*> pending{&node};
+  while (!pending.empty()) {
+    const TreeNode* at = pending.back();
+    pending.pop_back();
+    paths.push_back(FullPathOf(*at));
+    if (!at->isFolder()) continue;
+    tables.forEachChild(*at->key, [&](const TreeNode& child) { pending.push_back(&child); });
+  }
+}
+
+}  // namespace
+
+TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) {
+  TreeChanges changes;
+  CodeUnitLess less;
+  auto old = before.nodes.begin();
+  auto now = after.nodes.begin();
+  while (old != before.nodes.end() || now != after.nodes.end()) {
+    if (now == after.nodes.end() || (old != before.nodes.end() && less(old->first, now->first))) {
+      changes.changedBefore.push_back(&old->second);  // removed
+      ++old;
+      continue;
+    }
+    if (old == before.nodes.end() || less(now->first, old->first)) {
+      changes.foldersAfter.push_back(FolderOf(now->second));  // added
+      ++now;
+      continue;
+    }
+    const TreeNode& a = old->second;
+    const TreeNode& b = now->second;
+    bool moved = a.name != b.name || !SameParent(before, a, after, b);
+    if (moved) changes.foldersAfter.push_back(FolderOf(b));
+    if (moved || a.size != b.size || a.time != b.time || a.attributes != b.attributes) {
+      changes.changedBefore.push_back(&a);
+    }
+    ++old;
+    ++now;
+  }
+  return changes;
+}
+
+std::vector<std::u16string> ChangedPaths(const FolderTables& before, const TreeChanges& changes) {
+  std::vector<std::u16string> paths;
+  std::set<std::u16string> folders(changes.foldersAfter.begin(), changes.foldersAfter.end());
+  for (const TreeNode* node : changes.changedBefore) {
+    folders.insert(FolderOf(*node));
+    AddWithDescendants(before, *node, paths);
+  }
+  paths.insert(paths.end(), folders.begin(), folders.end());
+  return paths;
+}
