@@ -25,7 +25,7 @@ trap cleanup EXIT INT TERM
 
 if [ -x "$bin/quellan-server" ]; then
   if [ ! -d "$demo/data/demo" ]; then
-    "$bin/quellan-server" adduser --data "$demo/data" demo demo123
+    "$bin/quellan-server" adduser --data "$demo/data" demo demo123 --writable 我的空间
     mkdir -p "$demo/data/demo/我的空间/照片" "$demo/data/demo/下载空间"
     echo "Hello from the demo account." > "$demo/data/demo/我的空间/readme.txt"
     head -c 10485760 /dev/urandom > "$demo/data/demo/我的空间/sample.bin"
