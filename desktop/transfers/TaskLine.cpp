@@ -30,14 +30,23 @@ void PutCommon(const TaskFields& task, Json::Value& object) {
   object["Time"] = task.time;
 }
 
+constexpr int kMaxNesting = 16;
+
 std::optional<Json::Value> ParseObject(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   Json::CharReaderBuilder builder;
   builder["collectComments"] = false;
+  // A task line is one flat object. The parser recurses once per nesting level and throws
+  // past its limit: a line of thousands of "[" is rejected like any other malformed line.
+  builder["stackLimit"] = kMaxNesting;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value object;
   std::string errors;
-  if (!reader->parse(line.data(), line.data() + line.size(), &object, &errors)) return {};
+  try {
+    if (!reader->parse(line.data(), line.data() + line.size(), &object, &errors)) return {};
+  } catch (const Json::Exception&) {
+    return {};
+  }
   if (!object.isObject()) return {};
   return object;
 }
