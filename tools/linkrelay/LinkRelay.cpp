@@ -242,7 +242,8 @@ class Loop {
       bool last = false;
       if (link.dropAfterBytes > 0 &&
           c.carried + static_cast<int64_t>(left) >= link.dropAfterBytes) {
-        left = static_cast<size_t>(link.dropAfterBytes - c.carried);
+        // The other direction may already have carried the connection past the limit.
+        left = static_cast<size_t>(std::max<int64_t>(0, link.dropAfterBytes - c.carried));
         last = true;
       }
       ssize_t sent =
