@@ -68,7 +68,7 @@ echo "=== tsan: stream reader"
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON \
   -DQUELLAN_BENCH=OFF -DQUELLAN_WERROR=ON >/dev/null &&
   cmake --build "$top/build-tsan" -j2 --target quellan-server stream_cache_test \
-    stream_protocol_test stream_reader_test stream_reference_test ||
+    stream_protocol_test stream_reader_test stream_reference_test stream_recovery_test ||
   { echo "=== tsan: build failed"; exit 1; }
 run_suite "$top/build-tsan" -L stream
 
