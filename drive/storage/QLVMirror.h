@@ -195,6 +195,11 @@ class QLVMirror : public IOMirror {
                    DWORD creationDisposition, PDOKAN_FILE_INFO info);
   // "writedist" and "tw_create" for the context: 0, or -1 after its log line.
   int openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name);
+  // Sends the service's content of `node` as the upload's first bytes, so that later writes
+  // add to it: 0, or -1 after its log line (the upload is then abandoned).
+  int copyServiceContent(const NodeRecord& node, QLVFile& upload);
+  // Takes a context off the open list and hands it to the closed-file list, as cleanup does.
+  void retireContext(std::unique_ptr<QLVFile> file);
   // Puts the upload's node in the tables and the pending table, replacing `replacedId`.
   void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
                      const std::u16string& replacedId, int64_t size) REQUIRES(treeLock_);

@@ -60,7 +60,11 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
       info->IsDirectory = 1;
       return 0;
     }
-    return openForReading(path, *node, info);
+    // Appending (">>") writes a new upload that starts with the service's content; opened for
+    // reading, the writes would fail one by one.
+    bool appending = (desiredAccess & FILE_APPEND_DATA) != 0 || info->WriteToEndOfFile;
+    if (!appending) return openForReading(path, *node, info);
+    if (!node->writable) return mirror_error::kReadOnly;
   }
   if (!node->writable && WriteDisposition(creationDisposition)) return mirror_error::kReadOnly;
   return openForWriting(path, *node, desiredAccess, creationDisposition, info);
@@ -209,16 +213,20 @@ int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
   if (!info || EmptyContext(*info)) return 0;
   std::unique_ptr<QLVFile> file(ContextOf(info->Context));
   info->Context = 0;
+  // An upload that the service did not take is reported, so the closing program learns of it.
+  int result = file->hasFlag(QLVFile::kUpload) ? finishUpload(*file) : 0;
+  retireContext(std::move(file));
+  return result;
+}
+
+void QLVMirror::retireContext(std::unique_ptr<QLVFile> file) {
   {
     MutexLock guard(openFilesLock_);
     openFiles_.erase(file.get());
   }
   if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
-  // An upload that the service did not take is reported, so the closing program learns of it.
-  int result = file->hasFlag(QLVFile::kUpload) ? finishUpload(*file) : 0;
   file->setCloseTime(GetTickCount());
   ClosedContexts().add(std::move(file));
-  return result;
 }
 
 std::set<std::string> QLVMirror::headKeysInUse() const {

@@ -16,6 +16,7 @@
 #include "drive/storage/ReadLinkReply.h"
 #include "drive/storage/TextDigest.h"
 #include "drive/storage/UploadState.h"
+#include "drive/stream/CMediaSpace.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -24,6 +25,9 @@ constexpr uint32_t kNewFileAttributes = 0x81;
 // Writes on their way to the stream server at once; a refused one fails a later write or the
 // close.
 constexpr int kWritesInFlight = 8;
+// Pieces in which an append copies the service's content into its upload: the reader's
+// read-ahead size.
+constexpr int64_t kCopyPieceBytes = 65536;
 
 std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
 
@@ -73,7 +77,9 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   if (openUpload(*file, folder.key, split.name) < 0) return mirror_error::kPathBusy;
 
   const std::u16string& id = file->upload()->id;
-  int64_t size = existing && !Truncating(creationDisposition) ? existing->size : 0;
+  bool keepsContent = existing && !Truncating(creationDisposition) && existing->size > 0;
+  if (keepsContent && copyServiceContent(*existing, *file) != 0) return mirror_error::kGeneral;
+  int64_t size = keepsContent ? existing->size : 0;
   {
     MutexLock guard(treeLock_);
     std::optional<NodeRecord> parent = nodeOfId(folder.key);
@@ -145,6 +151,33 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
   }
   file.leave();
   return result;
+}
+
+int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
+  MirrorLog& log = DriveLog();
+  log.logf(kLogProgress, "append %s: copying the %" PRId64 " bytes the service holds",
+           Utf8(node.key).c_str(), node.size);
+  std::unique_ptr<QLVFile> source = openReadContext(node);
+  UploadState& target = *upload.upload();
+  std::vector<uint8_t> piece(kCopyPieceBytes);
+  int64_t offset = 0;
+  bool failed = !source;
+  while (!failed && offset < node.size) {
+    int32_t want = static_cast<int32_t>(std::min<int64_t>(node.size - offset, kCopyPieceBytes));
+    source->enter();
+    int32_t got = source->media().read(piece.data(), offset, want);
+    source->leave();
+    MutexLock guard(target.connectionLock);
+    failed = got <= 0 || target.writer.write(offset, got, piece.data()) < 0;
+    offset += std::max(got, 0);
+  }
+  if (source) retireContext(std::move(source));
+  if (!failed) return 0;
+  log.logf(kLogResults, "append %s ERR: copied %" PRId64 " of %" PRId64 " bytes",
+           Utf8(node.key).c_str(), offset, node.size);
+  MutexLock guard(target.connectionLock);
+  target.writer.abandon();
+  return -1;
 }
 
 void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& parent,

@@ -213,6 +213,14 @@ TEST_F(MountedWriteTest, CopiesLandByteIdenticalAndShowAtOnce) {
       run("echo hello > said.txt && touch touched.txt && cp -r " + Quoted(tree) + " .", &output), 0)
       << output;
   EXPECT_EQ(ReadFile(mine_ / "said.txt"), "hello\n");
+  // Appending uploads the file again, starting with what the service holds: a small file and
+  // one of many read pieces.
+  const std::string bigName = "up " + std::to_string(10 << 20) + ".bin";
+  EXPECT_EQ(run("echo more >> said.txt && echo tail >> " + Quoted(bigName), &output), 0) << output;
+  EXPECT_EQ(ReadFile(mine_ / "said.txt"), "hello\nmore\n");
+  EXPECT_EQ(ReadFile(mine_ / bigName), PatternBytes(10 << 20, (10 << 20) + 7) + "tail\n");
+  EXPECT_EQ(fs::file_size(drive_ / bigName), (10u << 20) + 5);
+  EXPECT_EQ(CountOf(fileList(), "|" + bigName + "|"), 1u);
   EXPECT_TRUE(WaitFor([&] { return fs::exists(mine_ / "touched.txt"); }));
   EXPECT_EQ(TreeOf(mine_ / "tree"), TreeOf(tree));
   EXPECT_EQ(TreeOf(drive_ / "tree"), TreeOf(tree));
@@ -222,7 +230,11 @@ TEST_F(MountedWriteTest, RefusedCreatesAndNamesSendNothing) {
   SKIP_WITHOUT_FUSE_HERE();
   fs::create_directories(mine_ / "f");
   WriteFile(mine_ / "f" / "x.txt", "x");
+  WriteFile(fs::path(server_.userDir("alice")) / "下载空间" / "kept.txt", "kept");
   mountDrive();
+  // Appending outside the writable folders is refused at the open, as on a read-only disk.
+  EXPECT_EQ(::open((root_ / "下载空间" / "kept.txt").c_str(), O_WRONLY | O_APPEND), -1);
+  EXPECT_EQ(errno, EROFS);
   struct Case {
     fs::path path;
     int error;
