@@ -1,5 +1,6 @@
-// Upload tasks copying into a drive folder. The drive program cannot take writes yet, so the
-// drive root is a plain local folder here: "M:\up" stands for <drive root>/M/up.
+// Upload tasks copying into a drive folder. The drive root is a plain local folder here, so
+// every target state can be laid out: "M:\up" stands for <drive root>/M/up. UploadToDriveTest
+// copies into the mounted drive.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

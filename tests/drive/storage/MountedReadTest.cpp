@@ -18,6 +18,7 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -68,52 +69,11 @@ class MountedReadTest : public ::testing::Test {
     WritePattern(mine_ / "子 文件夹" / "第 一.txt", 300001, 5);
   }
 
-  void TearDown() override {
-    if (running_) stopDrive();
-  }
-
   // Starts the service (with these fault options) and mounts the drive in this process.
   void mountDrive(std::vector<std::string> serverArgs = {}, int maintenanceSteps = 1'000'000) {
     ASSERT_TRUE(server_.start(0, serverArgs));
-    std::ofstream(folders_.programFolder() + "tarvex.ini")
-        << "[Set]\nDebug=3\nDriveLetter=R\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=alice"
-        << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(u"secret")) << "\n";
-    uint16_t port = static_cast<uint16_t>(server_.webPort());
-    Drive().createMirror = [port, maintenanceSteps] {
-      MirrorOptions options;
-      options.webPort = port;
-      options.maintenanceStep = std::chrono::milliseconds(10);
-      options.refreshSteps = maintenanceSteps;
-      return new QLVMirror(options);
-    };
-    cycle_ =
-        std::make_unique<MountCycle>(codepage::AnsiToWide(folders_.programFolder() + "tarvex.ini"));
-    keepRunning_ = true;
-    finished_ = false;
-    thread_ = std::thread([this] {
-      Mount(*cycle_, RunLoopTiming{}, keepRunning_);
-      finished_ = true;
-    });
-    running_ = true;
-    ASSERT_TRUE(
-        WaitFor([&] { return finished_ || folders_.isMounted('R'); }, std::chrono::seconds(30)) &&
-        folders_.isMounted('R'));
-    drive_ = fs::path(folders_.mountPoint('R')) / "我的空间";
-  }
-
-  void stopDrive() {
-    keepRunning_ = false;
-    if (!WaitFor(
-            [&] {
-              if (!finished_) Unmount();
-              return finished_.load();
-            },
-            std::chrono::seconds(30))) {
-      ForceUnmountBelow(folders_.driveRoot());
-    }
-    thread_.join();
-    running_ = false;
-    Drive().createMirror = nullptr;
+    ASSERT_TRUE(mount_.start(server_, "alice", "secret", maintenanceSteps));
+    drive_ = mount_.root() / "我的空间";
   }
 
   // Copies the file off the drive with cp and compares the copy with the service's file.
@@ -133,11 +93,7 @@ class MountedReadTest : public ::testing::Test {
   ReferenceServer server_;
   fs::path mine_;
   fs::path drive_;
-  std::unique_ptr<MountCycle> cycle_;
-  std::atomic<bool> keepRunning_{true};
-  std::atomic<bool> finished_{false};
-  bool running_ = false;
-  std::thread thread_;
+  ServiceDrive mount_{folders_, 'R'};
 };
 
 #define SKIP_WITHOUT_FUSE_HERE() \

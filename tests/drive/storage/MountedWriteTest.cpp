@@ -21,6 +21,7 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -63,52 +64,11 @@ class MountedWriteTest : public ::testing::Test {
     mine_ = fs::path(server_.userDir("alice")) / "我的空间";
   }
 
-  void TearDown() override {
-    if (running_) stopDrive();
-  }
-
   void mountDrive() {
     ASSERT_TRUE(server_.start());
-    std::ofstream(folders_.programFolder() + "tarvex.ini")
-        << "[Set]\nDebug=3\nDriveLetter=W\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=alice"
-        << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(u"secret")) << "\n";
-    uint16_t port = static_cast<uint16_t>(server_.webPort());
-    Drive().createMirror = [port] {
-      MirrorOptions options;
-      options.webPort = port;
-      options.maintenanceStep = std::chrono::milliseconds(10);
-      options.refreshSteps = 1'000'000;
-      return new QLVMirror(options);
-    };
-    cycle_ =
-        std::make_unique<MountCycle>(codepage::AnsiToWide(folders_.programFolder() + "tarvex.ini"));
-    keepRunning_ = true;
-    finished_ = false;
-    thread_ = std::thread([this] {
-      Mount(*cycle_, RunLoopTiming{}, keepRunning_);
-      finished_ = true;
-    });
-    running_ = true;
-    ASSERT_TRUE(
-        WaitFor([&] { return finished_ || folders_.isMounted('W'); }, std::chrono::seconds(30)) &&
-        folders_.isMounted('W'));
-    root_ = fs::path(folders_.mountPoint('W'));
+    ASSERT_TRUE(mount_.start(server_, "alice", "secret"));
+    root_ = mount_.root();
     drive_ = root_ / "我的空间";
-  }
-
-  void stopDrive() {
-    keepRunning_ = false;
-    if (!WaitFor(
-            [&] {
-              if (!finished_) Unmount();
-              return finished_.load();
-            },
-            std::chrono::seconds(30))) {
-      ForceUnmountBelow(folders_.driveRoot());
-    }
-    thread_.join();
-    running_ = false;
-    Drive().createMirror = nullptr;
   }
 
   std::string fileList() { return ReadFile(folders_.programFolder() + ".filelist"); }
@@ -133,11 +93,7 @@ class MountedWriteTest : public ::testing::Test {
   fs::path mine_;
   fs::path root_;
   fs::path drive_;
-  std::unique_ptr<MountCycle> cycle_;
-  std::atomic<bool> keepRunning_{true};
-  std::atomic<bool> finished_{false};
-  bool running_ = false;
-  std::thread thread_;
+  ServiceDrive mount_{folders_, 'W'};
 };
 
 #define SKIP_WITHOUT_FUSE_HERE() \

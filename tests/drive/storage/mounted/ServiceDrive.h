@@ -1,0 +1,39 @@
+// The drive program's mount cycle run in this process over a reference service: settings for
+// one user, a QLVMirror on the service's web port, the cycle on its own thread. Unmounts and
+// joins when it goes, also after a failed test.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "drive/core/MountCycle.h"
+#include "tests/drive/core/front/FrontHarness.h"
+#include "tests/support/ReferenceServer.h"
+
+class ServiceDrive {
+ public:
+  ServiceDrive(const TestDriveFolders& folders, char letter) : folders_(folders), letter_(letter) {}
+  ~ServiceDrive() { stop(); }
+  ServiceDrive(const ServiceDrive&) = delete;
+  ServiceDrive& operator=(const ServiceDrive&) = delete;
+
+  // Writes "tarvex.ini" for the user of the running `server` and mounts; true once the drive
+  // is mounted. `refreshSteps` maintenance steps of 10 ms pass between tree reads.
+  bool start(const ReferenceServer& server, const std::string& user, const std::string& password,
+             int refreshSteps = 1'000'000);
+  // Unmounts (forcing it after 30 s) and joins; nothing when not started.
+  void stop();
+  std::filesystem::path root() const { return folders_.mountPoint(letter_); }
+
+ private:
+  const TestDriveFolders& folders_;
+  const char letter_;
+  std::unique_ptr<MountCycle> cycle_;
+  std::atomic<bool> keepRunning_{true};
+  std::atomic<bool> finished_{false};
+  bool running_ = false;
+  std::thread thread_;
+};
