@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStorageInfo>
 #include <algorithm>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFileThread.h"
 #include "desktop/transfers/TaskLine.h"
+#include "desktop/transfers/TaskListFile.h"
 
 namespace {
 
@@ -193,29 +193,10 @@ void DownloadFile::save() {
   saveLocked();
 }
 
-void DownloadFile::saveLocked() {
-  QSaveFile file(listPath_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  for (const auto& [id, task] : tasks_) {
-    std::string line = tasklines::DownloadLine(task->fields());
-    file.write(line.data(), static_cast<qint64>(line.size()));
-  }
-  file.commit();
-}
+void DownloadFile::saveLocked() { tasklistfile::Save(listPath_, tasks_, tasklines::DownloadLine); }
 
 int DownloadFile::load() {
-  QFile file(listPath_);
   MutexLock hold(lock_);
-  if (file.open(QIODevice::ReadOnly)) {
-    while (!file.atEnd()) {
-      QByteArray line = file.readLine();
-      while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-      auto fields = tasklines::ParseDownloadLine(std::string_view(line.constData(), line.size()));
-      if (!fields) continue;
-      auto task = std::make_unique<TaskRecord>();
-      task->assign(*fields);
-      tasks_[fields->id] = std::move(task);
-    }
-  }
+  tasklistfile::Load(listPath_, tasks_, tasklines::ParseDownloadLine);
   return static_cast<int>(tasks_.size());
 }

@@ -1,35 +1,31 @@
 #include "desktop/transfers/TaskRecord.h"
 
+namespace {
+
+// Every field of a task, between a record (atomic numbers) and a plain copy either way.
+template <typename From, typename To>
+void CopyFields(const From& from, To& to) {
+  to.id = from.id;
+  to.filePath = from.filePath;
+  to.fileName = from.fileName;
+  to.url = from.url;
+  to.parentId = from.parentId;
+  to.fullSize = from.fullSize;
+  to.size = from.size;
+  to.status = from.status;
+  to.wish = from.wish;
+  to.time = from.time;
+  to.createTime = from.createTime;
+  to.completedTime = from.completedTime;
+  to.speed = from.speed;
+}
+
+}  // namespace
+
 TaskFields TaskRecord::fields() const {
   TaskFields copy;
-  copy.id = id;
-  copy.filePath = filePath;
-  copy.fileName = fileName;
-  copy.url = url;
-  copy.parentId = parentId;
-  copy.fullSize = fullSize;
-  copy.size = size;
-  copy.status = status;
-  copy.wish = wish;
-  copy.time = time;
-  copy.createTime = createTime;
-  copy.completedTime = completedTime;
-  copy.speed = speed;
+  CopyFields(*this, copy);
   return copy;
 }
 
-void TaskRecord::assign(const TaskFields& from) {
-  id = from.id;
-  filePath = from.filePath;
-  fileName = from.fileName;
-  url = from.url;
-  parentId = from.parentId;
-  fullSize = from.fullSize;
-  size = from.size;
-  status = from.status;
-  wish = from.wish;
-  time = from.time;
-  createTime = from.createTime;
-  completedTime = from.completedTime;
-  speed = from.speed;
-}
+void TaskRecord::assign(const TaskFields& from) { CopyFields(from, *this); }

@@ -2,10 +2,10 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QSaveFile>
 #include <algorithm>
 
 #include "desktop/transfers/TaskLine.h"
+#include "desktop/transfers/TaskListFile.h"
 #include "desktop/transfers/UploadFileThread.h"
 
 namespace {
@@ -207,29 +207,13 @@ UploadFile::TaskList UploadFile::allTasks() const { return copies(Filter::All); 
 
 void UploadFile::save() {
   MutexLock hold(lock_);
-  QSaveFile file(listPath_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-  for (const auto& [id, task] : tasks_) {
-    if (task->wish < kWishHold) continue;
-    std::string line = tasklines::UploadLine(task->fields());
-    file.write(line.data(), static_cast<qint64>(line.size()));
-  }
-  file.commit();
+  // Removed tasks are not kept.
+  tasklistfile::Save(listPath_, tasks_, tasklines::UploadLine,
+                     [](const TaskRecord& task) { return task.wish >= kWishHold; });
 }
 
 int UploadFile::load() {
-  QFile file(listPath_);
   MutexLock hold(lock_);
-  if (file.open(QIODevice::ReadOnly)) {
-    while (!file.atEnd()) {
-      QByteArray line = file.readLine();
-      while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-      auto fields = tasklines::ParseUploadLine(std::string_view(line.constData(), line.size()));
-      if (!fields) continue;
-      auto task = std::make_unique<TaskRecord>();
-      task->assign(*fields);
-      tasks_[fields->id] = std::move(task);
-    }
-  }
+  tasklistfile::Load(listPath_, tasks_, tasklines::ParseUploadLine);
   return static_cast<int>(tasks_.size());
 }
