@@ -44,9 +44,9 @@ start_service() {
   wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
 }
 
-# start_quellan PATH: the drive program on letter Q for user "bench" (password "benchpw");
-# waits until PATH below the drive root exists. Sets $quellan_pid.
-start_quellan() {
+# launch_quellan: writes the settings of the drive program (letter Q, user "bench", password
+# "benchpw", log level $QUELLAN_DEBUG or 1) and starts it; sets $quellan_pid.
+launch_quellan() {
   cat >"$work/program/tarvex.ini" <<INI
 [Set]
 Debug=${QUELLAN_DEBUG:-1}
@@ -61,6 +61,12 @@ INI
   "$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
   quellan_pid=$!
   pids+=($quellan_pid)
+}
+
+# start_quellan PATH: launch_quellan, then waits until PATH below the drive root exists, or
+# ends the script.
+start_quellan() {
+  launch_quellan
   wait_for 60 test -e "$QUELLAN_DRIVE_ROOT/Q/$1" ||
     { echo "quellan did not mount"; tail "$work/quellan.out"; exit 1; }
 }

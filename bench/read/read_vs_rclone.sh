@@ -26,24 +26,9 @@ mkdir -p "$files"
 head -c $((big_mib << 20)) /dev/urandom >"$files/big.bin"
 for i in $(seq 1 "$samples"); do head -c $((1 << 20)) /dev/urandom >"$files/small $i.bin"; done
 
-"$bin/quellan-server" --data "$work/data" --web-port 8168 --stream-port 0 2>"$work/server.log" &
-pids+=($!)
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
-cat >"$work/program/tarvex.ini" <<INI
-[Set]
-Debug=1
-DriveLetter=Q
-ServerAddress=127.0.0.1
-Run=1
-
-[User]
-UserName=bench
-PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
-INI
-"$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
-pids+=($!)
+start_service --stream-port 0
+start_quellan "我的空间/read bench/big.bin"
 ours="$QUELLAN_DRIVE_ROOT/Q/我的空间/read bench"
-wait_for 60 test -f "$ours/big.bin" || { echo "quellan did not mount"; tail "$work/quellan.out"; exit 1; }
 
 "$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
 pids+=($!)

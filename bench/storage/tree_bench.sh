@@ -30,27 +30,12 @@ echo "== in-process tree read (storage_tree_bench)"
 echo "== building the tree on disk"
 "$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null
 python3 "$top/bench/storage/make_tree.py" "$work/data/bench/tree" "$entries" 10
-"$bin/quellan-server" --data "$work/data" --web-port 8168 --stream-port 0 2>"$work/server.log" &
-pids+=($!)
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
-
-cat > "$work/program/tarvex.ini" <<INI
-[Set]
-Debug=3
-DriveLetter=Q
-ServerAddress=127.0.0.1
-Run=1
-
-[User]
-UserName=bench
-PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
-INI
+start_service --stream-port 0
 
 echo "== quellan: login, tree read and mount"
 start=$(seconds)
-"$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
-quellan=$!
-pids+=($quellan)
+QUELLAN_DEBUG=3 launch_quellan
+quellan=$quellan_pid
 if wait_for 120 test -d "$QUELLAN_DRIVE_ROOT/Q/tree"; then
   mounted=$(seconds)
   q_mount=$(elapsed "$start" "$mounted")
