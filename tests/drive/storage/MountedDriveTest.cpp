@@ -20,6 +20,7 @@
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -65,47 +66,6 @@ void WriteSettings(const TestDriveFolders& folders, const std::string& user,
       << "\n";
 }
 
-// The storage client mounted at Q: through the drive front, on the given service port, until
-// the object goes (also when the test fails).
-class MountedMirror {
- public:
-  MountedMirror(const TestDriveFolders& folders, uint16_t port)
-      : folders_(folders), cycle_(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini")) {
-    Drive().createMirror = [port] {
-      MirrorOptions options;
-      options.webPort = port;
-      options.maintenanceStep = std::chrono::milliseconds(10);
-      options.refreshSteps = 1'000'000;
-      return new QLVMirror(options);
-    };
-    thread_ = std::thread([this] {
-      Mount(cycle_, RunLoopTiming{}, keepRunning_);
-      finished_ = true;
-    });
-  }
-  ~MountedMirror() {
-    keepRunning_ = false;
-    if (!WaitFor([&] {
-          if (!finished_) Unmount();
-          return finished_.load();
-        })) {
-      ForceUnmountBelow(folders_.driveRoot());
-    }
-    thread_.join();
-    Drive().createMirror = nullptr;
-  }
-  bool mounted() {
-    return WaitFor([&] { return finished_ || folders_.isMounted('Q'); }) && folders_.isMounted('Q');
-  }
-
- private:
-  const TestDriveFolders& folders_;
-  MountCycle cycle_;
-  std::atomic<bool> keepRunning_{true};
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
-};
-
 // "f <size>" for a file, "d" for a folder, "-" when stat fails.
 std::string StatOf(const fs::path& path) {
   struct stat st {};
@@ -131,50 +91,14 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   server.addUser("alice", "secret", 2);
   MakeTree(server.userDir("alice"));
   ASSERT_TRUE(server.start());
-  WriteSettings(folders, "alice", "secret");
-
-  uint16_t port = static_cast<uint16_t>(server.webPort());
-  Drive().createMirror = [port] {
-    MirrorOptions options;
-    options.webPort = port;
-    options.maintenanceStep = std::chrono::milliseconds(10);
-    options.refreshSteps = 1'000'000;
-    return new QLVMirror(options);
-  };
   std::mutex statesLock;
   std::vector<int32_t> states;
   Drive().onDriveState = [&](int32_t state) {
     std::lock_guard<std::mutex> guard(statesLock);
     states.push_back(state);
   };
-  MountCycle cycle(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini"));
-  std::atomic<bool> keepRunning{true};
-  std::atomic<bool> finished{false};
-  std::thread mount([&] {
-    Mount(cycle, RunLoopTiming{}, keepRunning);
-    finished = true;
-  });
-  struct Stop {
-    ~Stop() {
-      keepRunning = false;
-      if (!WaitFor([&] {
-            if (!finished) Unmount();
-            return finished.load();
-          })) {
-        ForceUnmountBelow(folders.driveRoot());
-      }
-      thread.join();
-      Drive().onDriveState = nullptr;
-      Drive().createMirror = nullptr;
-    }
-    std::atomic<bool>& keepRunning;
-    std::atomic<bool>& finished;
-    const TestDriveFolders& folders;
-    std::thread& thread;
-  } stop{keepRunning, finished, folders, mount};
-
-  ASSERT_TRUE(WaitFor([&] { return finished || folders.isMounted('Q'); }) &&
-              folders.isMounted('Q'));
+  ServiceDrive mount(folders, 'Q');
+  ASSERT_TRUE(mount.start(server, "alice", "secret", 1'000'000, 7));
   {
     std::lock_guard<std::mutex> guard(statesLock);
     EXPECT_EQ(states, (std::vector<int32_t>{4, 5, 2}));
@@ -257,9 +181,8 @@ TEST(MountedDrive, RefreshShowsRenamesSizesAndRemovalsAtOnce) {
   WriteFile(fs::path(server.userDir("alice")) / "我的空间" / "Old Folder" / "inside.txt", "in",
             1600000004);
   ASSERT_TRUE(server.start());
-  WriteSettings(folders, "alice", "secret");
-  MountedMirror mirror(folders, static_cast<uint16_t>(server.webPort()));
-  ASSERT_TRUE(mirror.mounted());
+  ServiceDrive mount(folders, 'Q');
+  ASSERT_TRUE(mount.start(server, "alice", "secret", 1'000'000, 7));
 
   fs::path mine = fs::path(folders.mountPoint('Q')) / "我的空间";
   fs::path remote = fs::path(server.userDir("alice")) / "我的空间";

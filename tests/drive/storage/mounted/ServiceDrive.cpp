@@ -12,9 +12,9 @@
 #include "tests/support/Wait.h"
 
 bool ServiceDrive::start(const ReferenceServer& server, const std::string& user,
-                         const std::string& password, int refreshSteps) {
+                         const std::string& password, int refreshSteps, int debug) {
   std::string settings = folders_.programFolder() + "tarvex.ini";
-  std::ofstream(settings) << "[Set]\nDebug=3\nDriveLetter=" << letter_
+  std::ofstream(settings) << "[Set]\nDebug=" << debug << "\nDriveLetter=" << letter_
                           << "\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=" << user
                           << "\nPassWord="
                           << codepage::WideToUtf8(
@@ -55,4 +55,5 @@ void ServiceDrive::stop() {
   thread_.join();
   running_ = false;
   Drive().createMirror = nullptr;
+  Drive().onDriveState = nullptr;
 }

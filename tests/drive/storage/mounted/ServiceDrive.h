@@ -20,11 +20,13 @@ class ServiceDrive {
   ServiceDrive(const ServiceDrive&) = delete;
   ServiceDrive& operator=(const ServiceDrive&) = delete;
 
-  // Writes "tarvex.ini" for the user of the running `server` and mounts; true once the drive
-  // is mounted. `refreshSteps` maintenance steps of 10 ms pass between tree reads.
+  // Writes "tarvex.ini" for the user of the running `server` with the log level `debug` and
+  // mounts; true once the drive is mounted. `refreshSteps` maintenance steps of 10 ms pass
+  // between tree reads.
   bool start(const ReferenceServer& server, const std::string& user, const std::string& password,
-             int refreshSteps = 1'000'000);
-  // Unmounts (forcing it after 30 s) and joins; nothing when not started.
+             int refreshSteps = 1'000'000, int debug = 3);
+  // Unmounts (forcing it after 30 s) and joins; nothing when not started. The drive's hooks
+  // (createMirror, onDriveState) are cleared afterwards.
   void stop();
   std::filesystem::path root() const { return folders_.mountPoint(letter_); }
 
