@@ -1,5 +1,6 @@
 #include "drive/stream/CMediaSpace.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
@@ -38,6 +39,8 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   closing_ = false;
   slavesStarted_ = false;
   slavesStalled_ = false;
+  window_ = CMemCache::kRequestSize;
+  lastReadEnd_ = -1;
 
   int32_t got = headcache::Read(folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
@@ -86,12 +89,27 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
   }
 }
 
+bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
+  // Reads a little out of order (the kernel hands several reads over at once) still count as
+  // one sequential run.
+  constexpr int64_t kSlack = CMemCache::kRequestSize;
+  bool sequential =
+      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - kSlack && offset <= lastReadEnd_ + kSlack;
+  lastReadEnd_ = offset + size;
+  if (!sequential && window_ > CMemCache::kRequestSize) {
+    window_ = CMemCache::kRequestSize;
+    dropQueuedRequests();
+  }
+  return sequential;
+}
+
 int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
   MutexLock guard(readLock_);
   if (offset < 0 || size < 0 || closing_) return -1;
   if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
+  bool sequential = followReadPattern(offset, size);
   auto finish = [&](int32_t wanted, int32_t result) {
     StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
                     static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
@@ -127,6 +145,8 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
     result = directRead(buffer, offset, wanted);
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
   } else {
+    // The window did not cover the time the data took to come: let it grow.
+    if (sequential) window_ = std::min(window_ * 2, CMemCache::kLargestWindow);
     result = waitForFetched(buffer, offset, wanted);
   }
 

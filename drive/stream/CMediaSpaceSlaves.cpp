@@ -48,13 +48,31 @@ std::optional<FetchRequest> CMediaSpace::takeRequest() {
   return request;
 }
 
+std::optional<FetchRequest> CMediaSpace::takeQueuedRequest() {
+  MutexLock guard(queueLock_);
+  if (stop_ || queue_.empty()) return std::nullopt;
+  FetchRequest request = queue_.front();
+  queue_.pop_front();
+  ++busyRequests_;
+  return request;
+}
+
 bool CMediaSpace::fetchPending() {
   MutexLock guard(queueLock_);
   return !queue_.empty() || busyRequests_ > 0;
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  if (auto request = cache_.plan(offset)) queueRequest(*request);
+  if (auto request = cache_.plan(offset, window_)) queueRequest(*request);
+}
+
+void CMediaSpace::dropQueuedRequests() {
+  {
+    MutexLock guard(queueLock_);
+    if (queue_.empty()) return;
+    queue_.clear();
+  }
+  cache_.forgetPlanned();  // what was dropped may be asked for again
 }
 
 void CMediaSpace::startSlaves() {
@@ -94,10 +112,16 @@ void CMediaSpace::slaveLoop(int index) {
   } else {
     StreamLog().log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
+    std::optional<TakenRequest> next;
     while (!stop_) {
-      std::optional<FetchRequest> request = takeRequest();
-      if (!request) break;  // stopped
-      serveRequest(index, *request, chunk.get(), &total);
+      std::optional<TakenRequest> taken = std::move(next);
+      next.reset();
+      if (!taken) {
+        std::optional<FetchRequest> request = takeRequest();
+        if (!request) break;  // stopped
+        taken = TakenRequest{*request, false};
+      }
+      serveRequest(index, *taken, &next, chunk.get(), &total);
       {
         MutexLock guard(queueLock_);
         --busyRequests_;
@@ -115,8 +139,9 @@ void CMediaSpace::slaveLoop(int index) {
 // Sends one fetch request and stores its replies until the range is in. A broken connection
 // is reopened (at the reopen spacing) for as long as the reader is open. Returns false when
 // stopped.
-bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* chunk,
-                               int64_t* total) {
+bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
+                               std::optional<TakenRequest>* next, uint8_t* chunk, int64_t* total) {
+  const FetchRequest& request = taken.request;
   CRSSocket& socket = slaveSockets_[index];
   StreamLog().log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld",
                   static_cast<long>(index), static_cast<long>(stats_.readCount()), request.offset,
@@ -124,7 +149,8 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
   int64_t left = fileLength_ - request.offset;
   int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
   if (asked == 0) return true;  // nothing of the file lies there
-  bool connected = fetchRequest(socket, request.offset, asked) > 0;
+  bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
+  bool pipelined = request.size > CMemCache::kRequestSize;
   int32_t received = 0;
   int silent = 0;
   int reopenDelayMs = 0;  // a connection that worked is opened again at once
@@ -149,6 +175,12 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
                         static_cast<long>(request.size), reply.offset, static_cast<long>(got),
                         static_cast<long>(asked), *total);
         if (received >= asked) return true;
+        if (pipelined && !*next) {
+          if (std::optional<FetchRequest> following = takeQueuedRequest()) {
+            *next = TakenRequest{*following,
+                                 fetchRequest(socket, following->offset, following->size) > 0};
+          }
+        }
         continue;
       }
       if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
@@ -158,6 +190,7 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
       }
     }
     silent = 0;
+    if (*next) (*next)->sent = false;  // a new connection knows nothing of it
     if (reopenSlave(index, reopenDelayMs) == "ok") {
       reopenDelayMs = 0;
       StreamLog().log(7,
