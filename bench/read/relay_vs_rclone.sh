@@ -10,8 +10,8 @@
 #   bench/read/relay_vs_rclone.sh [BIG_MIB] [SAMPLES]
 #   LINKS="RTT_MS:MBIT ..." (default "0:1000 5:1000 20:1000 50:1000 20:100"),
 #   RANDOM_READS (default 100), VIDEO_RUNS (default 8)
-# Needs build/ with quellan, quellan-server and quellan-relay. The drive program logs in on the
-# fixed web port 8168 (its relay listens there); run it while no other service uses that port.
+# Needs build/ with quellan, quellan-server and quellan-relay. Every port is a free one: the
+# drive program is pointed at its web relay with QUELLAN_WEB_PORT.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
@@ -23,6 +23,7 @@ video_runs=${VIDEO_RUNS:-8}
 links=${LINKS:-"0:1000 5:1000 20:1000 50:1000 20:100"}
 work=$(mktemp -d /dev/shm/quellan-relay-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
+export QUELLAN_PIPE="$work/pipe/Tarvex"  # beside any other drive program of this user
 
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -80,11 +81,13 @@ run_link() {  # run_link RTT_MS MBIT: prints one table row
   web=$(free_port) stream=$(free_port) stream_relay=$(free_port)
   http=$(free_port) http_relay=$(free_port)
   link_pids=()
-  start_relay 8168 "$web" "$delay" "$mbit"
+  export QUELLAN_WEB_PORT
+  QUELLAN_WEB_PORT=$(free_port)
+  start_relay "$QUELLAN_WEB_PORT" "$web" "$delay" "$mbit"
   start_relay "$stream_relay" "$stream" "$delay" "$mbit"
   start_relay "$http_relay" "$http" "$delay" "$mbit"
   "$bin/quellan-server" --data "$work/data" --web-port "$web" --stream-port "$stream" \
-    --stream-address "127.0.0.1:$stream_relay" 2>>"$work/server.log" &
+    --stream-address "127.0.0.1:$stream_relay" >/dev/null 2>>"$work/server.log" &
   link_pids+=($!)
   pids+=($!)
   "$(command -v rclone)" serve http "$work/data/bench" --addr "127.0.0.1:$http" >/dev/null 2>&1 &

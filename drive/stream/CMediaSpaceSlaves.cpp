@@ -63,7 +63,10 @@ bool CMediaSpace::fetchPending() {
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  if (auto request = cache_.plan(offset, window_)) queueRequest(*request);
+  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // A grown window reaches past the end of the file near its end: nothing to fetch there.
+  if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
+    queueRequest(*request);
 }
 
 void CMediaSpace::dropQueuedRequests() {
@@ -168,6 +171,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
         *total += got;
         cache_.store(chunk, reply.offset, got);
         slavesStalled_ = false;
+        dataEvent_.set();  // a reader waiting for these bytes need not wait for the rest
         StreamLog().log(5,
                         "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
                         " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,

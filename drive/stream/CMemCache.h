@@ -37,8 +37,8 @@ class CMemCache {
   static constexpr int32_t kLargestChunk = 65536;          // largest store of the normal path
   static constexpr int32_t kRequestSize = 0x40000;         // 262144, also the read-ahead window
   static constexpr int32_t kLargestRequest = 0x200000;     // 2 MiB, with the largest window
-  static constexpr int32_t kLargestWindow = 0x800000;      // 8 MiB read ahead
-  static constexpr int kMostRings = 12;                    // 15 MiB of rings per pool
+  static constexpr int32_t kLargestWindow = 0x1000000;     // 16 MiB read ahead
+  static constexpr int kMostRings = 20;                    // 25 MiB of rings per pool
   static constexpr int64_t kAllRingsBudget = 256LL << 20;  // rings of all pools together
 
   CMemCache();
