@@ -90,11 +90,11 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
 }
 
 bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
-  // Reads a little out of order (the kernel hands several reads over at once) still count as
-  // one sequential run.
-  constexpr int64_t kSlack = CMemCache::kRequestSize;
+  // Reads out of order within the window (the kernel hands several reads over at once, and
+  // its threads may deliver them in any order) still count as one sequential run.
+  int64_t slack = window_;
   bool sequential =
-      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - kSlack && offset <= lastReadEnd_ + kSlack;
+      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
   lastReadEnd_ = offset + size;
   if (!sequential && window_ > CMemCache::kRequestSize) {
     window_ = CMemCache::kRequestSize;
