@@ -12,6 +12,7 @@
 namespace {
 constexpr int32_t kPatternReads = 30;
 constexpr int32_t kStatisticEvery = 50;
+constexpr int64_t kSlowRoundTripUs = 1000;
 const char kSeparator[] = "-------------------------------------------------------------";
 }  // namespace
 
@@ -41,6 +42,7 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   slavesStalled_ = false;
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
+  fastestRoundTripUs_ = INT64_MAX;
 
   int32_t got = headcache::Read(folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
@@ -145,9 +147,11 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
     result = directRead(buffer, offset, wanted);
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
   } else {
-    // The window did not cover the time the data took to come: let it grow.
-    if (sequential) window_ = std::min(window_ * 2, CMemCache::kLargestWindow);
     result = waitForFetched(buffer, offset, wanted);
+    // The window did not cover the time the data took to come over a link with a round trip:
+    // let it grow. On a local link the window stays small.
+    if (sequential && fastestRoundTripUs_ >= kSlowRoundTripUs)
+      window_ = std::min(window_ * 2, CMemCache::kLargestWindow);
   }
 
   if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -85,6 +86,7 @@ class CMediaSpace {
   bool serveRequest(int index, const TakenRequest& taken, std::optional<TakenRequest>* next,
                     uint8_t* chunk, int64_t* total);
   std::string reopenSlave(int index, int firstDelayMs);
+  void noteRoundTrip(std::chrono::steady_clock::duration took);
   bool sleepUnlessStopped(int ms);
   void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
   // Waits until a request is queued or stop is set; nothing when stopped.
@@ -122,9 +124,10 @@ class CMediaSpace {
   std::string ext_ GUARDED_BY(readLock_);
   std::string readPattern_ GUARDED_BY(readLock_);
   bool slavesStarted_ GUARDED_BY(readLock_) = false;
-  // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and
-  // doubles each time a sequential read has to wait for fetched data, so it grows until it
-  // covers the link's bandwidth times its round trip (at most CMemCache::kLargestWindow).
+  // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and,
+  // on a link whose round trip is 1 ms or more, doubles each time a sequential read has to
+  // wait for fetched data, so it grows until it covers the link's bandwidth times its round
+  // trip (at most CMemCache::kLargestWindow).
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
 
@@ -149,5 +152,8 @@ class CMediaSpace {
   // Set when fetched data failed to come in time; misses then go to the master connection
   // until a fetch thread delivers again.
   std::atomic<bool> slavesStalled_{false};
+  // The shortest time seen from sending a fetch request on an idle connection to its first
+  // reply: the link's round trip (plus the server's time).
+  std::atomic<int64_t> fastestRoundTripUs_{INT64_MAX};
   ManualResetEvent dataEvent_;
 };

@@ -48,6 +48,13 @@ std::optional<FetchRequest> CMediaSpace::takeRequest() {
   return request;
 }
 
+void CMediaSpace::noteRoundTrip(std::chrono::steady_clock::duration took) {
+  int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+  int64_t fastest = fastestRoundTripUs_;
+  while (us < fastest && !fastestRoundTripUs_.compare_exchange_weak(fastest, us)) {
+  }
+}
+
 std::optional<FetchRequest> CMediaSpace::takeQueuedRequest() {
   MutexLock guard(queueLock_);
   if (stop_ || queue_.empty()) return std::nullopt;
@@ -153,6 +160,9 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
   int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
   if (asked == 0) return true;  // nothing of the file lies there
   bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
+  // Timed only when the connection had nothing else to answer first.
+  std::optional<std::chrono::steady_clock::time_point> sentAt;
+  if (!taken.sent) sentAt = std::chrono::steady_clock::now();
   bool pipelined = request.size > CMemCache::kRequestSize;
   int32_t received = 0;
   int silent = 0;
@@ -164,6 +174,10 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                                        chunk, kMaxChunk, &got);
       if (fields.empty()) return false;  // stopped
       if (IsOk(fields)) {
+        if (sentAt) {
+          noteRoundTrip(std::chrono::steady_clock::now() - *sentAt);
+          sentAt.reset();
+        }
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
         silent = 0;
@@ -194,6 +208,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
       }
     }
     silent = 0;
+    sentAt.reset();
     if (*next) (*next)->sent = false;  // a new connection knows nothing of it
     if (reopenSlave(index, reopenDelayMs) == "ok") {
       reopenDelayMs = 0;
