@@ -4,6 +4,8 @@
   read_measure.py seq FILE                 sequential read, MB/s (1 MiB reads)
   read_measure.py ttfb FILE [FILE ...]     open and first 4 KiB per file: "median p90" in ms
   read_measure.py random FILE COUNT SEED   random 64 KiB reads at 4 KiB-aligned offsets, reads/s
+  read_measure.py video FILE COUNT SEED    COUNT runs of 4 MiB (1 MiB reads), each after a seek
+                                           to a 4 KiB-aligned offset, MB/s
 """
 import os
 import random
@@ -56,6 +58,25 @@ def random_reads(path, count, seed):
     print(f"{count / elapsed:.1f}")
 
 
+def video(path, count, seed):
+    size = os.path.getsize(path)
+    rng = random.Random(seed)
+    run = 4 << 20
+    offsets = [rng.randrange((size - run) // 4096) * 4096 for _ in range(count)]
+    fd = os.open(path, os.O_RDONLY)
+    total = 0
+    start = time.perf_counter()
+    for offset in offsets:
+        for step in range(0, run, 1 << 20):
+            block = os.pread(fd, 1 << 20, offset + step)
+            if len(block) != 1 << 20:
+                sys.exit("short video read")
+            total += len(block)
+    elapsed = time.perf_counter() - start
+    os.close(fd)
+    print(f"{total / elapsed / 1e6:.1f}")
+
+
 def main():
     what = sys.argv[1]
     if what == "seq":
@@ -64,6 +85,8 @@ def main():
         first_bytes(sys.argv[2:])
     elif what == "random":
         random_reads(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
+    elif what == "video":
+        video(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
     else:
         sys.exit(__doc__)
 

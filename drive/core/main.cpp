@@ -1,9 +1,25 @@
+#include <cstdlib>
+
 #include "drive/core/DriveProcess.h"
 #include "drive/core/Entry.h"
 #include "drive/storage/QLVMirror.h"
 
+namespace {
+
+// The service's web port: 8168, or $QUELLAN_WEB_PORT (benchmarks that run beside other
+// services on one machine).
+MirrorOptions OptionsFromEnvironment() {
+  MirrorOptions options;
+  const char* port = std::getenv("QUELLAN_WEB_PORT");
+  int value = port ? std::atoi(port) : 0;
+  if (value > 0 && value < 65536) options.webPort = static_cast<uint16_t>(value);
+  return options;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Each mount cycle talks to the storage service through a mirror of its own.
-  Drive().createMirror = [] { return new QLVMirror(); };
+  Drive().createMirror = [] { return new QLVMirror(OptionsFromEnvironment()); };
   return DriveMain(argc, argv);
 }

@@ -153,7 +153,8 @@ class QLVMirror : public IOMirror {
   // QLVMirrorRead.cpp.
   int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);
   // A new context for the file with its stream open, registered as open; null on failure.
-  std::unique_ptr<QLVFile> openReadContext(const NodeRecord& node);
+  // The opened context, or nothing with the open's result in `*result`.
+  std::unique_ptr<QLVFile> openReadContext(const NodeRecord& node, int* result);
   // Gets the read link (cached or "readdist") and opens the media reader: 0, or the failed
   // request's code, or -1 when the reader did not open.
   int openStream(QLVFile& file);

@@ -13,6 +13,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "drive/storage/ReadLinkReply.h"
 #include "drive/stream/CMediaSpace.h"
+#include "drive/stream/ReplyFrame.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
 
@@ -70,9 +71,10 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
   return openForWriting(path, *node, desiredAccess, creationDisposition, info);
 }
 
-std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node) {
+std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node, int* result) {
   auto file = std::make_unique<QLVFile>(node.key, node.size, session());
-  if (openStream(*file) != 0) return nullptr;
+  *result = openStream(*file);
+  if (*result != 0) return nullptr;
   MutexLock guard(openFilesLock_);
   openFiles_.insert(file.get());
   return file;
@@ -80,8 +82,9 @@ std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node) {
 
 int QLVMirror::openForReading(const std::u16string& path, const NodeRecord& node,
                               PDOKAN_FILE_INFO info) {
-  std::unique_ptr<QLVFile> file = openReadContext(node);
-  if (!file) return mirror_error::kAccessDenied;
+  int result = 0;
+  std::unique_ptr<QLVFile> file = openReadContext(node, &result);
+  if (!file) return result;
   info->Context = ContextValue(file.release());
   DriveLog().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:read:%s",
                   static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
@@ -103,7 +106,7 @@ int QLVMirror::openStream(QLVFile& file) {
       if (result < 0) {
         log.logf(kLogResults, "readdist ERR:%d %s", result, Utf8(file.id).c_str());
         file.leave();
-        return result;
+        return mirror_error::kAccessDenied;
       }
       ReadLinks().store(file.id, link, ReadLinks().now());
     }
@@ -120,7 +123,10 @@ int QLVMirror::openStream(QLVFile& file) {
   } else {
     log.logf(kLogResults, "init TCP_open ERR: %s", status.c_str());
     media.close();
-    result = mirror_error::kGeneral;
+    // A stream server that cannot be reached or does not answer is an I/O failure; a refusal
+    // in its reply denies the access.
+    result =
+        streamwire::IsClientWord(status) ? mirror_error::kGeneral : mirror_error::kAccessDenied;
   }
   file.leave();
   return result;
@@ -177,8 +183,9 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
         node = *found;
     }
     if (!node) return mirror_error::kAccessDenied;
-    std::unique_ptr<QLVFile> opened = openReadContext(*node);
-    if (!opened) return mirror_error::kAccessDenied;
+    int result = 0;
+    std::unique_ptr<QLVFile> opened = openReadContext(*node, &result);
+    if (!opened) return result;
     info->Context = ContextValue(opened.release());
     log.logf(kLogResults, "%" PRId64 " %ld ReadFile__CreateFile:%s %s",
              static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
@@ -186,8 +193,10 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   }
   QLVFile& file = *ContextOf(info->Context);
   // A reader whose open failed earlier is opened again at every read.
-  if (!file.hasFlag(QLVFile::kMediaOpen) && openStream(file) != 0)
-    return mirror_error::kAccessDenied;
+  if (!file.hasFlag(QLVFile::kMediaOpen)) {
+    int result = openStream(file);
+    if (result != 0) return result;
+  }
 
   bool detail = log.wants(kLogDetail);
   if (detail)
@@ -204,7 +213,8 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   if (detail)
     log.logf(kLogDetail, "%s %" PRId64 " %u %d", Utf8(path).c_str(), static_cast<int64_t>(offset),
              static_cast<unsigned>(bytesToRead), count);
-  if (count < 0) return mirror_error::kAccessDenied;
+  // The stream failed (no answer in time, or the file closed meanwhile): an I/O error.
+  if (count < 0) return mirror_error::kGeneral;
   *bytesRead = static_cast<DWORD>(count);
   return 0;
 }

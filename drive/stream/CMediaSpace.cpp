@@ -1,5 +1,6 @@
 #include "drive/stream/CMediaSpace.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 namespace {
 constexpr int32_t kPatternReads = 30;
 constexpr int32_t kStatisticEvery = 50;
+constexpr int64_t kSlowRoundTripUs = 1000;
 const char kSeparator[] = "-------------------------------------------------------------";
 }  // namespace
 
@@ -38,6 +40,9 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   closing_ = false;
   slavesStarted_ = false;
   slavesStalled_ = false;
+  window_ = CMemCache::kRequestSize;
+  lastReadEnd_ = -1;
+  fastestRoundTripUs_ = INT64_MAX;
 
   int32_t got = headcache::Read(folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
@@ -86,12 +91,27 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
   }
 }
 
+bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
+  // Reads out of order within the window (the kernel hands several reads over at once, and
+  // its threads may deliver them in any order) still count as one sequential run.
+  int64_t slack = window_;
+  bool sequential =
+      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
+  lastReadEnd_ = offset + size;
+  if (!sequential && window_ > CMemCache::kRequestSize) {
+    window_ = CMemCache::kRequestSize;
+    dropQueuedRequests();
+  }
+  return sequential;
+}
+
 int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
   MutexLock guard(readLock_);
   if (offset < 0 || size < 0 || closing_) return -1;
   if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
+  bool sequential = followReadPattern(offset, size);
   auto finish = [&](int32_t wanted, int32_t result) {
     StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
                     static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
@@ -128,6 +148,10 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
   } else {
     result = waitForFetched(buffer, offset, wanted);
+    // The window did not cover the time the data took to come over a link with a round trip:
+    // let it grow. On a local link the window stays small.
+    if (sequential && fastestRoundTripUs_ >= kSlowRoundTripUs)
+      window_ = std::min(window_ * 2, CMemCache::kLargestWindow);
   }
 
   if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);

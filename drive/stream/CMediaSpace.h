@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -74,17 +75,34 @@ class CMediaSpace {
   // cannot miss the wake-up.
   void requestStop() EXCLUDES(queueLock_);
   void slaveLoop(int index);
-  bool serveRequest(int index, const FetchRequest& request, uint8_t* chunk, int64_t* total);
+  // A request taken by a fetch thread; `sent` once its frame went out on the connection.
+  struct TakenRequest {
+    FetchRequest request;
+    bool sent = false;
+  };
+  // Serves `taken` on the thread's connection. While a grown read-ahead request comes in, the
+  // next queued request is sent behind it (`*next`), so the connection never idles for a
+  // round trip between two requests.
+  bool serveRequest(int index, const TakenRequest& taken, std::optional<TakenRequest>* next,
+                    uint8_t* chunk, int64_t* total);
   std::string reopenSlave(int index, int firstDelayMs);
+  void noteRoundTrip(std::chrono::steady_clock::duration took);
   bool sleepUnlessStopped(int ms);
   void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
   // Waits until a request is queued or stop is set; nothing when stopped.
   std::optional<FetchRequest> takeRequest() EXCLUDES(queueLock_);
+  // The front request if one is queued, without waiting.
+  std::optional<FetchRequest> takeQueuedRequest() EXCLUDES(queueLock_);
   bool fetchPending() EXCLUDES(queueLock_);
-  void planAndQueue(int64_t offset);
+  void planAndQueue(int64_t offset) REQUIRES(readLock_);
+  // Requests queued and not yet taken by a fetch thread are forgotten (after a seek).
+  void dropQueuedRequests() EXCLUDES(queueLock_);
 
   // Read steps (CMediaSpace.cpp).
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
+  // Sizes the read-ahead window for a read at `offset`: back to one request after a seek.
+  // Returns whether the read continues the previous ones.
+  bool followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
   int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void afterOpen(const uint8_t* head, int32_t headSize) REQUIRES(readLock_);
 
@@ -106,6 +124,12 @@ class CMediaSpace {
   std::string ext_ GUARDED_BY(readLock_);
   std::string readPattern_ GUARDED_BY(readLock_);
   bool slavesStarted_ GUARDED_BY(readLock_) = false;
+  // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and,
+  // on a link whose round trip is 1 ms or more, doubles each time a sequential read has to
+  // wait for fetched data, so it grows until it covers the link's bandwidth times its round
+  // trip (at most CMemCache::kLargestWindow).
+  int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
+  int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
@@ -128,5 +152,8 @@ class CMediaSpace {
   // Set when fetched data failed to come in time; misses then go to the master connection
   // until a fetch thread delivers again.
   std::atomic<bool> slavesStalled_{false};
+  // The shortest time seen from sending a fetch request on an idle connection to its first
+  // reply: the link's round trip (plus the server's time).
+  std::atomic<int64_t> fastestRoundTripUs_{INT64_MAX};
   ManualResetEvent dataEvent_;
 };

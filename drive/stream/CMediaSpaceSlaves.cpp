@@ -48,13 +48,41 @@ std::optional<FetchRequest> CMediaSpace::takeRequest() {
   return request;
 }
 
+void CMediaSpace::noteRoundTrip(std::chrono::steady_clock::duration took) {
+  int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+  int64_t fastest = fastestRoundTripUs_;
+  while (us < fastest && !fastestRoundTripUs_.compare_exchange_weak(fastest, us)) {
+  }
+}
+
+std::optional<FetchRequest> CMediaSpace::takeQueuedRequest() {
+  MutexLock guard(queueLock_);
+  if (stop_ || queue_.empty()) return std::nullopt;
+  FetchRequest request = queue_.front();
+  queue_.pop_front();
+  ++busyRequests_;
+  return request;
+}
+
 bool CMediaSpace::fetchPending() {
   MutexLock guard(queueLock_);
   return !queue_.empty() || busyRequests_ > 0;
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  if (auto request = cache_.plan(offset)) queueRequest(*request);
+  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // A grown window reaches past the end of the file near its end: nothing to fetch there.
+  if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
+    queueRequest(*request);
+}
+
+void CMediaSpace::dropQueuedRequests() {
+  {
+    MutexLock guard(queueLock_);
+    if (queue_.empty()) return;
+    queue_.clear();
+  }
+  cache_.forgetPlanned();  // what was dropped may be asked for again
 }
 
 void CMediaSpace::startSlaves() {
@@ -94,10 +122,16 @@ void CMediaSpace::slaveLoop(int index) {
   } else {
     StreamLog().log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
+    std::optional<TakenRequest> next;
     while (!stop_) {
-      std::optional<FetchRequest> request = takeRequest();
-      if (!request) break;  // stopped
-      serveRequest(index, *request, chunk.get(), &total);
+      std::optional<TakenRequest> taken = std::move(next);
+      next.reset();
+      if (!taken) {
+        std::optional<FetchRequest> request = takeRequest();
+        if (!request) break;  // stopped
+        taken = TakenRequest{*request, false};
+      }
+      serveRequest(index, *taken, &next, chunk.get(), &total);
       {
         MutexLock guard(queueLock_);
         --busyRequests_;
@@ -115,8 +149,9 @@ void CMediaSpace::slaveLoop(int index) {
 // Sends one fetch request and stores its replies until the range is in. A broken connection
 // is reopened (at the reopen spacing) for as long as the reader is open. Returns false when
 // stopped.
-bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* chunk,
-                               int64_t* total) {
+bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
+                               std::optional<TakenRequest>* next, uint8_t* chunk, int64_t* total) {
+  const FetchRequest& request = taken.request;
   CRSSocket& socket = slaveSockets_[index];
   StreamLog().log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld",
                   static_cast<long>(index), static_cast<long>(stats_.readCount()), request.offset,
@@ -124,7 +159,11 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
   int64_t left = fileLength_ - request.offset;
   int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
   if (asked == 0) return true;  // nothing of the file lies there
-  bool connected = fetchRequest(socket, request.offset, asked) > 0;
+  bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
+  // Timed only when the connection had nothing else to answer first.
+  std::optional<std::chrono::steady_clock::time_point> sentAt;
+  if (!taken.sent) sentAt = std::chrono::steady_clock::now();
+  bool pipelined = request.size > CMemCache::kRequestSize;
   int32_t received = 0;
   int silent = 0;
   int reopenDelayMs = 0;  // a connection that worked is opened again at once
@@ -135,6 +174,10 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
                                        chunk, kMaxChunk, &got);
       if (fields.empty()) return false;  // stopped
       if (IsOk(fields)) {
+        if (sentAt) {
+          noteRoundTrip(std::chrono::steady_clock::now() - *sentAt);
+          sentAt.reset();
+        }
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
         silent = 0;
@@ -142,6 +185,7 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
         *total += got;
         cache_.store(chunk, reply.offset, got);
         slavesStalled_ = false;
+        dataEvent_.set();  // a reader waiting for these bytes need not wait for the rest
         StreamLog().log(5,
                         "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
                         " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
@@ -149,6 +193,12 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
                         static_cast<long>(request.size), reply.offset, static_cast<long>(got),
                         static_cast<long>(asked), *total);
         if (received >= asked) return true;
+        if (pipelined && !*next) {
+          if (std::optional<FetchRequest> following = takeQueuedRequest()) {
+            *next = TakenRequest{*following,
+                                 fetchRequest(socket, following->offset, following->size) > 0};
+          }
+        }
         continue;
       }
       if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
@@ -158,6 +208,8 @@ bool CMediaSpace::serveRequest(int index, const FetchRequest& request, uint8_t* 
       }
     }
     silent = 0;
+    sentAt.reset();
+    if (*next) (*next)->sent = false;  // a new connection knows nothing of it
     if (reopenSlave(index, reopenDelayMs) == "ok") {
       reopenDelayMs = 0;
       StreamLog().log(7,

@@ -23,14 +23,25 @@ void CMemCache::releaseRings() {
 
 void CMemCache::touch(const CStreamBuf* buffer) { lastUse_[buffer] = ++useClock_; }
 
-CStreamBuf* CMemCache::takeRing(int64_t offset) {
+bool CMemCache::aheadOfReader(const CStreamBuf* ring) const {
+  if (readMark_ < 0) return false;
+  return ring->end() > readMark_ && ring->startOffset() <= readMark_ + kLargestWindow;
+}
+
+CStreamBuf* CMemCache::takeRing(int64_t offset, const CStreamBuf* keep) {
   int rings = 0;
   CStreamBuf* oldest = nullptr;
+  CStreamBuf* oldestSpent = nullptr;  // least recently used of those the reader has no use for
   for (const auto& buffer : buffers_) {
     if (buffer->id() < 2) continue;
     ++rings;
+    if (buffer.get() == keep) continue;
     if (!oldest || lastUse_[buffer.get()] < lastUse_[oldest]) oldest = buffer.get();
+    if (!aheadOfReader(buffer.get()) &&
+        (!oldestSpent || lastUse_[buffer.get()] < lastUse_[oldestSpent]))
+      oldestSpent = buffer.get();
   }
+  if (oldestSpent) oldest = oldestSpent;
   bool overBudget = allRings.load() + kRingCapacity > kAllRingsBudget;
   CStreamBuf* ring = nullptr;
   if (oldest && (rings >= kMostRings || overBudget)) {
@@ -142,6 +153,11 @@ void CMemCache::storeInto(CStreamBuf* q, const uint8_t* bytes, int64_t offset, i
   int32_t skip = static_cast<int32_t>(end - offset);
   int32_t rest = size - skip;
   int64_t excess = static_cast<int64_t>(q->length()) + rest - q->capacity();
+  if (excess > 0 && aheadOfReader(q) && q->startOffset() + excess > readMark_) {
+    // Forgetting would lose bytes the reader is about to read: a new ring continues the run.
+    takeRing(end, q)->write(bytes + skip, end, rest);
+    return;
+  }
   if (excess > 0) q->drop(static_cast<int32_t>(excess));
   q->write(bytes + skip, end, rest);
 }
@@ -160,6 +176,7 @@ void CMemCache::countHit(int32_t id, int32_t size) {
 int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   if (size < 0 || offset < 0) return -1;
   MutexLock guard(lock_);
+  readMark_ = offset;
   if (CStreamBuf* h = holding(offset, size)) {
     if (h->read(buffer, offset, size) == 0) {
       countHit(h->id(), size);
@@ -187,14 +204,30 @@ int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
   return 0;
 }
 
-std::optional<FetchRequest> CMemCache::request(int64_t offset) {
+std::optional<FetchRequest> CMemCache::request(int64_t offset, int32_t size) {
   lqOffset_ = offset;
-  lqSize_ = kRequestSize;
-  return FetchRequest{offset, kRequestSize};
+  lqSize_ = size;
+  if (offset != frontier_) chainStart_ = offset;
+  frontier_ = offset + size;
+  return FetchRequest{offset, size};
 }
 
-std::optional<FetchRequest> CMemCache::plan(int64_t offset) {
+std::optional<FetchRequest> CMemCache::plan(int64_t offset, int32_t window) {
   MutexLock guard(lock_);
+  if (window <= kRequestSize) return planStart(offset);
+  window = std::min(window, kLargestWindow);
+  CStreamBuf* q = cover(offset);
+  int64_t next = q ? q->end() : offset;
+  if (next >= chainStart_ && next < frontier_) next = frontier_;  // the rest is on its way
+  if (next - offset >= window) return std::nullopt;
+  // A quarter of the window per request keeps every fetch connection busy with one request
+  // while the next waits in the queue.
+  int32_t size =
+      std::clamp(window / 4 / kLargestChunk * kLargestChunk, kRequestSize, kLargestRequest);
+  return request(next, size);
+}
+
+std::optional<FetchRequest> CMemCache::planStart(int64_t offset) {
   auto insideLast = [this](int64_t o)
                         REQUIRES(lock_) { return o >= lqOffset_ && o < lqOffset_ + lqSize_; };
   CStreamBuf* q = cover(offset);
@@ -230,6 +263,15 @@ void CMemCache::clear() {
   MutexLock guard(lock_);
   buffers_.clear();
   releaseRings();
+  readMark_ = -1;
+}
+
+void CMemCache::forgetPlanned() {
+  MutexLock guard(lock_);
+  lqOffset_ = 0;
+  lqSize_ = 0;
+  chainStart_ = 0;
+  frontier_ = 0;
 }
 
 int32_t CMemCache::maxId() const {

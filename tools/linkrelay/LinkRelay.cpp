@@ -45,10 +45,9 @@ struct Direction {
   int to = -1;
   std::deque<Chunk> queue;
   int64_t queued = 0;
-  int64_t lineFreeNs = 0;  // when the capped line has sent everything queued so far
-  bool ended = false;      // the source closed its side
-  bool shutDown = false;   // passed on to the destination
-  bool blocked = false;    // the destination's send buffer is full
+  bool ended = false;     // the source closed its side
+  bool shutDown = false;  // passed on to the destination
+  bool blocked = false;   // the destination's send buffer is full
 };
 
 struct Connection {
@@ -227,9 +226,11 @@ class Loop {
       }
       int64_t lineTime =
           link.bytesPerSecond > 0 ? got * int64_t{1000000000} / link.bytesPerSecond : 0;
-      d.lineFreeNs = std::max(d.lineFreeNs, now) + lineTime;
+      // Every connection shares the line of its direction, as on one network path.
+      int64_t& lineFreeNs = &d == &c.up ? upLineFreeNs_ : downLineFreeNs_;
+      lineFreeNs = std::max(lineFreeNs, now) + lineTime;
       d.queued += got;
-      d.queue.push_back({d.lineFreeNs + int64_t{link.delayMs} * 1000000, std::move(bytes),
+      d.queue.push_back({lineFreeNs + int64_t{link.delayMs} * 1000000, std::move(bytes),
                          static_cast<size_t>(got)});
     }
   }
@@ -290,6 +291,9 @@ class Loop {
   int epoll_;
   int timer_;
   std::list<std::unique_ptr<Connection>> connections_;
+  // When the capped line of each direction has sent everything queued on it so far.
+  int64_t upLineFreeNs_ = 0;
+  int64_t downLineFreeNs_ = 0;
 };
 
 }  // namespace

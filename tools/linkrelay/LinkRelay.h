@@ -1,7 +1,7 @@
 // A link emulator: a TCP relay from a listening loopback port to a target, which makes the
-// connections it carries behave like a network path. Each direction of every connection gets a
-// one-way delay and a bandwidth cap; on request a connection is dropped after a number of
-// bytes, or every connection stalls (forwards nothing) for a while. One thread serves all
+// connections it carries behave like one network path. Each direction has a bandwidth cap that
+// all connections share and a one-way delay; on request a connection is dropped after a number
+// of bytes, or every connection stalls (forwards nothing) for a while. One thread serves all
 // connections with epoll and a timerfd for the moments queued bytes become due.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 struct LinkSettings {
   int delayMs = 0;             // one-way delay, each direction
-  int64_t bytesPerSecond = 0;  // cap per connection and direction; 0: none
+  int64_t bytesPerSecond = 0;  // cap per direction, shared by all connections; 0: none
   int64_t dropAfterBytes = 0;  // end a connection after it carried this many bytes; 0: never
 };
 

@@ -91,17 +91,20 @@ TEST_F(MediaSpaceTest, SmallSequentialReadsAskOncePerWindowAndNeverPastTheEnd) {
   readSequentially(*reader, 4096, kFileSize - (8 << 20));
   reader->close();
   int fetches = server_.count("t1_read");
+  // At most one request per 256 KiB step; the window grows, so later requests are larger.
   EXPECT_LE(fetches, (8 << 20) / 262144 + 3);
-  EXPECT_GE(fetches, (8 << 20) / 262144 - 1);
   EXPECT_EQ(server_.count("t_read"), 0);
+  int64_t asked = 0;
   for (const std::string& request : server_.requests()) {
     auto fields = streamwire::SplitFields(request);
     if (fields[0] != "t1_read") continue;
     int64_t offset = std::stoll(fields[2]);
     int64_t size = std::stoll(fields[3]);
-    EXPECT_GT(size, 0) << request;
+    EXPECT_TRUE(size >= 262144 || offset + size == kFileSize) << request;
     EXPECT_LE(offset + size, kFileSize) << request;
+    asked += size;
   }
+  EXPECT_GE(asked, (8 << 20) - 65536);
   // "t_close" has no reply: wait for the server to have read all three.
   EXPECT_TRUE(WaitFor([&] { return server_.count("t_close") == 3; }));
 }

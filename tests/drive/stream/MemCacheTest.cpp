@@ -253,3 +253,37 @@ TEST(MemCache, TextNamesEveryBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Read-ahead over a slow link: the reader at 1 MiB, 6 MiB fetched ahead of it. Rings that fill
+// up hand on to new rings instead of forgetting bytes the reader has yet to read, and every
+// byte stays readable; the bytes behind the reader may go.
+TEST(MemCache, BytesAheadOfTheReaderAreNeverForgotten) {
+  CMemCache cache;
+  for (int64_t offset = 1 << 20; offset < (2 << 20); offset += 65536) Store(cache, offset, 65536);
+  ASSERT_TRUE(Holds(cache, 1 << 20, 65536));  // the reader is here
+  for (int64_t offset = 2 << 20; offset < (7 << 20); offset += 65536) Store(cache, offset, 65536);
+  for (int64_t offset = 1 << 20; offset < (7 << 20); offset += 65536)
+    ASSERT_TRUE(Holds(cache, offset, 65536)) << offset;
+  EXPECT_LE(cache.heldCapacity(), CMemCache::kFirstCapacity + 6 * CMemCache::kRingCapacity);
+}
+
+// With a grown window the planner continues the run it asked for, in larger requests, until
+// the window is covered; the start window keeps the one-request rules.
+TEST(MemCache, GrownWindowContinuesTheRunOfRequests) {
+  CMemCache cache;
+  constexpr int32_t kWindow = 4 << 20;
+  Store(cache, 0, 65536);
+  std::vector<FetchRequest> asked;
+  while (auto request = cache.plan(65536, kWindow)) asked.push_back(*request);
+  ASSERT_GE(asked.size(), 2u);
+  EXPECT_EQ(asked[0].offset, 65536);
+  for (size_t i = 1; i < asked.size(); ++i)
+    EXPECT_EQ(asked[i].offset, asked[i - 1].offset + asked[i - 1].size);
+  EXPECT_EQ(asked[0].size, kWindow / 4);
+  EXPECT_GE(asked.back().offset + asked.back().size - 65536, kWindow);
+  EXPECT_FALSE(cache.plan(65536, kWindow));  // still covered
+}
+
+}  // namespace
