@@ -37,13 +37,15 @@ class TempDriveRoot {
   TempDir top_;
 };
 
-// An empty drive at `letter`, unmounted and joined when it goes.
+// An empty drive at `letter` served on its own thread, unmounted and joined when it goes;
+// `unmount` (optional) is its Unmount callback.
 class EmptyDrive {
  public:
-  explicit EmptyDrive(char letter) : letter_(letter) {
+  explicit EmptyDrive(char letter, int (*unmount)(PDOKAN_FILE_INFO) = nullptr) : letter_(letter) {
     options_.DriveLetter = static_cast<WCHAR>(letter);
-    options_.ThreadCount = 2;
+    options_.ThreadCount = 3;
     operations_.GetFileInformation = RootOnly;
+    operations_.Unmount = unmount;
     thread_ = std::thread([this] { result_ = DokanMain(&options_, &operations_); });
   }
   ~EmptyDrive() {
@@ -54,6 +56,7 @@ class EmptyDrive {
     thread_.join();
   }
   bool finished() const { return result_ != kRunning; }
+  int result() const { return result_; }
 
  private:
   static constexpr int kRunning = 1;
