@@ -1,0 +1,113 @@
+// The drive: its status once a second, its letter, start / stop / restart.
+Page.drive = (function () {
+  var ui = Page.ui;
+  var bridge = Page.bridge;
+  var RUNNING = 2;
+  var state = { code: null, info: "", letter: "" };
+  var listeners = [];
+
+  function dotClass(code) {
+    if (code === RUNNING) return "dot ok";
+    if (code === 1 || code === 3 || code === 4 || code === 5 || code === 8) return "dot busy";
+    if (code === 9 || code === -99 || code === null) return "dot";
+    return "dot bad";
+  }
+
+  function show() {
+    var text = state.info || "正在查询…";
+    ui.$("drive-status").textContent = text;
+    ui.$("statusbar-status").textContent = text;
+    ui.$("drive-dot").className = dotClass(state.code);
+    ui.$("statusbar-dot").className = dotClass(state.code);
+    ui.$("drive-letter").textContent = state.letter;
+    var running = state.code === RUNNING;
+    ui.$("drive-start").disabled = running;
+    ui.$("drive-stop").disabled = state.code === -99 || state.code === 9;
+  }
+
+  function readLetter() {
+    if (state.code !== RUNNING) {
+      var configured = bridge.ask("getDriveLetter");
+      return configured && configured.returnCode >= 0 ? configured.result + ":（未挂载）" : "—";
+    }
+    var answer = bridge.ask("getRunDriveLetter");
+    if (!answer) return "—";
+    // A failure here is shown where the letter stands ("网盘未启动" and the like).
+    return answer.returnCode < 0 ? bridge.failureText(answer) : answer.result + ":";
+  }
+
+  function poll() {
+    var answer = bridge.ask("getNetDiskStatus");
+    if (!answer || answer.returnCode < 0 || !answer.result) return;
+    var before = state.code;
+    state.code = answer.result.Code;
+    state.info = answer.result.Info;
+    state.letter = readLetter();
+    show();
+    if (before !== state.code) {
+      for (var i = 0; i < listeners.length; i++) listeners[i](state.code, before);
+    }
+  }
+
+  // Starts the drive program and waits (at most three attempts of 20 s) until it is mounted.
+  function start() {
+    ui.busy("正在启动网盘，请稍候…");
+    ui.afterPaint(function () {
+      var answer = bridge.call("startDisk", 3, 20);
+      ui.idle();
+      if (answer) ui.ok("网盘已启动");
+      poll();
+    });
+  }
+
+  function stop() {
+    ui.busy("正在停止网盘…");
+    ui.afterPaint(function () {
+      var answer = bridge.call("stopDisk");
+      ui.idle();
+      if (answer) ui.toast("网盘已停止");
+      poll();
+    });
+  }
+
+  function restart() {
+    ui.busy("正在重启网盘…");
+    ui.afterPaint(function () {
+      var answer = bridge.call("restartDisk");
+      ui.idle();
+      if (answer) ui.toast("网盘正在重新启动");
+      poll();
+    });
+  }
+
+  // After a login: a drive that runs for another account (or with an old password) is
+  // stopped first; then the drive is started unless it already runs.
+  function startForLogin(accountChanged) {
+    poll();
+    if (accountChanged && state.code !== null && state.code !== -99 && state.code !== -9 &&
+        state.code !== 9) {
+      bridge.call("stopDisk");
+      poll();
+    }
+    if (state.code !== RUNNING) start();
+  }
+
+  function init() {
+    ui.$("drive-start").onclick = start;
+    ui.$("drive-stop").onclick = stop;
+    ui.$("drive-restart").onclick = restart;
+    setInterval(poll, 1000);
+  }
+
+  return {
+    init: init,
+    poll: poll,
+    start: start,
+    stop: stop,
+    restart: restart,
+    startForLogin: startForLogin,
+    state: state,
+    running: function () { return state.code === RUNNING; },
+    onChange: function (listener) { listeners.push(listener); }
+  };
+})();
