@@ -116,12 +116,15 @@ void Dialog::initialise() {
   setUpTray();
 
   bridge_ = new WebData(*action_, this);
+  bridge_->setDownloads(downloads_.get());
+  bridge_->setUploads(uploads_.get());
   auto* bridgeSettings = new CConfig(iniPath_);
   bridgeSettings->load();
   bridge_->setConfig(bridgeSettings);
   connect(form_->webView->page()->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this,
           &Dialog::populateJavaScriptWindowObject);
   version_ = new MVersion(folder, this);
+  bridge_->setVersion(version_);
   QWebFrame* frame = form_->webView->page()->mainFrame();
   connect(version_, &MVersion::answer, frame,
           [frame](const QString& script) { frame->evaluateJavaScript(script); });

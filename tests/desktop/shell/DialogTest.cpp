@@ -62,7 +62,7 @@ TEST(DialogTest, SizesDragsAndExposesTheBridgeOnEveryLoad) {
   EXPECT_EQ(frame->evaluateJavaScript("typeof Quellanview").toString(), "object");
   view->reload();
   ASSERT_TRUE(WaitForLoad(view));
-  EXPECT_EQ(frame->evaluateJavaScript("typeof Quellanview.getDriveStatusText").toString(),
+  EXPECT_EQ(frame->evaluateJavaScript("typeof Quellanview.getNetDiskStatus").toString(),
             "function");
 
   // Presses at y = 51 (outside), then at y = 50 (the range's bottom edge): only the second

@@ -1,0 +1,148 @@
+// The drive: its letters, start, stop and status, and the operations on remote entries that
+// the drive program performs over the control pipe.
+#include <chrono>
+#include <thread>
+
+#include "desktop/control/CAction.h"
+#include "desktop/control/DriveStatus.h"
+#include "desktop/shell/CConfig.h"
+#include "desktop/shell/WebData.h"
+#include "desktop/shell/bridge/DriveLetters.h"
+#include "desktop/shell/bridge/PathAnswers.h"
+#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/shell/bridge/SystemOpen.h"
+#include "platform/ticks/Ticks.h"
+
+using bridge::Failure;
+using bridge::ResultText;
+using bridge::Success;
+using bridge::Text;
+
+namespace {
+
+constexpr int kMountedState = 2;
+constexpr auto kStartPoll = std::chrono::milliseconds(100);
+
+QString Unreachable() { return ResultText(Failure(-1, QStringLiteral("无法连接服务程序"))); }
+
+QString FailureWithCode(const QString& message, int code) {
+  return ResultText(Failure(-1, message + QString::number(code)));
+}
+
+}  // namespace
+
+QString WebData::getRunDriveLetter() {
+  if (action_.pipe().openPipe() != 0) return Unreachable();
+  std::string letter = action_.pipe().runDriveLetter();
+  if (letter.empty()) return ResultText(Failure(-99, QStringLiteral("网盘未启动")));
+  return ResultText(Success(Text(letter)));
+}
+
+QString WebData::getDriveLetterList() {
+  Json::Value letters(Json::arrayValue);
+  for (const QString& letter :
+       bridge::OfferedDriveLetters(bridge::JoinedLogicalDrives(), settings().driveLetter))
+    letters.append(Text(letter));
+  return ResultText(Success(letters));
+}
+
+QString WebData::restartDisk() {
+  action_.restartDrive();
+  return ResultText(Success());
+}
+
+QString WebData::stopDisk() {
+  action_.stopDrive();
+  return ResultText(Success());
+}
+
+// Blocks the GUI thread while it waits, as the page expects a finished answer.
+QString WebData::startDisk(int maxRetryTimes, int timeout) {
+  const int64_t limitMs = int64_t{timeout} * 1000;
+  for (int attempts = 0;; ++attempts) {
+    if (action_.pipe().driveState() == kMountedState) return ResultText(Success());
+    if (maxRetryTimes > 0 && attempts >= maxRetryTimes)
+      return ResultText(Failure(-1, QStringLiteral("超时错误")));
+    action_.startDrive();
+    const uint32_t started = GetTickCount();
+    while (action_.pipe().driveState() != kMountedState &&
+           (timeout < 1 || TicksBetween(started, GetTickCount()) < limitMs))
+      std::this_thread::sleep_for(kStartPoll);
+  }
+}
+
+QString WebData::play(QString fileid) {
+  if (action_.pipe().openPipe() != 0) return Unreachable();
+  QString answer = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
+  if (auto failure = bridge::LocalPathFailure(answer))
+    return ResultText(Failure(failure->code, failure->message));
+  bridge::OpenWithSystem(answer);
+  return ResultText(Success());
+}
+
+QString WebData::openFolder(QString fileid) {
+  if (action_.pipe().openPipe() != 0) return Unreachable();
+  if (fileid.isEmpty()) {
+    std::string letter = action_.pipe().runDriveLetter();
+    // Without a mounted drive there is no root to open.
+    if (letter.empty()) return ResultText(Failure(-99, QStringLiteral("网盘未启动")));
+    bridge::OpenWithSystem(QString::fromStdString(letter) + QLatin1Char(':'));
+    return ResultText(Success());
+  }
+  QString path = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
+  if (path.isEmpty()) return ResultText(Failure(-99, QStringLiteral("该文件不存在")));
+  int separator = path.lastIndexOf(QLatin1Char('\\'));
+  if (separator < 0) return ResultText(Failure(-1, QStringLiteral("该文件路径错误")));
+  bridge::OpenWithSystem(path.left(separator));
+  return ResultText(Success());
+}
+
+QString WebData::flushList() {
+  if (action_.pipe().openPipe() != 0) return Unreachable();
+  if (action_.pipe().requestRefresh() < 0)
+    return ResultText(Failure(-1, QStringLiteral("列表错误")));
+  return ResultText(Success());
+}
+
+QString WebData::getNetDiskStatus() {
+  DriveStatusValues status = PublishedDriveStatus().values();
+  Json::Value drive;
+  drive["Code"] = status.code;
+  drive["Info"] = Text(status.text);
+  return ResultText(Success(drive));
+}
+
+QString WebData::mkdir(QString id, QString path) {
+  path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+  std::string key;
+  int code = action_.pipe().makeFolders(id.toStdString(), path.toStdString(), &key);
+  if (code == 0) return ResultText(Success(Text(key)));
+  if (code == -8 || code == -3) return FailureWithCode(QStringLiteral("父目录不存在:"), code);
+  if (code == -183) return FailureWithCode(QStringLiteral("要建立的目录已经存在:"), code);
+  return FailureWithCode(QStringLiteral("其他错误:"), code);
+}
+
+QString WebData::rename(QString id, QString name) {
+  int code = action_.pipe().rename(id.toStdString(), name.toStdString());
+  if (code == 0) return ResultText(Success());
+  if (code == -183) return FailureWithCode(QStringLiteral("目的文件已经存在:"), code);
+  if (code == -2) return FailureWithCode(QStringLiteral("源文件已不存在:"), code);
+  if (code == -1) return FailureWithCode(QStringLiteral("操作失败:"), code);
+  return FailureWithCode(QStringLiteral("其他错误:"), code);
+}
+
+QString WebData::remove(QString id, bool isRemoveEmptyFolder) {
+  DrivePipeClient& pipe = action_.pipe();
+  std::string path;
+  int code = pipe.deleteByKey(id.toStdString(), &path);
+  QString answer = code == 0 ? ResultText(Success())
+                             : FailureWithCode(QStringLiteral("删除指定目录失败:"), code);
+  if (!isRemoveEmptyFolder || path.empty()) return answer;
+  // The drive program answers the removed entry's path below its root ("\a\b\c"): each
+  // folder above it is removed while it has no children left.
+  for (auto folder = bridge::ParentFolderOf(path); folder;
+       folder = bridge::ParentFolderOf(*folder)) {
+    if (pipe.childCount(*folder) != 0 || pipe.deleteAtPath(*folder) != 0) break;
+  }
+  return answer;
+}

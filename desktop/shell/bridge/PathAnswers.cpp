@@ -1,0 +1,43 @@
+#include "desktop/shell/bridge/PathAnswers.h"
+
+#include <map>
+
+namespace bridge {
+
+namespace {
+
+constexpr int kMinimumPathLength = 5;
+constexpr size_t kShortestFolder = 2;
+
+// Error codes of the drive program's login and read steps, as the page shows them.
+const std::map<int, PageFailure>& AnswerCodes() {
+  static const std::map<int, PageFailure> codes = {
+      {-12, {-97, QStringLiteral("账号被另外登录，请重新登录")}},
+      {-11, {-98, QStringLiteral("服务器维护暂不可用")}},
+      {-4, {-4, QStringLiteral("获取文件数据错误")}},
+      {-3, {-3, QStringLiteral("服务器数据错误")}},
+      {-2, {-2, QStringLiteral("连接服务器失败")}},
+      {-1, {-1, QStringLiteral("连接服务器地址错误")}},
+  };
+  return codes;
+}
+
+}  // namespace
+
+std::optional<PageFailure> LocalPathFailure(const QString& answer) {
+  if (answer.isEmpty()) return PageFailure{-99, QStringLiteral("该文件不存在")};
+  if (answer.size() >= kMinimumPathLength) return std::nullopt;
+  auto found = AnswerCodes().find(answer.toInt());
+  if (found != AnswerCodes().end()) return found->second;
+  return PageFailure{-90, QStringLiteral("未知错误")};
+}
+
+std::optional<std::string> ParentFolderOf(const std::string& path) {
+  size_t separator = path.rfind('\\');
+  if (separator == std::string::npos || separator == 0) return std::nullopt;
+  std::string parent = path.substr(0, separator);
+  if (parent.size() < kShortestFolder) return std::nullopt;
+  return parent;
+}
+
+}  // namespace bridge
