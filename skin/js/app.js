@@ -3,13 +3,14 @@
 Page.app = (function () {
   var ui = Page.ui;
   var bridge = Page.bridge;
-  var REMEMBER_KEY = "rememberPassword";
+  var EMPTY_PASSWORD_DIGEST = "d41d8cd98f00b204e9800998ecf8427e";
   var TITLE_HEIGHT = 50;
   var BUTTONS_WIDTH = 150;  // the window buttons at the right end stay clickable, not draggable
   var views = ["files", "downloads", "uploads", "settings"];
   var base = "";
   var user = "";
   var loggedIn = false;
+  var startedAtLoad = false;  // the drive was started with the stored account at load
 
   function serviceBase() {
     if (!base) base = bridge.serviceBase();
@@ -65,62 +66,83 @@ Page.app = (function () {
     request.send(null);
   }
 
-  function login() {
-    var name = ui.$("login-name").value.replace(/^\s+|\s+$/g, "");
-    var password = ui.$("login-password").value;
-    var remember = ui.$("login-remember").checked;
-    if (!name) return setLoginError("请输入用户名");
-    var storedName = bridge.ask("getUserName");
-    var storedDigest = bridge.ask("getPassWord");
-    var useStored = password === "" && remember && storedDigest && storedDigest.result &&
-      storedName && storedName.result === name;
-    if (!password && !useStored) return setLoginError("请输入密码");
-    var accountChanged = !storedName || storedName.result !== name || !useStored;
-    if (!bridge.call("setUserName", name)) return;
-    if (!useStored && !bridge.call("setPassWord", password)) return;
-    var digest = bridge.call("getPassWord");
-    if (!digest) return;
-    bridge.call("saveData", REMEMBER_KEY, remember ? "1" : "");
+  // Logs in with a stored password digest: the page session, then the main views.
+  function loginWith(name, digest, accountChanged, onFailure) {
     setLoginError("");
     ui.$("login-button").disabled = true;
-    ui.busy("正在登录…");
-    requestPageSession(name, digest.result, function (session, failure) {
-      ui.idle();
+    requestPageSession(name, digest, function (session, failure) {
       ui.$("login-button").disabled = false;
-      if (!session) return setLoginError(failure);
+      if (!session) return onFailure(failure);
       bridge.act("setLoginSession", session);
-      if (!remember) ui.$("login-password").value = "";
       user = name;
       enter(accountChanged);
     });
   }
 
+  function login() {
+    var name = ui.$("login-name").value.replace(/^\s+|\s+$/g, "");
+    var password = ui.$("login-password").value;
+    if (!name) return setLoginError("请输入用户名");
+    if (!password) return setLoginError("请输入密码");
+    var storedName = bridge.ask("getUserName");
+    var storedDigest = bridge.ask("getPassWord");
+    if (!bridge.call("setUserName", name) || !bridge.call("setPassWord", password)) return;
+    var digest = bridge.call("getPassWord");
+    if (!digest) return;
+    var accountChanged = !storedName || storedName.result !== name || !storedDigest ||
+      storedDigest.result !== digest.result;
+    ui.busy("正在登录…");
+    loginWith(name, digest.result, accountChanged, function (failure) {
+      ui.idle();
+      setLoginError(failure);
+    });
+  }
+
   function enter(accountChanged) {
+    ui.idle();
     loggedIn = true;
+    ui.$("login-password").value = "";
     ui.$("nav").className = "";
     ui.$("account").className = "";
     ui.$("account").textContent = user;
     showView("files");
     Page.transfers.poll();
-    Page.drive.startForLogin(accountChanged);
+    if (!startedAtLoad || accountChanged) Page.drive.startForLogin(accountChanged, 20);
+    startedAtLoad = false;
   }
 
+  // Logging out stops the drive and forgets the password (an empty password is never valid).
   function logout() {
-    ui.confirm("退出登录", "退出登录会停止网盘，正在进行的传输也会暂停。确定退出吗？", "退出登录", function () {
+    ui.confirm("退出登录", "退出登录会停止网盘并清除保存的密码。确定退出吗？", "退出登录", function () {
       bridge.call("stopDisk");
       bridge.act("setLoginSession", "");
+      bridge.call("setPassWord", "");
       Page.drive.poll();
       showLogin();
     });
   }
 
-  function fillLoginForm() {
-    var storedName = bridge.ask("getUserName");
-    var remember = bridge.ask("getData", REMEMBER_KEY);
-    ui.$("login-name").value = storedName && storedName.result ? storedName.result : "";
-    ui.$("login-remember").checked = !!(remember && remember.result === "1");
-    ui.$("login-password").placeholder = ui.$("login-remember").checked ? "已记住密码" : "";
+  function storedAccount() {
+    var name = bridge.ask("getUserName");
+    var digest = bridge.ask("getPassWord");
+    return {
+      name: name && name.result ? name.result : "",
+      digest: digest && digest.result && digest.result !== EMPTY_PASSWORD_DIGEST ? digest.result : ""
+    };
+  }
+
+  // With an account in the settings the drive starts with the program, as it would without
+  // the page, and the page logs in with the stored password.
+  function startWithStoredAccount() {
+    var account = storedAccount();
+    ui.$("login-name").value = account.name;
     ui.$("login-server").textContent = serviceBase().replace("http://", "服务器 ");
+    showLogin();
+    if (!account.name) return;
+    Page.drive.startForLogin(false, 1);
+    startedAtLoad = true;
+    if (!account.digest) return;
+    loginWith(account.name, account.digest, false, setLoginError);
   }
 
   function setUpWindow() {
@@ -155,9 +177,8 @@ Page.app = (function () {
       if (loggedIn && code === 2) Page.files.reloadSoon();
     });
     setInterval(function () { if (loggedIn) Page.transfers.poll(); }, 1000);
-    fillLoginForm();
-    showLogin();
     Page.drive.poll();
+    startWithStoredAccount();
   }
 
   return {

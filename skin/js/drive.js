@@ -42,21 +42,29 @@ Page.drive = (function () {
     var before = state.code;
     state.code = answer.result.Code;
     state.info = answer.result.Info;
-    state.letter = readLetter();
+    // The letter is asked once per change: the drive program's pipe is shared with the
+    // program's own status watcher, which must be the one to notice a broken pipe.
+    if (before !== state.code) state.letter = readLetter();
     show();
     if (before !== state.code) {
       for (var i = 0; i < listeners.length; i++) listeners[i](state.code, before);
     }
   }
 
-  // Starts the drive program and waits (at most three attempts of 20 s) until it is mounted.
-  function start() {
+  function starting() { return state.code === 1 || state.code === 3 || state.code === 4 || state.code === 5; }
+
+  // Starts the drive program and waits up to `seconds` for the drive to be mounted. A drive
+  // that is still on its way when the wait ends keeps starting; the status line follows it.
+  function start(seconds) {
     ui.busy("正在启动网盘，请稍候…");
     ui.afterPaint(function () {
-      var answer = bridge.call("startDisk", 3, 20);
+      var answer = bridge.ask("startDisk", 1, seconds || 20);
       ui.idle();
-      if (answer) ui.ok("网盘已启动");
       poll();
+      if (!answer) return;
+      if (answer.returnCode >= 0) ui.ok("网盘已启动");
+      else if (starting()) ui.toast("网盘仍在启动（" + bridge.failureText(answer) + "），请稍候");
+      else ui.error(bridge.failureText(answer));
     });
   }
 
@@ -81,19 +89,20 @@ Page.drive = (function () {
   }
 
   // After a login: a drive that runs for another account (or with an old password) is
-  // stopped first; then the drive is started unless it already runs.
-  function startForLogin(accountChanged) {
+  // stopped first; then the drive is started unless it already runs or starts. `seconds` is
+  // how long the window may wait for it.
+  function startForLogin(accountChanged, seconds) {
     poll();
-    if (accountChanged && state.code !== null && state.code !== -99 && state.code !== -9 &&
-        state.code !== 9) {
+    var stopped = state.code === null || state.code === -99 || state.code === -9 || state.code === 9;
+    if (accountChanged && !stopped) {
       bridge.call("stopDisk");
       poll();
     }
-    if (state.code !== RUNNING) start();
+    if (state.code !== RUNNING && !starting()) start(seconds);
   }
 
   function init() {
-    ui.$("drive-start").onclick = start;
+    ui.$("drive-start").onclick = function () { start(20); };
     ui.$("drive-stop").onclick = stop;
     ui.$("drive-restart").onclick = restart;
     setInterval(poll, 1000);

@@ -90,14 +90,14 @@ Page.files = (function () {
   }
 
   function actionButtons(entry) {
-    var b = function (action, text, extra) {
-      return '<button class="btn small' + (extra || "") + '" data-action="' + action + '">' + text + "</button>";
+    var b = function (action, icon, title, extra) {
+      return '<button class="icon-btn' + (extra || "") + '" data-action="' + action + '" title="' +
+        title + '">' + ui.actionIcon(icon) + "</button>";
     };
-    if (entry.kind === "folder") {
-      return b("enter", "打开") + b("rename", "重命名") + b("remove", "删除", " danger");
-    }
-    return b("download", "下载") + b("play", "打开") + b("reveal", "所在文件夹") +
-      b("rename", "重命名") + b("remove", "删除", " danger");
+    var tail = b("rename", "rename", "重命名") + b("remove", "remove", "删除", " danger");
+    if (entry.kind === "folder") return b("enter", "open", "打开") + tail;
+    return b("download", "download", "下载") + b("play", "open", "打开") +
+      b("reveal", "reveal", "打开所在文件夹") + tail;
   }
 
   function renderBreadcrumb() {

@@ -1,6 +1,7 @@
 // Messages, dialogs, the busy cover, formatting and icons shared by the views.
 Page.ui = (function () {
   var modalHandlers = null;
+  var MAX_TOASTS = 3;  // older messages give way to newer ones
   var messages = [];  // every message shown, newest last (also read by the page tests)
 
   function $(id) { return document.getElementById(id); }
@@ -16,7 +17,9 @@ Page.ui = (function () {
     var box = document.createElement("div");
     box.className = "toast-line";
     box.innerHTML = '<span class="toast ' + (kind || "") + '">' + escapeHtml(text) + "</span>";
-    $("toasts").appendChild(box);
+    var shelf = $("toasts");
+    shelf.appendChild(box);
+    while (shelf.childNodes.length > MAX_TOASTS) shelf.removeChild(shelf.firstChild);
     setTimeout(function () {
       if (box.parentNode) box.parentNode.removeChild(box);
     }, kind === "error" ? 5000 : 2600);
@@ -124,6 +127,20 @@ Page.ui = (function () {
       '" stroke-width="1.4"/><rect x="7" y="12" width="10" height="6" rx="1" fill="' + colour + '"/></svg>';
   }
 
+  var actionPaths = {
+    download: "M8 2v8M4.5 6.5L8 10l3.5-3.5M3 13.5h10",
+    open: "M9.5 2.5h4v4M13.5 2.5L8 8M11.5 9.5v4h-9v-9h4",
+    reveal: "M1.5 3.5h4.2l1.3 1.5h7.5v8H1.5z",
+    rename: "M2.5 13.5l.8-3.3L10.5 3 13 5.5l-7.2 7.2zM9 4.5l2.5 2.5",
+    remove: "M2.5 4.5h11M6 4.5V2.5h4v2M4 4.5l.8 9h6.4l.8-9"
+  };
+
+  // A small line drawing for a row's action button.
+  function actionIcon(name) {
+    return '<svg viewBox="0 0 16 16"><path d="' + actionPaths[name] +
+      '" fill="none" stroke="currentColor" stroke-width="1.3" stroke-linejoin="round" stroke-linecap="round"/></svg>';
+  }
+
   function emptyIcon() {
     return '<svg viewBox="0 0 48 48"><rect x="6" y="12" width="36" height="26" rx="4" fill="none" stroke="#a9b4c2" stroke-width="2"/><path d="M6 20h36" stroke="#a9b4c2" stroke-width="2"/></svg>';
   }
@@ -154,6 +171,7 @@ Page.ui = (function () {
     formatTime: formatTime,
     folderIcon: folderIcon,
     fileIcon: fileIcon,
-    emptyIcon: emptyIcon
+    emptyIcon: emptyIcon,
+    actionIcon: actionIcon
   };
 })();

@@ -181,13 +181,15 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   PageSession page(view->page()->mainFrame());
   ASSERT_TRUE(page.js(kPageHelpers).toBool());
   fs::path home = server.userDir("alice");
+  SaveScreenshot(view, "page-login.png");
 
   // Log in: the page stores the account, gets its page session and starts the drive.
   page.js(
       "Page.ui.$('login-name').value = 'alice'; Page.ui.$('login-password').value = 'secret';"
       "Page.ui.$('login-button').click();");
-  ASSERT_TRUE(page.waitFor("T.text('drive-status').indexOf('网盘正在运行') === 0", 90s))
-      << page.messages() << ReadFile(folder() + "/mirror.log");
+  const QString running = "T.text('drive-status').indexOf('网盘正在运行') === 0";
+  page.waitFor(running + " || T.text('login-error') !== ''", 90s);
+  ASSERT_TRUE(page.js(running).toBool()) << page.messages() << ReadFile(folder() + "/mirror.log");
   EXPECT_EQ(page.text("T.text('drive-letter')").toStdString(), "P:");
   EXPECT_EQ(page.text("T.text('account')").toStdString(), "alice");
 
@@ -204,7 +206,9 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   SaveScreenshot(view, "page-after-login.png");
 
   // Make, rename and remove a folder; the service's tree follows each step.
-  page.js("Page.ui.$('files-mkdir').click(); T.answerDialog('新文件夹');");
+  page.js("Page.ui.$('files-mkdir').click()");
+  SaveScreenshot(view, "page-make-folder.png");
+  page.js("T.answerDialog('新文件夹')");
   EXPECT_TRUE(page.waitFor("T.has('folder', '新文件夹')", 20s)) << page.messages();
   EXPECT_TRUE(fs::is_directory(home / "我的空间/新文件夹"));
   ASSERT_TRUE(page.js("T.click('新文件夹', 'rename')").toBool());
