@@ -5,6 +5,7 @@ Page.drive = (function () {
   var RUNNING = 2;
   var state = { code: null, info: "", letter: "" };
   var listeners = [];
+  var letterKnown = false;
 
   function dotClass(code) {
     if (code === RUNNING) return "dot ok";
@@ -26,14 +27,18 @@ Page.drive = (function () {
   }
 
   function readLetter() {
+    letterKnown = false;
     if (state.code !== RUNNING) {
       var configured = bridge.ask("getDriveLetter");
-      return configured && configured.returnCode >= 0 ? configured.result + ":（未挂载）" : "—";
+      state.letter = configured && configured.returnCode >= 0 ? configured.result + ":（未挂载）" : "—";
+      return;
     }
     var answer = bridge.ask("getRunDriveLetter");
-    if (!answer) return "—";
-    // A failure here is shown where the letter stands ("网盘未启动" and the like).
-    return answer.returnCode < 0 ? bridge.failureText(answer) : answer.result + ":";
+    if (!answer) return;
+    // A failure here is shown where the letter stands ("网盘未启动" and the like); the letter
+    // is asked again with the next reading.
+    letterKnown = answer.returnCode >= 0;
+    state.letter = letterKnown ? answer.result + ":" : bridge.failureText(answer);
   }
 
   function poll() {
@@ -44,12 +49,16 @@ Page.drive = (function () {
     state.info = answer.result.Info;
     // The letter is asked once per change: the drive program's pipe is shared with the
     // program's own status watcher, which must be the one to notice a broken pipe.
-    if (before !== state.code) state.letter = readLetter();
+    if (before !== state.code || (state.code === RUNNING && !letterKnown)) readLetter();
     show();
     if (before !== state.code) {
       for (var i = 0; i < listeners.length; i++) listeners[i](state.code, before);
     }
   }
+
+  // After the page started, stopped or restarted the drive, the next reading counts as a
+  // change (the drive may have come back at another letter between two readings).
+  function forget() { state.code = null; }
 
   function starting() { return state.code === 1 || state.code === 3 || state.code === 4 || state.code === 5; }
 
@@ -60,6 +69,7 @@ Page.drive = (function () {
     ui.afterPaint(function () {
       var answer = bridge.ask("startDisk", 1, seconds || 20);
       ui.idle();
+      forget();
       poll();
       if (!answer) return;
       if (answer.returnCode >= 0) ui.ok("网盘已启动");
@@ -73,6 +83,7 @@ Page.drive = (function () {
     ui.afterPaint(function () {
       var answer = bridge.call("stopDisk");
       ui.idle();
+      forget();
       if (answer) ui.toast("网盘已停止");
       poll();
     });
@@ -83,6 +94,7 @@ Page.drive = (function () {
     ui.afterPaint(function () {
       var answer = bridge.call("restartDisk");
       ui.idle();
+      forget();
       if (answer) ui.toast("网盘正在重新启动");
       poll();
     });

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
@@ -71,6 +72,16 @@ window.T = {
     }
     return "";
   },
+  clickTask: function (kind, name, action) {
+    var rows = document.querySelectorAll("#" + kind + "-table tbody tr");
+    for (var i = 0; i < rows.length; i++) {
+      var task = Page.transfers.task(kind, rows[i].getAttribute("data-id"));
+      if (!task || task.fileName !== name) continue;
+      rows[i].querySelector('[data-action="' + action + '"]').click();
+      return true;
+    }
+    return false;
+  },
   text: function (id) { return document.getElementById(id).textContent; }
 };
 true;
@@ -124,6 +135,17 @@ void SaveScreenshot(QWebView* view, const std::string& name) {
   image.save(QString::fromStdString((folder / name).string()));
 }
 
+// Stands in for the system's handler of local files and folders: keeps what was opened.
+class OpenedFiles : public QObject {
+  Q_OBJECT
+
+ public:
+  std::string last;
+
+ public slots:
+  void open(const QUrl& url) { last = url.toLocalFile().toStdString(); }
+};
+
 // Closes the window (which stops the drive program) when the test ends, also on failure.
 struct CloseOnExit {
   Dialog& dialog;
@@ -173,6 +195,8 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   codepage::InitProcessLocale();
   QApplication app(argc, argv);
   setProgramFolder(QString::fromStdString(folder()));
+  OpenedFiles opened;
+  QDesktopServices::setUrlHandler("file", &opened, "open");
   Dialog dialog;
   CloseOnExit closer{dialog};
   dialog.show();
@@ -205,6 +229,14 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_EQ(page.text("T.text('files-count')").toStdString(), "1 个文件夹，5 个文件");
   SaveScreenshot(view, "page-after-login.png");
 
+  // A remote file opens from the drive, where it reads as the service's file; its folder too.
+  std::string onDrive = folders.mountPoint('P') + "/我的空间";
+  ASSERT_TRUE(page.js("T.click('报告.txt', 'play')").toBool());
+  EXPECT_EQ(opened.last, onDrive + "/报告.txt") << page.messages();
+  EXPECT_EQ(ReadFile(opened.last), ReadFile(home / "我的空间/报告.txt"));
+  ASSERT_TRUE(page.js("T.click('报告.txt', 'reveal')").toBool());
+  EXPECT_EQ(opened.last, onDrive) << page.messages();
+
   // Make, rename and remove a folder; the service's tree follows each step.
   page.js("Page.ui.$('files-mkdir').click()");
   SaveScreenshot(view, "page-make-folder.png");
@@ -235,6 +267,12 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_TRUE(page.waitFor("T.task('download', 'sample.bin') === 'completed'", 60s))
       << page.messages();
   EXPECT_EQ(ReadFile(downloads + "/sample.bin"), ReadFile(home / "我的空间/sample.bin"));
+  page.js("Page.app.showView('downloads')");
+  ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'open-file')").toBool());
+  EXPECT_EQ(opened.last, downloads + "/sample.bin") << page.messages();
+  ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'open-folder')").toBool());
+  EXPECT_EQ(opened.last, downloads) << page.messages();
+  page.js("Page.app.showView('files')");
 
   // Upload into the open folder (the path a file dialog would hand over): the service holds
   // the same bytes.
@@ -262,6 +300,36 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_EQ(ReadFile(folder() + "/update/quellanview-2.0.0"), ReadFile(release));
   SaveScreenshot(view, "page-version.png");
 
+  // Deleting tasks empties both lists; the downloaded file stays unless asked otherwise.
+  page.js("Page.app.showView('downloads')");
+  ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'delete')").toBool());
+  page.js("T.answerDialog(null)");
+  ASSERT_TRUE(page.js("T.clickTask('upload', '上传的文件.bin', 'delete')").toBool());
+  page.js("T.answerDialog(null)");
+  EXPECT_TRUE(
+      page.waitFor("T.task('download', 'sample.bin') === '' && "
+                   "T.task('upload', '上传的文件.bin') === ''",
+                   20s))
+      << page.messages();
+  EXPECT_TRUE(fs::exists(downloads + "/sample.bin"));
+
+  // Stop, start, and a new drive letter that the restart mounts.
+  page.js("Page.app.showView('files'); Page.ui.$('files-refresh').click()");
+  page.js("Page.ui.$('drive-stop').click()");
+  EXPECT_TRUE(page.waitFor("T.text('drive-status') === '网盘服务未运行'", 30s)) << page.messages();
+  EXPECT_FALSE(folders.isMounted('P'));
+  page.js("Page.ui.$('drive-start').click()");
+  EXPECT_TRUE(page.waitFor(running + " && T.text('drive-letter') === 'P:'", 60s))
+      << page.messages();
+  page.js(
+      "Page.app.showView('settings'); Page.ui.$('settings-letter').value = 'R';"
+      "Page.ui.$('settings-letter-save').click(); Page.ui.$('drive-restart').click();");
+  EXPECT_TRUE(page.waitFor(running + " && T.text('drive-letter') === 'R:'", 60s))
+      << page.text("T.text('drive-status') + ' ' + T.text('drive-letter')").toStdString()
+      << ReadFile(folder() + "/tarvex.ini") << page.messages();
+  EXPECT_TRUE(folders.isMounted('R'));
+  EXPECT_NE(ReadFile(folder() + "/tarvex.ini").find("DriveLetter=R"), std::string::npos);
+
   // No failure was shown along the way.
   EXPECT_EQ(page.text("Page.ui.messages.filter(function (m) { return m.indexOf('error:') === 0 || "
                       "m.indexOf('login:') === 0; }).join('\\n')")
@@ -270,3 +338,5 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
 }
 
 }  // namespace
+
+#include "PageTest.moc"
