@@ -14,6 +14,7 @@
 #include "platform/dokan/Dokan.h"
 #include "platform/dokan/DriveRoot.h"
 #include "platform/process/Process.h"
+#include "tests/support/FuseDrives.h"
 #include "tests/support/Leftovers.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -26,69 +27,16 @@ namespace {
       GTEST_SKIP() << "no usable /dev/fuse: FUSE is not available here"; \
   } while (0)
 
-// A temporary drive root for this process; takes any mount left below it away when it goes.
-class TempDriveRoot {
- public:
-  TempDriveRoot() {
-    EndLeftoversOfEndedTests();
-    ::setenv("QUELLAN_DRIVE_ROOT", (top() + "/drives").c_str(), 1);
-  }
-  ~TempDriveRoot() {
-    ForceUnmountBelow(canonical());
-    ::unsetenv("QUELLAN_DRIVE_ROOT");
-  }
-  std::string canonical() const { return dokan::CanonicalDriveRoot(); }
-  bool mounted(char letter) const {
-    return dokan::FindMount(dokan::CurrentMounts(), canonical() + "/" + letter) != nullptr;
-  }
-  const std::string& top() const { return top_.path(); }
-
- private:
-  TempDir top_;
-};
-
-// The smallest useful file system: an empty root folder.
-int RootOnly(LPCWSTR name, LPBY_HANDLE_FILE_INFORMATION info, PDOKAN_FILE_INFO) {
-  if (std::u16string(name) != u"\\") return -2;
-  *info = BY_HANDLE_FILE_INFORMATION{};
-  info->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-  return 0;
-}
-
 std::atomic<int> unmountCallbacks{0};
 int CountUnmount(PDOKAN_FILE_INFO) {
   ++unmountCallbacks;
   return 0;
 }
 
-// One drive served on its own thread; unmounted and joined when it goes.
-class DriveThread {
+// A drive whose unmount is counted.
+class DriveThread : public EmptyDrive {
  public:
-  explicit DriveThread(char letter) : letter_(letter) {
-    options_.DriveLetter = static_cast<WCHAR>(letter);
-    options_.ThreadCount = 3;
-    operations_.GetFileInformation = RootOnly;
-    operations_.Unmount = CountUnmount;
-    thread_ = std::thread([this] { result_ = DokanMain(&options_, &operations_); });
-  }
-  ~DriveThread() {
-    WaitFor([&] {
-      DokanUnmount(static_cast<WCHAR>(letter_));
-      return result_ != kRunning;
-    });
-    thread_.join();
-  }
-  bool finished() const { return result_ != kRunning; }
-  int result() const { return result_; }
-
-  static constexpr int kRunning = 1;
-
- private:
-  char letter_;
-  DOKAN_OPTIONS options_{};
-  DOKAN_OPERATIONS operations_{};
-  std::atomic<int> result_{kRunning};
-  std::thread thread_;
+  explicit DriveThread(char letter) : EmptyDrive(letter, CountUnmount) {}
 };
 
 TEST(DokanMain, RefusesLettersOutsideAToZ) {
