@@ -189,6 +189,9 @@ Page.files = (function () {
   function makeFolder() {
     if (!currentWritable()) return ui.error("这个文件夹是只读的，不能新建文件夹");
     ui.prompt("新建文件夹", "在“" + current().name + "”中新建文件夹：", "新建文件夹", function (name) {
+      for (var i = 0; i < entries.length; i++) {
+        if (entries[i].name === name) return ui.error("“" + name + "”已经存在");
+      }
       var answer = bridge.call("mkdir", current().id, name);
       if (answer) {
         ui.ok("已新建文件夹“" + name + "”");

@@ -237,6 +237,13 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   ASSERT_TRUE(page.js("T.click('报告.txt', 'reveal')").toBool());
   EXPECT_EQ(opened.last, onDrive) << page.messages();
 
+  // A refused operation shows the program's message, and nothing changes.
+  ASSERT_TRUE(page.js("T.click('报告.txt', 'rename')").toBool());
+  page.js("T.answerDialog('sample.bin')");
+  EXPECT_TRUE(page.waitFor("Page.ui.messages.join('|').indexOf('error:目的文件已经存在') >= 0", 5s))
+      << page.messages();
+  EXPECT_TRUE(fs::exists(home / "我的空间/报告.txt"));
+
   // Make, rename and remove a folder; the service's tree follows each step.
   page.js("Page.ui.$('files-mkdir').click()");
   SaveScreenshot(view, "page-make-folder.png");
@@ -330,11 +337,12 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_TRUE(folders.isMounted('R'));
   EXPECT_NE(ReadFile(folder() + "/tarvex.ini").find("DriveLetter=R"), std::string::npos);
 
-  // No failure was shown along the way.
-  EXPECT_EQ(page.text("Page.ui.messages.filter(function (m) { return m.indexOf('error:') === 0 || "
-                      "m.indexOf('login:') === 0; }).join('\\n')")
-                .toStdString(),
-            "");
+  // No other failure was shown along the way.
+  EXPECT_EQ(
+      page.text("Page.ui.messages.filter(function (m) { return (m.indexOf('error:') === 0 || "
+                "m.indexOf('login:') === 0) && m.indexOf('目的文件已经存在') < 0; }).join('\\n')")
+          .toStdString(),
+      "");
 }
 
 }  // namespace
