@@ -64,6 +64,18 @@ TEST(DialogTest, SizesDragsAndExposesTheBridgeOnEveryLoad) {
   ASSERT_TRUE(WaitForLoad(view));
   EXPECT_EQ(frame->evaluateJavaScript("typeof Quellanview.getNetDiskStatus").toString(),
             "function");
+  // The page's own parser reads the bridge's texts: a letter passed as a character, and a
+  // stored value with Chinese characters and backslashes, come back as they went in.
+  EXPECT_EQ(frame
+                ->evaluateJavaScript("Quellanview.setDriveLetter('K');"
+                                     "JSON.parse(Quellanview.getDriveLetter()).result")
+                .toString(),
+            "K");
+  EXPECT_EQ(frame
+                ->evaluateJavaScript("Quellanview.saveData('k', 'C:\\\\下载\\\\a');"
+                                     "JSON.parse(Quellanview.getData('k')).result")
+                .toString(),
+            QStringLiteral("C:\\下载\\a"));
 
   // Presses at y = 51 (outside), then at y = 50 (the range's bottom edge): only the second
   // drags the window along.

@@ -206,7 +206,7 @@ TEST_F(WebDataTest, TextsReachThePageExactly) {
   }
   // With backslashes the value arrives as stored; the pair replacement broke it.
   for (const QString& value : {QStringLiteral("C:\\dl\\a.txt"), QStringLiteral("\\u4e2d"),
-                              QStringLiteral("two\\\\ end\\"), QStringLiteral("\\\"")}) {
+                               QStringLiteral("two\\\\ end\\"), QStringLiteral("\\\"")}) {
     bridge_->saveData(QStringLiteral("k"), value);
     QString text = bridge_->getData(QStringLiteral("k"));
     EXPECT_EQ(Parsed(text)[QStringLiteral("result")].toString(), value) << text.toStdString();
