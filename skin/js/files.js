@@ -30,7 +30,7 @@ Page.files = (function () {
     for (var i = 0; i < writable.length; i++) writableRoots[writable[i].id] = true;
   }
 
-  function treeNode(folder, depth, path) {
+  function treeNode(folder, path) {
     var node = document.createElement("div");
     node.className = "tree-node";
     var open = expanded[folder.id] === true;
@@ -57,7 +57,7 @@ Page.files = (function () {
       children.className = "children";
       var subfolders = resultArray(bridge.call("getFolderListById", folder.id));
       for (var i = 0; i < subfolders.length; i++) {
-        children.appendChild(treeNode(subfolders[i], depth + 1, here));
+        children.appendChild(treeNode(subfolders[i], here));
       }
       node.appendChild(children);
     }
@@ -67,7 +67,7 @@ Page.files = (function () {
   function renderTree() {
     var tree = ui.$("folder-tree");
     tree.innerHTML = "";
-    for (var i = 0; i < roots.length; i++) tree.appendChild(treeNode(roots[i], 0, [ROOT]));
+    for (var i = 0; i < roots.length; i++) tree.appendChild(treeNode(roots[i], [ROOT]));
   }
 
   // ---- list of the open folder
@@ -152,8 +152,7 @@ Page.files = (function () {
 
   function reload() {
     loadRoots();
-    // The open folder may have gone (removed or renamed elsewhere): keep the part that exists.
-    entries = readEntries();
+    entries = readEntries();  // a folder that went away elsewhere lists empty
     renderTree();
     renderBreadcrumb();
     renderList();
