@@ -105,6 +105,7 @@ Page.app = (function () {
     ui.$("nav").className = "";
     ui.$("account").className = "";
     ui.$("account").textContent = user;
+    Page.settings.load();  // also hands the stored parallel download limit to the program
     showView("files");
     Page.transfers.poll();
     if (!startedAtLoad || accountChanged) Page.drive.startForLogin(accountChanged, 20);
