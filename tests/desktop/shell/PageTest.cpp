@@ -281,10 +281,26 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_EQ(opened.last, downloads) << page.messages();
   page.js("Page.app.showView('files')");
 
-  // Upload into the open folder (the path a file dialog would hand over): the service holds
-  // the same bytes.
+  // Uploads into the open folder, given the paths a file dialog would hand over.
   std::string upload = folders.top() + "/上传的文件.bin";
   WriteFile(upload, PatternBytes((2 << 20) + 123, 7));
+  // While the service answers slowly, an upload is paused on the way from its list.
+  std::string paused = folders.top() + "/暂停的上传.bin";
+  WriteFile(paused, PatternBytes(2 << 20, 8));
+  server.setFaults({"fault-delay-ms 100"});
+  EXPECT_EQ(page.js(QString::fromStdString("Page.files.uploadPaths(['" + paused + "'])")).toInt(),
+            1)
+      << page.messages();
+  page.js("Page.app.showView('uploads')");
+  EXPECT_TRUE(page.waitFor("T.task('upload', '暂停的上传.bin') === 'uploading'", 30s))
+      << page.messages();
+  ASSERT_TRUE(page.js("T.clickTask('upload', '暂停的上传.bin', 'pause')").toBool());
+  EXPECT_TRUE(page.waitFor("T.task('upload', '暂停的上传.bin') === 'stop'", 30s))
+      << page.messages();
+  server.setFaults({});
+  page.js("Page.app.showView('files')");
+
+  // A whole upload: the service holds the same bytes.
   EXPECT_EQ(page.js(QString::fromStdString("Page.files.uploadPaths(['" + upload + "'])")).toInt(),
             1)
       << page.messages();
@@ -311,11 +327,14 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   page.js("Page.app.showView('downloads')");
   ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'delete')").toBool());
   page.js("T.answerDialog(null)");
-  ASSERT_TRUE(page.js("T.clickTask('upload', '上传的文件.bin', 'delete')").toBool());
-  page.js("T.answerDialog(null)");
+  for (const char* name : {"上传的文件.bin", "暂停的上传.bin"}) {
+    ASSERT_TRUE(page.js(QString("T.clickTask('upload', '%1', 'delete')").arg(name)).toBool());
+    page.js("T.answerDialog(null)");
+  }
   EXPECT_TRUE(
       page.waitFor("T.task('download', 'sample.bin') === '' && "
-                   "T.task('upload', '上传的文件.bin') === ''",
+                   "T.task('upload', '上传的文件.bin') === '' && "
+                   "T.task('upload', '暂停的上传.bin') === ''",
                    20s))
       << page.messages();
   EXPECT_TRUE(fs::exists(downloads + "/sample.bin"));
