@@ -30,7 +30,9 @@ if [ -x "$bin/quellan-server" ]; then
     echo "Hello from the demo account." > "$demo/data/demo/我的空间/readme.txt"
     head -c 10485760 /dev/urandom > "$demo/data/demo/我的空间/sample.bin"
   fi
-  "$bin/quellan-server" --data "$demo/data" &
+  # The service also offers this build's desktop program as version 1.0.1, the update of the
+  # installed 1.0.0 (release.ini).
+  "$bin/quellan-server" --data "$demo/data" --release "$bin/quellanview" --release-version 1.0.1 &
   pids+=($!)
   echo "demo: reference service started (user demo, password demo123)"
   password_digest=$(printf '%s' demo123 | md5sum | cut -d' ' -f1)
@@ -50,6 +52,11 @@ Run=1
 UserName=demo
 PassWord=$password_digest
 INI
+
+# The desktop program's files beside the settings: the page, the icons, the installed version.
+ln -sfn "$top/skin" "$demo/program/skin"
+cp "$top/skin/quellan.ico" "$top/skin/Server.ico" "$top/skin/release.ini" "$demo/program/"
+echo "demo: the desktop program: $bin/quellanview -d $demo/program (without a desktop: QT_QPA_PLATFORM=offscreen)"
 
 echo "demo: drive program running in $demo/program (log: mirror.log); drives appear under $QUELLAN_DRIVE_ROOT"
 "$bin/quellan" -d "$demo/program" &

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
+#include <QWebSettings>
 #include <QWebView>
 #include <thread>
 
@@ -111,6 +112,8 @@ void Dialog::initialise() {
   delete settings;
 
   action_ = std::make_unique<CAction>(CAction::DriveProgramBesideMe(), folder);
+  // The page is a local file that asks the storage service's page endpoints for its session.
+  form_->webView->settings()->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, true);
   form_->webView->setUrl(QUrl::fromLocalFile(folder + QStringLiteral("/skin/index.html")));
   form_->webView->installEventFilter(this);
   setUpTray();

@@ -79,8 +79,8 @@ class QuellanviewTest : public ::testing::Test {
     fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
     fs::create_directories(mine);
     std::ofstream(mine / "a.txt") << "hello";
-    fs::create_directories(folder() + "/skin");
-    fs::copy_file(QUELLAN_SOURCE_DIR "/skin/index.html", folder() + "/skin/index.html");
+    fs::create_directories(folder());
+    fs::create_directory_symlink(QUELLAN_SOURCE_DIR "/skin", folder() + "/skin");
     std::string driveCopy = folders.top() + "/" + kDriveName;
     fs::copy_file(QUELLAN_PROGRAM, driveCopy);
     ::setenv("QUELLAN_DRIVE_PROGRAM", driveCopy.c_str(), 1);
