@@ -91,7 +91,7 @@ void Dialog::makePageTransparent() {
 }
 
 void Dialog::initialise() {
-  if (programFolder().isEmpty()) setProgramFolder(QCoreApplication::applicationDirPath());
+  if (programFolder().isEmpty()) setProgramFolder(DefaultProgramFolder());
   const QString folder = programFolder();
   log_ = new MLog(folder + QStringLiteral("/quellan.log"));
   SetDesktopLog(log_);
@@ -111,7 +111,7 @@ void Dialog::initialise() {
   delete settings;
 
   action_ = std::make_unique<CAction>(CAction::DriveProgramBesideMe(), folder);
-  form_->webView->setUrl(QUrl::fromLocalFile(folder + QStringLiteral("/skin/index.html")));
+  form_->webView->setUrl(QUrl::fromLocalFile(PageFolder() + QStringLiteral("/skin/index.html")));
   form_->webView->installEventFilter(this);
   setUpTray();
 
@@ -141,7 +141,7 @@ void Dialog::setUpTray() {
     return;
   }
   trayIcon_ = new QSystemTrayIcon(this);
-  trayIcon_->setIcon(QIcon(programFolder() + QStringLiteral("/quellan.ico")));
+  trayIcon_->setIcon(TrayIcon());
   trayIcon_->setVisible(true);
   trayIcon_->showMessage(QString(), windowTitle(), QSystemTrayIcon::Information, kBalloonMs);
   trayIcon_->setToolTip(windowTitle());
