@@ -13,9 +13,11 @@ command -v dpkg-shlibdeps >/dev/null && command -v rsvg-convert >/dev/null || {
   echo "package: dpkg-shlibdeps or rsvg-convert missing; run scripts/setup.sh" >&2
   exit 1
 }
-# Configures build/ if needed and builds only what the package holds.
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release \
-  -DQUELLAN_WERROR="${QUELLAN_WERROR:-OFF}" >/dev/null
+# Configures build/ only when it is not yet (its settings stay as scripts/build.sh left them,
+# so nothing is rebuilt for a changed option) and builds only what the package holds.
+[ -f "$top/build/CMakeCache.txt" ] ||
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release \
+    -DQUELLAN_WERROR="${QUELLAN_WERROR:-OFF}" >/dev/null
 cmake --build "$top/build" -j2 --target quellan quellanview quellan-server package_docs \
   package_icons
 
