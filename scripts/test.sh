@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the lock annotations with a clang build, builds the
 # sanitizer and the optimised flavours and runs the whole test suite in both, runs the stream
-# reader's tests under ThreadSanitizer, then runs every fuzz target for a short fixed time.
+# reader's tests under ThreadSanitizer, builds the Debian package from the optimised build and
+# checks it without installing it (lintian, the unpacked programs), then runs every fuzz
+# target for a short fixed time.
 # Every build treats warnings as errors. Ends with one "N passed, N failed, N skipped" line;
 # every skipped test is listed with the reason it gave.
 set -uo pipefail
@@ -63,6 +65,15 @@ for flavour in asan release; do
   echo "=== $flavour: tests"
   run_suite "$dir"
 done
+
+echo "=== package: build, lintian, the unpacked programs"
+if bash "$top/scripts/package.sh" --check; then
+  passed=$((passed + 1))
+else
+  echo "=== package: check failed"
+  status=1
+  failed=$((failed + 1))
+fi
 
 echo "=== tsan: stream reader"
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON \

@@ -92,7 +92,7 @@ void Dialog::makePageTransparent() {
 }
 
 void Dialog::initialise() {
-  if (programFolder().isEmpty()) setProgramFolder(QCoreApplication::applicationDirPath());
+  if (programFolder().isEmpty()) setProgramFolder(DefaultProgramFolder());
   const QString folder = programFolder();
   log_ = new MLog(folder + QStringLiteral("/quellan.log"));
   SetDesktopLog(log_);
@@ -114,7 +114,7 @@ void Dialog::initialise() {
   action_ = std::make_unique<CAction>(CAction::DriveProgramBesideMe(), folder);
   // The page is a local file that asks the storage service's page endpoints for its session.
   form_->webView->settings()->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, true);
-  form_->webView->setUrl(QUrl::fromLocalFile(folder + QStringLiteral("/skin/index.html")));
+  form_->webView->setUrl(QUrl::fromLocalFile(PageFolder() + QStringLiteral("/skin/index.html")));
   form_->webView->installEventFilter(this);
   setUpTray();
 
@@ -147,7 +147,7 @@ void Dialog::setUpTray() {
     return;
   }
   trayIcon_ = new QSystemTrayIcon(this);
-  trayIcon_->setIcon(QIcon(programFolder() + QStringLiteral("/quellan.ico")));
+  trayIcon_->setIcon(TrayIcon());
   trayIcon_->setVisible(true);
   trayIcon_->showMessage(QString(), windowTitle(), QSystemTrayIcon::Information, kBalloonMs);
   trayIcon_->setToolTip(windowTitle());

@@ -1,7 +1,10 @@
 #include "desktop/shell/ProgramFolder.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <cstring>
 
+#include "platform/appfolder/AppFolders.h"
 #include "platform/sync/Mutex.h"
 
 namespace {
@@ -22,4 +25,23 @@ void setProgramFolder(const QString& value) {
 QString ProgramFolderFromArguments(int argc, char** argv) {
   if (argc <= 2 || std::strcmp(argv[1], "-d") != 0) return QString();
   return QString::fromLocal8Bit(argv[2]).replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
+
+QString DefaultProgramFolder() {
+  std::string own = QCoreApplication::applicationDirPath().toStdString();
+  return QString::fromStdString(appfolder::DefaultProgramFolder(own));
+}
+
+QString PageFolder() {
+  return QString::fromStdString(appfolder::PageFolder(
+      programFolder().toStdString(), QCoreApplication::applicationDirPath().toStdString()));
+}
+
+QIcon TrayIcon() {
+  const QString folder = PageFolder();
+  for (const QString& name :
+       {QStringLiteral("/quellan.ico"), QStringLiteral("/skin/quellan.ico")}) {
+    if (QFileInfo::exists(folder + name)) return QIcon(folder + name);
+  }
+  return QIcon::fromTheme(QStringLiteral("quellan"));
 }

@@ -4,6 +4,8 @@ const char* const kDriveUsage =
     "quellan: the drive program; mounts the storage service's files as a drive.\n"
     "usage: quellan [-d FOLDER] [-t] | -i | -u | service | -h\n"
     "  -d FOLDER  program folder (settings, logs, caches); default: the program's own folder\n"
+    "             when it holds skin/index.html, else $XDG_DATA_HOME/quellan\n"
+    "             (~/.local/share/quellan)\n"
     "  -t         end when the desktop program stops sending signs of life\n"
     "  -i         install the drive program as a system service\n"
     "  -u         stop and remove the system service\n"

@@ -6,6 +6,7 @@
 #include "drive/core/ControlPipeServer.h"
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
+#include "platform/appfolder/AppFolders.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/process/Process.h"
 
@@ -49,7 +50,11 @@ void RunRoutine() {
   std::signal(SIGPIPE, SIG_IGN);
 
   DriveProcess& drive = Drive();
-  if (drive.programFolder.empty()) drive.programFolder = FolderOfProgram();
+  // Without -d: the program's own folder when it is self-contained (build tree, unpacked
+  // copy), else the per-user data folder, since an installed program's folder is not the
+  // user's to write.
+  if (drive.programFolder.empty())
+    drive.programFolder = appfolder::DefaultProgramFolder(FolderOfProgram()) + "/";
   OpenDriveLog(drive.programFolder + "mirror.log");
 
   ControlPipeServer pipe;

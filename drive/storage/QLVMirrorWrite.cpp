@@ -158,7 +158,8 @@ int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
   MirrorLog& log = DriveLog();
   log.logf(kLogProgress, "append %s: copying the %" PRId64 " bytes the service holds",
            Utf8(node.key).c_str(), node.size);
-  std::unique_ptr<QLVFile> source = openReadContext(node);
+  int openResult = 0;
+  std::unique_ptr<QLVFile> source = openReadContext(node, &openResult);
   UploadState& target = *upload.upload();
   std::vector<uint8_t> piece(kCopyPieceBytes);
   int64_t offset = 0;
