@@ -161,8 +161,8 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
   if (asked == 0) return true;  // nothing of the file lies there
   bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
   // Timed only when the connection had nothing else to answer first.
-  std::optional<std::chrono::steady_clock::time_point> sentAt;
-  if (!taken.sent) sentAt = std::chrono::steady_clock::now();
+  bool timed = !taken.sent;
+  std::chrono::steady_clock::time_point sentAt = std::chrono::steady_clock::now();
   bool pipelined = request.size > CMemCache::kRequestSize;
   int32_t received = 0;
   int silent = 0;
@@ -174,9 +174,9 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                                        chunk, kMaxChunk, &got);
       if (fields.empty()) return false;  // stopped
       if (IsOk(fields)) {
-        if (sentAt) {
-          noteRoundTrip(std::chrono::steady_clock::now() - *sentAt);
-          sentAt.reset();
+        if (timed) {
+          noteRoundTrip(std::chrono::steady_clock::now() - sentAt);
+          timed = false;
         }
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
@@ -208,7 +208,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
       }
     }
     silent = 0;
-    sentAt.reset();
+    timed = false;
     if (*next) (*next)->sent = false;  // a new connection knows nothing of it
     if (reopenSlave(index, reopenDelayMs) == "ok") {
       reopenDelayMs = 0;
