@@ -1,5 +1,7 @@
 #include "drive/core/ControlPipeServer.h"
 
+#include <cstdio>
+
 #include "drive/core/DriveProcess.h"
 #include "drive/core/PipeSession.h"
 #include "platform/pipe/PipePath.h"
@@ -30,7 +32,14 @@ bool ControlPipeServer::start() {
   if (thread_.joinable()) return true;
   stopping_ = false;
   bool created = pipe_.create(path_);
-  if (!created) DriveLog().log(u"create fifo Err", kLogProgress);
+  if (!created) {
+    DriveLog().log(u"create fifo Err", kLogProgress);
+    // Without the pipe the program ends; say why where the person who started it looks.
+    std::fprintf(stderr,
+                 "quellan: cannot make the control pipe %s (its folder must be yours and "
+                 "closed to other users)\n",
+                 path_.c_str());
+  }
   thread_ = std::thread(&ControlPipeServer::serve, this);
   return created;
 }
