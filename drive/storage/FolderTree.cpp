@@ -388,10 +388,15 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 // Free functions ----------------------------------------------------------------------------
 
 std::string DecodeListBytes(std::string_view base64) {
-  std::string bytes = text_digest::DecodeBase64(base64);
-  size_t end = bytes.find('\0');
-  if (end != std::string::npos) bytes.resize(end);
+  std::string bytes(base64);
+  DecodeListInPlace(bytes);
   return bytes;
+}
+
+void DecodeListInPlace(std::string& text) {
+  text_digest::DecodeBase64InPlace(text);
+  size_t end = text.find('\0');
+  if (end != std::string::npos) text.resize(end);
 }
 
 std::u16string DecodeListBody(std::string_view base64) {
