@@ -154,7 +154,7 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
 }
 
 void UserTree::walkLocked(const std::string& relative, const std::string& parentId,
-                          TreeListing* listing, std::set<std::string>* seen) {
+                          TreeListing* listing, std::unordered_set<std::string>* seen) {
   for (const auto& name : SortedNames(JoinPath(root_, relative))) {
     std::string childRelative = Child(relative, name);
     struct stat st {};
@@ -179,7 +179,8 @@ void UserTree::walkLocked(const std::string& relative, const std::string& parent
 TreeListing UserTree::list() {
   MutexLock guard(lock_);
   TreeListing listing;
-  std::set<std::string> seen;
+  std::unordered_set<std::string> seen;
+  seen.reserve(pathToId_.size());
   walkLocked("", "", &listing, &seen);
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
     if (seen.count(it->first) || reserved_.count(it->second)) {
