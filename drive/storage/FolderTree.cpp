@@ -360,6 +360,8 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
+  // Sized once: growing step by step would rehash a million entries several times.
+  pathIndex.steps_.reserve(pathIndex.steps_.size() + nodes.map_.size());
   for (auto& [id, node] : nodes.map_) {
     bool ownWritable = writableIds.count(id) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
