@@ -4,7 +4,10 @@
 # compared in the same run with `find` over the same tree mounted by rclone from
 # `rclone serve http`. Ends with one table row per size.
 #   bench/storage/tree_bench.sh [ENTRIES...]    (needs build/ with quellan and quellan-server)
-# Uses the fixed web port 8168; run it while no other drive program or service uses it.
+# Uses the fixed web port 8168; run it while no other drive program or service uses it, or as
+# root in a network namespace of its own: unshare -n sh -c 'ip link set lo up && bench/...'.
+# TREE_BENCH_RCLONE=0 leaves rclone out (its find over a million entries takes minutes);
+# TREE_BENCH_WARM=0 times the login against a service that has never listed the tree.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
@@ -19,7 +22,8 @@ run_size() (
 entries=$1
 work=$(mktemp -d /dev/shm/quellan-tree-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
-q_mount=- q_first=- q_again=- q_peak=- r_first=- r_again=- r_peak=-
+q_mount=- q_first=- q_again=- q_peak=- q_refresh=- q_refresh_peak=- r_first=- r_again=- r_peak=-
+export QUELLAN_PIPE="$work/pipe"
 
 seconds() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
@@ -31,6 +35,17 @@ echo "== building the tree on disk"
 "$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null
 python3 "$top/bench/storage/make_tree.py" "$work/data/bench/tree" "$entries" 10
 start_service --stream-port 0
+
+if [ "${TREE_BENCH_WARM:-1}" = 1 ]; then
+  # The service gives each entry its id (and saves them) the first time it lists a tree; as
+  # for an account in use, that is done once before the timed login.
+  echo "== warming the service: one login and tree read"
+  "$bin/quellan" -d "$work/program" >"$work/warm.out" 2>&1 &
+  warm=$!
+  wait_for 300 test -d "$QUELLAN_DRIVE_ROOT/Q/tree" || true
+  kill "$warm" && wait "$warm" || true
+  wait_for 30 bash -c "! mountpoint -q '$QUELLAN_DRIVE_ROOT/Q'" || fusermount3 -u "$QUELLAN_DRIVE_ROOT/Q"
+fi
 
 echo "== quellan: login, tree read and mount"
 start=$(seconds)
@@ -48,10 +63,26 @@ if wait_for 120 test -d "$QUELLAN_DRIVE_ROOT/Q/tree"; then
   echo "quellan: find over the drive: $q_again s (again)"
   q_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$quellan/status)
   echo "quellan: peak memory $q_peak MiB"
+  # A tree refresh (control pipe command 22) builds the new tables beside the old ones: the
+  # peak is read again once the new ".filelist" is in place.
+  before=$(stat -c %Y.%y "$work/program/.filelist")
+  start=$(seconds)
+  python3 -c "import socket, struct, sys
+s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
+s.sendall(struct.pack('<iiB', 0, 22, 0).ljust(1024, b'\\0')); s.close()" "$QUELLAN_PIPE"
+  if wait_for 300 bash -c '[ "$(stat -c %Y.%y "$1")" != "$2" ]' _ "$work/program/.filelist" "$before"; then
+    q_refresh=$(elapsed "$start" "$(seconds)")
+    q_refresh_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$quellan/status)
+    echo "quellan: refresh in $q_refresh s, peak memory $q_refresh_peak MiB"
+  fi
 else
   echo "quellan: the drive did not mount (see $work/quellan.out)"; tail -5 "$work/quellan.out"
 fi
 
+if [ "${TREE_BENCH_RCLONE:-1}" = 0 ]; then
+  row "| $entries | $q_mount | $q_first / $q_again | $q_peak | $q_refresh_peak | - | - |"
+  exit 0
+fi
 echo "== rclone serve http + rclone mount of the same tree"
 "$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
 pids+=($!)
@@ -73,7 +104,7 @@ r_again=$(elapsed "$start" "$end")
 echo "rclone: find over the mount: $r_again s (again)"
 r_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$rclone_mount/status)
 echo "rclone: peak memory $r_peak MiB"
-row "| $entries | $q_mount | $q_first / $q_again | $q_peak | $r_first / $r_again | $r_peak |"
+row "| $entries | $q_mount | $q_first / $q_again | $q_peak | $q_refresh_peak | $r_first / $r_again | $r_peak |"
 )
 
 for size in "${sizes[@]}"; do
@@ -81,6 +112,6 @@ for size in "${sizes[@]}"; do
   run_size "$size"
 done
 echo
-echo "| entries | quellan start to mounted tree (s) | quellan find first / again (s) | quellan peak (MiB) | rclone find first / again (s) | rclone peak (MiB) |"
-echo "|---|---|---|---|---|---|"
+echo "| entries | quellan start to mounted tree (s) | quellan find first / again (s) | quellan peak (MiB) | quellan peak with a refresh (MiB) | rclone find first / again (s) | rclone peak (MiB) |"
+echo "|---|---|---|---|---|---|---|"
 cat "$results"

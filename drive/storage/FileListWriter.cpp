@@ -78,10 +78,16 @@ void AppendFileLine(std::u16string& out, const TreeNode& node, FolderPaths& fold
 
 std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
                            const std::u16string& userName) {
-  // Lines are gathered a batch at a time and converted batch by batch, so the wide text of a
-  // large tree never exists whole.
-  constexpr size_t kBatch = 32 * 1024;
   std::string out;
+  FormatFileList(tables, tickCount, userName, [&](std::string_view bytes) { out += bytes; });
+  return out;
+}
+
+void FormatFileList(const FolderTables& tables, int32_t tickCount, const std::u16string& userName,
+                    const std::function<void(std::string_view)>& sink) {
+  // Lines are gathered a batch at a time and converted batch by batch, so neither the wide
+  // nor the converted text of a large tree exists whole.
+  constexpr size_t kBatch = 32 * 1024;
   std::u16string batch;
   batch.reserve(kBatch + 1024);
   AppendNumber(batch, tickCount);
@@ -94,12 +100,11 @@ std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
       AppendFileLine(batch, node, folderPaths);
     }
     if (batch.size() >= kBatch) {
-      out += codepage::WideToAnsi(batch);
+      sink(codepage::WideToAnsi(batch));
       batch.clear();
     }
   }
-  out += codepage::WideToAnsi(batch);
-  return out;
+  sink(codepage::WideToAnsi(batch));
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {

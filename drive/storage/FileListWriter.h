@@ -7,13 +7,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "drive/storage/FolderTree.h"
 
 // The whole file content.
 std::string FormatFileList(const FolderTables& tables, int32_t tickCount,
                            const std::u16string& userName);
+
+// The same content handed to `sink` piece by piece, in order.
+void FormatFileList(const FolderTables& tables, int32_t tickCount, const std::u16string& userName,
+                    const std::function<void(std::string_view)>& sink);
 
 // Replaces the file at `path` with `content`: written beside it and renamed over it, so a
 // reader sees either the old or the new list, never a part. Returns false on failure.

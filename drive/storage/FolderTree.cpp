@@ -360,6 +360,8 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
+  // Sized once: growing step by step would rehash a million entries several times.
+  pathIndex.steps_.reserve(pathIndex.steps_.size() + nodes.map_.size());
   for (auto& [id, node] : nodes.map_) {
     bool ownWritable = writableIds.count(id) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
@@ -388,10 +390,15 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 // Free functions ----------------------------------------------------------------------------
 
 std::string DecodeListBytes(std::string_view base64) {
-  std::string bytes = text_digest::DecodeBase64(base64);
-  size_t end = bytes.find('\0');
-  if (end != std::string::npos) bytes.resize(end);
+  std::string bytes(base64);
+  DecodeListInPlace(bytes);
   return bytes;
+}
+
+void DecodeListInPlace(std::string& text) {
+  text_digest::DecodeBase64InPlace(text);
+  size_t end = text.find('\0');
+  if (end != std::string::npos) text.resize(end);
 }
 
 std::u16string DecodeListBody(std::string_view base64) {

@@ -227,6 +227,8 @@ std::u16string DecodeListBody(std::string_view base64);
 // The Base64 folder list of a list3 reply decoded to its UTF-8 bytes, up to the first zero
 // byte.
 std::string DecodeListBytes(std::string_view base64);
+// The same, decoding into the text's own buffer.
+void DecodeListInPlace(std::string& text);
 
 // As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
 // wide text of the whole list never exists.

@@ -1,5 +1,6 @@
 #include "drive/storage/ListReply.h"
 
+#include <cstring>
 #include <limits>
 
 #include "drive/storage/NodeLine.h"
@@ -19,6 +20,11 @@ int64_t ScaledBytes(int64_t value, int64_t unit) {
 }  // namespace
 
 ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes) {
+  *bodyBytes = std::string(reply);
+  return TakeListReply(*bodyBytes);
+}
+
+ListReply TakeListReply(std::string& reply) {
   constexpr std::string_view kMarker = "ok,";
   std::string header;
   size_t at = 0;
@@ -31,14 +37,16 @@ ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes) {
     if (reply[at] == ',') ++commas;
     header.push_back(reply[at++]);
   }
-  bodyBytes->clear();
-  bodyBytes->reserve(reply.size() - at);
+  // The body moves to the front of the same buffer with every marker left out.
+  size_t written = 0;
   while (at < reply.size()) {
     size_t marker = reply.find(kMarker, at);
-    if (marker == std::string_view::npos) marker = reply.size();
-    bodyBytes->append(reply.substr(at, marker - at));
+    if (marker == std::string::npos) marker = reply.size();
+    std::memmove(reply.data() + written, reply.data() + at, marker - at);
+    written += marker - at;
     at = marker + (marker < reply.size() ? kMarker.size() : 0);
   }
+  reply.resize(written);
   return ParseListReply(codepage::AnsiToWide(header));
 }
 

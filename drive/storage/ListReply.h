@@ -21,3 +21,7 @@ ListReply ParseListReply(std::u16string_view text);
 // multi-megabyte body: every "ok," is removed, the header is taken in the ANSI code page and
 // the body stays bytes. Returns the parsed header (empty body) and fills `bodyBytes`.
 ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes);
+
+// The same in place: `reply` is left holding the body bytes, so no second copy of a large
+// reply is made.
+ListReply TakeListReply(std::string& reply);

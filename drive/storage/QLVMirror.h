@@ -30,6 +30,7 @@
 #include "drive/storage/ReplyReading.h"
 #include "drive/storage/WebClient.h"
 #include "drive/storage/WebRequest.h"
+#include "platform/atomicfile/StagedFile.h"
 #include "platform/sync/Mutex.h"
 
 class MirrorConfig;
@@ -139,16 +140,16 @@ class QLVMirror : public IOMirror {
   static void addPendingUploads(FolderTables& fresh, const FolderTables* current);
   // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
-  // The two halves of it: the text, taken under the lock (or from tables not yet shared),
-  // and the file write. A text older than the one last written is dropped, so the file never
-  // goes back to an older tree.
+  // The two halves of it: the content, written beside the file under the lock (or from
+  // tables not yet shared), and the rename that puts it in place. A content older than the
+  // one last put in place is dropped, so the file never goes back to an older tree.
   struct FileListDraft {
     uint64_t sequence = 0;
-    std::string content;
+    atomicfile::StagedFile file;
   };
   FileListDraft fileListDraft() REQUIRES(treeLock_);
-  std::string fileListText(const FolderTables& tables) const;
-  void saveFileList(const FileListDraft& draft) EXCLUDES(fileListLock_);
+  atomicfile::StagedFile stageFileList(const FolderTables& tables) const;
+  void saveFileList(FileListDraft& draft) EXCLUDES(fileListLock_);
 
   // QLVMirrorRead.cpp.
   int openForReading(const std::u16string& path, const NodeRecord& node, PDOKAN_FILE_INFO info);

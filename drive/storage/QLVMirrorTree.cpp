@@ -34,17 +34,17 @@ int QLVMirror::readDirTree() {
     return -2;
   }
 
-  std::string bodyBytes;
-  ListReply list = ParseListReplyBytes(reply.bytes, &bodyBytes);
-  reply.bytes = std::string();
+  // The reply's buffer is reused: the markers are taken out and the Base64 body decoded in
+  // place, so the list exists once while the tree is built from it.
+  std::string body = std::move(reply.bytes);
+  ListReply list = TakeListReply(body);
   {
     MutexLock guard(treeLock_);
     quota_ = list.quotaBytes;
     used_ = list.usedBytes;
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
-  std::string body = DecodeListBytes(bodyBytes);
-  bodyBytes = std::string();
+  DecodeListInPlace(body);
   BuiltTree tree = BuildFolderTreeFromUtf8(body, list.writableIds, &MirrorRunning);
   body = std::string();
   if (!tree.complete) return -1;
@@ -61,7 +61,7 @@ int QLVMirror::readDirTree() {
   // counted so far.
   addPendingUploads(tree.tables, nullptr);
   FileListDraft fileList;
-  fileList.content = fileListText(tree.tables);
+  fileList.file = stageFileList(tree.tables);
   size_t prepared = tree.tables.nodes.size();
   TreeChanges changes;
   {
@@ -113,28 +113,37 @@ void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
   for (const std::u16string& path : paths) DokanNotifyChanged(letter[0], path.c_str());
 }
 
-void QLVMirror::writeFileList() { saveFileList(fileListDraft()); }
+void QLVMirror::writeFileList() {
+  FileListDraft draft = fileListDraft();
+  saveFileList(draft);
+}
 
-std::string QLVMirror::fileListText(const FolderTables& tables) const {
+atomicfile::StagedFile QLVMirror::stageFileList(const FolderTables& tables) const {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  return FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName);
+  atomicfile::StagedFile file(Drive().programFolder + ".filelist");
+  FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName,
+                 [&](std::string_view bytes) { file.write(bytes); });
+  return file;
 }
 
 QLVMirror::FileListDraft QLVMirror::fileListDraft() {
   FileListDraft draft;
   draft.sequence = ++fileListSequence_;
-  draft.content = fileListText(tables_);
+  draft.file = stageFileList(tables_);
   return draft;
 }
 
-void QLVMirror::saveFileList(const FileListDraft& draft) {
+void QLVMirror::saveFileList(FileListDraft& draft) {
   MutexLock guard(fileListLock_);
-  if (draft.sequence <= savedFileListSequence_) return;
+  if (draft.sequence <= savedFileListSequence_) {
+    draft.file.discard();
+    return;
+  }
   savedFileListSequence_ = draft.sequence;
-  std::string path = Drive().programFolder + ".filelist";
-  if (!ReplaceFileContent(path, draft.content)) {
-    DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s", path.c_str());
+  if (!draft.file.commit()) {
+    DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s.filelist",
+                    Drive().programFolder.c_str());
   }
 }
 

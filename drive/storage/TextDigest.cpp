@@ -45,51 +45,44 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string DecodeBase64(std::string_view text) {
+  std::string bytes(text);
+  DecodeBase64InPlace(bytes);
+  return bytes;
+}
+
+void DecodeBase64InPlace(std::string& text) {
   // Only the run of alphabet characters before the first padding or foreign character is
   // decoded (white space is skipped); a last group without its padding is completed, a lone
-  // last character dropped. So cut or damaged input yields what it still holds.
-  std::string clean;
-  clean.reserve(text.size() + 2);
+  // last character dropped. So cut or damaged input yields what it still holds. The bytes are
+  // written behind the characters still to be read, so the text's own buffer holds them.
+  auto sextet = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return -1;
+    return -2;
+  };
+  size_t written = 0;
+  uint32_t group = 0;
+  int held = 0;
   for (char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-        c == '/') {
-      clean.push_back(c);
-    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-      break;
+    int value = sextet(c);
+    if (value == -1) continue;
+    if (value == -2) break;
+    group = (group << 6) | static_cast<uint32_t>(value);
+    if (++held == 4) {
+      text[written++] = static_cast<char>(group >> 16);
+      text[written++] = static_cast<char>(group >> 8);
+      text[written++] = static_cast<char>(group);
+      group = 0;
+      held = 0;
     }
   }
-  size_t padding = 0;
-  switch (clean.size() % 4) {
-    case 1:
-      clean.pop_back();
-      break;
-    case 2:
-      clean += "==";
-      padding = 2;
-      break;
-    case 3:
-      clean += "=";
-      padding = 1;
-      break;
-    default:
-      break;
-  }
-
-  std::string out(clean.size() / 4 * 3, '\0');
-  // Decoded in slices so the int lengths of the EVP interface never overflow.
-  constexpr size_t kSlice = 4 << 20;
-  size_t written = 0;
-  for (size_t offset = 0; offset < clean.size(); offset += kSlice) {
-    size_t sliceLength = std::min(kSlice, clean.size() - offset);
-    int produced = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
-                                   reinterpret_cast<const unsigned char*>(clean.data() + offset),
-                                   static_cast<int>(sliceLength));
-    if (produced < 0) break;
-    written += static_cast<size_t>(produced);
-  }
-  // EVP_DecodeBlock counts the padded positions as zero bytes.
-  out.resize(written >= padding ? written - padding : 0);
-  return out;
+  if (held >= 2) text[written++] = static_cast<char>(group >> (6 * held - 8));
+  if (held == 3) text[written++] = static_cast<char>(group >> 2);
+  text.resize(written);
 }
 
 std::u16string Base64OfAnsi(std::u16string_view text) {

@@ -24,5 +24,7 @@ std::u16string TextFromBase64(std::u16string_view text);
 // Byte-level forms of the two directions.
 std::string EncodeBase64(std::string_view bytes);
 std::string DecodeBase64(std::string_view text);
+// The same, decoding into the text's own buffer, so a large reply needs no second copy.
+void DecodeBase64InPlace(std::string& text);
 
 }  // namespace text_digest

@@ -1,5 +1,6 @@
 #include "drive/storage/TreeChanges.h"
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -31,6 +32,13 @@ void AddWithDescendants(const FolderTables& tables, const TreeNode& node,
 TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) {
   TreeChanges changes;
   CodeUnitLess less;
+  // Folders (of `after`; null is the root) that gained an entry. Only a folder the old tables
+  // held can have a listing in the kernel's cache, so a new folder filled with new entries
+  // (all of them at the first read) costs nothing here.
+  std::vector<const TreeNode*> gained;
+  auto gain = [&](const TreeNode& node) {
+    if (!node.parent || before.nodes.count(*node.parent->key) != 0) gained.push_back(node.parent);
+  };
   auto old = before.nodes.begin();
   auto now = after.nodes.begin();
   while (old != before.nodes.end() || now != after.nodes.end()) {
@@ -40,19 +48,25 @@ TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) 
       continue;
     }
     if (old == before.nodes.end() || less(now->first, old->first)) {
-      changes.foldersAfter.push_back(FolderOf(now->second));  // added
+      gain(now->second);  // added
       ++now;
       continue;
     }
     const TreeNode& a = old->second;
     const TreeNode& b = now->second;
     bool moved = a.name != b.name || !SameParent(before, a, after, b);
-    if (moved) changes.foldersAfter.push_back(FolderOf(b));
+    if (moved) gain(b);
     if (moved || a.size != b.size || a.time != b.time || a.attributes != b.attributes) {
       changes.changedBefore.push_back(&a);
     }
     ++old;
     ++now;
+  }
+  std::sort(gained.begin(), gained.end());
+  gained.erase(std::unique(gained.begin(), gained.end()), gained.end());
+  changes.foldersAfter.reserve(gained.size());
+  for (const TreeNode* folder : gained) {
+    changes.foldersAfter.push_back(folder ? FullPathOf(*folder) : u"\\");
   }
   return changes;
 }

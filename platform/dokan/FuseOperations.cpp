@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/dokan/DirectoryCacheReply.h"
 #include "platform/dokan/DriveNames.h"
 
 namespace dokan {
@@ -240,6 +241,7 @@ int OnOpendir(const char* path, fuse_file_info* fi) {
   // a change it made itself through this drive).
   fi->cache_readdir = 1;
   fi->keep_cache = 1;
+  AskToCacheListing();
   return 0;
 }
 

@@ -38,17 +38,24 @@ std::string TopOf(const std::string& relative) { return relative.substr(0, relat
 
 bool Lstat(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
 
-std::vector<std::string> SortedNames(const std::string& folder) {
-  std::vector<std::string> names;
+// The names in `folder`, sorted, each with its lstat information (names that vanish while
+// they are read are left out). The folder is opened once and each name looked up in it, not
+// walked to again from the root; it is closed before the caller goes deeper.
+std::vector<std::pair<std::string, struct stat>> SortedEntries(const std::string& folder) {
+  std::vector<std::pair<std::string, struct stat>> entries;
   DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
+  if (!dir) return entries;
   while (dirent* item = ::readdir(dir)) {
     std::string name = item->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    entries.emplace_back(std::move(name), st);
   }
   ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  return entries;
 }
 
 }  // namespace
@@ -154,11 +161,9 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
 }
 
 void UserTree::walkLocked(const std::string& relative, const std::string& parentId,
-                          TreeListing* listing, std::set<std::string>* seen) {
-  for (const auto& name : SortedNames(JoinPath(root_, relative))) {
+                          TreeListing* listing, std::unordered_set<std::string>* seen) {
+  for (const auto& [name, st] : SortedEntries(JoinPath(root_, relative))) {
     std::string childRelative = Child(relative, name);
-    struct stat st {};
-    if (!Lstat(JoinPath(root_, childRelative), &st)) continue;
     bool folder = S_ISDIR(st.st_mode);
     if (!folder && !S_ISREG(st.st_mode)) continue;  // links and devices are never served
     TreeEntry entry;
@@ -179,7 +184,8 @@ void UserTree::walkLocked(const std::string& relative, const std::string& parent
 TreeListing UserTree::list() {
   MutexLock guard(lock_);
   TreeListing listing;
-  std::set<std::string> seen;
+  std::unordered_set<std::string> seen;
+  seen.reserve(pathToId_.size());
   walkLocked("", "", &listing, &seen);
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
     if (seen.count(it->first) || reserved_.count(it->second)) {

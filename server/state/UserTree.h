@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/sync/Mutex.h"
@@ -77,7 +78,7 @@ class UserTree {
 
  private:
   void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
-                  std::set<std::string>* seen) REQUIRES(lock_);
+                  std::unordered_set<std::string>* seen) REQUIRES(lock_);
   std::string idForLocked(const std::string& relative) REQUIRES(lock_);
   std::optional<std::string> pathOfLocked(const std::string& id) const REQUIRES(lock_);
   std::optional<std::string> folderPathLocked(const std::string& id) const REQUIRES(lock_);

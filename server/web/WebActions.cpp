@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -47,11 +46,22 @@ bool HashMatches(const std::string& action, const RawQuery& query, const Session
   return SameText(Md5Hex(input), Lower(query.value("hash").value_or("")));
 }
 
+void AppendEntryLine(std::string& out, const TreeEntry& entry) {
+  out += entry.id;
+  out += ',';
+  out += ListedName(entry.name);
+  out += entry.folder ? ",dir," : ",file,";
+  out += std::to_string(entry.size);
+  out += ',';
+  out += entry.parentId;
+  out += ',';
+  out += std::to_string(entry.mtime);
+}
+
 std::string EntryLine(const TreeEntry& entry) {
-  std::ostringstream line;
-  line << entry.id << ',' << ListedName(entry.name) << ',' << (entry.folder ? "dir" : "file") << ','
-       << entry.size << ',' << entry.parentId << ',' << entry.mtime;
-  return line.str();
+  std::string line;
+  AppendEntryLine(line, entry);
+  return line;
 }
 
 std::string Failure(TreeError error) { return std::string("err,") + TreeErrorText(error); }
@@ -122,7 +132,10 @@ std::string WebActions::list3(const std::string& user) {
   if (!tree || !account) return kSessionExpired;
   TreeListing listing = tree->list();
   std::string body;
-  for (const auto& entry : listing.entries) body += EntryLine(entry) + "\n";
+  for (const auto& entry : listing.entries) {
+    AppendEntryLine(body, entry);
+    body += '\n';
+  }
   std::string writable;
   for (const auto& id : listing.writableIds) writable += (writable.empty() ? "" : ":") + id;
   long long usedMiB = (listing.usedBytes + 1048575) / 1048576;

@@ -287,6 +287,20 @@ TEST(FolderTree, ComparedTreesNameEveryPathToForget) {
   EXPECT_EQ(got, expected);
 }
 
+TEST(FolderTree, NewFoldersAreNotNamedForTheKernelToForget) {
+  // Only folders the old tables held can be cached by the kernel: a first read names the
+  // root alone, and a new folder with new entries adds only the known folder it sits in.
+  BuiltTree empty = Build(u"");
+  BuiltTree first = Build(kSample);
+  EXPECT_EQ(ChangedPaths(empty.tables, CompareTrees(empty.tables, first.tables)),
+            std::vector<std::u16string>{u"\\"});
+  BuiltTree grown = Build(kSample +
+                          u"90,New,dir,0,10,1\n91,inside,dir,0,90,1\n"
+                          u"92,deep.txt,file,1,91,1\n");
+  EXPECT_EQ(ChangedPaths(first.tables, CompareTrees(first.tables, grown.tables)),
+            std::vector<std::u16string>{u"\\Photos"});
+}
+
 TEST(FolderTree, EntriesBelowCollidingFoldersStayReachable) {
   // "A" and "a" share the path \A; what lies below either is found by its own path.
   BuiltTree tree = Build(u"1,A,dir,0,,0\n2,a,dir,0,,0\n3,x,file,1,1,0\n4,y,file,1,2,0\n");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomicfile/AtomicFile.h"
+#include "platform/atomicfile/StagedFile.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
@@ -32,6 +33,33 @@ TEST(AtomicFileTest, CreatesReplacesAndLeavesNoTemporary) {
   ASSERT_TRUE(atomicfile::ReplaceFile(path, "", {}, &error)) << error;
   EXPECT_EQ(ReadFile(path), "");
   EXPECT_EQ(EntryCount(dir.path()), 1u);
+}
+
+TEST(AtomicFileTest, StagedContentReplacesTheFileOnlyWhenCommitted) {
+  TempDir dir;
+  std::string path = dir.file("list");
+  ASSERT_TRUE(atomicfile::ReplaceFile(path, "old"));
+  {
+    atomicfile::StagedFile dropped(path);
+    dropped.write("never ");
+    dropped.write("shown");
+    EXPECT_TRUE(dropped.ok());
+    EXPECT_EQ(ReadFile(path), "old");  // written beside the file, not over it
+  }
+  EXPECT_EQ(EntryCount(dir.path()), 1u);
+  atomicfile::StagedFile staged(path);
+  staged.write("new ");
+  atomicfile::StagedFile moved = std::move(staged);
+  moved.write("list");
+  EXPECT_FALSE(staged.staged());
+  EXPECT_TRUE(moved.commit());
+  EXPECT_EQ(ReadFile(path), "new list");
+  EXPECT_EQ(EntryCount(dir.path()), 1u);
+
+  atomicfile::StagedFile nowhere(dir.file("missing/list"));
+  nowhere.write("x");
+  EXPECT_FALSE(nowhere.ok());
+  EXPECT_FALSE(nowhere.commit());
 }
 
 TEST(AtomicFileTest, FailureSaysWhyAndKeepsTheOldFile) {
