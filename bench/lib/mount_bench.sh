@@ -44,9 +44,9 @@ start_service() {
   wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
 }
 
-# launch_quellan: writes the settings of the drive program (letter Q, user "bench", password
-# "benchpw", log level $QUELLAN_DEBUG or 1) and starts it; sets $quellan_pid.
-launch_quellan() {
+# write_quellan_settings: the settings of the drive program (letter Q, user "bench", password
+# "benchpw", log level $QUELLAN_DEBUG or 1).
+write_quellan_settings() {
   cat >"$work/program/tarvex.ini" <<INI
 [Set]
 Debug=${QUELLAN_DEBUG:-1}
@@ -58,6 +58,11 @@ Run=1
 UserName=bench
 PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
 INI
+}
+
+# launch_quellan: writes the settings and starts the drive program; sets $quellan_pid.
+launch_quellan() {
+  write_quellan_settings
   "$bin/quellan" -d "$work/program" >"$work/quellan.out" 2>&1 &
   quellan_pid=$!
   pids+=($quellan_pid)

@@ -23,7 +23,6 @@ video_runs=${VIDEO_RUNS:-8}
 links=${LINKS:-"0:1000 5:1000 20:1000 50:1000 20:100"}
 work=$(mktemp -d /dev/shm/quellan-relay-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
-export QUELLAN_PIPE="$work/pipe/Tarvex"  # beside any other drive program of this user
 
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -46,17 +45,7 @@ files="$work/data/bench/我的空间/read bench"
 mkdir -p "$files"
 head -c $((big_mib << 20)) /dev/urandom >"$files/big.bin"
 for i in $(seq 1 "$samples"); do head -c $((1 << 20)) /dev/urandom >"$files/small $i.bin"; done
-cat >"$work/program/tarvex.ini" <<INI
-[Set]
-Debug=1
-DriveLetter=Q
-ServerAddress=127.0.0.1
-Run=1
-
-[User]
-UserName=bench
-PassWord=$(printf '%s' benchpw | md5sum | cut -d' ' -f1)
-INI
+write_quellan_settings
 ours="$QUELLAN_DRIVE_ROOT/Q/我的空间/read bench"
 theirs="$work/rclone-mount/我的空间/read bench"
 
