@@ -91,6 +91,20 @@ Page.transfers = (function () {
     badge.className = running > 0 ? "badge" : "badge hidden";
   }
 
+  // Upload ids seen completed at the last poll: a newly finished upload shows in the file list.
+  var uploadsDone = null;
+
+  function noticeFinishedUploads() {
+    var done = {}, fresh = false, tasks = lists.upload.tasks;
+    for (var i = 0; i < tasks.length; i++) {
+      if (tasks[i].status !== "completed") continue;
+      done[tasks[i].fileId] = true;
+      if (uploadsDone && !uploadsDone[tasks[i].fileId]) fresh = true;
+    }
+    uploadsDone = done;
+    if (fresh) Page.files.reloadSoon();
+  }
+
   function poll() {
     for (var kind in lists) {
       if (!lists.hasOwnProperty(kind)) continue;
@@ -99,6 +113,7 @@ Page.transfers = (function () {
       lists[kind].tasks = answer.result && answer.result.length !== undefined ? answer.result : [];
       render(kind);
     }
+    noticeFinishedUploads();
     var downloads = lists.download.tasks, uploads = lists.upload.tasks, running = 0;
     for (var i = 0; i < downloads.length; i++) if (active(downloads[i])) running++;
     for (var j = 0; j < uploads.length; j++) if (active(uploads[j])) running++;

@@ -284,9 +284,10 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   // Uploads into the open folder, given the paths a file dialog would hand over.
   std::string upload = folders.top() + "/上传的文件.bin";
   WriteFile(upload, PatternBytes((2 << 20) + 123, 7));
-  // While the service answers slowly, an upload is paused on the way from its list.
+  // While the service answers slowly, an upload is paused on the way and started again: it
+  // goes on from the partial copy and the service ends with the whole file.
   std::string paused = folders.top() + "/暂停的上传.bin";
-  WriteFile(paused, PatternBytes(2 << 20, 8));
+  WriteFile(paused, PatternBytes(24 << 20, 8));
   server.setFaults({"fault-delay-ms 100"});
   EXPECT_EQ(page.js(QString::fromStdString("Page.files.uploadPaths(['" + paused + "'])")).toInt(),
             1)
@@ -298,6 +299,11 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_TRUE(page.waitFor("T.task('upload', '暂停的上传.bin') === 'stop'", 30s))
       << page.messages();
   server.setFaults({});
+  ASSERT_TRUE(page.js("T.clickTask('upload', '暂停的上传.bin', 'start')").toBool());
+  EXPECT_TRUE(page.waitFor("T.task('upload', '暂停的上传.bin') === 'completed'", 60s))
+      << page.messages();
+  EXPECT_TRUE(
+      WaitFor([&] { return ReadFile(home / "我的空间/暂停的上传.bin") == ReadFile(paused); }, 30s));
   page.js("Page.app.showView('files')");
 
   // A whole upload: the service holds the same bytes.
