@@ -27,6 +27,7 @@ constexpr uint8_t kLooped = 3;
 constexpr uint8_t kStateMask = 3;
 constexpr uint8_t kAncestorWritable = 4;
 constexpr uint8_t kOwnWritable = 8;  // the id is one of the writable folders
+constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
 
 uint8_t StateOf(const TreeNode& node) { return node.mark & kStateMask; }
 void SetState(TreeNode& node, uint8_t state) {
@@ -44,14 +45,18 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 
 // TreeNode, NodeTable ----------------------------------------------------------------------
 
-void TreeNode::setText(std::u16string_view newId, std::u16string_view newName) {
+void TreeNode::setText(std::u16string_view newId, std::u16string_view newName,
+                       std::u16string_view newStagedParent) {
   // Built before the old text goes: the views may point into it.
-  std::unique_ptr<char16_t[]> joined(new char16_t[newId.size() + newName.size()]);
-  std::copy(newId.begin(), newId.end(), joined.get());
-  std::copy(newName.begin(), newName.end(), joined.get() + newId.size());
+  std::unique_ptr<char16_t[]> joined(
+      new char16_t[newId.size() + newName.size() + newStagedParent.size()]);
+  char16_t* end = std::copy(newId.begin(), newId.end(), joined.get());
+  end = std::copy(newName.begin(), newName.end(), end);
+  std::copy(newStagedParent.begin(), newStagedParent.end(), end);
   text = std::move(joined);
   idLength = static_cast<uint32_t>(newId.size());
   nameLength = static_cast<uint32_t>(newName.size());
+  stagedParentLength = static_cast<uint32_t>(newStagedParent.size());
 }
 
 std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(std::u16string_view id) const {
@@ -378,38 +383,48 @@ std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
 }
 
 void FolderTables::stage(NodeRecord&& record) {
-  TreeNode* node = nodes.allocate();
-  node->setText(record.key, record.name);
-  node->attributes = record.attributes;
-  node->size = record.size;
-  node->time = record.time;
-  staged_.emplace_back(node, std::move(record.parentKey));
+  // Staged entries are added in list order at the end of the store, with their parent id kept
+  // in their text until they are linked.
+  TreeNode& node = nodes.store_.emplace_back();
+  node.setText(record.key, record.name, record.parentKey);
+  node.attributes = record.attributes;
+  node.size = record.size;
+  node.time = record.time;
+  node.mark = kStaged;
 }
 
 void FolderTables::orderStaged() {
   // Staged entries by id; of lines with the same id the later one wins.
-  std::vector<uint32_t> order(staged_.size());
-  for (uint32_t at = 0; at < order.size(); ++at) order[at] = at;
-  std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
-    return CodeUnitLess()(staged_[a].first->id(), staged_[b].first->id());
+  std::deque<TreeNode>& store = nodes.store_;
+  std::vector<uint32_t> order;
+  for (size_t at = 0; at < store.size(); ++at) {
+    if (store[at].mark & kStaged) order.push_back(static_cast<uint32_t>(at));
+  }
+  std::stable_sort(order.begin(), order.end(), [&store](uint32_t a, uint32_t b) {
+    return CodeUnitLess()(store[a].id(), store[b].id());
   });
   nodes.order_.reserve(order.size() + 1);
   for (size_t at = 0; at < order.size(); ++at) {
-    TreeNode* node = staged_[order[at]].first;
-    if (at + 1 < order.size() && staged_[order[at + 1]].first->id() == node->id()) {
+    TreeNode* node = &store[order[at]];
+    if (at + 1 < order.size() && store[order[at + 1]].id() == node->id()) {
       nodes.release(node);
-      staged_[order[at]].first = nullptr;
     } else {
       nodes.order_.push_back(node);
     }
   }
-  for (auto& [node, parentId] : staged_) {
-    if (!node) continue;
+  std::vector<uint32_t>().swap(order);
+  for (TreeNode* node : nodes.order_) {
+    std::u16string_view parentId = node->stagedParent();
     node->parent = parentId.empty() ? nullptr : mutableNode(parentId);
-    if (!parentId.empty() && !node->parent) nodes.orphanParents_[node] = std::move(parentId);
+    if (!parentId.empty() && !node->parent) {
+      nodes.orphanParents_[node] = std::u16string(parentId);
+    }
+    node->mark = 0;
   }
-  // Assigning {} would keep the capacity: a quarter of the tables' size at a million entries.
-  std::vector<std::pair<TreeNode*, std::u16string>>().swap(staged_);
+  // Only once every parent is found: the lookups read the ids of the others.
+  for (TreeNode* node : nodes.order_) {
+    if (node->stagedParentLength) node->setText(node->id(), node->name());
+  }
 }
 
 size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
@@ -582,12 +597,13 @@ BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16strin
   return tree;
 }
 
-BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
-                                  const std::set<std::u16string>& writableIds,
+BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
                                   const std::function<bool()>& keepRunning) {
   BuiltTree tree;
-  if (!StageLines(list, tree, keepRunning,
-                  [](std::string_view line) { return chunked_text::Utf8ToWide(line); })) {
+  bool staged = StageLines(std::string_view(list), tree, keepRunning,
+                           [](std::string_view line) { return chunked_text::Utf8ToWide(line); });
+  std::string().swap(list);
+  if (!staged) {
     tree.complete = false;
     return tree;
   }

@@ -49,19 +49,25 @@ struct CodeUnitLess {
 // entry whose parent is not in the table. The id and the name share one allocation.
 struct TreeNode {
   TreeNode* parent = nullptr;
-  std::unique_ptr<char16_t[]> text;  // the id, then the name
+  std::unique_ptr<char16_t[]> text;  // the id, the name, then while staged the parent id
   uint32_t idLength = 0;
   uint32_t nameLength = 0;
   int64_t size = 0;
   int32_t time = 0;
   uint32_t attributes = 0;
+  uint32_t stagedParentLength = 0;
   uint8_t writable = 0;
   uint8_t stale = 0;
   uint8_t mark = 0;  // scratch state while the tree is built
 
   std::u16string_view id() const { return {text.get(), idLength}; }
   std::u16string_view name() const { return {text.get() + idLength, nameLength}; }
-  void setText(std::u16string_view newId, std::u16string_view newName);
+  // The listed parent id while the entry waits to be linked.
+  std::u16string_view stagedParent() const {
+    return {text.get() + idLength + nameLength, stagedParentLength};
+  }
+  void setText(std::u16string_view newId, std::u16string_view newName,
+               std::u16string_view newStagedParent = {});
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
@@ -249,7 +255,6 @@ class FolderTables {
   TreeNode* mutableNode(std::u16string_view id);
   // Puts the staged entries in id order and links each to its parent.
   void orderStaged();
-  std::vector<std::pair<TreeNode*, std::u16string>> staged_;  // entry, listed parent id
   void attach(TreeNode& node, std::u16string_view parentId);
   void detach(TreeNode& node);
 };
@@ -290,9 +295,9 @@ std::string DecodeListBytes(std::string_view base64);
 void DecodeListInPlace(std::string& text);
 
 // As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
-// wide text of the whole list never exists.
-BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
-                                  const std::set<std::u16string>& writableIds,
+// wide text of the whole list never exists. The list is freed once every line is read, before
+// the tables are linked.
+BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
                                   const std::function<bool()>& keepRunning);
 
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0
