@@ -400,8 +400,11 @@ void FolderTables::orderStaged() {
   for (size_t at = 0; at < store.size(); ++at) {
     if (store[at].mark & kStaged) order.push_back(static_cast<uint32_t>(at));
   }
-  std::stable_sort(order.begin(), order.end(), [&store](uint32_t a, uint32_t b) {
-    return CodeUnitLess()(store[a].id(), store[b].id());
+  // Equal ids stay in list order: the position decides between them.
+  std::sort(order.begin(), order.end(), [&store](uint32_t a, uint32_t b) {
+    std::u16string_view left = store[a].id();
+    std::u16string_view right = store[b].id();
+    return left == right ? a < b : CodeUnitLess()(left, right);
   });
   nodes.order_.reserve(order.size() + 1);
   for (size_t at = 0; at < order.size(); ++at) {
