@@ -45,18 +45,33 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 
 // TreeNode, NodeTable ----------------------------------------------------------------------
 
-void TreeNode::setText(std::u16string_view newId, std::u16string_view newName,
-                       std::u16string_view newStagedParent) {
-  // Built before the old text goes: the views may point into it.
-  std::unique_ptr<char16_t[]> joined(
-      new char16_t[newId.size() + newName.size() + newStagedParent.size()]);
-  char16_t* end = std::copy(newId.begin(), newId.end(), joined.get());
-  end = std::copy(newName.begin(), newName.end(), end);
-  std::copy(newStagedParent.begin(), newStagedParent.end(), end);
-  text = std::move(joined);
-  idLength = static_cast<uint32_t>(newId.size());
-  nameLength = static_cast<uint32_t>(newName.size());
-  stagedParentLength = static_cast<uint32_t>(newStagedParent.size());
+void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
+                        std::u16string_view stagedParent) {
+  // Copied before the old text is given up: the views may point into it.
+  char16_t* text = texts_.allocate(id.size() + name.size() + stagedParent.size());
+  char16_t* end = std::copy(id.begin(), id.end(), text);
+  end = std::copy(name.begin(), name.end(), end);
+  std::copy(stagedParent.begin(), stagedParent.end(), end);
+  texts_.giveUp(node.idLength + node.nameLength + node.stagedParentLength);
+  node.text = text;
+  node.idLength = static_cast<uint32_t>(id.size());
+  node.nameLength = static_cast<uint32_t>(name.size());
+  node.stagedParentLength = static_cast<uint32_t>(stagedParent.size());
+}
+
+void NodeTable::compactTexts(bool always) {
+  if (!always && !texts_.worthCompacting()) return;
+  if (texts_.wasted() == 0) return;
+  TextArena fresh;
+  // Every entry of the store, staged ones too; released ones hold no text.
+  for (TreeNode& node : store_) {
+    if (!node.text) continue;
+    size_t units = node.idLength + node.nameLength + node.stagedParentLength;
+    char16_t* text = fresh.allocate(units);
+    std::copy(node.text, node.text + units, text);
+    node.text = text;
+  }
+  texts_ = std::move(fresh);
 }
 
 std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(std::u16string_view id) const {
@@ -84,6 +99,7 @@ TreeNode* NodeTable::allocate() {
 }
 
 void NodeTable::release(TreeNode* node) {
+  texts_.giveUp(node->idLength + node->nameLength + node->stagedParentLength);
   *node = TreeNode();
   free_.push_back(node);
 }
@@ -303,7 +319,7 @@ void FolderTables::put(const NodeRecord& record) {
     }
   } else {
     node = nodes.allocate();
-    node->setText(record.key, record.name);
+    nodes.setText(*node, record.key, record.name);
     nodes.order_.insert(nodes.lowerBound(record.key), node);
     attach(*node, record.parentKey);
   }
@@ -329,6 +345,7 @@ bool FolderTables::erase(std::u16string_view id) {
   }
   nodes.order_.erase(nodes.lowerBound(id));
   nodes.release(node);
+  nodes.compactTexts();
   return true;
 }
 
@@ -341,8 +358,9 @@ bool FolderTables::move(std::u16string_view id, std::u16string_view newName,
   // The arguments may point into the entry's own text, which is replaced below.
   std::u16string parentId(newParentId);
   detach(*node);
-  node->setText(node->id(), newName);
+  nodes.setText(*node, node->id(), newName);
   attach(*node, parentId);
+  nodes.compactTexts();
   return true;
 }
 
@@ -386,7 +404,7 @@ void FolderTables::stage(NodeRecord&& record) {
   // Staged entries are added in list order at the end of the store, with their parent id kept
   // in their text until they are linked.
   TreeNode& node = nodes.store_.emplace_back();
-  node.setText(record.key, record.name, record.parentKey);
+  nodes.setText(node, record.key, record.name, record.parentKey);
   node.attributes = record.attributes;
   node.size = record.size;
   node.time = record.time;
@@ -424,10 +442,13 @@ void FolderTables::orderStaged() {
     }
     node->mark = 0;
   }
-  // Only once every parent is found: the lookups read the ids of the others.
+  // The parent ids are dropped from the texts only once every parent is found, and the texts
+  // are then packed again without them.
   for (TreeNode* node : nodes.order_) {
-    if (node->stagedParentLength) node->setText(node->id(), node->name());
+    nodes.texts_.giveUp(node->stagedParentLength);
+    node->stagedParentLength = 0;
   }
+  nodes.compactTexts(true);
 }
 
 size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
@@ -506,7 +527,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     nodes.order_.insert(nodes.order_.begin(), root);
   }
   NodeRecord rootRecord = RootNode();
-  root->setText(u"", rootRecord.name);
+  nodes.setText(*root, u"", rootRecord.name);
   root->attributes = rootRecord.attributes;
   pathIndex.root_ = root;
   return loopedNodes;

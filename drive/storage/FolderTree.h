@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
+#include "drive/storage/TextArena.h"
 
 // Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
 // at the start is compared four units at a time.
@@ -46,10 +47,11 @@ struct CodeUnitLess {
 };
 
 // One entry as the tables hold it. `parent` is null at top level, for the root and for an
-// entry whose parent is not in the table. The id and the name share one allocation.
+// entry whose parent is not in the table. The id and the name lie side by side in the node
+// table's text arena.
 struct TreeNode {
   TreeNode* parent = nullptr;
-  std::unique_ptr<char16_t[]> text;  // the id, the name, then while staged the parent id
+  const char16_t* text = nullptr;  // the id, the name, then while staged the parent id
   uint32_t idLength = 0;
   uint32_t nameLength = 0;
   int64_t size = 0;
@@ -60,20 +62,18 @@ struct TreeNode {
   uint8_t stale = 0;
   uint8_t mark = 0;  // scratch state while the tree is built
 
-  std::u16string_view id() const { return {text.get(), idLength}; }
-  std::u16string_view name() const { return {text.get() + idLength, nameLength}; }
+  std::u16string_view id() const { return {text, idLength}; }
+  std::u16string_view name() const { return {text + idLength, nameLength}; }
   // The listed parent id while the entry waits to be linked.
   std::u16string_view stagedParent() const {
-    return {text.get() + idLength + nameLength, stagedParentLength};
+    return {text + idLength + nameLength, stagedParentLength};
   }
-  void setText(std::u16string_view newId, std::u16string_view newName,
-               std::u16string_view newStagedParent = {});
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
 // Id → entry. Entries live in a deque (their addresses never change) and are found by a
-// binary search of a list of them in id order. Records handed out are copies with the folder
-// path worked out.
+// binary search of a list of them in id order; their texts are packed in an arena. Records handed
+// out are copies with the folder path worked out.
 class NodeTable {
  public:
   // What an iterator yields: the id and the entry.
@@ -132,8 +132,14 @@ class NodeTable {
   TreeNode* lookup(std::u16string_view id) const;
   TreeNode* allocate();
   void release(TreeNode* node);
+  // Gives the entry new text; the views may point into its old text.
+  void setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
+               std::u16string_view stagedParent = {});
+  // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
+  void compactTexts(bool always = false);
 
   std::deque<TreeNode> store_;
+  TextArena texts_;
   std::vector<TreeNode*> free_;   // released entries of store_, reused first
   std::vector<TreeNode*> order_;  // every entry, by id
   // Entries whose listed parent is missing: their parent id.

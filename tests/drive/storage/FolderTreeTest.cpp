@@ -273,9 +273,9 @@ TEST(FolderTree, ChangesKeepTheTablesInStep) {
   EXPECT_EQ(t.nodes.at(u"16").stale, 0);
 }
 
-// Many adds, renames, moves and removals, checked against a plain model after each step:
-// every entry is found by id, by path and in its parent's child list, so removed slots of the
-// path index and reused entries never leave a stale answer.
+// Many adds, renames, moves and removals, checked against a plain model as they go: every
+// entry is found by id, by path and in its parent's child list, so removed slots of the path
+// index, reused entries and repacked texts never leave a stale answer.
 TEST(FolderTree, ManyChangesKeepEveryIndexInStep) {
   BuiltTree tree = Build(u"1,top,dir,0,,1\n2,a,file,5,1,2\n2,b,file,6,,3\n");
   FolderTables& t = tree.tables;
@@ -299,6 +299,21 @@ TEST(FolderTree, ManyChangesKeepEveryIndexInStep) {
     auto at = model.begin();
     std::advance(at, pick % model.size());
     return at->first;
+  };
+  auto expectInStep = [&] {
+    ASSERT_EQ(t.nodes.size(), model.size() + 1);
+    std::map<std::u16string, std::vector<std::u16string>> children;
+    for (const auto& [each, entry] : model) {
+      ASSERT_EQ(t.fullPathOf(each), pathOf(each));
+      ASSERT_EQ(t.idOfPath(UpperCasePath(pathOf(each))), each);
+      ASSERT_EQ(t.nodes.at(each).parentKey, entry.second);
+      children[entry.second].push_back(each);
+    }
+    for (const auto& [folder, ids] : children) {
+      std::vector<std::u16string> listed;
+      t.forEachChild(folder, [&](const TreeNode& child) { listed.emplace_back(child.id()); });
+      ASSERT_EQ(listed, ids);
+    }
   };
   uint32_t seed = 7;
   auto next = [&] { return seed = seed * 1103515245 + 12345, seed >> 8; };
@@ -325,21 +340,17 @@ TEST(FolderTree, ManyChangesKeepEveryIndexInStep) {
       ASSERT_TRUE(t.erase(id));
       model.erase(id);
     }
-    if (step % 100 != 99) continue;
-    ASSERT_EQ(t.nodes.size(), model.size() + 1);
-    std::map<std::u16string, std::vector<std::u16string>> children;
-    for (const auto& [each, entry] : model) {
-      ASSERT_EQ(t.fullPathOf(each), pathOf(each));
-      ASSERT_EQ(t.idOfPath(UpperCasePath(pathOf(each))), each);
-      ASSERT_EQ(t.nodes.at(each).parentKey, entry.second);
-      children[entry.second].push_back(each);
-    }
-    for (const auto& [folder, ids] : children) {
-      std::vector<std::u16string> listed;
-      t.forEachChild(folder, [&](const TreeNode& child) { listed.emplace_back(child.id()); });
-      ASSERT_EQ(listed, ids);
-    }
+    if (step % 100 == 99) expectInStep();
+    if (HasFatalFailure()) return;
   }
+  // Renames by the thousand: the texts they leave behind are packed away more than once.
+  for (int round = 0; round < 4000; ++round) {
+    std::u16string id = randomId(next());
+    std::u16string name = std::u16string(30, u'r') + codepage::Utf8ToWide(std::to_string(round));
+    ASSERT_TRUE(t.move(id, name, model[id].second));
+    model[id].first = name;
+  }
+  expectInStep();
 }
 
 TEST(FolderTree, ComparedTreesNameEveryPathToForget) {
