@@ -40,8 +40,8 @@ if [ "${TREE_BENCH_WARM:-1}" = 1 ]; then
   # The service gives each entry its id (and saves them) the first time it lists a tree; as
   # for an account in use, that is done once before the timed login.
   echo "== warming the service: one login and tree read"
-  "$bin/quellan" -d "$work/program" >"$work/warm.out" 2>&1 &
-  warm=$!
+  launch_quellan
+  warm=$quellan_pid
   wait_for 300 test -d "$QUELLAN_DRIVE_ROOT/Q/tree" || true
   kill "$warm" && wait "$warm" || true
   wait_for 30 bash -c "! mountpoint -q '$QUELLAN_DRIVE_ROOT/Q'" || fusermount3 -u "$QUELLAN_DRIVE_ROOT/Q"

@@ -15,22 +15,22 @@ void AppendNumber(std::u16string& out, long long value) {
 
 void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTables& tables) {
   out += u"1|";
-  out += *node.key;
+  out += node.id();
   out += u'|';
   out += tables.nodes.parentKey(node);
   out += u'|';
-  out += node.name;
+  out += node.name();
   out += u'|';
   AppendNumber(out, node.writable ? 1 : 2);
   bool hasSubfolders = false;
   size_t subfolderMark = out.size() + 1;
   out += u"|0|";
-  if (const ChildList* children = tables.children.find(*node.key)) {
+  if (const ChildList* children = tables.children.find(node.id())) {
     bool first = true;
     for (const TreeNode* child : children->nodes()) {
       if (!first) out += u',';
       first = false;
-      out += *child->key;
+      out += child->id();
       hasSubfolders = hasSubfolders || child->isFolder();
     }
   }
@@ -46,8 +46,11 @@ class FolderPaths {
     if (!node.parent) return kTop;
     auto [entry, added] = paths_.try_emplace(node.parent);
     if (added) {
+      // A reference stays valid when the map grows below; an iterator need not.
+      std::u16string& path = entry->second;
       const TreeNode& parent = *node.parent;
-      entry->second = of(parent) + parent.name + u"\\";
+      path = of(parent);
+      path.append(parent.name()).append(u"\\");
     }
     return entry->second;
   }
@@ -58,9 +61,9 @@ class FolderPaths {
 
 void AppendFileLine(std::u16string& out, const TreeNode& node, FolderPaths& folderPaths) {
   out += u"0|";
-  out += *node.key;
+  out += node.id();
   out += u'|';
-  out += node.name;
+  out += node.name();
   out += u'|';
   AppendNumber(out, static_cast<uint32_t>(node.time));
   out += u'|';

@@ -26,6 +26,8 @@ constexpr uint8_t kDone = 2;
 constexpr uint8_t kLooped = 3;
 constexpr uint8_t kStateMask = 3;
 constexpr uint8_t kAncestorWritable = 4;
+constexpr uint8_t kOwnWritable = 8;  // the id is one of the writable folders
+constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
 
 uint8_t StateOf(const TreeNode& node) { return node.mark & kStateMask; }
 void SetState(TreeNode& node, uint8_t state) {
@@ -41,12 +43,68 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 
 }  // namespace
 
-// NodeTable ---------------------------------------------------------------------------------
+// TreeNode, NodeTable ----------------------------------------------------------------------
 
-const TreeNode* NodeTable::node(std::u16string_view id) const {
-  auto found = map_.find(id);
-  return found == map_.end() ? nullptr : &found->second;
+void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
+                        std::u16string_view stagedParent) {
+  // Copied before the old text is given up: the views may point into it.
+  char16_t* text = texts_.allocate(id.size() + name.size() + stagedParent.size());
+  char16_t* end = std::copy(id.begin(), id.end(), text);
+  end = std::copy(name.begin(), name.end(), end);
+  std::copy(stagedParent.begin(), stagedParent.end(), end);
+  texts_.giveUp(node.idLength + node.nameLength + node.stagedParentLength);
+  node.text = text;
+  node.idLength = static_cast<uint32_t>(id.size());
+  node.nameLength = static_cast<uint32_t>(name.size());
+  node.stagedParentLength = static_cast<uint32_t>(stagedParent.size());
 }
+
+void NodeTable::compactTexts(bool always) {
+  if (!always && !texts_.worthCompacting()) return;
+  if (texts_.wasted() == 0) return;
+  TextArena fresh;
+  // Every entry of the store, staged ones too; released ones hold no text.
+  for (TreeNode& node : store_) {
+    if (!node.text) continue;
+    size_t units = node.idLength + node.nameLength + node.stagedParentLength;
+    char16_t* text = fresh.allocate(units);
+    std::copy(node.text, node.text + units, text);
+    node.text = text;
+  }
+  texts_ = std::move(fresh);
+}
+
+std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(std::u16string_view id) const {
+  return std::lower_bound(order_.begin(), order_.end(), id,
+                          [](const TreeNode* node, std::u16string_view key) {
+                            return CodeUnitLess()(node->id(), key);
+                          });
+}
+
+TreeNode* NodeTable::lookup(std::u16string_view id) const {
+  auto at = lowerBound(id);
+  return at != order_.end() && (*at)->id() == id ? *at : nullptr;
+}
+
+NodeTable::const_iterator NodeTable::find(std::u16string_view id) const {
+  auto at = lowerBound(id);
+  return at != order_.end() && (*at)->id() == id ? const_iterator(at) : end();
+}
+
+TreeNode* NodeTable::allocate() {
+  if (free_.empty()) return &store_.emplace_back();
+  TreeNode* node = free_.back();
+  free_.pop_back();
+  return node;
+}
+
+void NodeTable::release(TreeNode* node) {
+  texts_.giveUp(node->idLength + node->nameLength + node->stagedParentLength);
+  *node = TreeNode();
+  free_.push_back(node);
+}
+
+const TreeNode* NodeTable::node(std::u16string_view id) const { return lookup(id); }
 
 NodeRecord NodeTable::at(std::u16string_view id) const {
   const TreeNode* found = node(id);
@@ -62,9 +120,9 @@ std::optional<NodeRecord> NodeTable::record(std::u16string_view id) const {
 
 NodeRecord NodeTable::record(const TreeNode& node) const {
   NodeRecord record;
-  record.key = *node.key;
-  record.name = node.name;
-  if (!node.key->empty()) record.folderPath = FolderPathOf(node);
+  record.key = std::u16string(node.id());
+  record.name = std::u16string(node.name());
+  if (!node.id().empty()) record.folderPath = FolderPathOf(node);
   record.attributes = node.attributes;
   record.size = node.size;
   record.parentKey = parentKey(node);
@@ -75,7 +133,7 @@ NodeRecord NodeTable::record(const TreeNode& node) const {
 }
 
 std::u16string NodeTable::parentKey(const TreeNode& node) const {
-  if (node.parent) return *node.parent->key;
+  if (node.parent) return std::u16string(node.parent->id());
   auto orphan = orphanParents_.find(&node);
   return orphan == orphanParents_.end() ? std::u16string() : orphan->second;
 }
@@ -85,9 +143,9 @@ std::u16string NodeTable::parentKey(const TreeNode& node) const {
 const TreeNode* ChildList::find(std::u16string_view id) const {
   auto at = std::lower_bound(children_.begin(), children_.end(), id,
                              [](const TreeNode* child, std::u16string_view key) {
-                               return CodeUnitLess()(*child->key, key);
+                               return CodeUnitLess()(child->id(), key);
                              });
-  return at != children_.end() && *(*at)->key == id ? *at : nullptr;
+  return at != children_.end() && (*at)->id() == id ? *at : nullptr;
 }
 
 std::u16string ChildList::at(std::u16string_view id) const {
@@ -99,7 +157,7 @@ std::u16string ChildList::at(std::u16string_view id) const {
 std::map<std::u16string, std::u16string> ChildList::copy() const {
   std::map<std::u16string, std::u16string> out;
   for (const TreeNode* child : children_) {
-    out.emplace_hint(out.end(), *child->key, UpperCasePath(FullPathOf(*child)));
+    out.emplace_hint(out.end(), std::u16string(child->id()), UpperCasePath(FullPathOf(*child)));
   }
   return out;
 }
@@ -117,27 +175,40 @@ const ChildList* ChildTable::find(std::u16string_view parentId) const {
 
 // PathIndex ---------------------------------------------------------------------------------
 
+namespace {
+
+// The mark of a slot whose entry was removed: probing goes on past it.
+const TreeNode kRemovedStep;
+const TreeNode* const kRemoved = &kRemovedStep;
+
+}  // namespace
+
 uint64_t PathIndex::stepHash(const TreeNode* parent, std::u16string_view name) {
   uint64_t hash = 14695981039346656037ULL ^ reinterpret_cast<uintptr_t>(parent);
   for (char16_t c : name) {
     hash ^= UpperUnit(c);
     hash *= 1099511628211ULL;
   }
-  return hash;
+  // The slot is taken from the low bits: the high ones are folded in.
+  return hash ^ (hash >> 29);
 }
 
 void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t from,
                      const TreeNode*& best) const {
+  if (steps_.empty()) return;
   size_t end = path.find(u'\\', from);
   std::u16string_view step =
       path.substr(from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
-  auto [first, last] = steps_.equal_range(stepHash(parent, step));
-  for (auto at = first; at != last; ++at) {
-    const TreeNode* candidate = at->second;
-    if (candidate->parent != parent || !SameUpperCased(candidate->name, step)) continue;
+  size_t mask = steps_.size() - 1;
+  for (size_t at = stepHash(parent, step) & mask; steps_[at]; at = (at + 1) & mask) {
+    const TreeNode* candidate = steps_[at];
+    if (candidate == kRemoved || candidate->parent != parent ||
+        !SameUpperCased(candidate->name(), step)) {
+      continue;
+    }
     if (end != std::u16string_view::npos) {
       walk(candidate, path, end + 1, best);
-    } else if (!best || CodeUnitLess()(*best->key, *candidate->key)) {
+    } else if (!best || CodeUnitLess()(best->id(), candidate->id())) {
       best = candidate;
     }
   }
@@ -157,18 +228,52 @@ const TreeNode* PathIndex::find(std::u16string_view path) const {
 std::u16string PathIndex::at(std::u16string_view path) const {
   const TreeNode* node = find(path);
   if (!node) throw std::out_of_range("no node at this path");
-  return *node->key;
+  return std::u16string(node->id());
+}
+
+void PathIndex::reserve(size_t count) {
+  // At most seven slots in ten are taken (entries and removed marks).
+  size_t capacity = 16;
+  while (capacity * 7 < count * 10) capacity *= 2;
+  if (capacity > steps_.size()) rehash(capacity);
+}
+
+void PathIndex::rehash(size_t capacity) {
+  std::vector<const TreeNode*> old(capacity, nullptr);
+  old.swap(steps_);
+  size_t mask = capacity - 1;
+  for (const TreeNode* node : old) {
+    if (!node || node == kRemoved) continue;
+    size_t at = stepHash(node->parent, node->name()) & mask;
+    while (steps_[at]) at = (at + 1) & mask;
+    steps_[at] = node;
+  }
+  removed_ = 0;
 }
 
 void PathIndex::add(const TreeNode* node) {
-  steps_.emplace(stepHash(node->parent, node->name), node);
+  if ((used_ + removed_ + 1) * 10 > steps_.size() * 7) {
+    // Mostly removed marks: the same size, cleaned; otherwise twice as large.
+    size_t capacity = std::max<size_t>(16, steps_.size());
+    while (capacity * 7 < (used_ + 1) * 10 * 2) capacity *= 2;
+    rehash(capacity);
+  }
+  size_t mask = steps_.size() - 1;
+  size_t at = stepHash(node->parent, node->name()) & mask;
+  while (steps_[at] && steps_[at] != kRemoved) at = (at + 1) & mask;
+  if (steps_[at] == kRemoved) --removed_;
+  steps_[at] = node;
+  ++used_;
 }
 
 void PathIndex::remove(const TreeNode* node) {
-  auto [from, to] = steps_.equal_range(stepHash(node->parent, node->name));
-  for (auto at = from; at != to; ++at) {
-    if (at->second == node) {
-      steps_.erase(at);
+  if (steps_.empty()) return;
+  size_t mask = steps_.size() - 1;
+  for (size_t at = stepHash(node->parent, node->name()) & mask; steps_[at]; at = (at + 1) & mask) {
+    if (steps_[at] == node) {
+      steps_[at] = kRemoved;
+      --used_;
+      ++removed_;
       return;
     }
   }
@@ -176,10 +281,7 @@ void PathIndex::remove(const TreeNode* node) {
 
 // FolderTables ------------------------------------------------------------------------------
 
-TreeNode* FolderTables::mutableNode(std::u16string_view id) {
-  auto found = nodes.map_.find(id);
-  return found == nodes.map_.end() ? nullptr : &found->second;
-}
+TreeNode* FolderTables::mutableNode(std::u16string_view id) { return nodes.lookup(id); }
 
 void FolderTables::attach(TreeNode& node, std::u16string_view parentId) {
   node.parent = parentId.empty() ? nullptr : mutableNode(parentId);
@@ -191,7 +293,7 @@ void FolderTables::attach(TreeNode& node, std::u16string_view parentId) {
   std::vector<const TreeNode*>& siblings = list->second.children_;
   auto at = std::lower_bound(
       siblings.begin(), siblings.end(), &node,
-      [](const TreeNode* a, const TreeNode* b) { return CodeUnitLess()(*a->key, *b->key); });
+      [](const TreeNode* a, const TreeNode* b) { return CodeUnitLess()(a->id(), b->id()); });
   siblings.insert(at, &node);
   pathIndex.add(&node);
 }
@@ -212,14 +314,13 @@ void FolderTables::put(const NodeRecord& record) {
   if (record.key.empty()) return;  // the root is fixed
   TreeNode* node = mutableNode(record.key);
   if (node) {
-    if (node->name != record.name || nodes.parentKey(*node) != record.parentKey) {
+    if (node->name() != record.name || nodes.parentKey(*node) != record.parentKey) {
       move(record.key, record.name, record.parentKey);
     }
   } else {
-    auto [entry, added] = nodes.map_.try_emplace(record.key);
-    node = &entry->second;
-    node->key = &entry->first;
-    node->name = record.name;
+    node = nodes.allocate();
+    nodes.setText(*node, record.key, record.name);
+    nodes.order_.insert(nodes.lowerBound(record.key), node);
     attach(*node, record.parentKey);
   }
   node->attributes = record.attributes;
@@ -242,7 +343,9 @@ bool FolderTables::erase(std::u16string_view id) {
       pathIndex.add(orphan);
     }
   }
-  nodes.map_.erase(nodes.map_.find(id));
+  nodes.order_.erase(nodes.lowerBound(id));
+  nodes.release(node);
+  nodes.compactTexts();
   return true;
 }
 
@@ -252,9 +355,12 @@ bool FolderTables::move(std::u16string_view id, std::u16string_view newName,
   if (!node || id.empty()) return false;
   // A folder cannot go below itself.
   if (!newParentId.empty() && IsAncestorOrSelf(node, mutableNode(newParentId))) return false;
+  // The arguments may point into the entry's own text, which is replaced below.
+  std::u16string parentId(newParentId);
   detach(*node);
-  node->name = std::u16string(newName);
-  attach(*node, newParentId);
+  nodes.setText(*node, node->id(), newName);
+  attach(*node, parentId);
+  nodes.compactTexts();
   return true;
 }
 
@@ -286,7 +392,7 @@ std::optional<NodeRecord> FolderTables::recordOfPath(std::u16string_view path) c
 std::optional<std::u16string> FolderTables::idOfPath(std::u16string_view path) const {
   const TreeNode* node = pathIndex.find(path);
   if (!node) return std::nullopt;
-  return *node->key;
+  return std::u16string(node->id());
 }
 
 std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
@@ -295,33 +401,69 @@ std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
 }
 
 void FolderTables::stage(NodeRecord&& record) {
-  auto [entry, added] = nodes.map_.try_emplace(std::move(record.key));
-  TreeNode& node = entry->second;
-  node = TreeNode();
-  node.key = &entry->first;
-  node.name = std::move(record.name);
+  // Staged entries are added in list order at the end of the store, with their parent id kept
+  // in their text until they are linked.
+  TreeNode& node = nodes.store_.emplace_back();
+  nodes.setText(node, record.key, record.name, record.parentKey);
   node.attributes = record.attributes;
   node.size = record.size;
   node.time = record.time;
-  staged_.emplace_back(&node, std::move(record.parentKey));
+  node.mark = kStaged;
+}
+
+void FolderTables::orderStaged() {
+  // Staged entries by id; of lines with the same id the later one wins.
+  std::deque<TreeNode>& store = nodes.store_;
+  std::vector<uint32_t> order;
+  for (size_t at = 0; at < store.size(); ++at) {
+    if (store[at].mark & kStaged) order.push_back(static_cast<uint32_t>(at));
+  }
+  // Equal ids stay in list order: the position decides between them.
+  std::sort(order.begin(), order.end(), [&store](uint32_t a, uint32_t b) {
+    std::u16string_view left = store[a].id();
+    std::u16string_view right = store[b].id();
+    return left == right ? a < b : CodeUnitLess()(left, right);
+  });
+  nodes.order_.reserve(order.size() + 1);
+  for (size_t at = 0; at < order.size(); ++at) {
+    TreeNode* node = &store[order[at]];
+    if (at + 1 < order.size() && store[order[at + 1]].id() == node->id()) {
+      nodes.release(node);
+    } else {
+      nodes.order_.push_back(node);
+    }
+  }
+  std::vector<uint32_t>().swap(order);
+  for (TreeNode* node : nodes.order_) {
+    std::u16string_view parentId = node->stagedParent();
+    node->parent = parentId.empty() ? nullptr : mutableNode(parentId);
+    if (!parentId.empty() && !node->parent) {
+      nodes.orphanParents_[node] = std::u16string(parentId);
+    }
+    node->mark = 0;
+  }
+  // The parent ids are dropped from the texts only once every parent is found, and the texts
+  // are then packed again without them.
+  for (TreeNode* node : nodes.order_) {
+    nodes.texts_.giveUp(node->stagedParentLength);
+    node->stagedParentLength = 0;
+  }
+  nodes.compactTexts(true);
 }
 
 size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
-  // Later lines for the same id come later in the list and win.
-  for (auto& [node, parentId] : staged_) {
-    nodes.orphanParents_.erase(node);
-    node->parent = parentId.empty() ? nullptr : mutableNode(parentId);
-    if (!parentId.empty() && !node->parent) nodes.orphanParents_[node] = std::move(parentId);
+  orderStaged();
+  for (const std::u16string& id : writableIds) {
+    if (TreeNode* node = mutableNode(id)) node->mark |= kOwnWritable;
   }
-  staged_ = {};
 
   // Each chain is settled outermost first; a chain that meets itself is marked looped, and
   // so is everything below a looped node.
   std::vector<TreeNode*> chain;
-  for (auto& [id, start] : nodes.map_) {
+  for (TreeNode* start : nodes.order_) {
     chain.clear();
     bool looped = false;
-    for (TreeNode* at = &start; at; at = at->parent) {
+    for (TreeNode* at = start; at; at = at->parent) {
       uint8_t state = StateOf(*at);
       if (state == kDone || state == kLooped) break;
       if (state == kOnChain) {
@@ -340,33 +482,33 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
       } else if (StateOf(*node.parent) != kDone) {
         SetState(node, kLooped);
       } else {
-        bool writableAbove = (node.parent->mark & kAncestorWritable) != 0 ||
-                             writableIds.count(*node.parent->key) != 0;
-        node.mark = kDone | (writableAbove ? kAncestorWritable : 0);
+        bool writableAbove = (node.parent->mark & (kAncestorWritable | kOwnWritable)) != 0;
+        node.mark = static_cast<uint8_t>((node.mark & kOwnWritable) | kDone |
+                                         (writableAbove ? kAncestorWritable : 0));
       }
     }
   }
 
   size_t loopedNodes = 0;
-  for (auto entry = nodes.map_.begin(); entry != nodes.map_.end();) {
-    if (StateOf(entry->second) == kLooped) {
-      nodes.orphanParents_.erase(&entry->second);
-      entry = nodes.map_.erase(entry);
-      ++loopedNodes;
-    } else {
-      ++entry;
-    }
-  }
+  auto kept = std::remove_if(nodes.order_.begin(), nodes.order_.end(), [&](TreeNode* node) {
+    if (StateOf(*node) != kLooped) return false;
+    nodes.orphanParents_.erase(node);
+    nodes.release(node);
+    ++loopedNodes;
+    return true;
+  });
+  nodes.order_.erase(kept, nodes.order_.end());
 
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
   // Sized once: growing step by step would rehash a million entries several times.
-  pathIndex.steps_.reserve(pathIndex.steps_.size() + nodes.map_.size());
-  for (auto& [id, node] : nodes.map_) {
-    bool ownWritable = writableIds.count(id) != 0;
+  pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
+  for (TreeNode* entry : nodes.order_) {
+    TreeNode& node = *entry;
+    bool ownWritable = (node.mark & kOwnWritable) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
-    if (ownWritable) writableFolders[id] = FullPathOf(node);
+    if (ownWritable) writableFolders[std::u16string(node.id())] = FullPathOf(node);
     // Siblings often follow each other; the last list found is tried first.
     if (!lastList || node.parent != lastParent || !node.parent) {
       std::u16string parentId = nodes.parentKey(node);
@@ -376,14 +518,18 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     lastList->children_.push_back(&node);
     pathIndex.add(&node);
   }
+  // Lists grown one entry at a time hold up to twice their room.
+  for (auto& [parentId, list] : children.map_) list.children_.shrink_to_fit();
 
-  auto [root, added] = nodes.map_.try_emplace(std::u16string());
-  root->second = TreeNode();
-  root->second.key = &root->first;
+  TreeNode* root = nodes.lookup(u"");
+  if (!root) {
+    root = nodes.allocate();
+    nodes.order_.insert(nodes.order_.begin(), root);
+  }
   NodeRecord rootRecord = RootNode();
-  root->second.name = rootRecord.name;
-  root->second.attributes = rootRecord.attributes;
-  pathIndex.root_ = &root->second;
+  nodes.setText(*root, u"", rootRecord.name);
+  root->attributes = rootRecord.attributes;
+  pathIndex.root_ = root;
   return loopedNodes;
 }
 
@@ -414,19 +560,20 @@ std::u16string UpperCasePath(std::u16string_view path) {
 std::u16string FullPath(const NodeRecord& node) { return node.folderPath + node.name; }
 
 std::u16string FullPathOf(const TreeNode& node) {
-  if (node.key->empty()) return u"\\";
-  return FolderPathOf(node) + node.name;
+  if (node.id().empty()) return u"\\";
+  return FolderPathOf(node).append(node.name());
 }
 
 std::u16string FolderPathOf(const TreeNode& node) {
-  if (node.key->empty()) return std::u16string();
+  if (node.id().empty()) return std::u16string();
   size_t length = 1;
-  for (const TreeNode* at = node.parent; at; at = at->parent) length += at->name.size() + 1;
+  for (const TreeNode* at = node.parent; at; at = at->parent) length += at->nameLength + 1;
   std::u16string path(length, u'\\');
   size_t end = length - 1;  // the final "\" stays
   for (const TreeNode* at = node.parent; at; at = at->parent) {
-    end -= at->name.size();
-    std::copy(at->name.begin(), at->name.end(), path.begin() + static_cast<ptrdiff_t>(end));
+    std::u16string_view name = at->name();
+    end -= name.size();
+    std::copy(name.begin(), name.end(), path.begin() + static_cast<ptrdiff_t>(end));
     --end;  // the "\" before it
   }
   return path;
@@ -474,12 +621,13 @@ BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16strin
   return tree;
 }
 
-BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
-                                  const std::set<std::u16string>& writableIds,
+BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
                                   const std::function<bool()>& keepRunning) {
   BuiltTree tree;
-  if (!StageLines(list, tree, keepRunning,
-                  [](std::string_view line) { return chunked_text::Utf8ToWide(line); })) {
+  bool staged = StageLines(std::string_view(list), tree, keepRunning,
+                           [](std::string_view line) { return chunked_text::Utf8ToWide(line); });
+  std::string().swap(list);
+  if (!staged) {
     tree.complete = false;
     return tree;
   }

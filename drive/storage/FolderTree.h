@@ -1,18 +1,21 @@
 // The in-memory folder tree built from one folder list: the node table and the lookup tables
 // derived from it, all ordered by plain UTF-16 code unit comparison.
 //
-// Each entry is held once, in the node table, with its name, a link to its parent and its
-// fields. Paths are not stored: a folder path is the chain of names above a node, the path
-// index is a hash of (parent, upper-cased name), and a folder's child table is a list of
-// links to its children in id order. A million entries take about a quarter of a kilobyte
-// each; a listing walks the child list in place.
+// Each entry is held once, in the node table, with its id and name in one allocation, a link
+// to its parent and its fields. Paths are not stored: a folder path is the chain of names
+// above a node, the path index is an open-addressing hash of (parent, upper-cased name), and
+// a folder's child table is a list of links to its children in id order. A listing walks the
+// child list in place.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
+#include "drive/storage/TextArena.h"
 
 // Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
 // at the start is compared four units at a time.
@@ -43,32 +47,77 @@ struct CodeUnitLess {
 };
 
 // One entry as the tables hold it. `parent` is null at top level, for the root and for an
-// entry whose parent is not in the table.
+// entry whose parent is not in the table. The id and the name lie side by side in the node
+// table's text arena.
 struct TreeNode {
-  const std::u16string* key = nullptr;  // the node table's key
   TreeNode* parent = nullptr;
-  std::u16string name;
+  const char16_t* text = nullptr;  // the id, the name, then while staged the parent id
+  uint32_t idLength = 0;
+  uint32_t nameLength = 0;
   int64_t size = 0;
   int32_t time = 0;
   uint32_t attributes = 0;
+  uint32_t stagedParentLength = 0;
   uint8_t writable = 0;
   uint8_t stale = 0;
   uint8_t mark = 0;  // scratch state while the tree is built
 
+  std::u16string_view id() const { return {text, idLength}; }
+  std::u16string_view name() const { return {text + idLength, nameLength}; }
+  // The listed parent id while the entry waits to be linked.
+  std::u16string_view stagedParent() const {
+    return {text + idLength + nameLength, stagedParentLength};
+  }
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
-// Id → entry. Records handed out are copies with the folder path worked out.
+// Id → entry. Entries live in a deque (their addresses never change) and are found by a
+// binary search of a list of them in id order; their texts are packed in an arena. Records handed
+// out are copies with the folder path worked out.
 class NodeTable {
  public:
-  using Map = std::map<std::u16string, TreeNode, CodeUnitLess>;
-  using const_iterator = Map::const_iterator;
+  // What an iterator yields: the id and the entry.
+  struct Entry {
+    std::u16string_view first;
+    const TreeNode& second;
+  };
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Entry;
+    struct Arrow {
+      Entry entry;
+      const Entry* operator->() const { return &entry; }
+    };
 
-  size_t size() const { return map_.size(); }
-  size_t count(std::u16string_view id) const { return map_.count(id); }
-  const_iterator begin() const { return map_.begin(); }
-  const_iterator end() const { return map_.end(); }
-  const_iterator find(std::u16string_view id) const { return map_.find(id); }
+    const_iterator() = default;
+    explicit const_iterator(std::vector<TreeNode*>::const_iterator at) : at_(at) {}
+    Entry operator*() const { return {(*at_)->id(), **at_}; }
+    Arrow operator->() const { return {**this}; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++at_;
+      return before;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
+
+   private:
+    std::vector<TreeNode*>::const_iterator at_;
+  };
+
+  size_t size() const { return order_.size(); }
+  size_t count(std::u16string_view id) const { return node(id) ? 1 : 0; }
+  const_iterator begin() const { return const_iterator(order_.begin()); }
+  const_iterator end() const { return const_iterator(order_.end()); }
+  const_iterator find(std::u16string_view id) const;
   const TreeNode* node(std::u16string_view id) const;
   // The record of `id`; throws std::out_of_range when unknown (like std::map::at).
   NodeRecord at(std::u16string_view id) const;
@@ -79,7 +128,20 @@ class NodeTable {
 
  private:
   friend class FolderTables;
-  Map map_;
+  std::vector<TreeNode*>::const_iterator lowerBound(std::u16string_view id) const;
+  TreeNode* lookup(std::u16string_view id) const;
+  TreeNode* allocate();
+  void release(TreeNode* node);
+  // Gives the entry new text; the views may point into its old text.
+  void setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
+               std::u16string_view stagedParent = {});
+  // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
+  void compactTexts(bool always = false);
+
+  std::deque<TreeNode> store_;
+  TextArena texts_;
+  std::vector<TreeNode*> free_;   // released entries of store_, reused first
+  std::vector<TreeNode*> order_;  // every entry, by id
   // Entries whose listed parent is missing: their parent id.
   std::unordered_map<const TreeNode*, std::u16string> orphanParents_;
 };
@@ -127,7 +189,7 @@ class PathIndex {
   std::u16string at(std::u16string_view path) const;
   // The node at `path` ("\" is the root), or null. Letters a–z match A–Z.
   const TreeNode* find(std::u16string_view path) const;
-  size_t size() const { return steps_.size() + (root_ ? 1 : 0); }
+  size_t size() const { return used_ + (root_ ? 1 : 0); }
 
  private:
   friend class FolderTables;
@@ -137,9 +199,16 @@ class PathIndex {
             const TreeNode*& best) const;
   void add(const TreeNode* node);
   void remove(const TreeNode* node);
+  // Makes room for `count` entries without growing again.
+  void reserve(size_t count);
+  void rehash(size_t capacity);
 
   const TreeNode* root_ = nullptr;
-  std::unordered_multimap<uint64_t, const TreeNode*> steps_;
+  // Open addressing with linear probing: each slot is empty (null), a removed mark or an
+  // entry, placed by the hash of (parent, upper-cased name).
+  std::vector<const TreeNode*> steps_;
+  size_t used_ = 0;
+  size_t removed_ = 0;
 };
 
 class FolderTables {
@@ -182,15 +251,16 @@ class FolderTables {
     }
   }
 
-  // Building: `stage` adds an entry without linking it; `link` then links, checks and indexes
-  // every staged entry and adds the root. It returns the number of entries left out because
-  // their parent chain loops.
+  // Building (of empty tables): `stage` adds an entry without linking it; `link` then links,
+  // checks and indexes every staged entry and adds the root. It returns the number of entries left
+  // out because their parent chain loops.
   void stage(NodeRecord&& record);
   size_t link(const std::set<std::u16string>& writableIds);
 
  private:
   TreeNode* mutableNode(std::u16string_view id);
-  std::vector<std::pair<TreeNode*, std::u16string>> staged_;  // entry, listed parent id
+  // Puts the staged entries in id order and links each to its parent.
+  void orderStaged();
   void attach(TreeNode& node, std::u16string_view parentId);
   void detach(TreeNode& node);
 };
@@ -231,9 +301,9 @@ std::string DecodeListBytes(std::string_view base64);
 void DecodeListInPlace(std::string& text);
 
 // As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
-// wide text of the whole list never exists.
-BuiltTree BuildFolderTreeFromUtf8(std::string_view list,
-                                  const std::set<std::u16string>& writableIds,
+// wide text of the whole list never exists. The list is freed once every line is read, before
+// the tables are linked.
+BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
                                   const std::function<bool()>& keepRunning);
 
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0

@@ -45,8 +45,7 @@ int QLVMirror::readDirTree() {
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
   DecodeListInPlace(body);
-  BuiltTree tree = BuildFolderTreeFromUtf8(body, list.writableIds, &MirrorRunning);
-  body = std::string();
+  BuiltTree tree = BuildFolderTreeFromUtf8(std::move(body), list.writableIds, &MirrorRunning);
   if (!tree.complete) return -1;
   if (tree.loopedNodes > 0) {
     log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",

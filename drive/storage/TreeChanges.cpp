@@ -7,7 +7,7 @@ namespace {
 
 bool SameParent(const FolderTables& before, const TreeNode& old, const FolderTables& after,
                 const TreeNode& now) {
-  if (old.parent && now.parent) return *old.parent->key == *now.parent->key;
+  if (old.parent && now.parent) return old.parent->id() == now.parent->id();
   return before.nodes.parentKey(old) == after.nodes.parentKey(now);
 }
 
@@ -23,7 +23,7 @@ void AddWithDescendants(const FolderTables& tables, const TreeNode& node,
     pending.pop_back();
     paths.push_back(FullPathOf(*at));
     if (!at->isFolder()) continue;
-    tables.forEachChild(*at->key, [&](const TreeNode& child) { pending.push_back(&child); });
+    tables.forEachChild(at->id(), [&](const TreeNode& child) { pending.push_back(&child); });
   }
 }
 
@@ -37,7 +37,7 @@ TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) 
   // (all of them at the first read) costs nothing here.
   std::vector<const TreeNode*> gained;
   auto gain = [&](const TreeNode& node) {
-    if (!node.parent || before.nodes.count(*node.parent->key) != 0) gained.push_back(node.parent);
+    if (!node.parent || before.nodes.count(node.parent->id()) != 0) gained.push_back(node.parent);
   };
   auto old = before.nodes.begin();
   auto now = after.nodes.begin();
@@ -54,7 +54,7 @@ TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) 
     }
     const TreeNode& a = old->second;
     const TreeNode& b = now->second;
-    bool moved = a.name != b.name || !SameParent(before, a, after, b);
+    bool moved = a.name() != b.name() || !SameParent(before, a, after, b);
     if (moved) gain(b);
     if (moved || a.size != b.size || a.time != b.time || a.attributes != b.attributes) {
       changes.changedBefore.push_back(&a);

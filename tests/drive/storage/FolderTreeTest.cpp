@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/FileInfoReply.h"
 #include "drive/storage/FolderTree.h"
@@ -267,6 +271,86 @@ TEST(FolderTree, ChangesKeepTheTablesInStep) {
   ASSERT_TRUE(t.refresh(u"16", 77, 5, 0x81));
   EXPECT_EQ(t.nodes.at(u"16").size, 77);
   EXPECT_EQ(t.nodes.at(u"16").stale, 0);
+}
+
+// Many adds, renames, moves and removals, checked against a plain model as they go: every
+// entry is found by id, by path and in its parent's child list, so removed slots of the path
+// index, reused entries and repacked texts never leave a stale answer.
+TEST(FolderTree, ManyChangesKeepEveryIndexInStep) {
+  BuiltTree tree = Build(u"1,top,dir,0,,1\n2,a,file,5,1,2\n2,b,file,6,,3\n");
+  FolderTables& t = tree.tables;
+  std::map<std::u16string, std::pair<std::u16string, std::u16string>> model;  // id → name, parent
+  model[u"1"] = {u"top", u""};
+  model[u"2"] = {u"b", u""};  // the later line of an id wins
+  auto pathOf = [&](const std::u16string& id) {
+    std::u16string path;
+    for (auto at = model.find(id); at != model.end(); at = model.find(at->second.second)) {
+      path = u"\\" + at->second.first + path;
+    }
+    return path;
+  };
+  auto isBelow = [&](std::u16string id, const std::u16string& folder) {
+    for (; model.count(id); id = model[id].second) {
+      if (id == folder) return true;
+    }
+    return false;
+  };
+  auto randomId = [&](uint32_t pick) {
+    auto at = model.begin();
+    std::advance(at, pick % model.size());
+    return at->first;
+  };
+  auto expectInStep = [&] {
+    ASSERT_EQ(t.nodes.size(), model.size() + 1);
+    std::map<std::u16string, std::vector<std::u16string>> children;
+    for (const auto& [each, entry] : model) {
+      ASSERT_EQ(t.fullPathOf(each), pathOf(each));
+      ASSERT_EQ(t.idOfPath(UpperCasePath(pathOf(each))), each);
+      ASSERT_EQ(t.nodes.at(each).parentKey, entry.second);
+      children[entry.second].push_back(each);
+    }
+    for (const auto& [folder, ids] : children) {
+      std::vector<std::u16string> listed;
+      t.forEachChild(folder, [&](const TreeNode& child) { listed.emplace_back(child.id()); });
+      ASSERT_EQ(listed, ids);
+    }
+  };
+  uint32_t seed = 7;
+  auto next = [&] { return seed = seed * 1103515245 + 12345, seed >> 8; };
+  for (int step = 0; step < 3000; ++step) {
+    uint32_t kind = next() % 8;
+    std::u16string id = randomId(next());
+    std::u16string parent = next() % 5 == 0 ? u"" : randomId(next());
+    std::u16string name = u"n" + std::u16string(1, char16_t(u'a' + step % 26)) +
+                          codepage::Utf8ToWide(std::to_string(step));
+    if (kind < 4 || model.size() < 4) {
+      std::u16string added = codepage::Utf8ToWide(std::to_string(1000 + step));
+      NodeRecord record;
+      record.key = added;
+      record.name = name;
+      record.parentKey = next() % 20 == 0 ? u"missing" : parent;
+      record.attributes = 0x10;
+      t.put(record);
+      model[added] = {name, record.parentKey};
+    } else if (kind < 6) {
+      bool allowed = parent.empty() || !isBelow(parent, id);
+      ASSERT_EQ(t.move(id, name, parent), allowed);
+      if (allowed) model[id] = {name, parent};
+    } else {
+      ASSERT_TRUE(t.erase(id));
+      model.erase(id);
+    }
+    if (step % 100 == 99) expectInStep();
+    if (HasFatalFailure()) return;
+  }
+  // Renames by the thousand: the texts they leave behind are packed away more than once.
+  for (int round = 0; round < 4000; ++round) {
+    std::u16string id = randomId(next());
+    std::u16string name = std::u16string(30, u'r') + codepage::Utf8ToWide(std::to_string(round));
+    ASSERT_TRUE(t.move(id, name, model[id].second));
+    model[id].first = name;
+  }
+  expectInStep();
 }
 
 TEST(FolderTree, ComparedTreesNameEveryPathToForget) {
