@@ -42,6 +42,7 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   slavesStalled_ = false;
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
+  runStart_ = 0;
   fastestRoundTripUs_ = INT64_MAX;
 
   int32_t got = headcache::Read(folder_, token2_, head_.get());
@@ -97,11 +98,17 @@ bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
   int64_t slack = window_;
   bool sequential =
       lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
-  lastReadEnd_ = offset + size;
-  if (!sequential && window_ > CMemCache::kRequestSize) {
-    window_ = CMemCache::kRequestSize;
-    dropQueuedRequests();
+  if (!sequential) {
+    // A player that read a long stretch before seeking will read a long stretch again: it
+    // keeps half the window. After a short run (random reads) one request is enough.
+    bool longRun = lastReadEnd_ - runStart_ >= kLongRunBytes;
+    runStart_ = offset;
+    if (window_ > CMemCache::kRequestSize) {
+      window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
+      dropQueuedRequests();
+    }
   }
+  lastReadEnd_ = offset + size;
   return sequential;
 }
 

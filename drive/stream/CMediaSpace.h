@@ -100,7 +100,8 @@ class CMediaSpace {
 
   // Read steps (CMediaSpace.cpp).
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
-  // Sizes the read-ahead window for a read at `offset`: back to one request after a seek.
+  // Sizes the read-ahead window for a read at `offset`: after a seek, half the window when
+  // the run before was long, else one request.
   // Returns whether the read continues the previous ones.
   bool followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
   int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
@@ -130,6 +131,9 @@ class CMediaSpace {
   // trip (at most CMemCache::kLargestWindow).
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
+  int64_t runStart_ GUARDED_BY(readLock_) = 0;  // where the current sequential run began
+  // A run at least this long counts as streaming, whose next run after a seek is long too.
+  static constexpr int64_t kLongRunBytes = 2 << 20;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
