@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "WebViewLoad.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/ProgramFolder.h"
 #include "tests/support/TempDir.h"
@@ -22,18 +23,6 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 
 namespace {
-
-bool WaitForLoad(QWebView* view) {
-  QEventLoop loop;
-  bool loaded = false;
-  QObject::connect(view, &QWebView::loadFinished, &loop, [&](bool ok) {
-    loaded = ok;
-    loop.quit();
-  });
-  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-  loop.exec();
-  return loaded;
-}
 
 void Press(QWidget* target, QEvent::Type type, QPoint position, QPoint global,
            Qt::MouseButton button, Qt::MouseButtons buttons) {

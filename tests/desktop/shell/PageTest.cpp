@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "WebViewLoad.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/ProgramFolder.h"
 #include "platform/codepage/CodePage.h"
@@ -111,18 +112,6 @@ class PageSession {
  private:
   QWebFrame* frame_;
 };
-
-bool WaitForLoad(QWebView* view) {
-  QEventLoop loop;
-  bool loaded = false;
-  QObject::connect(view, &QWebView::loadFinished, &loop, [&](bool ok) {
-    loaded = ok;
-    loop.quit();
-  });
-  QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-  loop.exec();
-  return loaded;
-}
 
 void SaveScreenshot(QWebView* view, const std::string& name) {
   fs::path folder = fs::path(QUELLAN_BUILD_DIR) / "screenshots";
