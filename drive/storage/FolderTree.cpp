@@ -29,6 +29,20 @@ constexpr uint8_t kAncestorWritable = 4;
 constexpr uint8_t kOwnWritable = 8;  // the id is one of the writable folders
 constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
 
+// An entry waiting to be put in id order, with the first four code units of its id packed so
+// that comparing the numbers compares those units: most comparisons end there, without
+// reaching the entry.
+struct StagedEntry {
+  uint64_t prefix;
+  TreeNode* node;
+};
+
+uint64_t IdPrefix(std::u16string_view id) {
+  uint64_t prefix = 0;
+  for (size_t at = 0; at < 4; ++at) prefix = (prefix << 16) | (at < id.size() ? id[at] : 0);
+  return prefix;
+}
+
 uint8_t StateOf(const TreeNode& node) { return node.mark & kStateMask; }
 void SetState(TreeNode& node, uint8_t state) {
   node.mark = static_cast<uint8_t>((node.mark & ~kStateMask) | state);
@@ -414,29 +428,42 @@ void FolderTables::stage(NodeRecord&& record) {
 void FolderTables::orderStaged() {
   // Staged entries by id; of lines with the same id the later one wins.
   std::deque<TreeNode>& store = nodes.store_;
-  std::vector<uint32_t> order;
+  std::vector<StagedEntry> order;
   for (size_t at = 0; at < store.size(); ++at) {
-    if (store[at].mark & kStaged) order.push_back(static_cast<uint32_t>(at));
+    if (store[at].mark & kStaged) order.push_back({IdPrefix(store[at].id()), &store[at]});
   }
-  // Equal ids stay in list order: the position decides between them.
-  std::sort(order.begin(), order.end(), [&store](uint32_t a, uint32_t b) {
-    std::u16string_view left = store[a].id();
-    std::u16string_view right = store[b].id();
-    return left == right ? a < b : CodeUnitLess()(left, right);
+  // Equal ids stay in list order (entries lie in the deque in list order, and a deque's
+  // addresses cannot be compared): a stable sort keeps them so.
+  std::stable_sort(order.begin(), order.end(), [](const StagedEntry& a, const StagedEntry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return CodeUnitLess()(a.node->id(), b.node->id());
   });
   nodes.order_.reserve(order.size() + 1);
   for (size_t at = 0; at < order.size(); ++at) {
-    TreeNode* node = &store[order[at]];
-    if (at + 1 < order.size() && store[order[at + 1]].id() == node->id()) {
+    TreeNode* node = order[at].node;
+    if (at + 1 < order.size() && order[at + 1].node->id() == node->id()) {
       nodes.release(node);
     } else {
       nodes.order_.push_back(node);
     }
   }
-  std::vector<uint32_t>().swap(order);
+  std::vector<StagedEntry>().swap(order);
+  // Brothers mostly follow one another: the last parent found is tried first.
+  std::u16string_view lastParentId;
+  TreeNode* lastParent = nullptr;
   for (TreeNode* node : nodes.order_) {
     std::u16string_view parentId = node->stagedParent();
-    node->parent = parentId.empty() ? nullptr : mutableNode(parentId);
+    if (parentId.empty()) {
+      node->parent = nullptr;
+    } else if (lastParent && parentId == lastParentId) {
+      node->parent = lastParent;
+    } else {
+      node->parent = mutableNode(parentId);
+      if (node->parent) {
+        lastParentId = node->parent->id();
+        lastParent = node->parent;
+      }
+    }
     if (!parentId.empty() && !node->parent) {
       nodes.orphanParents_[node] = std::u16string(parentId);
     }

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
 
 #include "platform/sync/Mutex.h"
 
@@ -23,6 +26,44 @@ bool IsPlainAscii(const std::string& name) {
 // Width in bytes of one input character unit for the replacement step: UTF-16 input is
 // skipped a code unit pair at a time, other sets one byte at a time.
 size_t SkipWidth(const char* from) { return std::strncmp(from, "UTF-16", 6) == 0 ? 2 : 1; }
+
+// The conversion descriptors this thread opened, one per (from, to) pair: opening one costs far
+// more than converting a short text, and tree reads convert a million short lines.
+class DescriptorCache {
+ public:
+  ~DescriptorCache() {
+    for (auto& [sets, cd] : open_) iconv_close(cd);
+  }
+  iconv_t get(const char* from, const char* to) {
+    auto key = std::make_pair(std::string(from), std::string(to));
+    auto found = open_.find(key);
+    if (found != open_.end()) {
+      iconv(found->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+      return found->second;
+    }
+    iconv_t cd = iconv_open(to, from);
+    if (cd != kInvalid) open_.emplace(std::move(key), cd);
+    return cd;
+  }
+  static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  std::map<std::pair<std::string, std::string>, iconv_t> open_;
+};
+
+iconv_t DescriptorFor(const char* from, const char* to) {
+  thread_local DescriptorCache cache;
+  return cache.get(from, to);
+}
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IsAscii(std::u16string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
 
 }  // namespace
 
@@ -47,8 +88,8 @@ void SetAnsiCharset(const std::string& charset) {
 }
 
 std::string Convert(std::string_view bytes, const char* from, const char* to) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+  iconv_t cd = DescriptorFor(from, to);
+  if (cd == DescriptorCache::kInvalid) return std::string();
   const bool toWide = std::strncmp(to, "UTF-16", 6) == 0;
   const std::string replacement = toWide ? std::string("\xFD\xFF", 2) : std::string("?");
 
@@ -89,7 +130,6 @@ std::string Convert(std::string_view bytes, const char* from, const char* to) {
     outLeft -= replacement.size();
   }
   out.resize(outPtr - out.data());
-  iconv_close(cd);
   return out;
 }
 
@@ -108,18 +148,25 @@ std::u16string FromWideBytes(const std::string& bytes) {
 }  // namespace
 
 std::string WideToAnsi(std::u16string_view text) {
-  return Convert(WideBytes(text), "UTF-16LE", AnsiCharset().c_str());
+  std::string charset = AnsiCharset();
+  if (charset == "UTF-8") return WideToUtf8(text);
+  return Convert(WideBytes(text), "UTF-16LE", charset.c_str());
 }
 
 std::u16string AnsiToWide(std::string_view bytes) {
-  return FromWideBytes(Convert(bytes, AnsiCharset().c_str(), "UTF-16LE"));
+  std::string charset = AnsiCharset();
+  if (charset == "UTF-8") return Utf8ToWide(bytes);
+  return FromWideBytes(Convert(bytes, charset.c_str(), "UTF-16LE"));
 }
 
+// ASCII is the same in UTF-8 and UTF-16: such texts (most names) are copied unit by unit.
 std::string WideToUtf8(std::u16string_view text) {
+  if (IsAscii(text)) return std::string(text.begin(), text.end());
   return Convert(WideBytes(text), "UTF-16LE", "UTF-8");
 }
 
 std::u16string Utf8ToWide(std::string_view bytes) {
+  if (IsAscii(bytes)) return std::u16string(bytes.begin(), bytes.end());
   return FromWideBytes(Convert(bytes, "UTF-8", "UTF-16LE"));
 }
 

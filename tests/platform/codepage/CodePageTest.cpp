@@ -25,6 +25,8 @@ TEST_F(CodePageTest, MalformedUtf8BecomesReplacementWithoutStopping) {
   EXPECT_EQ(wide[0], u'a');
   EXPECT_EQ(wide[1], 0xFFFD);
   EXPECT_EQ(wide[2], u'b');
+  // The conversion that follows, on the same thread, starts clean after the cut character.
+  EXPECT_EQ(codepage::Utf8ToWide("\xE4\xB8\x8B"), u"下");
 }
 
 TEST_F(CodePageTest, GbkCodePageMapsChineseAndReplacesUnmappable) {
