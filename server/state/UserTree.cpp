@@ -121,13 +121,16 @@ void UserTree::saveLocked() {
 }
 
 std::string UserTree::idForLocked(const std::string& relative) {
-  auto found = pathToId_.find(relative);
-  if (found != pathToId_.end()) return found->second;
+  return idEntryLocked(relative)->second;
+}
+
+UserTree::PathIds::iterator UserTree::idEntryLocked(const std::string& relative) {
+  auto found = pathToId_.lower_bound(relative);
+  if (found != pathToId_.end() && found->first == relative) return found;
   std::string id = std::to_string(nextId_++);
-  pathToId_[relative] = id;
   idToPath_[id] = relative;
   dirty_ = true;
-  return id;
+  return pathToId_.emplace_hint(found, relative, std::move(id));
 }
 
 std::optional<std::string> UserTree::pathOfLocked(const std::string& id) const {
@@ -161,34 +164,36 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
 }
 
 void UserTree::walkLocked(const std::string& relative, const std::string& parentId,
-                          TreeListing* listing, std::unordered_set<std::string>* seen) {
-  for (const auto& [name, st] : SortedEntries(JoinPath(root_, relative))) {
-    std::string childRelative = Child(relative, name);
+                          TreeListing* listing, std::unordered_set<const std::string*>* seen) {
+  for (auto& [name, st] : SortedEntries(JoinPath(root_, relative))) {
     bool folder = S_ISDIR(st.st_mode);
     if (!folder && !S_ISREG(st.st_mode)) continue;  // links and devices are never served
-    TreeEntry entry;
-    entry.id = idForLocked(childRelative);
-    entry.name = name;
+    auto known = idEntryLocked(Child(relative, name));
+    seen->insert(&known->first);
+    TreeEntry& entry = listing->entries.emplace_back();
+    entry.id = known->second;
+    entry.name = std::move(name);
     entry.parentId = parentId;
     entry.folder = folder;
     entry.size = folder ? 0 : static_cast<long long>(st.st_size);
     entry.mtime = static_cast<long long>(st.st_mtime);
-    seen->insert(childRelative);
-    if (reserved_.erase(entry.id)) dirty_ = true;
+    if (!reserved_.empty() && reserved_.erase(entry.id)) dirty_ = true;
     if (!folder) listing->usedBytes += entry.size;
-    listing->entries.push_back(entry);
-    if (folder) walkLocked(childRelative, entry.id, listing, seen);
+    // The entry may move when the list grows: the recursion gets its own copies.
+    if (folder) walkLocked(known->first, known->second, listing, seen);
   }
 }
 
 TreeListing UserTree::list() {
   MutexLock guard(lock_);
   TreeListing listing;
-  std::unordered_set<std::string> seen;
+  // The map's keys stay in place while it changes, so the walk marks what it saw by address.
+  std::unordered_set<const std::string*> seen;
   seen.reserve(pathToId_.size());
+  listing.entries.reserve(pathToId_.size());
   walkLocked("", "", &listing, &seen);
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (seen.count(it->first) || reserved_.count(it->second)) {
+    if (seen.count(&it->first) || reserved_.count(it->second)) {
       ++it;
       continue;
     }

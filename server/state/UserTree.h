@@ -77,9 +77,13 @@ class UserTree {
   const std::string& root() const { return root_; }
 
  private:
+  using PathIds = std::map<std::string, std::string>;  // relative path → id
+
   void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
-                  std::unordered_set<std::string>* seen) REQUIRES(lock_);
+                  std::unordered_set<const std::string*>* seen) REQUIRES(lock_);
   std::string idForLocked(const std::string& relative) REQUIRES(lock_);
+  // The entry of `relative`, given a new id when it has none.
+  PathIds::iterator idEntryLocked(const std::string& relative) REQUIRES(lock_);
   std::optional<std::string> pathOfLocked(const std::string& id) const REQUIRES(lock_);
   std::optional<std::string> folderPathLocked(const std::string& id) const REQUIRES(lock_);
   bool isProtectedLocked(const std::string& relative) const REQUIRES(lock_);
@@ -94,7 +98,7 @@ class UserTree {
 
   Mutex lock_;
   long long nextId_ GUARDED_BY(lock_) = 100000;
-  std::map<std::string, std::string> pathToId_ GUARDED_BY(lock_);
+  PathIds pathToId_ GUARDED_BY(lock_);
   std::unordered_map<std::string, std::string> idToPath_ GUARDED_BY(lock_);
   std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
   std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder

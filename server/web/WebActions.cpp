@@ -132,6 +132,7 @@ std::string WebActions::list3(const std::string& user) {
   if (!tree || !account) return kSessionExpired;
   TreeListing listing = tree->list();
   std::string body;
+  body.reserve(listing.entries.size() * 64);
   for (const auto& entry : listing.entries) {
     AppendEntryLine(body, entry);
     body += '\n';
