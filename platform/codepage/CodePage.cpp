@@ -8,7 +8,6 @@
 #include <clocale>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <utility>
 
 #include "platform/sync/Mutex.h"
