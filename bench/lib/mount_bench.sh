@@ -84,6 +84,9 @@ stop_service_and_quellan() {
   mountpoint -q "$QUELLAN_DRIVE_ROOT/Q" && fusermount3 -uz "$QUELLAN_DRIVE_ROOT/Q" || true
 }
 
+# ratio A B: A / B with two decimals, "-" when B is not above zero.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
 # free_port: a TCP port nothing listens on now.
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'

@@ -17,7 +17,6 @@ random_reads=${RANDOM_READS:-400}
 work=$(mktemp -d /dev/shm/quellan-read-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 echo "== files: one of $big_mib MiB, $samples of 1 MiB"
 "$bin/quellan-server" adduser --data "$work/data" bench benchpw >/dev/null

@@ -24,11 +24,6 @@ links=${LINKS:-"0:1000 5:1000 20:1000 50:1000 20:100"}
 work=$(mktemp -d /dev/shm/quellan-relay-bench-XXXXXX)
 source "$top/bench/lib/mount_bench.sh"
 
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
-
 # start_relay LISTEN_PORT TARGET_PORT DELAY_MS MBIT
 start_relay() {
   local out="$work/relay.$1"

@@ -23,7 +23,6 @@ source "$top/bench/lib/mount_bench.sh"
 
 now() { date +%s.%N; }
 rate() { awk -v b="$bytes" -v s="$1" -v e="$2" 'BEGIN { printf "%.1f", b / (e - s) / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 holds_all() { test "$(stat -c %s "$1" 2>/dev/null || echo 0)" -eq "$bytes"; }
 
 # ours_upload NAME: cp into the drive; prints MB/s once the service holds an identical copy.
