@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "LaidOutProgramFolder.h"
 #include "WebViewLoad.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/ProgramFolder.h"
@@ -157,13 +158,9 @@ class PageTest : public ::testing::Test {
     release = folders.top() + "/quellanview-2.0.0";
     WriteFile(release, PatternBytes(300 << 10, 6));
 
-    fs::create_directories(folder());
-    fs::create_directory_symlink(QUELLAN_SOURCE_DIR "/skin", folder() + "/skin");
+    LayOutProgramFolder(folders, kDriveName);
     fs::copy_file(QUELLAN_SOURCE_DIR "/skin/release.ini", folder() + "/release.ini");
     std::ofstream(folder() + "/tarvex.ini") << "[Set]\nDebug=7\nDriveLetter=P\nRun=1\n";
-    std::string driveCopy = folders.top() + "/" + kDriveName;
-    fs::copy_file(QUELLAN_PROGRAM, driveCopy);
-    ::setenv("QUELLAN_DRIVE_PROGRAM", driveCopy.c_str(), 1);
   }
   std::string folder() const {
     std::string path = folders.programFolder();

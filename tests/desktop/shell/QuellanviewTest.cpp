@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "LaidOutProgramFolder.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
@@ -79,11 +80,7 @@ class QuellanviewTest : public ::testing::Test {
     fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
     fs::create_directories(mine);
     std::ofstream(mine / "a.txt") << "hello";
-    fs::create_directories(folder());
-    fs::create_directory_symlink(QUELLAN_SOURCE_DIR "/skin", folder() + "/skin");
-    std::string driveCopy = folders.top() + "/" + kDriveName;
-    fs::copy_file(QUELLAN_PROGRAM, driveCopy);
-    ::setenv("QUELLAN_DRIVE_PROGRAM", driveCopy.c_str(), 1);
+    LayOutProgramFolder(folders, kDriveName);
   }
   std::string folder() const {
     std::string path = folders.programFolder();
