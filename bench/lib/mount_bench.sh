@@ -35,13 +35,16 @@ wait_for() {  # wait_for SECONDS COMMAND...
 
 # The functions below need $bin (the build's program folder).
 
-# start_service [SERVER OPTIONS...]: the reference service over $work/data on the web port
-# 8168 (the drive program logs in there); sets $service_pid.
+# start_service [SERVER OPTIONS...]: the reference service over $work/data on a free web port,
+# exported as QUELLAN_WEB_PORT so that the drive program logs in there (kept when already
+# set, so that a restarted service keeps its port); sets $service_pid.
 start_service() {
-  "$bin/quellan-server" --data "$work/data" --web-port 8168 "$@" 2>"$work/server.log" &
+  export QUELLAN_WEB_PORT=${QUELLAN_WEB_PORT:-$(free_port)}
+  "$bin/quellan-server" --data "$work/data" --web-port "$QUELLAN_WEB_PORT" "$@" \
+    2>"$work/server.log" &
   service_pid=$!
   pids+=($service_pid)
-  wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/8168"
+  wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$QUELLAN_WEB_PORT"
 }
 
 # write_quellan_settings: the settings of the drive program (letter Q, user "bench", password

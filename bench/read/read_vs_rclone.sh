@@ -6,7 +6,6 @@
 # of a file and repeated open: median and 90th percentile), random 64 KiB reads per second.
 # Each line ends with the ratio to rclone.
 #   bench/read/read_vs_rclone.sh [BIG_MIB] [SAMPLES]   (needs build/ with quellan, quellan-server)
-# Uses the fixed web port 8168; run it while no other drive program or service uses it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
@@ -29,10 +28,11 @@ start_service --stream-port 0
 start_quellan "我的空间/read bench/big.bin"
 ours="$QUELLAN_DRIVE_ROOT/Q/我的空间/read bench"
 
-"$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
+rclone_port=$(free_port)
+"$(command -v rclone)" serve http "$work/data/bench" --addr "127.0.0.1:$rclone_port" >/dev/null 2>&1 &
 pids+=($!)
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18168"
-rclone mount --http-url http://127.0.0.1:18168 :http: "$work/rclone-mount" --read-only \
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$rclone_port"
+rclone mount --http-url "http://127.0.0.1:$rclone_port" :http: "$work/rclone-mount" --read-only \
   --vfs-cache-mode off >"$work/rclone.out" 2>&1 &
 pids+=($!)
 theirs="$work/rclone-mount/我的空间/read bench"
@@ -54,7 +54,7 @@ run_side() {  # run_side NAME FOLDER
 run_side quellan "$ours"
 run_side rclone "$theirs"
 
-url="http://127.0.0.1:18168/$(python3 -c 'import urllib.parse,sys; print(urllib.parse.quote(sys.argv[1]))' "我的空间/read bench")"
+url="http://127.0.0.1:$rclone_port/$(python3 -c 'import urllib.parse,sys; print(urllib.parse.quote(sys.argv[1]))' "我的空间/read bench")"
 curl_seq=$(curl -s -o /dev/null -w '%{speed_download}' "$url/big.bin" | awk '{ printf "%.1f", $1 / 1e6 }')
 curl_first=$(for i in $(seq 1 "$samples"); do
   curl -s -o /dev/null -r 0-4095 -w '%{time_total}\n' "$url/small%20$i.bin"; done |

@@ -4,8 +4,6 @@
 # compared in the same run with `find` over the same tree mounted by rclone from
 # `rclone serve http`. Ends with one table row per size.
 #   bench/storage/tree_bench.sh [ENTRIES...]    (needs build/ with quellan and quellan-server)
-# Uses the fixed web port 8168; run it while no other drive program or service uses it, or as
-# root in a network namespace of its own: unshare -n sh -c 'ip link set lo up && bench/...'.
 # TREE_BENCH_RCLONE=0 leaves rclone out (its find over a million entries takes minutes);
 # TREE_BENCH_WARM=0 times the login against a service that has never listed the tree.
 set -euo pipefail
@@ -84,14 +82,15 @@ if [ "${TREE_BENCH_RCLONE:-1}" = 0 ]; then
   exit 0
 fi
 echo "== rclone serve http + rclone mount of the same tree"
-"$(command -v rclone)" serve http "$work/data/bench" --addr 127.0.0.1:18168 >/dev/null 2>&1 &
+rclone_port=$(free_port)
+"$(command -v rclone)" serve http "$work/data/bench" --addr "127.0.0.1:$rclone_port" >/dev/null 2>&1 &
 pids+=($!)
-wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/18168"
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$rclone_port"
 start=$(seconds)
-rclone lsf -R --http-url http://127.0.0.1:18168 :http:tree >/dev/null 2>&1
+rclone lsf -R --http-url "http://127.0.0.1:$rclone_port" :http:tree >/dev/null 2>&1
 end=$(seconds)
 echo "rclone: recursive listing over http (rclone lsf -R): $(elapsed "$start" "$end") s"
-rclone mount --http-url http://127.0.0.1:18168 :http: "$work/rclone-mount" --read-only \
+rclone mount --http-url "http://127.0.0.1:$rclone_port" :http: "$work/rclone-mount" --read-only \
   --dir-cache-time 1h >/dev/null 2>&1 &
 rclone_mount=$!
 pids+=($rclone_mount)

@@ -10,7 +10,6 @@
 # share of the link's rate.
 #   bench/write/upload_vs_rclone.sh [MIB]   (needs build/ with quellan, quellan-server,
 #                                           quellan-relay)
-# Uses the fixed web port 8168; run it while no other drive program or service uses it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
