@@ -448,7 +448,7 @@ void FolderTables::orderStaged() {
     }
   }
   std::vector<StagedEntry>().swap(order);
-  // Brothers mostly follow one another: the last parent found is tried first.
+  // Siblings often follow each other: the last parent found is tried first.
   std::u16string_view lastParentId;
   TreeNode* lastParent = nullptr;
   for (TreeNode* node : nodes.order_) {

@@ -177,9 +177,9 @@ void UserTree::walkLocked(const std::string& relative, const std::string& parent
     entry.folder = folder;
     entry.size = folder ? 0 : static_cast<long long>(st.st_size);
     entry.mtime = static_cast<long long>(st.st_mtime);
-    if (!reserved_.empty() && reserved_.erase(entry.id)) dirty_ = true;
+    if (reserved_.erase(entry.id)) dirty_ = true;
     if (!folder) listing->usedBytes += entry.size;
-    // The entry may move when the list grows: the recursion gets its own copies.
+    // The entry may move when the list grows; the map's key and id it is given stay in place.
     if (folder) walkLocked(known->first, known->second, listing, seen);
   }
 }
