@@ -26,7 +26,8 @@ Mutex registryLock;
 // One drive this process has mounted or is mounting.
 struct ActiveMount {
   std::string mountPoint;
-  fuse* session GUARDED_BY(registryLock) = nullptr;  // set once mounted
+  fuse_session* session GUARDED_BY(registryLock) = nullptr;  // set once mounted
+  dokan::DriveSession* drive = nullptr;
   // DokanUnmount came before the mount was complete.
   bool unmountRequested GUARDED_BY(registryLock) = false;
   // Taken out of the file-system tree by DokanUnmount.
@@ -58,7 +59,7 @@ constexpr int kHelperLimitMs = 5000;
 bool Detach(ActiveMount& mount) REQUIRES(registryLock) {
   if (mount.detached) return false;
   mount.detached = true;
-  fuse_exit(mount.session);
+  fuse_session_exit(mount.session);
   const char* path = mount.mountPoint.c_str();
   if (::umount2(path, 0) == 0) return false;
   if (errno == EBUSY) {
@@ -102,13 +103,13 @@ class Registration {
   bool registered_ = false;
 };
 
-int Serve(fuse* session, const DOKAN_OPTIONS& options) {
+int Serve(fuse_session* session, const DOKAN_OPTIONS& options) {
   fuse_loop_config* config = fuse_loop_cfg_create();
   if (config == nullptr) return -1;
   unsigned threads = ThreadsFor(options);
   fuse_loop_cfg_set_max_threads(config, threads);
   fuse_loop_cfg_set_idle_threads(config, threads);
-  int result = fuse_loop_mt(session, config);
+  int result = fuse_session_loop_mt(session, config);
   fuse_loop_cfg_destroy(config);
   return result;
 }
@@ -127,23 +128,24 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   std::string canonical = dokan::CanonicalDriveRoot() + "/" + static_cast<char>(letter);
   if (dokan::FindMount(dokan::CurrentMounts(), canonical) != nullptr) return DOKAN_MOUNT_ERROR;
 
-  ActiveMount active;
-  active.mountPoint = canonical;
-  Registration registration(letter, active);
-  if (!registration.registered()) return DOKAN_MOUNT_ERROR;
-
   dokan::DriveSession drive;
   drive.options = options;
   drive.operations = operations;
   drive.owner = ::getuid();
   drive.group = ::getgid();
-  fuse_operations fuseOps = dokan::MakeFuseOperations();
+  ActiveMount active;
+  active.mountPoint = canonical;
+  active.drive = &drive;
+  Registration registration(letter, active);
+  if (!registration.registered()) return DOKAN_MOUNT_ERROR;
+
+  fuse_lowlevel_ops fuseOps = dokan::MakeFuseOperations();
   std::string fsName = std::string("fsname=quellan-") + static_cast<char>(letter);
   const char* argv[] = {"quellan",      "-o", "max_read=65536", "-o",
                         fsName.c_str(), "-o", "subtype=quellan"};
   fuse_args args =
       FUSE_ARGS_INIT(static_cast<int>(sizeof argv / sizeof argv[0]), const_cast<char**>(argv));
-  fuse* session = fuse_new(&args, &fuseOps, sizeof fuseOps, &drive);
+  fuse_session* session = fuse_session_new(&args, &fuseOps, sizeof fuseOps, &drive);
   fuse_opt_free_args(&args);
   if (session == nullptr) return DOKAN_ERROR;
   bool needsHelper = false;
@@ -152,8 +154,8 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
     // always finds its session (a process ending right after mounting must not leave the
     // mount behind).
     MutexLock guard(registryLock);
-    if (fuse_mount(session, canonical.c_str()) != 0) {
-      fuse_destroy(session);
+    if (fuse_session_mount(session, canonical.c_str()) != 0) {
+      fuse_session_destroy(session);
       return DOKAN_MOUNT_ERROR;
     }
     active.session = session;
@@ -172,8 +174,8 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   }
   // After DokanUnmount the connection has ended and this only releases the session's
   // records; after an unmount from outside it finds the drive gone as well.
-  fuse_unmount(session);
-  fuse_destroy(session);
+  fuse_session_unmount(session);
+  fuse_session_destroy(session);
   return (loop == 0 || detached) ? DOKAN_SUCCESS : DOKAN_ERROR;
 }
 
@@ -202,6 +204,8 @@ BOOL DokanNotifyChanged(WCHAR letter, LPCWSTR path) {
   auto found = registry.find(letter);
   if (found == registry.end() || found->second->session == nullptr || found->second->detached)
     return 0;
-  fuse_invalidate_path(found->second->session, fusePath.c_str());
+  // Only an entry the kernel has met can be in its cache.
+  uint64_t ino = found->second->drive->inodes.find(fusePath);
+  if (ino != 0) fuse_lowlevel_notify_inval_inode(found->second->session, ino, 0, 0);
   return 1;
 }

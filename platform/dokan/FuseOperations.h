@@ -1,17 +1,20 @@
-// The FUSE operations of a mounted drive: each one turns a FUSE request into the matching
-// driver callback (paths to drive form, the open handle's file context, the caller's
-// process id) and the callback's result back into FUSE's terms.
+// The FUSE operations of a mounted drive, on libfuse's low-level interface: each one turns a
+// FUSE request into the matching driver callback (the entry's number into its drive path,
+// the open handle's file context, the caller's process id) and the callback's result back
+// into FUSE's answer. The kernel's numbers for entries are kept in an InodeTable.
 #pragma once
 
 #define FUSE_USE_VERSION 312
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/dokan/DokanTypes.h"
+#include "platform/dokan/InodeTable.h"
 #include "platform/sync/Mutex.h"
 
 namespace dokan {
@@ -20,6 +23,12 @@ namespace dokan {
 constexpr uint32_t kMaxReadPiece = 65536;
 // Largest write the kernel is asked to hand over in one call.
 constexpr uint32_t kMaxWritePiece = 1 << 20;
+
+// One entry of a folder listing, as the file system gave it.
+struct ListedEntry {
+  std::string name;  // UTF-8
+  BY_HANDLE_FILE_INFORMATION info{};
+};
 
 // One open file or folder. The FUSE handle points at it; it carries the file context that
 // the file system set when opening (or in any later call on the handle), like the driver's
@@ -31,15 +40,20 @@ struct OpenHandle {
   // Data was written (or the size set) through the handle since it was opened or last
   // flushed: the close that flushes it finishes the file.
   std::atomic<bool> written{false};
+  // A folder's listing, read when the kernel asks for its start and handed out in pieces.
+  Mutex listingLock;
+  std::vector<ListedEntry> listing GUARDED_BY(listingLock);
+  bool listed GUARDED_BY(listingLock) = false;
 };
 
-// What the operations of one mount need; handed to fuse_new as its user data and alive
-// until the FUSE session has been destroyed.
+// What the operations of one mount need; handed to fuse_session_new as its user data and
+// alive until the FUSE session has been destroyed.
 struct DriveSession {
   PDOKAN_OPTIONS options = nullptr;
   PDOKAN_OPERATIONS operations = nullptr;
   uid_t owner = 0;  // shown as the owner of every entry
   gid_t group = 0;
+  InodeTable inodes;
 
   Mutex handlesLock;
   std::set<OpenHandle*> handles GUARDED_BY(handlesLock);  // owned
@@ -49,6 +63,6 @@ struct DriveSession {
   void finish();
 };
 
-fuse_operations MakeFuseOperations();
+fuse_lowlevel_ops MakeFuseOperations();
 
 }  // namespace dokan

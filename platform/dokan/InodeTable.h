@@ -1,0 +1,88 @@
+// The entries of a mounted drive that the kernel knows by number. The kernel names an entry
+// by the number it was given when it looked the entry up (or met it in a listing) and keeps
+// it until it forgets that entry; the drive's callbacks name entries by path. The table maps
+// one to the other: each number holds its parent's number and its own name, so a path is
+// built by walking up, and a folder moved or renamed moves everything below it at once.
+//
+// Names are kept as the kernel gave them (byte for byte): the kernel caches names exactly,
+// so two spellings of one drive entry are two numbers here, as they are two entries there.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sync/Mutex.h"
+
+namespace dokan {
+
+class InodeTable {
+ public:
+  static constexpr uint64_t kRoot = 1;
+
+  struct Known {
+    uint64_t ino = 0;
+    uint64_t generation = 0;
+  };
+
+  InodeTable();
+
+  // The number of `name` in folder `parent`, new or known, counted as one more lookup by the
+  // kernel. Zero when `parent` is not known.
+  Known remember(uint64_t parent, std::string_view name) EXCLUDES(lock_);
+  // The kernel dropped `count` of its lookups of `ino`; at none left the number is free.
+  void forget(uint64_t ino, uint64_t count) EXCLUDES(lock_);
+
+  // The path of `ino` ("/" for the root, "/a/b" below it), or false when the entry was
+  // removed (or moved away from under another name) or is not known.
+  bool pathOf(uint64_t ino, std::string& path) const EXCLUDES(lock_);
+  // The path of `name` in folder `parent`; false when the folder has no path.
+  bool pathOf(uint64_t parent, std::string_view name, std::string& path) const EXCLUDES(lock_);
+  // The number known for the path "/a/b" (exact names), or 0.
+  uint64_t find(std::string_view path) const EXCLUDES(lock_);
+
+  // The entry `name` in `parent` is gone: its number stays until the kernel forgets it, but
+  // has no path any more.
+  void removed(uint64_t parent, std::string_view name) EXCLUDES(lock_);
+  // The entry moved; an entry the kernel knew under the new name is gone.
+  void moved(uint64_t parent, std::string_view name, uint64_t newParent, std::string_view newName)
+      EXCLUDES(lock_);
+
+  size_t size() const EXCLUDES(lock_);
+
+ private:
+  static constexpr uint32_t kEmpty = 0;
+  static constexpr uint32_t kDeleted = UINT32_MAX;
+
+  struct Node {
+    std::string name;
+    uint64_t lookups = 0;
+    uint32_t parent = 0;    // 0: no path (removed, or a free slot)
+    uint32_t children = 0;  // entries with a path below this one: it stays while they do
+    uint32_t generation = 0;
+  };
+
+  size_t bucketOf(uint32_t parent, std::string_view name) const REQUIRES(lock_);
+  // Index of the slot holding (parent, name), or of the first free slot on its probe path.
+  size_t probe(uint32_t parent, std::string_view name, bool& found) const REQUIRES(lock_);
+  uint32_t linked(uint32_t parent, std::string_view name) const REQUIRES(lock_);
+  // Enters `ino` under its parent and name; the parent counts one more child.
+  void link(uint32_t ino) REQUIRES(lock_);
+  // Takes `ino`'s name away (it keeps its number) and returns its former parent, or 0.
+  uint32_t detach(uint32_t ino) REQUIRES(lock_);
+  void growIndex() REQUIRES(lock_);
+  // Frees `ino` once the kernel has forgotten it and nothing below it has a path.
+  void release(uint32_t ino) REQUIRES(lock_);
+  bool pathOfLocked(uint32_t ino, std::string& path) const REQUIRES(lock_);
+
+  mutable Mutex lock_;
+  std::deque<Node> nodes_ GUARDED_BY(lock_);       // by number; slot 0 unused
+  std::vector<uint32_t> free_ GUARDED_BY(lock_);   // numbers to give out again
+  std::vector<uint32_t> index_ GUARDED_BY(lock_);  // (parent, name) → number, open addressing
+  size_t indexUsed_ GUARDED_BY(lock_) = 0;         // slots not empty (deleted ones included)
+  size_t live_ GUARDED_BY(lock_) = 0;              // numbers in use
+};
+
+}  // namespace dokan

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/dokan/InodeTable.h"
+
+namespace {
+
+using dokan::InodeTable;
+
+std::string PathOf(const InodeTable& table, uint64_t ino) {
+  std::string path;
+  return table.pathOf(ino, path) ? path : "<none>";
+}
+
+TEST(InodeTable, NamesFollowMovesAndRemovalsOfTheirFolders) {
+  InodeTable table;
+  uint64_t photos = table.remember(InodeTable::kRoot, "Photos").ino;
+  uint64_t year = table.remember(photos, "2024").ino;
+  uint64_t picture = table.remember(year, "a.jpg").ino;
+  EXPECT_EQ(table.remember(year, "a.jpg").ino, picture);  // a second lookup, same number
+  EXPECT_NE(table.remember(year, "A.jpg").ino, picture);  // names are exact
+  EXPECT_EQ(PathOf(table, picture), "/Photos/2024/a.jpg");
+  EXPECT_EQ(table.find("/Photos/2024/a.jpg"), picture);
+
+  uint64_t archive = table.remember(InodeTable::kRoot, "Archive").ino;
+  table.moved(photos, "2024", archive, "old");
+  EXPECT_EQ(PathOf(table, picture), "/Archive/old/a.jpg");
+  EXPECT_EQ(table.find("/Photos/2024"), 0u);
+
+  // A rename over a known entry takes the replaced entry's name away.
+  uint64_t other = table.remember(archive, "new").ino;
+  table.moved(archive, "old", archive, "new");
+  EXPECT_EQ(PathOf(table, year), "/Archive/new");
+  EXPECT_EQ(PathOf(table, other), "<none>");
+
+  table.removed(year, "a.jpg");
+  EXPECT_EQ(PathOf(table, picture), "<none>");
+  EXPECT_EQ(table.remember(picture, "child").ino, 0u);  // no lookups below a removed entry
+}
+
+TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
+  InodeTable table;
+  uint64_t folder = table.remember(InodeTable::kRoot, "f").ino;
+  uint64_t file = table.remember(folder, "x").ino;
+  table.remember(folder, "x");
+  size_t known = table.size();
+
+  // The folder is forgotten first: its child still needs it for its path.
+  table.forget(folder, 1);
+  EXPECT_EQ(PathOf(table, file), "/f/x");
+  table.forget(file, 1);
+  EXPECT_EQ(PathOf(table, file), "/f/x");  // one lookup left
+  table.forget(file, 1);
+  EXPECT_EQ(table.size(), known - 2);
+  EXPECT_EQ(table.find("/f"), 0u);
+
+  // A freed number comes back with a new generation.
+  InodeTable::Known again = table.remember(InodeTable::kRoot, "g");
+  EXPECT_TRUE(again.ino == folder || again.ino == file);
+  EXPECT_EQ(again.generation, 1u);
+
+  // Many entries: the index grows, and every one is found again.
+  for (int i = 0; i < 5000; ++i) table.remember(again.ino, "n" + std::to_string(i));
+  for (int i = 0; i < 5000; i += 499)
+    EXPECT_EQ(PathOf(table, table.find("/g/n" + std::to_string(i))), "/g/n" + std::to_string(i));
+}
+
+}  // namespace
