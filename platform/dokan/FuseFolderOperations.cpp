@@ -16,6 +16,9 @@ namespace {
 constexpr size_t kMaxEntryNameBytes = 1024;
 // "." and ".." come before the folder's own entries, at offsets 1 and 2.
 constexpr size_t kDotEntries = 2;
+// The entry number shown in a listing without attributes. Programs skip entries numbered 0,
+// and the real number is only given out with a lookup.
+constexpr ino_t kUnknownIno = 0xffffffff;
 
 int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
   if (data == nullptr || info == nullptr || info->DokanContext == 0) return 0;
@@ -107,6 +110,7 @@ void ReplyListing(fuse_req_t request, fuse_ino_t ino, size_t size, off_t offset,
     const ListedEntry& entry = handle->listing[at - kDotEntries];
     struct stat st {};
     FillStat(entry.info, session, &st);
+    st.st_ino = kUnknownIno;
     if (!AddEntry(request, session, ino, plus, entry.name.c_str(), st, static_cast<off_t>(at + 1),
                   reply, size))
       break;

@@ -1,5 +1,6 @@
 // The drive front on a real mount: a MemoryMirror behind the driver, shell commands and
 // system calls on the mounted folder in front of it.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "drive/core/DriveFront.h"
@@ -107,6 +109,34 @@ TEST_F(DriveFrontTest, ReadingCommandsReachTheMirrorAndShowItsAnswers) {
   EXPECT_NE(out.find(std::to_string(MemoryMirror::kFreeBytes)), std::string::npos) << out;
   EXPECT_FALSE(tree->callsOf("GetDiskFreeSpace").empty());
   EXPECT_FALSE(tree->callsOf("GetVolumeInformation").empty());
+}
+
+// A folder too large for one answer to the kernel is handed out in pieces; every entry
+// reaches a program reading the folder, once.
+TEST_F(DriveFrontTest, AFolderOfThousandsIsListedWholeAndOnce) {
+  SKIP_WITHOUT_FUSE();
+  constexpr int kFiles = 3000;
+  tree->addFolder(u"\\big");
+  for (int i = 0; i < kFiles; ++i)
+    tree->addFile(u"\\big\\file " + codepage::Utf8ToWide(std::to_string(i)) + u".dat", "x");
+  folders.writeSettings("M", 0);
+  FrontRun run(folders, tree);
+  ASSERT_TRUE(run.waitMounted('M'));
+
+  for (int pass = 0; pass < 2; ++pass) {  // the second pass is answered from the kernel's cache
+    std::set<std::string> names;
+    int entries = 0;
+    DIR* folder = ::opendir(at("/big").c_str());
+    ASSERT_NE(folder, nullptr);
+    while (dirent* entry = ::readdir(folder)) {
+      ++entries;
+      names.insert(entry->d_name);
+    }
+    ::closedir(folder);
+    EXPECT_EQ(entries, kFiles + 2) << "pass " << pass;
+    EXPECT_EQ(names.size(), static_cast<size_t>(kFiles + 2)) << "pass " << pass;
+    EXPECT_EQ(names.count("file 2999.dat"), 1u);
+  }
 }
 
 TEST_F(DriveFrontTest, OpenReadCloseCarryContextCallerAndOptions) {
