@@ -1,7 +1,9 @@
 // Opening, listing and closing folders. A folder's listing is read from the file system when
-// the kernel asks for its start, kept with the open handle, and handed out in the pieces the
-// kernel asks for; the kernel then keeps it until it is told the folder changed.
+// the kernel asks for its start and handed out in the pieces the kernel asks for; the kernel
+// then keeps it until it is told the folder changed. Where the kernel can list folders
+// without opening them, folders are never opened.
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,19 +45,21 @@ int FillFindData(PWIN32_FIND_DATAW data, PDOKAN_FILE_INFO info) {
   return 0;
 }
 
-// Reads the folder's listing into the handle; 0 or errno.
+// Reads the folder's listing from the file system; 0 or errno.
 int ReadListing(DriveSession& session, fuse_req_t request, fuse_ino_t ino, fuse_file_info* fi,
-                OpenHandle& handle) REQUIRES(handle.listingLock) {
+                Listing& listing) {
   std::u16string name;
   if (int error = NameOfEntry(session, ino, name)) return error;
   if (session.operations->FindFiles == nullptr) return ENOSYS;
-  std::vector<ListedEntry>().swap(handle.listing);
-  CallRecord call(session, request, fi);
-  call.info.IsDirectory = 1;
-  call.listing = &handle.listing;
-  int result = session.operations->FindFiles(name.c_str(), &FillFindData, &call.info);
-  if (result < 0) return Answer(result);
-  handle.listed = true;
+  auto entries = std::make_shared<std::vector<ListedEntry>>();
+  {
+    CallRecord call(session, request, fi);
+    call.info.IsDirectory = 1;
+    call.listing = entries.get();
+    int result = session.operations->FindFiles(name.c_str(), &FillFindData, &call.info);
+    if (result < 0) return Answer(result);
+  }
+  listing = std::move(entries);
   return 0;
 }
 
@@ -84,17 +88,18 @@ bool AddEntry(fuse_req_t request, DriveSession& session, fuse_ino_t folder, bool
 void ReplyListing(fuse_req_t request, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi,
                   bool plus) {
   DriveSession& session = SessionOf(request);
-  OpenHandle* handle = HandleOf(fi);
-  if (handle == nullptr || offset < 0) {
-    fuse_reply_err(request, EBADF);
+  if (offset < 0) {
+    fuse_reply_err(request, EINVAL);
     return;
   }
-  MutexLock guard(handle->listingLock);
-  if (offset == 0 || !handle->listed) {
-    if (int error = ReadListing(session, request, ino, fi, *handle)) {
+  // A listing is read afresh at its start; later pieces come from the same reading.
+  Listing listing = offset == 0 ? nullptr : session.listings.find(ino);
+  if (listing == nullptr) {
+    if (int error = ReadListing(session, request, ino, fi, listing)) {
       fuse_reply_err(request, error);
       return;
     }
+    session.listings.keep(ino, listing);
   }
   std::string reply;
   reply.reserve(size);
@@ -106,8 +111,8 @@ void ReplyListing(fuse_req_t request, fuse_ino_t ino, size_t size, off_t offset,
     const char* dots = at == 0 ? "." : "..";
     if (!AddEntry(request, session, ino, plus, dots, folder, at + 1, reply, size)) break;
   }
-  for (; at >= kDotEntries && at - kDotEntries < handle->listing.size(); ++at) {
-    const ListedEntry& entry = handle->listing[at - kDotEntries];
+  for (; at >= kDotEntries && at - kDotEntries < listing->size(); ++at) {
+    const ListedEntry& entry = (*listing)[at - kDotEntries];
     struct stat st {};
     FillStat(entry.info, session, &st);
     st.st_ino = kUnknownIno;
@@ -115,6 +120,7 @@ void ReplyListing(fuse_req_t request, fuse_ino_t ino, size_t size, off_t offset,
                   reply, size))
       break;
   }
+  if (reply.empty()) session.listings.done(ino);
   fuse_reply_buf(request, reply.data(), reply.size());
 }
 
@@ -122,6 +128,10 @@ void ReplyListing(fuse_req_t request, fuse_ino_t ino, size_t size, off_t offset,
 
 void OnOpendir(fuse_req_t request, fuse_ino_t ino, fuse_file_info* fi) {
   DriveSession& session = SessionOf(request);
+  if (session.foldersUnopened) {
+    fuse_reply_err(request, ENOSYS);  // the kernel stops sending folder opens
+    return;
+  }
   std::u16string name;
   if (int error = NameOfEntry(session, ino, name)) {
     fuse_reply_err(request, error);

@@ -19,12 +19,18 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr uint64_t kStatfsBlock = 4096;
 
-void OnInit(void*, fuse_conn_info* conn) {
+void OnInit(void* userData, fuse_conn_info* conn) {
   conn->max_read = kMaxReadPiece;
   // Writes of up to 1 MiB at once: every write is one request and reply on the upload
   // connection, so larger pieces mean fewer round trips.
   conn->max_write = kMaxWritePiece;
   if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
+  // Without folder opens a folder costs the kernel one request less each time it is listed
+  // (two with the release); the kernel still keeps the listings.
+  if (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) {
+    conn->want |= FUSE_CAP_NO_OPENDIR_SUPPORT;
+    static_cast<DriveSession*>(userData)->foldersUnopened = true;
+  }
 }
 
 // Answers a request for the entry `child` of `parent` that the file system just made or

@@ -11,9 +11,9 @@
 #include <atomic>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "platform/dokan/DokanTypes.h"
+#include "platform/dokan/FolderListings.h"
 #include "platform/dokan/InodeTable.h"
 #include "platform/sync/Mutex.h"
 
@@ -23,12 +23,6 @@ namespace dokan {
 constexpr uint32_t kMaxReadPiece = 65536;
 // Largest write the kernel is asked to hand over in one call.
 constexpr uint32_t kMaxWritePiece = 1 << 20;
-
-// One entry of a folder listing, as the file system gave it.
-struct ListedEntry {
-  std::string name;  // UTF-8
-  BY_HANDLE_FILE_INFORMATION info{};
-};
 
 // One open file or folder. The FUSE handle points at it; it carries the file context that
 // the file system set when opening (or in any later call on the handle), like the driver's
@@ -40,10 +34,6 @@ struct OpenHandle {
   // Data was written (or the size set) through the handle since it was opened or last
   // flushed: the close that flushes it finishes the file.
   std::atomic<bool> written{false};
-  // A folder's listing, read when the kernel asks for its start and handed out in pieces.
-  Mutex listingLock;
-  std::vector<ListedEntry> listing GUARDED_BY(listingLock);
-  bool listed GUARDED_BY(listingLock) = false;
 };
 
 // What the operations of one mount need; handed to fuse_session_new as its user data and
@@ -54,6 +44,10 @@ struct DriveSession {
   uid_t owner = 0;  // shown as the owner of every entry
   gid_t group = 0;
   InodeTable inodes;
+  FolderListings listings;
+  // The kernel lists folders without opening them (and keeps their listings all the same),
+  // so OpenDirectory and the closing of folder handles are not called.
+  std::atomic<bool> foldersUnopened{false};
 
   Mutex handlesLock;
   std::set<OpenHandle*> handles GUARDED_BY(handlesLock);  // owned

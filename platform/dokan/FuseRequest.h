@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/dokan/FuseOperations.h"
 
@@ -37,7 +38,7 @@ struct CallRecord {
   OpenHandle* handle = nullptr;
   const DriveSession* session = nullptr;
   DOKAN_FILE_INFO info{};
-  std::vector<ListedEntry>* listing = nullptr;
+  std::vector<ListedEntry>* listing = nullptr;  // filled by FindFiles
 };
 
 // The drive form of entry `ino`'s path, or the errno for it. An open handle whose entry is
