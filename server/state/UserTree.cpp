@@ -1,6 +1,5 @@
 #include "server/state/UserTree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <json/json.h>
 #include <stdio.h>
@@ -13,6 +12,7 @@
 
 #include "platform/atomicfile/AtomicFile.h"
 #include "server/state/Accounts.h"
+#include "server/state/DiskScan.h"
 #include "server/util/Digest.h"
 #include "server/util/SafePath.h"
 #include "server/util/StateFile.h"
@@ -37,26 +37,6 @@ std::string Child(const std::string& folder, const std::string& name) {
 std::string TopOf(const std::string& relative) { return relative.substr(0, relative.find('/')); }
 
 bool Lstat(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
-
-// The names in `folder`, sorted, each with its lstat information (names that vanish while
-// they are read are left out). The folder is opened once and each name looked up in it, not
-// walked to again from the root; it is closed before the caller goes deeper.
-std::vector<std::pair<std::string, struct stat>> SortedEntries(const std::string& folder) {
-  std::vector<std::pair<std::string, struct stat>> entries;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return entries;
-  while (dirent* item = ::readdir(dir)) {
-    std::string name = item->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    entries.emplace_back(std::move(name), st);
-  }
-  ::closedir(dir);
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  return entries;
-}
 
 }  // namespace
 
@@ -163,37 +143,56 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
   return std::find(writableTop_.begin(), writableTop_.end(), top) != writableTop_.end();
 }
 
-void UserTree::walkLocked(const std::string& relative, const std::string& parentId,
-                          TreeListing* listing, std::unordered_set<const std::string*>* seen) {
-  for (auto& [name, st] : SortedEntries(JoinPath(root_, relative))) {
-    bool folder = S_ISDIR(st.st_mode);
-    if (!folder && !S_ISREG(st.st_mode)) continue;  // links and devices are never served
-    auto known = idEntryLocked(Child(relative, name));
-    seen->insert(&known->first);
+void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
+                          const std::string& parentId, TreeListing* listing,
+                          std::vector<const std::string*>* seen) {
+  // `relative` is the folder's path on entry and on return; each entry's path is built in it.
+  size_t base = relative.size();
+  for (ScannedEntry& item : scan.folders[folder]) {
+    relative.resize(base);
+    if (base > 0) relative += '/';
+    relative += item.name;
+    auto known = idEntryLocked(relative);
+    seen->push_back(&known->first);
     TreeEntry& entry = listing->entries.emplace_back();
     entry.id = known->second;
-    entry.name = std::move(name);
+    entry.name = std::move(item.name);
     entry.parentId = parentId;
-    entry.folder = folder;
-    entry.size = folder ? 0 : static_cast<long long>(st.st_size);
-    entry.mtime = static_cast<long long>(st.st_mtime);
+    entry.folder = item.folder;
+    entry.size = item.size;
+    entry.mtime = item.mtime;
     if (reserved_.erase(entry.id)) dirty_ = true;
-    if (!folder) listing->usedBytes += entry.size;
+    if (!item.folder) listing->usedBytes += item.size;
     // The entry may move when the list grows; the map's key and id it is given stay in place.
-    if (folder) walkLocked(known->first, known->second, listing, seen);
+    if (item.folder) walkLocked(scan, item.contents, relative, known->second, listing, seen);
   }
+  relative.resize(base);
 }
 
 TreeListing UserTree::list() {
   MutexLock guard(lock_);
   TreeListing listing;
+  ScannedTree scan = ScanTree(root_, ScanThreads());
   // The map's keys stay in place while it changes, so the walk marks what it saw by address.
-  std::unordered_set<const std::string*> seen;
+  std::vector<const std::string*> seen;
   seen.reserve(pathToId_.size());
   listing.entries.reserve(pathToId_.size());
-  walkLocked("", "", &listing, &seen);
+  std::string relative;
+  walkLocked(scan, 0, relative, "", &listing, &seen);
+  // Every path is seen once at most: when as many were seen as the map holds, none is gone.
+  if (seen.size() != pathToId_.size()) forgetUnseenLocked(seen);
+  for (const auto& top : writableTop_) {
+    auto found = pathToId_.find(top);
+    if (found != pathToId_.end()) listing.writableIds.push_back(found->second);
+  }
+  saveLocked();
+  return listing;
+}
+
+void UserTree::forgetUnseenLocked(const std::vector<const std::string*>& seen) {
+  std::unordered_set<const std::string*> seenKeys(seen.begin(), seen.end());
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (seen.count(&it->first) || reserved_.count(it->second)) {
+    if (seenKeys.count(&it->first) || reserved_.count(it->second)) {
       ++it;
       continue;
     }
@@ -201,12 +200,6 @@ TreeListing UserTree::list() {
     it = pathToId_.erase(it);
     dirty_ = true;
   }
-  for (const auto& top : writableTop_) {
-    auto found = pathToId_.find(top);
-    if (found != pathToId_.end()) listing.writableIds.push_back(found->second);
-  }
-  saveLocked();
-  return listing;
 }
 
 long long UserTree::usedBytes() { return list().usedBytes; }

@@ -16,6 +16,8 @@
 
 namespace qserver {
 
+struct ScannedTree;
+
 enum class TreeError { kNone, kNotFound, kAccessDenied, kName, kExists };
 
 // The reply word of a failed tree action ("File not found", "Access denied", ...).
@@ -79,8 +81,12 @@ class UserTree {
  private:
   using PathIds = std::map<std::string, std::string>;  // relative path → id
 
-  void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
-                  std::unordered_set<const std::string*>* seen) REQUIRES(lock_);
+  // Lists the entries of the scanned `folder` (at path `relative`) and everything below it.
+  void walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
+                  const std::string& parentId, TreeListing* listing,
+                  std::vector<const std::string*>* seen) REQUIRES(lock_);
+  // Drops the ids of paths the last walk did not see, but for reservations.
+  void forgetUnseenLocked(const std::vector<const std::string*>& seen) REQUIRES(lock_);
   std::string idForLocked(const std::string& relative) REQUIRES(lock_);
   // The entry of `relative`, given a new id when it has none.
   PathIds::iterator idEntryLocked(const std::string& relative) REQUIRES(lock_);
