@@ -145,14 +145,18 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
 
 void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
                           const std::string& parentId, TreeListing* listing,
-                          std::vector<const std::string*>* seen) {
+                          std::vector<const std::string*>* seen, PathIds::iterator* next) {
   // `relative` is the folder's path on entry and on return; each entry's path is built in it.
   size_t base = relative.size();
   for (ScannedEntry& item : scan.folders[folder]) {
     relative.resize(base);
     if (base > 0) relative += '/';
     relative += item.name;
-    auto known = idEntryLocked(relative);
+    // The walk mostly meets the paths in the map's own order: the one after the last path
+    // found is tried before the map is searched.
+    auto known =
+        *next != pathToId_.end() && (*next)->first == relative ? *next : idEntryLocked(relative);
+    *next = std::next(known);
     seen->push_back(&known->first);
     TreeEntry& entry = listing->entries.emplace_back();
     entry.id = known->second;
@@ -164,7 +168,9 @@ void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relativ
     if (reserved_.erase(entry.id)) dirty_ = true;
     if (!item.folder) listing->usedBytes += item.size;
     // The entry may move when the list grows; the map's key and id it is given stay in place.
-    if (item.folder) walkLocked(scan, item.contents, relative, known->second, listing, seen);
+    if (item.folder) {
+      walkLocked(scan, item.contents, relative, known->second, listing, seen, next);
+    }
   }
   relative.resize(base);
 }
@@ -178,7 +184,8 @@ TreeListing UserTree::list() {
   seen.reserve(pathToId_.size());
   listing.entries.reserve(pathToId_.size());
   std::string relative;
-  walkLocked(scan, 0, relative, "", &listing, &seen);
+  PathIds::iterator next = pathToId_.begin();
+  walkLocked(scan, 0, relative, "", &listing, &seen, &next);
   // Every path is seen once at most: when as many were seen as the map holds, none is gone.
   if (seen.size() != pathToId_.size()) forgetUnseenLocked(seen);
   for (const auto& top : writableTop_) {

@@ -82,9 +82,10 @@ class UserTree {
   using PathIds = std::map<std::string, std::string>;  // relative path → id
 
   // Lists the entries of the scanned `folder` (at path `relative`) and everything below it.
+  // `next` is the map entry after the last one the walk found.
   void walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
                   const std::string& parentId, TreeListing* listing,
-                  std::vector<const std::string*>* seen) REQUIRES(lock_);
+                  std::vector<const std::string*>* seen, PathIds::iterator* next) REQUIRES(lock_);
   // Drops the ids of paths the last walk did not see, but for reservations.
   void forgetUnseenLocked(const std::vector<const std::string*>& seen) REQUIRES(lock_);
   std::string idForLocked(const std::string& relative) REQUIRES(lock_);

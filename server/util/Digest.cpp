@@ -42,12 +42,18 @@ std::string HmacSha256Hex(std::string_view key, std::string_view message) {
 }
 
 std::string Base64Encode(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+  std::string out;
+  AppendBase64(out, bytes);
+  return out;
+}
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  size_t start = out.size();
+  out.resize(start + 4 * ((bytes.size() + 2) / 3) + 1);
+  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + start),
                           reinterpret_cast<const unsigned char*>(bytes.data()),
                           static_cast<int>(bytes.size()));
-  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-  return out;
+  out.resize(start + (n < 0 ? 0 : static_cast<size_t>(n)));
 }
 
 std::optional<std::string> Base64Decode(std::string_view text) {

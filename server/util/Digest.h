@@ -15,6 +15,8 @@ std::string HmacSha256Hex(std::string_view key, std::string_view message);
 
 // Standard Base64 with "=" padding and no line breaks.
 std::string Base64Encode(std::string_view bytes);
+// The same, written at the end of `out`.
+void AppendBase64(std::string& out, std::string_view bytes);
 
 // Decodes standard Base64; nullopt when the text is not valid Base64.
 std::optional<std::string> Base64Decode(std::string_view text);

@@ -140,8 +140,12 @@ std::string WebActions::list3(const std::string& user) {
   std::string writable;
   for (const auto& id : listing.writableIds) writable += (writable.empty() ? "" : ":") + id;
   long long usedMiB = (listing.usedBytes + 1048575) / 1048576;
-  return "ok," + writable + "," + std::to_string(account->quotaGiB) + "," +
-         std::to_string(usedMiB) + "," + Base64Encode(body);
+  std::string reply = "ok," + writable + "," + std::to_string(account->quotaGiB) + "," +
+                      std::to_string(usedMiB) + ",";
+  // The Base64 body, tens of megabytes for a large tree, is written straight into the reply.
+  reply.reserve(reply.size() + 4 * ((body.size() + 2) / 3) + 1);
+  AppendBase64(reply, body);
+  return reply;
 }
 
 std::string WebActions::fileInfo(const std::string& user, const std::string& id) {
