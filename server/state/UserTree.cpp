@@ -12,7 +12,6 @@
 
 #include "platform/atomicfile/AtomicFile.h"
 #include "server/state/Accounts.h"
-#include "server/state/DiskScan.h"
 #include "server/util/Digest.h"
 #include "server/util/SafePath.h"
 #include "server/util/StateFile.h"
@@ -143,12 +142,12 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
   return std::find(writableTop_.begin(), writableTop_.end(), top) != writableTop_.end();
 }
 
-void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
+void UserTree::walkLocked(const ScannedTree& scan, size_t folder, std::string& relative,
                           const std::string& parentId, TreeListing* listing,
                           std::vector<const std::string*>* seen, PathIds::iterator* next) {
   // `relative` is the folder's path on entry and on return; each entry's path is built in it.
   size_t base = relative.size();
-  for (ScannedEntry& item : scan.folders[folder]) {
+  for (const ScannedEntry& item : scan.folders[folder]) {
     relative.resize(base);
     if (base > 0) relative += '/';
     relative += item.name;
@@ -160,7 +159,7 @@ void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relativ
     seen->push_back(&known->first);
     TreeEntry& entry = listing->entries.emplace_back();
     entry.id = known->second;
-    entry.name = std::move(item.name);
+    entry.name = item.name;
     entry.parentId = parentId;
     entry.folder = item.folder;
     entry.size = item.size;
@@ -178,14 +177,18 @@ void UserTree::walkLocked(ScannedTree& scan, size_t folder, std::string& relativ
 TreeListing UserTree::list() {
   MutexLock guard(lock_);
   TreeListing listing;
-  ScannedTree scan = ScanTree(root_, ScanThreads());
+  if (!scanned_ || !watch_.unchanged()) {
+    watch_.begin();
+    scan_ = ScanTree(root_, ScanThreads(), &watch_);
+    scanned_ = true;
+  }
   // The map's keys stay in place while it changes, so the walk marks what it saw by address.
   std::vector<const std::string*> seen;
   seen.reserve(pathToId_.size());
   listing.entries.reserve(pathToId_.size());
   std::string relative;
   PathIds::iterator next = pathToId_.begin();
-  walkLocked(scan, 0, relative, "", &listing, &seen, &next);
+  walkLocked(scan_, 0, relative, "", &listing, &seen, &next);
   // Every path is seen once at most: when as many were seen as the map holds, none is gone.
   if (seen.size() != pathToId_.size()) forgetUnseenLocked(seen);
   for (const auto& top : writableTop_) {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "platform/sync/Mutex.h"
+#include "server/state/DiskScan.h"
+#include "server/state/TreeWatch.h"
 
 namespace qserver {
-
-struct ScannedTree;
 
 enum class TreeError { kNone, kNotFound, kAccessDenied, kName, kExists };
 
@@ -83,7 +83,7 @@ class UserTree {
 
   // Lists the entries of the scanned `folder` (at path `relative`) and everything below it.
   // `next` is the map entry after the last one the walk found.
-  void walkLocked(ScannedTree& scan, size_t folder, std::string& relative,
+  void walkLocked(const ScannedTree& scan, size_t folder, std::string& relative,
                   const std::string& parentId, TreeListing* listing,
                   std::vector<const std::string*>* seen, PathIds::iterator* next) REQUIRES(lock_);
   // Drops the ids of paths the last walk did not see, but for reservations.
@@ -110,6 +110,10 @@ class UserTree {
   std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
   std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
   bool dirty_ GUARDED_BY(lock_) = false;
+  // The last scan of the disk, read again only once the watch has noticed a change.
+  TreeWatch watch_ GUARDED_BY(lock_);
+  ScannedTree scan_ GUARDED_BY(lock_);
+  bool scanned_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace qserver
