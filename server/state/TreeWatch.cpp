@@ -15,13 +15,13 @@ constexpr uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN
 
 }  // namespace
 
-TreeWatch::TreeWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
-
 TreeWatch::~TreeWatch() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 void TreeWatch::begin() {
+  // Made at the first scan, so that users never listed hold no watch of the system's few.
+  if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   drain();
   changed_ = false;
   complete_ = fd_ >= 0;

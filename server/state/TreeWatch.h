@@ -13,7 +13,7 @@ namespace qserver {
 
 class TreeWatch {
  public:
-  TreeWatch();
+  TreeWatch() = default;
   ~TreeWatch();
   TreeWatch(const TreeWatch&) = delete;
   TreeWatch& operator=(const TreeWatch&) = delete;
