@@ -142,12 +142,11 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
   return std::find(writableTop_.begin(), writableTop_.end(), top) != writableTop_.end();
 }
 
-void UserTree::walkLocked(const ScannedTree& scan, size_t folder, std::string& relative,
-                          const std::string& parentId, TreeListing* listing,
-                          std::vector<const std::string*>* seen, PathIds::iterator* next) {
+void UserTree::walkLocked(size_t folder, std::string& relative, TreeListing* listing,
+                          std::vector<PathIds::iterator>* found, PathIds::iterator* next) {
   // `relative` is the folder's path on entry and on return; each entry's path is built in it.
   size_t base = relative.size();
-  for (const ScannedEntry& item : scan.folders[folder]) {
+  for (const ScannedEntry& item : scan_.folders[folder]) {
     relative.resize(base);
     if (base > 0) relative += '/';
     relative += item.name;
@@ -156,25 +155,32 @@ void UserTree::walkLocked(const ScannedTree& scan, size_t folder, std::string& r
     auto known =
         *next != pathToId_.end() && (*next)->first == relative ? *next : idEntryLocked(relative);
     *next = std::next(known);
-    seen->push_back(&known->first);
-    TreeEntry& entry = listing->entries.emplace_back();
-    entry.id = known->second;
+    found->push_back(known);
+    if (reserved_.erase(known->second)) dirty_ = true;
+    if (!item.folder) listing->usedBytes += item.size;
+    if (item.folder) walkLocked(item.contents, relative, listing, found, next);
+  }
+  relative.resize(base);
+}
+
+void UserTree::handOutLocked(size_t folder, std::string_view parentId,
+                             const std::vector<PathIds::iterator>& found, size_t* at,
+                             const std::function<void(const ListedEntry&)>& each) {
+  for (const ScannedEntry& item : scan_.folders[folder]) {
+    ListedEntry entry;
+    entry.id = found[(*at)++]->second;
     entry.name = item.name;
     entry.parentId = parentId;
     entry.folder = item.folder;
     entry.size = item.size;
     entry.mtime = item.mtime;
-    if (reserved_.erase(entry.id)) dirty_ = true;
-    if (!item.folder) listing->usedBytes += item.size;
-    // The entry may move when the list grows; the map's key and id it is given stay in place.
-    if (item.folder) {
-      walkLocked(scan, item.contents, relative, known->second, listing, seen, next);
-    }
+    each(entry);
+    if (item.folder) handOutLocked(item.contents, entry.id, found, at, each);
   }
-  relative.resize(base);
 }
 
-TreeListing UserTree::list() {
+TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
+                           const std::function<void(const ListedEntry&)>& each) {
   MutexLock guard(lock_);
   TreeListing listing;
   if (!scanned_ || !watch_.unchanged()) {
@@ -182,27 +188,34 @@ TreeListing UserTree::list() {
     scan_ = ScanTree(root_, ScanThreads(), &watch_);
     scanned_ = true;
   }
-  // The map's keys stay in place while it changes, so the walk marks what it saw by address.
-  std::vector<const std::string*> seen;
-  seen.reserve(pathToId_.size());
-  listing.entries.reserve(pathToId_.size());
+  // Map entries stay in place while the map grows, and the walk erases none.
+  std::vector<PathIds::iterator> found;
+  found.reserve(pathToId_.size());
   std::string relative;
   PathIds::iterator next = pathToId_.begin();
-  walkLocked(scan_, 0, relative, "", &listing, &seen, &next);
-  // Every path is seen once at most: when as many were seen as the map holds, none is gone.
-  if (seen.size() != pathToId_.size()) forgetUnseenLocked(seen);
+  walkLocked(0, relative, &listing, &found, &next);
+  listing.entries = found.size();
+  // Every path is found once at most: when as many were found as the map holds, none is gone.
+  if (found.size() != pathToId_.size()) forgetUnseenLocked(found);
   for (const auto& top : writableTop_) {
-    auto found = pathToId_.find(top);
-    if (found != pathToId_.end()) listing.writableIds.push_back(found->second);
+    auto known = pathToId_.find(top);
+    if (known != pathToId_.end()) listing.writableIds.push_back(known->second);
   }
   saveLocked();
+  if (head) head(listing);
+  if (each) {
+    size_t at = 0;
+    handOutLocked(0, {}, found, &at, each);
+  }
   return listing;
 }
 
-void UserTree::forgetUnseenLocked(const std::vector<const std::string*>& seen) {
-  std::unordered_set<const std::string*> seenKeys(seen.begin(), seen.end());
+void UserTree::forgetUnseenLocked(const std::vector<PathIds::iterator>& found) {
+  std::unordered_set<const std::string*> seen;
+  seen.reserve(found.size());
+  for (const auto& entry : found) seen.insert(&entry->first);
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (seenKeys.count(&it->first) || reserved_.count(it->second)) {
+    if (seen.count(&it->first) || reserved_.count(it->second)) {
       ++it;
       continue;
     }

@@ -56,6 +56,20 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   out.resize(start + (n < 0 ? 0 : static_cast<size_t>(n)));
 }
 
+void Base64Appender::add(std::string_view bytes) {
+  constexpr size_t kBlock = 48 * 1024;  // a multiple of three: whole groups only
+  pending_.append(bytes);
+  if (pending_.size() < kBlock) return;
+  size_t whole = pending_.size() - pending_.size() % 3;
+  AppendBase64(out_, std::string_view(pending_).substr(0, whole));
+  pending_.erase(0, whole);
+}
+
+void Base64Appender::finish() {
+  AppendBase64(out_, pending_);
+  pending_.clear();
+}
+
 std::optional<std::string> Base64Decode(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   if (text.empty()) return std::string();
