@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/sync/Mutex.h"
-#include "server/state/TreeWatch.h"
 
 namespace qserver {
 namespace {
@@ -63,8 +62,7 @@ std::vector<ScannedEntry> ReadFolder(const std::string& path, bool root) {
 // without the lock and then files its entries and queues its sub-folders.
 class Scanner {
  public:
-  Scanner(const std::string& root, ScannedTree& tree, TreeWatch* watch)
-      : watch_(watch), tree_(tree) {
+  Scanner(const std::string& root, ScannedTree& tree) : tree_(tree) {
     MutexLock guard(lock_);
     queueLocked(root);
   }
@@ -78,9 +76,7 @@ class Scanner {
       pending_.pop_back();
       ++busy_;
       guard.unlock();
-      bool root = job.folder == 0;
-      if (watch_) watch_->add(job.path, root);
-      std::vector<ScannedEntry> entries = ReadFolder(job.path, root);
+      std::vector<ScannedEntry> entries = ReadFolder(job.path, job.folder == 0);
       guard.lock();
       for (ScannedEntry& entry : entries) {
         if (entry.folder) entry.contents = queueLocked(job.path + "/" + entry.name);
@@ -104,7 +100,6 @@ class Scanner {
     return folder;
   }
 
-  TreeWatch* const watch_;
   Mutex lock_;
   std::condition_variable changed_;
   ScannedTree& tree_ GUARDED_BY(lock_);
@@ -114,9 +109,9 @@ class Scanner {
 
 }  // namespace
 
-ScannedTree ScanTree(const std::string& root, unsigned threads, TreeWatch* watch) {
+ScannedTree ScanTree(const std::string& root, unsigned threads) {
   ScannedTree tree;
-  Scanner scanner(root, tree, watch);
+  Scanner scanner(root, tree);
   std::vector<std::thread> helpers;
   for (unsigned i = 1; i < threads; ++i) helpers.emplace_back([&] { scanner.work(); });
   scanner.work();

@@ -26,11 +26,8 @@ struct ScannedTree {
   std::deque<std::vector<ScannedEntry>> folders;
 };
 
-class TreeWatch;
-
-// Reads `root` and everything below it with up to `threads` threads. With a `watch`, each
-// folder is watched before it is read.
-ScannedTree ScanTree(const std::string& root, unsigned threads, TreeWatch* watch = nullptr);
+// Reads `root` and everything below it with up to `threads` threads.
+ScannedTree ScanTree(const std::string& root, unsigned threads);
 
 // The number of threads worth using for a scan on this machine.
 unsigned ScanThreads();

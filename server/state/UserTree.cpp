@@ -183,11 +183,8 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
                            const std::function<void(const ListedEntry&)>& each) {
   MutexLock guard(lock_);
   TreeListing listing;
-  if (!scanned_ || !watch_.unchanged()) {
-    watch_.begin();
-    scan_ = ScanTree(root_, ScanThreads(), &watch_);
-    scanned_ = true;
-  }
+  // The disk is read at every listing, so that every change made on it shows.
+  scan_ = ScanTree(root_, ScanThreads());
   // Map entries stay in place while the map grows, and the walk erases none.
   std::vector<PathIds::iterator> found;
   found.reserve(pathToId_.size());
@@ -207,6 +204,7 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
     size_t at = 0;
     handOutLocked(0, {}, found, &at, each);
   }
+  scan_ = ScannedTree();
   return listing;
 }
 

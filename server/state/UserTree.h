@@ -16,7 +16,6 @@
 
 #include "platform/sync/Mutex.h"
 #include "server/state/DiskScan.h"
-#include "server/state/TreeWatch.h"
 
 namespace qserver {
 
@@ -130,10 +129,8 @@ class UserTree {
   std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
   std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
   bool dirty_ GUARDED_BY(lock_) = false;
-  // The last scan of the disk, read again only once the watch has noticed a change.
-  TreeWatch watch_ GUARDED_BY(lock_);
+  // The scan of the disk during a listing; emptied when the listing has been handed out.
   ScannedTree scan_ GUARDED_BY(lock_);
-  bool scanned_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace qserver
