@@ -5,7 +5,9 @@
 # `rclone serve http`. Ends with one table row per size.
 #   bench/storage/tree_bench.sh [ENTRIES...]    (needs build/ with quellan and quellan-server)
 # TREE_BENCH_RCLONE=0 leaves rclone out (its find over a million entries takes minutes);
-# TREE_BENCH_WARM=0 times the login against a service that has never listed the tree.
+# TREE_BENCH_WARM=0 times the login against a service that has never listed the tree;
+# TREE_BENCH_CHANGE=1 changes one file after the warming login, so that the service reads the
+# disk again for the timed one instead of reusing what it read.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 bin="$top/build/bin"
@@ -43,6 +45,10 @@ if [ "${TREE_BENCH_WARM:-1}" = 1 ]; then
   wait_for 300 test -d "$QUELLAN_DRIVE_ROOT/Q/tree" || true
   kill "$warm" && wait "$warm" || true
   wait_for 30 bash -c "! mountpoint -q '$QUELLAN_DRIVE_ROOT/Q'" || fusermount3 -u "$QUELLAN_DRIVE_ROOT/Q"
+fi
+if [ "${TREE_BENCH_CHANGE:-0}" = 1 ]; then
+  echo "== changing one file on disk"
+  find "$work/data/bench/tree" -type f -print -quit | xargs -d '\n' sh -c 'echo x >>"$0"'
 fi
 
 echo "== quellan: login, tree read and mount"

@@ -448,10 +448,14 @@ void FolderTables::orderStaged() {
     }
   }
   std::vector<StagedEntry>().swap(order);
-  // Siblings often follow each other: the last parent found is tried first.
+  // Parents are found in list order, where siblings follow each other, so that the last parent
+  // found is mostly the one wanted (in id order a parent's children lie scattered). Entries
+  // given up for a later line of the same id no longer carry the staged mark.
   std::u16string_view lastParentId;
   TreeNode* lastParent = nullptr;
-  for (TreeNode* node : nodes.order_) {
+  for (TreeNode& listed : store) {
+    if (!(listed.mark & kStaged)) continue;
+    TreeNode* node = &listed;
     std::u16string_view parentId = node->stagedParent();
     if (parentId.empty()) {
       node->parent = nullptr;
@@ -526,10 +530,15 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   });
   nodes.order_.erase(kept, nodes.order_.end());
 
+  // Sized once: growing step by step would rehash a million entries several times. The
+  // entries go in in list order, in which they and their names lie in memory (what the index
+  // finds does not depend on the order they went in).
+  pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
+  for (const TreeNode& node : nodes.store_) {
+    if (StateOf(node) == kDone) pathIndex.add(&node);
+  }
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
-  // Sized once: growing step by step would rehash a million entries several times.
-  pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
   for (TreeNode* entry : nodes.order_) {
     TreeNode& node = *entry;
     bool ownWritable = (node.mark & kOwnWritable) != 0;
@@ -543,7 +552,6 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
       lastParent = node.parent;
     }
     lastList->children_.push_back(&node);
-    pathIndex.add(&node);
   }
   // Lists grown one entry at a time hold up to twice their room.
   for (auto& [parentId, list] : children.map_) list.children_.shrink_to_fit();

@@ -1,6 +1,5 @@
 #include "server/state/UserTree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <json/json.h>
 #include <stdio.h>
@@ -37,26 +36,6 @@ std::string Child(const std::string& folder, const std::string& name) {
 std::string TopOf(const std::string& relative) { return relative.substr(0, relative.find('/')); }
 
 bool Lstat(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
-
-// The names in `folder`, sorted, each with its lstat information (names that vanish while
-// they are read are left out). The folder is opened once and each name looked up in it, not
-// walked to again from the root; it is closed before the caller goes deeper.
-std::vector<std::pair<std::string, struct stat>> SortedEntries(const std::string& folder) {
-  std::vector<std::pair<std::string, struct stat>> entries;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return entries;
-  while (dirent* item = ::readdir(dir)) {
-    std::string name = item->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    entries.emplace_back(std::move(name), st);
-  }
-  ::closedir(dir);
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  return entries;
-}
 
 }  // namespace
 
@@ -163,35 +142,76 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
   return std::find(writableTop_.begin(), writableTop_.end(), top) != writableTop_.end();
 }
 
-void UserTree::walkLocked(const std::string& relative, const std::string& parentId,
-                          TreeListing* listing, std::unordered_set<const std::string*>* seen) {
-  for (auto& [name, st] : SortedEntries(JoinPath(root_, relative))) {
-    bool folder = S_ISDIR(st.st_mode);
-    if (!folder && !S_ISREG(st.st_mode)) continue;  // links and devices are never served
-    auto known = idEntryLocked(Child(relative, name));
-    seen->insert(&known->first);
-    TreeEntry& entry = listing->entries.emplace_back();
-    entry.id = known->second;
-    entry.name = std::move(name);
+void UserTree::walkLocked(size_t folder, std::string& relative, TreeListing* listing,
+                          std::vector<PathIds::iterator>* found, PathIds::iterator* next) {
+  // `relative` is the folder's path on entry and on return; each entry's path is built in it.
+  size_t base = relative.size();
+  for (const ScannedEntry& item : scan_.folders[folder]) {
+    relative.resize(base);
+    if (base > 0) relative += '/';
+    relative += item.name;
+    // The walk mostly meets the paths in the map's own order: the one after the last path
+    // found is tried before the map is searched.
+    auto known =
+        *next != pathToId_.end() && (*next)->first == relative ? *next : idEntryLocked(relative);
+    *next = std::next(known);
+    found->push_back(known);
+    if (reserved_.erase(known->second)) dirty_ = true;
+    if (!item.folder) listing->usedBytes += item.size;
+    if (item.folder) walkLocked(item.contents, relative, listing, found, next);
+  }
+  relative.resize(base);
+}
+
+void UserTree::handOutLocked(size_t folder, std::string_view parentId,
+                             const std::vector<PathIds::iterator>& found, size_t* at,
+                             const std::function<void(const ListedEntry&)>& each) {
+  for (const ScannedEntry& item : scan_.folders[folder]) {
+    ListedEntry entry;
+    entry.id = found[(*at)++]->second;
+    entry.name = item.name;
     entry.parentId = parentId;
-    entry.folder = folder;
-    entry.size = folder ? 0 : static_cast<long long>(st.st_size);
-    entry.mtime = static_cast<long long>(st.st_mtime);
-    if (reserved_.erase(entry.id)) dirty_ = true;
-    if (!folder) listing->usedBytes += entry.size;
-    // The entry may move when the list grows; the map's key and id it is given stay in place.
-    if (folder) walkLocked(known->first, known->second, listing, seen);
+    entry.folder = item.folder;
+    entry.size = item.size;
+    entry.mtime = item.mtime;
+    each(entry);
+    if (item.folder) handOutLocked(item.contents, entry.id, found, at, each);
   }
 }
 
-TreeListing UserTree::list() {
+TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
+                           const std::function<void(const ListedEntry&)>& each) {
   MutexLock guard(lock_);
   TreeListing listing;
-  // The map's keys stay in place while it changes, so the walk marks what it saw by address.
+  // The disk is read at every listing, so that every change made on it shows.
+  scan_ = ScanTree(root_, ScanThreads());
+  // Map entries stay in place while the map grows, and the walk erases none.
+  std::vector<PathIds::iterator> found;
+  found.reserve(pathToId_.size());
+  std::string relative;
+  PathIds::iterator next = pathToId_.begin();
+  walkLocked(0, relative, &listing, &found, &next);
+  listing.entries = found.size();
+  // Every path is found once at most: when as many were found as the map holds, none is gone.
+  if (found.size() != pathToId_.size()) forgetUnseenLocked(found);
+  for (const auto& top : writableTop_) {
+    auto known = pathToId_.find(top);
+    if (known != pathToId_.end()) listing.writableIds.push_back(known->second);
+  }
+  saveLocked();
+  if (head) head(listing);
+  if (each) {
+    size_t at = 0;
+    handOutLocked(0, {}, found, &at, each);
+  }
+  scan_ = ScannedTree();
+  return listing;
+}
+
+void UserTree::forgetUnseenLocked(const std::vector<PathIds::iterator>& found) {
   std::unordered_set<const std::string*> seen;
-  seen.reserve(pathToId_.size());
-  listing.entries.reserve(pathToId_.size());
-  walkLocked("", "", &listing, &seen);
+  seen.reserve(found.size());
+  for (const auto& entry : found) seen.insert(&entry->first);
   for (auto it = pathToId_.begin(); it != pathToId_.end();) {
     if (seen.count(&it->first) || reserved_.count(it->second)) {
       ++it;
@@ -201,12 +221,6 @@ TreeListing UserTree::list() {
     it = pathToId_.erase(it);
     dirty_ = true;
   }
-  for (const auto& top : writableTop_) {
-    auto found = pathToId_.find(top);
-    if (found != pathToId_.end()) listing.writableIds.push_back(found->second);
-  }
-  saveLocked();
-  return listing;
 }
 
 long long UserTree::usedBytes() { return list().usedBytes; }

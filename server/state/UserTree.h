@@ -4,15 +4,18 @@
 // of them succeed.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/sync/Mutex.h"
+#include "server/state/DiskScan.h"
 
 namespace qserver {
 
@@ -30,8 +33,18 @@ struct TreeEntry {
   long long mtime = 0;  // seconds since 1970
 };
 
+// An entry of a listing as it is handed over; the texts stay valid during the call only.
+struct ListedEntry {
+  std::string_view id;
+  std::string_view name;      // name on disk
+  std::string_view parentId;  // empty at top level
+  bool folder = false;
+  long long size = 0;
+  long long mtime = 0;  // seconds since 1970
+};
+
 struct TreeListing {
-  std::vector<TreeEntry> entries;  // parents before their children
+  size_t entries = 0;
   std::vector<std::string> writableIds;
   long long usedBytes = 0;
 };
@@ -48,8 +61,11 @@ class UserTree {
 
   void load();
 
-  // Walks the folder, gives new entries ids and forgets entries that are gone.
-  TreeListing list();
+  // Walks the folder, gives new entries ids and forgets entries that are gone. Then, under the
+  // tree's lock, hands `head` the totals and `each` every entry, parents before their
+  // children, so that a caller writes the listing out without a copy of it.
+  TreeListing list(const std::function<void(const TreeListing&)>& head = {},
+                   const std::function<void(const ListedEntry&)>& each = {});
   long long usedBytes();
 
   std::optional<TreeEntry> info(const std::string& id);
@@ -79,8 +95,18 @@ class UserTree {
  private:
   using PathIds = std::map<std::string, std::string>;  // relative path → id
 
-  void walkLocked(const std::string& relative, const std::string& parentId, TreeListing* listing,
-                  std::unordered_set<const std::string*>* seen) REQUIRES(lock_);
+  // Gives the entries of the scanned `folder` (at path `relative`) and everything below it
+  // their ids, in listing order, into `found`. `next` is the map entry after the last one the
+  // walk found.
+  void walkLocked(size_t folder, std::string& relative, TreeListing* listing,
+                  std::vector<PathIds::iterator>* found, PathIds::iterator* next) REQUIRES(lock_);
+  // Hands the entries of the scanned `folder` and everything below it to `each`; `at` counts
+  // through the ids the walk found.
+  void handOutLocked(size_t folder, std::string_view parentId,
+                     const std::vector<PathIds::iterator>& found, size_t* at,
+                     const std::function<void(const ListedEntry&)>& each) REQUIRES(lock_);
+  // Drops the ids of paths the last walk did not see, but for reservations.
+  void forgetUnseenLocked(const std::vector<PathIds::iterator>& found) REQUIRES(lock_);
   std::string idForLocked(const std::string& relative) REQUIRES(lock_);
   // The entry of `relative`, given a new id when it has none.
   PathIds::iterator idEntryLocked(const std::string& relative) REQUIRES(lock_);
@@ -103,6 +129,8 @@ class UserTree {
   std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
   std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
   bool dirty_ GUARDED_BY(lock_) = false;
+  // The scan of the disk during a listing; emptied when the listing has been handed out.
+  ScannedTree scan_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver

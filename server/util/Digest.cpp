@@ -42,12 +42,32 @@ std::string HmacSha256Hex(std::string_view key, std::string_view message) {
 }
 
 std::string Base64Encode(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+  std::string out;
+  AppendBase64(out, bytes);
+  return out;
+}
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  size_t start = out.size();
+  out.resize(start + 4 * ((bytes.size() + 2) / 3) + 1);
+  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + start),
                           reinterpret_cast<const unsigned char*>(bytes.data()),
                           static_cast<int>(bytes.size()));
-  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-  return out;
+  out.resize(start + (n < 0 ? 0 : static_cast<size_t>(n)));
+}
+
+void Base64Appender::add(std::string_view bytes) {
+  constexpr size_t kBlock = 48 * 1024;  // a multiple of three: whole groups only
+  pending_.append(bytes);
+  if (pending_.size() < kBlock) return;
+  size_t whole = pending_.size() - pending_.size() % 3;
+  AppendBase64(out_, std::string_view(pending_).substr(0, whole));
+  pending_.erase(0, whole);
+}
+
+void Base64Appender::finish() {
+  AppendBase64(out_, pending_);
+  pending_.clear();
 }
 
 std::optional<std::string> Base64Decode(std::string_view text) {

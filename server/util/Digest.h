@@ -15,6 +15,21 @@ std::string HmacSha256Hex(std::string_view key, std::string_view message);
 
 // Standard Base64 with "=" padding and no line breaks.
 std::string Base64Encode(std::string_view bytes);
+// The same, written at the end of `out`.
+void AppendBase64(std::string& out, std::string_view bytes);
+
+// Base64 of a text handed over piece by piece, written at the end of `out` a block at a time:
+// after finish() `out` has gained exactly the Base64 of the whole text.
+class Base64Appender {
+ public:
+  explicit Base64Appender(std::string& out) : out_(out) {}
+  void add(std::string_view bytes);
+  void finish();
+
+ private:
+  std::string& out_;
+  std::string pending_;  // bytes not yet encoded
+};
 
 // Decodes standard Base64; nullopt when the text is not valid Base64.
 std::optional<std::string> Base64Decode(std::string_view text);

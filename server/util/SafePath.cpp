@@ -10,11 +10,17 @@ bool IsAcceptableName(std::string_view name) {
 }
 
 std::string ListedName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c == ',' || c == '\n' || c == '\r') c = '_';
-  }
+  std::string out;
+  AppendListedName(out, name);
   return out;
+}
+
+void AppendListedName(std::string& out, std::string_view name) {
+  size_t start = out.size();
+  out.append(name);
+  for (size_t at = start; at < out.size(); ++at) {
+    if (out[at] == ',' || out[at] == '\n' || out[at] == '\r') out[at] = '_';
+  }
 }
 
 bool IsConfinedRelativePath(std::string_view relative) {

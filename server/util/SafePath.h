@@ -12,6 +12,8 @@ bool IsAcceptableName(std::string_view name);
 
 // The name as it is listed: "," and line breaks become "_".
 std::string ListedName(std::string_view name);
+// The same, written at the end of `out`.
+void AppendListedName(std::string& out, std::string_view name);
 
 // True when `relative` (components joined by "/", no leading "/") stays below the root:
 // no empty, "." or ".." component. The empty text is the root itself.

@@ -46,10 +46,11 @@ bool HashMatches(const std::string& action, const RawQuery& query, const Session
   return SameText(Md5Hex(input), Lower(query.value("hash").value_or("")));
 }
 
-void AppendEntryLine(std::string& out, const TreeEntry& entry) {
+template <typename Entry>
+void AppendEntryLine(std::string& out, const Entry& entry) {
   out += entry.id;
   out += ',';
-  out += ListedName(entry.name);
+  AppendListedName(out, entry.name);
   out += entry.folder ? ",dir," : ",file,";
   out += std::to_string(entry.size);
   out += ',';
@@ -130,18 +131,29 @@ std::string WebActions::list3(const std::string& user) {
   auto tree = storage_.tree(user);
   auto account = storage_.accounts().byName(user);
   if (!tree || !account) return kSessionExpired;
-  TreeListing listing = tree->list();
-  std::string body;
-  body.reserve(listing.entries.size() * 64);
-  for (const auto& entry : listing.entries) {
-    AppendEntryLine(body, entry);
-    body += '\n';
-  }
-  std::string writable;
-  for (const auto& id : listing.writableIds) writable += (writable.empty() ? "" : ":") + id;
-  long long usedMiB = (listing.usedBytes + 1048575) / 1048576;
-  return "ok," + writable + "," + std::to_string(account->quotaGiB) + "," +
-         std::to_string(usedMiB) + "," + Base64Encode(body);
+  // The lines go into the reply as Base64 while the tree hands them out: the list, tens of
+  // megabytes for a large tree, exists only once, encoded.
+  std::string reply;
+  Base64Appender body(reply);
+  std::string line;
+  tree->list(
+      [&](const TreeListing& listing) {
+        std::string writable;
+        for (const auto& id : listing.writableIds) writable += (writable.empty() ? "" : ":") + id;
+        long long usedMiB = (listing.usedBytes + 1048575) / 1048576;
+        reply = "ok," + writable + "," + std::to_string(account->quotaGiB) + "," +
+                std::to_string(usedMiB) + ",";
+        // Room for lines of up to 96 bytes; pages of the room left unused are never touched.
+        reply.reserve(reply.size() + listing.entries * 128);
+      },
+      [&](const ListedEntry& entry) {
+        line.clear();
+        AppendEntryLine(line, entry);
+        line += '\n';
+        body.add(line);
+      });
+  body.finish();
+  return reply;
 }
 
 std::string WebActions::fileInfo(const std::string& user, const std::string& id) {

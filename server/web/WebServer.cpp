@@ -99,7 +99,9 @@ void WebServer::route(const httplib::Request& request, httplib::Response& respon
   RawQuery query = RawQuery::Parse(request.target);
   const std::string& path = query.path();
   if (path == "/quellan") {
-    response.set_content(actions_.handle(query, request.local_addr), "text/plain");
+    // Moved in rather than copied by set_content: a listing runs to tens of megabytes.
+    response.set_content("", "text/plain");
+    response.body = actions_.handle(query, request.local_addr);
   } else if (path == "/page/login") {
     pageLogin(query, response);
   } else if (path == "/download") {

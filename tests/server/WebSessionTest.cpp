@@ -4,7 +4,10 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
+#include <vector>
 
 #include "tests/server/ServerTestBase.h"
 #include "tests/support/Wait.h"
@@ -161,6 +164,64 @@ TEST_F(WebSessionTest, IdsStayTheSameAcrossListingsAndRestarts) {
   ASSERT_TRUE(listing);
   ASSERT_TRUE(listing->byName("keep.txt"));
   EXPECT_EQ(listing->byName("keep.txt")->id, id);
+}
+
+// The service reuses its last reading of the disk while it notices no change: every kind of
+// change made on disk between two listings shows in the second one, also in folders that
+// appeared after the first.
+TEST_F(WebSessionTest, ListingShowsEveryChangeMadeOnDiskSinceTheLastOne) {
+  std::string docs = std::string(kMySpace) + "/docs";
+  std::filesystem::create_directories(home() + "/" + docs);
+  writeFile(docs + "/a.txt", "abc");
+  ASSERT_TRUE(web_->list());
+  auto path = [&](const std::string& relative) { return home() + "/" + relative; };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::function<void(const WebSession::Listing&)> check;
+  };
+  std::vector<Step> steps = {
+      {"a file grows", [&] { std::ofstream(path(docs + "/a.txt"), std::ios::app) << "def"; },
+       [](const auto& l) { EXPECT_EQ(l.byName("a.txt")->size, 6); }},
+      {"a file's time is set",
+       [&] {
+         std::array<timespec, 2> times{timespec{1500000000, 0}, timespec{1500000000, 0}};
+         ::utimensat(AT_FDCWD, path(docs + "/a.txt").c_str(), times.data(), 0);
+       },
+       [](const auto& l) { EXPECT_EQ(l.byName("a.txt")->time, 1500000000); }},
+      {"a file appears in new folders",
+       [&] {
+         std::filesystem::create_directories(path(docs + "/deep/er"));
+         writeFile(docs + "/deep/er/b.txt", "bb");
+       },
+       [](const auto& l) {
+         ASSERT_TRUE(l.byName("b.txt") && l.byName("er"));
+         EXPECT_EQ(l.byName("b.txt")->pid, l.byName("er")->id);
+         EXPECT_EQ(l.byName("b.txt")->size, 2);
+       }},
+      {"a file in a folder that is new since the last change shrinks",
+       [&] { std::filesystem::resize_file(path(docs + "/deep/er/b.txt"), 1); },
+       [](const auto& l) { EXPECT_EQ(l.byName("b.txt")->size, 1); }},
+      {"a file is renamed",
+       [&] { std::filesystem::rename(path(docs + "/a.txt"), path(docs + "/c.txt")); },
+       [](const auto& l) {
+         EXPECT_FALSE(l.byName("a.txt"));
+         EXPECT_TRUE(l.byName("c.txt"));
+       }},
+      {"a folder is removed", [&] { std::filesystem::remove_all(path(docs + "/deep")); },
+       [](const auto& l) {
+         EXPECT_FALSE(l.byName("b.txt"));
+         EXPECT_FALSE(l.byName("deep"));
+         EXPECT_TRUE(l.byName("c.txt"));
+       }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    auto listing = web_->list();
+    ASSERT_TRUE(listing);
+    step.check(*listing);
+  }
 }
 
 TEST(WebSessionExpiry, AnExpiredSessionIsRefused) {

@@ -46,6 +46,10 @@ TEST(TextDigest, TextFromBase64StopsAtZeroByteAndToleratesBadInput) {
   // A last group without padding is completed; a lone last character is dropped.
   EXPECT_EQ(DecodeBase64("YWJjZA"), "abcd");
   EXPECT_EQ(DecodeBase64("YWJjZ"), "abc");
+  // White space anywhere is skipped, also where it splits a group of four.
+  EXPECT_EQ(DecodeBase64("YW Jj\r\nZA=="), "abcd");
+  EXPECT_EQ(DecodeBase64("Y\tWJjZGVm YWJj"), "abcdefabc");
+  EXPECT_EQ(DecodeBase64("YWJjZGVm*YWJj"), "abcdef");
 }
 
 TEST(TextDigest, LargeInputDecodesWhole) {
