@@ -11,8 +11,6 @@ namespace dokan {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 DWORD AccessOf(int flags) {
   DWORD access = 0;
   switch (flags & O_ACCMODE) {

@@ -16,7 +16,6 @@ namespace dokan {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr uint64_t kStatfsBlock = 4096;
 
 void OnInit(void* userData, fuse_conn_info* conn) {

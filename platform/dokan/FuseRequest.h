@@ -15,6 +15,8 @@ namespace dokan {
 // How long the kernel keeps names and attributes: the whole tree is in memory and every
 // change passes through this program, which tells the kernel of each (DokanNotifyChanged).
 constexpr double kCacheSeconds = 3600.0;
+// Files are opened without sharing limits: the kernel, not the driver, arbitrates access.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 inline DriveSession& SessionOf(fuse_req_t request) {
   return *static_cast<DriveSession*>(fuse_req_userdata(request));

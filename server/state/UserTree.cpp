@@ -142,11 +142,12 @@ bool UserTree::isWritableLocked(const std::string& relative) const {
   return std::find(writableTop_.begin(), writableTop_.end(), top) != writableTop_.end();
 }
 
-void UserTree::walkLocked(size_t folder, std::string& relative, TreeListing* listing,
-                          std::vector<PathIds::iterator>* found, PathIds::iterator* next) {
+void UserTree::walkLocked(const ScannedTree& scan, size_t folder, std::string& relative,
+                          TreeListing* listing, std::vector<PathIds::iterator>* found,
+                          PathIds::iterator* next) {
   // `relative` is the folder's path on entry and on return; each entry's path is built in it.
   size_t base = relative.size();
-  for (const ScannedEntry& item : scan_.folders[folder]) {
+  for (const ScannedEntry& item : scan.folders[folder]) {
     relative.resize(base);
     if (base > 0) relative += '/';
     relative += item.name;
@@ -158,15 +159,15 @@ void UserTree::walkLocked(size_t folder, std::string& relative, TreeListing* lis
     found->push_back(known);
     if (reserved_.erase(known->second)) dirty_ = true;
     if (!item.folder) listing->usedBytes += item.size;
-    if (item.folder) walkLocked(item.contents, relative, listing, found, next);
+    if (item.folder) walkLocked(scan, item.contents, relative, listing, found, next);
   }
   relative.resize(base);
 }
 
-void UserTree::handOutLocked(size_t folder, std::string_view parentId,
+void UserTree::handOutLocked(const ScannedTree& scan, size_t folder, std::string_view parentId,
                              const std::vector<PathIds::iterator>& found, size_t* at,
                              const std::function<void(const ListedEntry&)>& each) {
-  for (const ScannedEntry& item : scan_.folders[folder]) {
+  for (const ScannedEntry& item : scan.folders[folder]) {
     ListedEntry entry;
     entry.id = found[(*at)++]->second;
     entry.name = item.name;
@@ -175,7 +176,7 @@ void UserTree::handOutLocked(size_t folder, std::string_view parentId,
     entry.size = item.size;
     entry.mtime = item.mtime;
     each(entry);
-    if (item.folder) handOutLocked(item.contents, entry.id, found, at, each);
+    if (item.folder) handOutLocked(scan, item.contents, entry.id, found, at, each);
   }
 }
 
@@ -184,13 +185,13 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
   MutexLock guard(lock_);
   TreeListing listing;
   // The disk is read at every listing, so that every change made on it shows.
-  scan_ = ScanTree(root_, ScanThreads());
+  ScannedTree scan = ScanTree(root_, ScanThreads());
   // Map entries stay in place while the map grows, and the walk erases none.
   std::vector<PathIds::iterator> found;
   found.reserve(pathToId_.size());
   std::string relative;
   PathIds::iterator next = pathToId_.begin();
-  walkLocked(0, relative, &listing, &found, &next);
+  walkLocked(scan, 0, relative, &listing, &found, &next);
   listing.entries = found.size();
   // Every path is found once at most: when as many were found as the map holds, none is gone.
   if (found.size() != pathToId_.size()) forgetUnseenLocked(found);
@@ -202,9 +203,8 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
   if (head) head(listing);
   if (each) {
     size_t at = 0;
-    handOutLocked(0, {}, found, &at, each);
+    handOutLocked(scan, 0, {}, found, &at, each);
   }
-  scan_ = ScannedTree();
   return listing;
 }
 

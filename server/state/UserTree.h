@@ -98,11 +98,12 @@ class UserTree {
   // Gives the entries of the scanned `folder` (at path `relative`) and everything below it
   // their ids, in listing order, into `found`. `next` is the map entry after the last one the
   // walk found.
-  void walkLocked(size_t folder, std::string& relative, TreeListing* listing,
-                  std::vector<PathIds::iterator>* found, PathIds::iterator* next) REQUIRES(lock_);
+  void walkLocked(const ScannedTree& scan, size_t folder, std::string& relative,
+                  TreeListing* listing, std::vector<PathIds::iterator>* found,
+                  PathIds::iterator* next) REQUIRES(lock_);
   // Hands the entries of the scanned `folder` and everything below it to `each`; `at` counts
   // through the ids the walk found.
-  void handOutLocked(size_t folder, std::string_view parentId,
+  void handOutLocked(const ScannedTree& scan, size_t folder, std::string_view parentId,
                      const std::vector<PathIds::iterator>& found, size_t* at,
                      const std::function<void(const ListedEntry&)>& each) REQUIRES(lock_);
   // Drops the ids of paths the last walk did not see, but for reservations.
@@ -129,8 +130,6 @@ class UserTree {
   std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
   std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
   bool dirty_ GUARDED_BY(lock_) = false;
-  // The scan of the disk during a listing; emptied when the listing has been handed out.
-  ScannedTree scan_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver
