@@ -96,9 +96,12 @@ TEST_F(ReferenceReadTest, SmallSequentialReadsAskOncePer256KiB) {
     auto reader = openReader();
     ASSERT_NO_FATAL_FAILURE(readAll(*reader, 4096, 0, 16 << 20));
   }
+  // One request per 256 KiB, not per read (4096) nor per 64 KiB (256); on a loaded machine a
+  // few late pieces are asked for again.
   int requests = CountOf(ReadFile(folder_ + "vod.log"), "RequestMedia: ");
-  EXPECT_GE(requests, (16 << 20) / 262144 - 1);
-  EXPECT_LE(requests, (16 << 20) / 262144 + 2);
+  constexpr int kPieces = (16 << 20) / 262144;
+  EXPECT_GE(requests, kPieces - 1);
+  EXPECT_LE(requests, kPieces + kPieces / 4);
 }
 
 TEST_F(ReferenceReadTest, CloseWhileAReaderWaitsEndsTheRead) {
