@@ -1,7 +1,10 @@
 // Fuzz target: a list3 reply as the storage service might send it, through header parsing,
 // body decoding, tree building and the ".filelist" text. The first byte picks whether the
 // rest is the whole reply or an already decoded folder list (so that structured lines are
-// reached without going through Base64).
+// reached without going through Base64). A whole reply is also read in pieces as the drive
+// program reads it, which must give the same tables (for ASCII replies, where the code page
+// conversion of the text path changes nothing).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,6 +13,7 @@
 #include "drive/storage/FileListWriter.h"
 #include "drive/storage/FolderTree.h"
 #include "drive/storage/ListReply.h"
+#include "drive/storage/ListReplyReader.h"
 #include "drive/storage/ReplyText.h"
 #include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
@@ -32,6 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     list = text_digest::TextFromBase64(reply.body);
   }
   BuiltTree tree = BuildFolderTree(list, reply.writableIds, nullptr);
+  bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!decodedList && ascii) {
+    size_t piece = 1 + data[0] % 7;
+    ListReplyReader reader(nullptr);
+    for (size_t at = 0; at < bytes.size(); at += piece) reader.feed(bytes.substr(at, piece));
+    if (!reader.accepted()) __builtin_trap();
+    BuiltTree read = reader.finish();
+    if (FormatFileList(read.tables, 1, u"fuzz") != FormatFileList(tree.tables, 1, u"fuzz")) {
+      __builtin_trap();
+    }
+  }
   // Every indexed path leads to a node, and the root is always there.
   if (tree.tables.nodes.count(std::u16string()) == 0) __builtin_trap();
   for (const auto& [id, node] : tree.tables.nodes) {

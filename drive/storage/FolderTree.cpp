@@ -570,22 +570,6 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
 // Free functions ----------------------------------------------------------------------------
 
-std::string DecodeListBytes(std::string_view base64) {
-  std::string bytes(base64);
-  DecodeListInPlace(bytes);
-  return bytes;
-}
-
-void DecodeListInPlace(std::string& text) {
-  text_digest::DecodeBase64InPlace(text);
-  size_t end = text.find('\0');
-  if (end != std::string::npos) text.resize(end);
-}
-
-std::u16string DecodeListBody(std::string_view base64) {
-  return chunked_text::Utf8ToWide(DecodeListBytes(base64));
-}
-
 std::u16string UpperCasePath(std::u16string_view path) {
   std::u16string upper(path);
   for (char16_t& c : upper) c = UpperUnit(c);
@@ -623,22 +607,26 @@ NodeRecord RootNode() {
 
 namespace {
 
-// Stages every kept line of `list`, each converted by `wide` first.
-template <typename Text, typename Wide>
-bool StageLines(Text list, BuiltTree& tree, const std::function<bool()>& keepRunning, Wide wide) {
+// Stages one listed entry unless it is left out.
+void StageNode(NodeRecord&& node, BuiltTree& tree) {
+  // The empty id is the root's.
+  if (node.key.empty() || (!node.isFolder() && node.size == 0)) return;
+  if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName) {
+    tree.downloadFolderId = node.key;
+  }
+  tree.tables.stage(std::move(node));
+}
+
+// Stages every kept line of `list`.
+bool StageLines(std::u16string_view list, BuiltTree& tree,
+                const std::function<bool()>& keepRunning) {
   size_t from = 0;
   while (from < list.size()) {
     if (keepRunning && !keepRunning()) return false;
     size_t end = list.find('\n', from);
-    if (end == Text::npos) end = list.size();
-    NodeRecord node = ParseNodeLine(wide(list.substr(from, end - from)));
+    if (end == std::u16string_view::npos) end = list.size();
+    StageNode(ParseNodeLine(list.substr(from, end - from)), tree);
     from = end + 1;
-    // The empty id is the root's.
-    if (node.key.empty() || (!node.isFolder() && node.size == 0)) continue;
-    if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName) {
-      tree.downloadFolderId = node.key;
-    }
-    tree.tables.stage(std::move(node));
   }
   return true;
 }
@@ -648,7 +636,7 @@ bool StageLines(Text list, BuiltTree& tree, const std::function<bool()>& keepRun
 BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16string>& writableIds,
                           const std::function<bool()>& keepRunning) {
   BuiltTree tree;
-  if (!StageLines(list, tree, keepRunning, [](std::u16string_view line) { return line; })) {
+  if (!StageLines(list, tree, keepRunning)) {
     tree.complete = false;
     return tree;
   }
@@ -656,16 +644,10 @@ BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16strin
   return tree;
 }
 
-BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
-                                  const std::function<bool()>& keepRunning) {
-  BuiltTree tree;
-  bool staged = StageLines(std::string_view(list), tree, keepRunning,
-                           [](std::string_view line) { return chunked_text::Utf8ToWide(line); });
-  std::string().swap(list);
-  if (!staged) {
-    tree.complete = false;
-    return tree;
-  }
+void StageListLine(std::string_view utf8Line, BuiltTree& tree) {
+  StageNode(ParseNodeLine(chunked_text::Utf8ToWide(utf8Line)), tree);
+}
+
+void LinkStagedTree(BuiltTree& tree, const std::set<std::u16string>& writableIds) {
   tree.loopedNodes = tree.tables.link(writableIds);
-  return tree;
 }

@@ -290,21 +290,10 @@ std::u16string FullPathOf(const TreeNode& node);
 // The root record: id "", name "\", attributes 0x11.
 NodeRecord RootNode();
 
-// The Base64 folder list of a list3 reply decoded: the bytes up to the first zero byte, read
-// as UTF-8.
-std::u16string DecodeListBody(std::string_view base64);
-
-// The Base64 folder list of a list3 reply decoded to its UTF-8 bytes, up to the first zero
-// byte.
-std::string DecodeListBytes(std::string_view base64);
-// The same, decoding into the text's own buffer.
-void DecodeListInPlace(std::string& text);
-
-// As BuildFolderTree, from the UTF-8 bytes of the list, converted a line at a time so the
-// wide text of the whole list never exists. The list is freed once every line is read, before
-// the tables are linked.
-BuiltTree BuildFolderTreeFromUtf8(std::string&& list, const std::set<std::u16string>& writableIds,
-                                  const std::function<bool()>& keepRunning);
+// Building from a list that arrives in pieces: each UTF-8 line of the decoded list is staged
+// as it comes (the rules of BuildFolderTree), and the tables are linked after the last one.
+void StageListLine(std::string_view utf8Line, BuiltTree& tree);
+void LinkStagedTree(BuiltTree& tree, const std::set<std::u16string>& writableIds);
 
 // Builds the tables from a decoded folder list (one node line per "\n"). Files of size 0
 // and lines without an id are left out; a node whose parent chain loops is left out with

@@ -19,37 +19,6 @@ int64_t ScaledBytes(int64_t value, int64_t unit) {
 
 }  // namespace
 
-ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes) {
-  *bodyBytes = std::string(reply);
-  return TakeListReply(*bodyBytes);
-}
-
-ListReply TakeListReply(std::string& reply) {
-  constexpr std::string_view kMarker = "ok,";
-  std::string header;
-  size_t at = 0;
-  int commas = 0;
-  while (at < reply.size() && commas < 3) {
-    if (reply.compare(at, kMarker.size(), kMarker) == 0) {
-      at += kMarker.size();
-      continue;
-    }
-    if (reply[at] == ',') ++commas;
-    header.push_back(reply[at++]);
-  }
-  // The body moves to the front of the same buffer with every marker left out.
-  size_t written = 0;
-  while (at < reply.size()) {
-    size_t marker = reply.find(kMarker, at);
-    if (marker == std::string::npos) marker = reply.size();
-    std::memmove(reply.data() + written, reply.data() + at, marker - at);
-    written += marker - at;
-    at = marker + (marker < reply.size() ? kMarker.size() : 0);
-  }
-  reply.resize(written);
-  return ParseListReply(codepage::AnsiToWide(header));
-}
-
 ListReply ParseListReply(std::u16string_view text) {
   std::u16string_view parts[4];
   size_t from = 0;

@@ -16,12 +16,3 @@ struct ListReply {
 
 // Splits at the first three commas; missing parts are empty (and count as 0).
 ListReply ParseListReply(std::u16string_view text);
-
-// The same for the raw bytes of a whole reply (starting with "ok,"), without converting the
-// multi-megabyte body: every "ok," is removed, the header is taken in the ANSI code page and
-// the body stays bytes. Returns the parsed header (empty body) and fills `bodyBytes`.
-ListReply ParseListReplyBytes(std::string_view reply, std::string* bodyBytes);
-
-// The same in place: `reply` is left holding the body bytes, so no second copy of a large
-// reply is made.
-ListReply TakeListReply(std::string& reply);

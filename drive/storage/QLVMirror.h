@@ -130,6 +130,8 @@ class QLVMirror : public IOMirror {
   // QLVMirrorWeb.cpp.
   int sendOnMirrorClient(const FormedRequest& request) REQUIRES(webLock_);
   StreamedReply readStreamedReply() REQUIRES(webLock_);
+  StreamedReply::Status readStreamedReplyInto(const std::function<void(std::string_view)>& consume)
+      REQUIRES(webLock_);
 
   // QLVMirrorTree.cpp.
   // Puts the new tables in place and leaves the previous ones in `tree`.

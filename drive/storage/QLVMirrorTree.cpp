@@ -4,9 +4,11 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/storage/ChunkedText.h"
 #include "drive/storage/FileInfoReply.h"
 #include "drive/storage/FileListWriter.h"
 #include "drive/storage/ListReply.h"
+#include "drive/storage/ListReplyReader.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
@@ -17,7 +19,9 @@
 
 int QLVMirror::readDirTree() {
   MirrorLog& log = DriveLog();
-  StreamedReply reply;
+  // The list is staged into new tables while it arrives, so the reply is never held whole.
+  ListReplyReader list(&MirrorRunning);
+  StreamedReply::Status status;
   {
     MutexLock guard(webLock_);
     FormedRequest request = FormRequest(web_action::kList, {}, session(), RequestTimestamp());
@@ -25,27 +29,23 @@ int QLVMirror::readDirTree() {
       log.log(u"QLVMirror:readDirTree:-1", kLogResults);
       return -1;
     }
-    reply = readStreamedReply();
+    status = readStreamedReplyInto([&](std::string_view bytes) { list.feed(bytes); });
   }
-  if (reply.status == StreamedReply::Status::kStopped) return -1;
+  if (status == StreamedReply::Status::kStopped) return -1;
   // A reply that broke off part way would show a partial tree: it counts as refused.
-  if (reply.status == StreamedReply::Status::kFailed || reply.bytes.compare(0, 3, "ok,") != 0) {
-    log.log(u"QLVMirror:readDirTree:-2 " + reply.text(), kLogResults);
+  if (status == StreamedReply::Status::kFailed || !list.accepted()) {
+    log.log(u"QLVMirror:readDirTree:-2 " + chunked_text::AnsiToWide(list.opening()), kLogResults);
     return -2;
   }
 
-  // The reply's buffer is reused: the markers are taken out and the Base64 body decoded in
-  // place, so the list exists once while the tree is built from it.
-  std::string body = std::move(reply.bytes);
-  ListReply list = TakeListReply(body);
+  ListReply header = list.header();
   {
     MutexLock guard(treeLock_);
-    quota_ = list.quotaBytes;
-    used_ = list.usedBytes;
+    quota_ = header.quotaBytes;
+    used_ = header.usedBytes;
   }
   log.log(u"开始初始化文件信息！", kLogProgress);
-  DecodeListInPlace(body);
-  BuiltTree tree = BuildFolderTreeFromUtf8(std::move(body), list.writableIds, &MirrorRunning);
+  BuiltTree tree = list.finish();
   if (!tree.complete) return -1;
   if (tree.loopedNodes > 0) {
     log.logf(kLogResults, "QLVMirror:readDirTree: %zu entries left out, their parent chain loops",

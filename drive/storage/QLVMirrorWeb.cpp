@@ -14,3 +14,8 @@ int QLVMirror::sendOnMirrorClient(const FormedRequest& request) {
 }
 
 StreamedReply QLVMirror::readStreamedReply() { return ReadStreamed(web_, &MirrorRunning); }
+
+StreamedReply::Status QLVMirror::readStreamedReplyInto(
+    const std::function<void(std::string_view)>& consume) {
+  return ReadStreamedInto(web_, &MirrorRunning, consume);
+}

@@ -15,23 +15,26 @@ std::u16string ReadSingleBuffer(WebClient& client) {
   return codepage::AnsiToWide(std::string_view(buffer, filled));
 }
 
+StreamedReply::Status ReadStreamedInto(WebClient& client, const std::function<bool()>& running,
+                                       const std::function<void(std::string_view)>& consume) {
+  char buffer[kReplyBufferBytes];
+  while (true) {
+    if (running && !running()) return StreamedReply::Status::kStopped;
+    int count = client.read(buffer, sizeof buffer);
+    if (count < 0) return StreamedReply::Status::kFailed;
+    if (count == 0) return StreamedReply::Status::kComplete;
+    consume(std::string_view(buffer, static_cast<size_t>(count)));
+  }
+}
+
 StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& running) {
   // The bytes are kept whole and converted by the caller, so that a character split across
   // two reads is not broken.
   StreamedReply reply;
-  std::string bytes;
-  char buffer[kReplyBufferBytes];
-  while (true) {
-    if (running && !running()) {
-      reply.status = StreamedReply::Status::kStopped;
-      return reply;
-    }
-    int count = client.read(buffer, sizeof buffer);
-    if (count < 0) reply.status = StreamedReply::Status::kFailed;
-    if (count <= 0) break;
-    bytes.append(buffer, static_cast<size_t>(count));
-  }
-  reply.bytes = std::move(bytes);
+  reply.status =
+      ReadStreamedInto(client, running, [&](std::string_view bytes) { reply.bytes.append(bytes); });
+  // A stopped read hands over nothing.
+  if (reply.status == StreamedReply::Status::kStopped) reply.bytes.clear();
   return reply;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class WebClient;
 
@@ -27,6 +28,10 @@ struct StreamedReply {
 // ANSI code page. kStopped when `running` turned false before the end; kFailed when the
 // transfer broke off, so that a cut reply is never taken for a whole one.
 StreamedReply ReadStreamed(WebClient& client, const std::function<bool()>& running);
+
+// The same, each read handed to `consume` as it arrives instead of being kept.
+StreamedReply::Status ReadStreamedInto(WebClient& client, const std::function<bool()>& running,
+                                       const std::function<void(std::string_view)>& consume);
 
 // Link: one read of up to 1024 bytes, taken as UTF-8 up to the first zero byte. No value when
 // the read failed or delivered nothing.

@@ -47,8 +47,11 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string DecodeBase64(std::string_view text) {
-  std::string bytes(text);
-  DecodeBase64InPlace(bytes);
+  std::string bytes(text.size() * 3 / 4 + 3, '\0');
+  Base64Decoder decoder;
+  size_t written = decoder.decode(text.data(), text.size(), bytes.data());
+  written += decoder.finish(bytes.data() + written);
+  bytes.resize(written);
   return bytes;
 }
 
@@ -76,46 +79,54 @@ constexpr std::array<int8_t, 256> kSextets = MakeSextets();
 
 }  // namespace
 
-void DecodeBase64InPlace(std::string& text) {
+size_t Base64Decoder::decode(const char* text, size_t size, char* out) {
   // Only the run of alphabet characters before the first padding or foreign character is
-  // decoded (white space is skipped); a last group without its padding is completed, a lone
-  // last character dropped. So cut or damaged input yields what it still holds. The bytes are
-  // written behind the characters still to be read, so the text's own buffer holds them.
-  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-  size_t size = text.size();
+  // decoded (white space is skipped).
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
   size_t at = 0;
   size_t written = 0;
-  uint32_t group = 0;
-  int held = 0;
-  while (at < size) {
+  while (at < size && !ended_) {
     // Four alphabet characters in a row, nearly every group, are decoded at once.
-    if (held == 0 && size - at >= 4) {
+    if (held_ == 0 && size - at >= 4) {
       int a = kSextets[in[at]], b = kSextets[in[at + 1]];
       int c = kSextets[in[at + 2]], d = kSextets[in[at + 3]];
       if ((a | b | c | d) >= 0) {
         uint32_t whole = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
-        text[written++] = static_cast<char>(whole >> 16);
-        text[written++] = static_cast<char>(whole >> 8);
-        text[written++] = static_cast<char>(whole);
+        out[written++] = static_cast<char>(whole >> 16);
+        out[written++] = static_cast<char>(whole >> 8);
+        out[written++] = static_cast<char>(whole);
         at += 4;
         continue;
       }
     }
     int value = kSextets[in[at++]];
     if (value == kSpace) continue;
-    if (value == kForeign) break;
-    group = (group << 6) | static_cast<uint32_t>(value);
-    if (++held == 4) {
-      text[written++] = static_cast<char>(group >> 16);
-      text[written++] = static_cast<char>(group >> 8);
-      text[written++] = static_cast<char>(group);
-      group = 0;
-      held = 0;
+    if (value == kForeign) {
+      ended_ = true;
+      break;
+    }
+    group_ = (group_ << 6) | static_cast<uint32_t>(value);
+    if (++held_ == 4) {
+      out[written++] = static_cast<char>(group_ >> 16);
+      out[written++] = static_cast<char>(group_ >> 8);
+      out[written++] = static_cast<char>(group_);
+      group_ = 0;
+      held_ = 0;
     }
   }
-  if (held >= 2) text[written++] = static_cast<char>(group >> (6 * held - 8));
-  if (held == 3) text[written++] = static_cast<char>(group >> 2);
-  text.resize(written);
+  return written;
+}
+
+size_t Base64Decoder::finish(char* out) {
+  // A last group without its padding is completed, a lone last character dropped, so cut or
+  // damaged input yields what it still holds.
+  size_t written = 0;
+  if (held_ >= 2) out[written++] = static_cast<char>(group_ >> (6 * held_ - 8));
+  if (held_ == 3) out[written++] = static_cast<char>(group_ >> 2);
+  group_ = 0;
+  held_ = 0;
+  ended_ = true;
+  return written;
 }
 
 std::u16string Base64OfAnsi(std::u16string_view text) {

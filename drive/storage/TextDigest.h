@@ -2,6 +2,8 @@
 // Stateless; safe from any thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,7 +26,21 @@ std::u16string TextFromBase64(std::u16string_view text);
 // Byte-level forms of the two directions.
 std::string EncodeBase64(std::string_view bytes);
 std::string DecodeBase64(std::string_view text);
-// The same, decoding into the text's own buffer, so a large reply needs no second copy.
-void DecodeBase64InPlace(std::string& text);
+
+// Base64 decoding of a text that arrives in pieces; the same bytes as decoding it whole.
+// Characters after the first padding or foreign character are ignored.
+class Base64Decoder {
+ public:
+  // Decodes the next piece into `out` (room for size * 3 / 4 + 3 bytes) and returns the
+  // number of bytes written.
+  size_t decode(const char* text, size_t size, char* out);
+  // The bytes of a last group left incomplete (at most two); nothing is decoded after it.
+  size_t finish(char* out);
+
+ private:
+  uint32_t group_ = 0;
+  int held_ = 0;
+  bool ended_ = false;
+};
 
 }  // namespace text_digest

@@ -6,8 +6,10 @@
 
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/FileInfoReply.h"
+#include "drive/storage/FileListWriter.h"
 #include "drive/storage/FolderTree.h"
 #include "drive/storage/ListReply.h"
+#include "drive/storage/ListReplyReader.h"
 #include "drive/storage/NodeLine.h"
 #include "drive/storage/ReplyText.h"
 #include "drive/storage/TextDigest.h"
@@ -51,23 +53,37 @@ TEST(ListReply, HeaderQuotaAndUsed) {
   EXPECT_EQ(reply.usedBytes, 0);
 }
 
-TEST(ListReply, BytePathAgreesWithTheTextPath) {
+TEST(ListReply, ReadInPiecesOfAnySizeItGivesWhatTheWholeTextGives) {
+  std::string list = codepage::WideToUtf8(kSample) + "17,照片.jpg,file,9,10,1500000007";
+  std::string base64 = codepage::WideToAnsi(text_digest::Base64OfUtf8(codepage::Utf8ToWide(list)));
+  std::string ended = codepage::WideToAnsi(text_digest::Base64OfUtf8(
+      codepage::Utf8ToWide(list + std::string(1, '\0') + "9,x,file,1,,1")));
   const std::string replies[] = {
-      "ok,15:16,5,6000,Ym9keQ==",
-      "ok,ok,1,2,ok,3,YWJj,ok,ZGVm",  // markers anywhere are removed
-      "ok,1,2",                       // no body
-      "ok,\xe6\x88\x91,7,8,YQ==",     // a non-ASCII header
+      "ok,15:16,5,6000," + base64,
+      "ok,ok,1,2,ok,3," + base64.substr(0, 20) + "ok," + base64.substr(20),  // markers anywhere
+      "ok,1,2",                                                              // no body
+      "ok,\xe6\x88\x91,7,8," + ended,  // a non-ASCII header; the list ends at a zero byte
+      "ok,10,1,1," + base64.substr(0, base64.size() - 3),  // cut short
   };
   for (const std::string& reply : replies) {
-    SCOPED_TRACE(reply);
-    std::string body;
-    ListReply bytes = ParseListReplyBytes(reply, &body);
     ListReply text = ParseListReply(RemoveListMarkers(codepage::AnsiToWide(reply)));
-    EXPECT_EQ(bytes.writableIds, text.writableIds);
-    EXPECT_EQ(bytes.quotaBytes, text.quotaBytes);
-    EXPECT_EQ(bytes.usedBytes, text.usedBytes);
-    EXPECT_EQ(codepage::AnsiToWide(body), text.body);
-    EXPECT_EQ(DecodeListBody(body), text_digest::TextFromBase64(text.body));
+    BuiltTree whole =
+        BuildFolderTree(text_digest::TextFromBase64(text.body), text.writableIds, nullptr);
+    for (size_t piece : {1, 2, 3, 5, 1024}) {
+      SCOPED_TRACE(reply + " in pieces of " + std::to_string(piece));
+      ListReplyReader reader(nullptr);
+      for (size_t at = 0; at < reply.size(); at += piece) {
+        reader.feed(std::string_view(reply).substr(at, piece));
+      }
+      ASSERT_TRUE(reader.accepted());
+      ListReply header = reader.header();
+      EXPECT_EQ(header.writableIds, text.writableIds);
+      EXPECT_EQ(header.quotaBytes, text.quotaBytes);
+      EXPECT_EQ(header.usedBytes, text.usedBytes);
+      BuiltTree tree = reader.finish();
+      EXPECT_EQ(FormatFileList(tree.tables, 1, u"u"), FormatFileList(whole.tables, 1, u"u"));
+      EXPECT_EQ(tree.downloadFolderId, whole.downloadFolderId);
+    }
   }
 }
 
