@@ -59,18 +59,14 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 
 // TreeNode, NodeTable ----------------------------------------------------------------------
 
-void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
-                        std::u16string_view stagedParent) {
+void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name) {
   // Copied before the old text is given up: the views may point into it.
-  char16_t* text = texts_.allocate(id.size() + name.size() + stagedParent.size());
-  char16_t* end = std::copy(id.begin(), id.end(), text);
-  end = std::copy(name.begin(), name.end(), end);
-  std::copy(stagedParent.begin(), stagedParent.end(), end);
-  texts_.giveUp(node.idLength + node.nameLength + node.stagedParentLength);
+  char16_t* text = texts_.allocate(id.size() + name.size());
+  std::copy(name.begin(), name.end(), std::copy(id.begin(), id.end(), text));
+  texts_.giveUp(node.idLength + node.nameLength);
   node.text = text;
   node.idLength = static_cast<uint32_t>(id.size());
   node.nameLength = static_cast<uint32_t>(name.size());
-  node.stagedParentLength = static_cast<uint32_t>(stagedParent.size());
 }
 
 void NodeTable::compactTexts(bool always) {
@@ -80,7 +76,7 @@ void NodeTable::compactTexts(bool always) {
   // Every entry of the store, staged ones too; released ones hold no text.
   for (TreeNode& node : store_) {
     if (!node.text) continue;
-    size_t units = node.idLength + node.nameLength + node.stagedParentLength;
+    size_t units = node.idLength + node.nameLength;
     char16_t* text = fresh.allocate(units);
     std::copy(node.text, node.text + units, text);
     node.text = text;
@@ -113,7 +109,7 @@ TreeNode* NodeTable::allocate() {
 }
 
 void NodeTable::release(TreeNode* node) {
-  texts_.giveUp(node->idLength + node->nameLength + node->stagedParentLength);
+  texts_.giveUp(node->idLength + node->nameLength);
   *node = TreeNode();
   free_.push_back(node);
 }
@@ -416,9 +412,13 @@ std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
 
 void FolderTables::stage(NodeRecord&& record) {
   // Staged entries are added in list order at the end of the store, with their parent id kept
-  // in their text until they are linked.
+  // aside until they are linked.
   TreeNode& node = nodes.store_.emplace_back();
-  nodes.setText(node, record.key, record.name, record.parentKey);
+  nodes.setText(node, record.key, record.name);
+  char16_t* parentText = nodes.stagedParentTexts_.allocate(record.parentKey.size());
+  std::copy(record.parentKey.begin(), record.parentKey.end(), parentText);
+  node.stagedParentText = parentText;
+  node.stagedParentLength = static_cast<uint32_t>(record.parentKey.size());
   node.attributes = record.attributes;
   node.size = record.size;
   node.time = record.time;
@@ -473,13 +473,10 @@ void FolderTables::orderStaged() {
     }
     node->mark = 0;
   }
-  // The parent ids are dropped from the texts only once every parent is found, and the texts
-  // are then packed again without them.
-  for (TreeNode* node : nodes.order_) {
-    nodes.texts_.giveUp(node->stagedParentLength);
-    node->stagedParentLength = 0;
-  }
-  nodes.compactTexts(true);
+  // The parent ids are dropped only once every parent is found.
+  for (TreeNode* node : nodes.order_) node->stagedParentLength = 0;
+  nodes.stagedParentTexts_ = TextArena();
+  nodes.compactTexts();
 }
 
 size_t FolderTables::link(const std::set<std::u16string>& writableIds) {

@@ -50,8 +50,13 @@ struct CodeUnitLess {
 // entry whose parent is not in the table. The id and the name lie side by side in the node
 // table's text arena.
 struct TreeNode {
-  TreeNode* parent = nullptr;
-  const char16_t* text = nullptr;  // the id, the name, then while staged the parent id
+  union {
+    TreeNode* parent = nullptr;
+    // While the entry is staged (not yet linked): its listed parent id, kept apart from the
+    // tables' texts so that dropping it after linking leaves no gap to pack.
+    const char16_t* stagedParentText;
+  };
+  const char16_t* text = nullptr;  // the id, then the name
   uint32_t idLength = 0;
   uint32_t nameLength = 0;
   int64_t size = 0;
@@ -65,9 +70,7 @@ struct TreeNode {
   std::u16string_view id() const { return {text, idLength}; }
   std::u16string_view name() const { return {text + idLength, nameLength}; }
   // The listed parent id while the entry waits to be linked.
-  std::u16string_view stagedParent() const {
-    return {text + idLength + nameLength, stagedParentLength};
-  }
+  std::u16string_view stagedParent() const { return {stagedParentText, stagedParentLength}; }
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
@@ -133,13 +136,13 @@ class NodeTable {
   TreeNode* allocate();
   void release(TreeNode* node);
   // Gives the entry new text; the views may point into its old text.
-  void setText(TreeNode& node, std::u16string_view id, std::u16string_view name,
-               std::u16string_view stagedParent = {});
+  void setText(TreeNode& node, std::u16string_view id, std::u16string_view name);
   // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
   void compactTexts(bool always = false);
 
   std::deque<TreeNode> store_;
   TextArena texts_;
+  TextArena stagedParentTexts_;  // the listed parent ids of staged entries, until linked
   std::vector<TreeNode*> free_;   // released entries of store_, reused first
   std::vector<TreeNode*> order_;  // every entry, by id
   // Entries whose listed parent is missing: their parent id.
