@@ -72,7 +72,7 @@ void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_v
 void NodeTable::compactTexts(bool always) {
   if (!always && !texts_.worthCompacting()) return;
   if (texts_.wasted() == 0) return;
-  TextArena fresh;
+  TextArena<char16_t> fresh;
   // Every entry of the store, staged ones too; released ones hold no text.
   for (TreeNode& node : store_) {
     if (!node.text) continue;
@@ -475,7 +475,7 @@ void FolderTables::orderStaged() {
   }
   // The parent ids are dropped only once every parent is found.
   for (TreeNode* node : nodes.order_) node->stagedParentLength = 0;
-  nodes.stagedParentTexts_ = TextArena();
+  nodes.stagedParentTexts_ = TextArena<char16_t>();
   nodes.compactTexts();
 }
 

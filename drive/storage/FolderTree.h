@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
-#include "drive/storage/TextArena.h"
+#include "platform/arena/TextArena.h"
 
 // Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
 // at the start is compared four units at a time.
@@ -141,10 +141,10 @@ class NodeTable {
   void compactTexts(bool always = false);
 
   std::deque<TreeNode> store_;
-  TextArena texts_;
-  TextArena stagedParentTexts_;  // the listed parent ids of staged entries, until linked
-  std::vector<TreeNode*> free_;   // released entries of store_, reused first
-  std::vector<TreeNode*> order_;  // every entry, by id
+  TextArena<char16_t> texts_;
+  TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
+  std::vector<TreeNode*> free_;            // released entries of store_, reused first
+  std::vector<TreeNode*> order_;           // every entry, by id
   // Entries whose listed parent is missing: their parent id.
   std::unordered_map<const TreeNode*, std::u16string> orphanParents_;
 };

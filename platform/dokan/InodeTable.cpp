@@ -39,7 +39,7 @@ size_t InodeTable::probe(uint32_t parent, std::string_view name, bool& found) co
       continue;
     }
     const Node& node = nodes_[ino];
-    if (node.parent == parent && node.name == name) {
+    if (node.parent == parent && nameOf(node) == name) {
       found = true;
       return at;
     }
@@ -63,7 +63,7 @@ void InodeTable::growIndex() {
   for (uint32_t ino : old) {
     if (ino == kEmpty || ino == kDeleted) continue;
     bool found = false;
-    index_[probe(nodes_[ino].parent, nodes_[ino].name, found)] = ino;
+    index_[probe(nodes_[ino].parent, nameOf(nodes_[ino]), found)] = ino;
     ++indexUsed_;
   }
 }
@@ -72,7 +72,7 @@ void InodeTable::link(uint32_t ino) {
   if ((indexUsed_ + 1) * 2 > index_.size()) growIndex();
   Node& node = nodes_[ino];
   bool found = false;
-  size_t at = probe(node.parent, node.name, found);
+  size_t at = probe(node.parent, nameOf(node), found);
   if (index_[at] == kEmpty) ++indexUsed_;
   index_[at] = ino;
   ++nodes_[node.parent].children;
@@ -82,7 +82,7 @@ uint32_t InodeTable::detach(uint32_t ino) {
   Node& node = nodes_[ino];
   if (node.parent == 0) return 0;
   bool found = false;
-  size_t at = probe(node.parent, node.name, found);
+  size_t at = probe(node.parent, nameOf(node), found);
   if (found) index_[at] = kDeleted;
   uint32_t parent = node.parent;
   --nodes_[parent].children;
@@ -95,7 +95,7 @@ void InodeTable::release(uint32_t ino) {
   Node& node = nodes_[ino];
   if (node.lookups > 0 || node.children > 0) return;
   release(detach(ino));
-  std::string().swap(node.name);
+  setName(node, {});
   ++node.generation;
   free_.push_back(ino);
   --live_;
@@ -117,7 +117,7 @@ InodeTable::Known InodeTable::remember(uint64_t parent, std::string_view name) {
       nodes_.emplace_back();
     }
     Node& node = nodes_[ino];
-    node.name.assign(name);
+    setName(node, name);
     node.parent = static_cast<uint32_t>(parent);
     link(ino);
     ++live_;
@@ -133,6 +133,7 @@ void InodeTable::forget(uint64_t ino, uint64_t count) {
   Node& node = nodes_[ino];
   node.lookups -= std::min(count, node.lookups);
   release(static_cast<uint32_t>(ino));
+  compactNames();
 }
 
 bool InodeTable::pathOfLocked(uint32_t ino, std::string& path) const {
@@ -142,15 +143,15 @@ bool InodeTable::pathOfLocked(uint32_t ino, std::string& path) const {
     return true;
   }
   if (ino == 0 || ino >= nodes_.size()) return false;
-  const std::string* names[kDeepest];
+  std::string_view names[kDeepest];
   int depth = 0;
   for (uint32_t at = ino; at != kRoot; at = nodes_[at].parent) {
     if (nodes_[at].parent == 0 || depth == kDeepest) return false;
-    names[depth++] = &nodes_[at].name;
+    names[depth++] = nameOf(nodes_[at]);
   }
   while (depth > 0) {
     path += '/';
-    path += *names[--depth];
+    path += names[--depth];
   }
   return true;
 }
@@ -189,6 +190,7 @@ void InodeTable::removed(uint64_t parent, std::string_view name) {
   if (ino == 0) return;
   release(detach(ino));
   release(ino);
+  compactNames();
 }
 
 void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParent,
@@ -205,7 +207,7 @@ void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParen
   if (ino != 0) {
     uint32_t oldParent = detach(ino);
     Node& node = nodes_[ino];
-    node.name.assign(newName);
+    setName(node, newName);
     node.parent = static_cast<uint32_t>(newParent);
     link(ino);
     release(oldParent);
@@ -214,6 +216,27 @@ void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParen
     release(replacedParent);
     release(replaced);
   }
+  compactNames();
+}
+
+void InodeTable::setName(Node& node, std::string_view name) {
+  // Copied before the old name is given up: `name` may be a view of it.
+  char* text = names_.allocate(name.size());
+  std::copy(name.begin(), name.end(), text);
+  names_.giveUp(node.nameLength);
+  node.name = text;
+  node.nameLength = static_cast<uint32_t>(name.size());
+}
+
+void InodeTable::compactNames() {
+  if (!names_.worthCompacting()) return;
+  TextArena<char> fresh;
+  for (Node& node : nodes_) {
+    char* text = fresh.allocate(node.nameLength);
+    std::copy(node.name, node.name + node.nameLength, text);
+    node.name = text;
+  }
+  names_ = std::move(fresh);
 }
 
 size_t InodeTable::size() const {

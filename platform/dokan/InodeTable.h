@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/arena/TextArena.h"
 #include "platform/sync/Mutex.h"
 
 namespace dokan {
@@ -57,12 +58,17 @@ class InodeTable {
   static constexpr uint32_t kDeleted = UINT32_MAX;
 
   struct Node {
-    std::string name;
-    uint64_t lookups = 0;
+    const char* name = nullptr;  // in names_
+    uint32_t nameLength = 0;
     uint32_t parent = 0;    // 0: no path (removed, or a free slot)
     uint32_t children = 0;  // entries with a path below this one: it stays while they do
     uint32_t generation = 0;
+    uint64_t lookups = 0;
   };
+  static std::string_view nameOf(const Node& node) { return {node.name, node.nameLength}; }
+  void setName(Node& node, std::string_view name) REQUIRES(lock_);
+  // Packs the names in use into fresh blocks once most of the old ones are given up.
+  void compactNames() REQUIRES(lock_);
 
   size_t bucketOf(uint32_t parent, std::string_view name) const REQUIRES(lock_);
   // Index of the slot holding (parent, name), or of the first free slot on its probe path.
@@ -79,6 +85,7 @@ class InodeTable {
 
   mutable Mutex lock_;
   std::deque<Node> nodes_ GUARDED_BY(lock_);       // by number; slot 0 unused
+  TextArena<char> names_ GUARDED_BY(lock_);        // the names of nodes_, packed
   std::vector<uint32_t> free_ GUARDED_BY(lock_);   // numbers to give out again
   std::vector<uint32_t> index_ GUARDED_BY(lock_);  // (parent, name) → number, open addressing
   size_t indexUsed_ GUARDED_BY(lock_) = 0;         // slots not empty (deleted ones included)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/dokan/InodeTable.h"
 
@@ -60,10 +61,24 @@ TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
   EXPECT_TRUE(again.ino == folder || again.ino == file);
   EXPECT_EQ(again.generation, 1u);
 
-  // Many entries: the index grows, and every one is found again.
-  for (int i = 0; i < 5000; ++i) table.remember(again.ino, "n" + std::to_string(i));
-  for (int i = 0; i < 5000; i += 499)
-    EXPECT_EQ(PathOf(table, table.find("/g/n" + std::to_string(i))), "/g/n" + std::to_string(i));
+  // Many entries: the index grows, and every one is found again, also after most of them
+  // are forgotten and renamed (their names are packed again then).
+  const std::string padding(20, 'p');
+  std::vector<uint64_t> numbers;
+  for (int i = 0; i < 5000; ++i) {
+    numbers.push_back(table.remember(again.ino, padding + std::to_string(i)).ino);
+  }
+  for (int i = 0; i < 5000; ++i) {
+    if (i % 10 != 0) table.forget(numbers[i], 1);
+  }
+  for (int i = 0; i < 5000; i += 20) {
+    table.moved(again.ino, padding + std::to_string(i), again.ino, "m" + std::to_string(i));
+  }
+  for (int i = 0; i < 5000; i += 10) {
+    std::string name = (i % 20 == 0 ? "m" : padding) + std::to_string(i);
+    EXPECT_EQ(PathOf(table, numbers[i]), "/g/" + name);
+    EXPECT_EQ(table.find("/g/" + name), numbers[i]);
+  }
 }
 
 }  // namespace
