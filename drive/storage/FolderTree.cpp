@@ -188,7 +188,7 @@ const ChildList* ChildTable::find(std::u16string_view parentId) const {
 namespace {
 
 // The mark of a slot whose entry was removed: probing goes on past it.
-const TreeNode kRemovedStep;
+const TreeNode kRemovedStep{};
 const TreeNode* const kRemoved = &kRemovedStep;
 
 }  // namespace
