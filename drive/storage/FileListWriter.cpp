@@ -1,7 +1,6 @@
 #include "drive/storage/FileListWriter.h"
 
 #include <string>
-#include <unordered_map>
 
 #include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
@@ -38,28 +37,7 @@ void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTab
   out += u"\r\n";
 }
 
-// Folder paths of the files' parents, worked out once per folder while the list is written.
-class FolderPaths {
- public:
-  const std::u16string& of(const TreeNode& node) {
-    static const std::u16string kTop = u"\\";
-    if (!node.parent) return kTop;
-    auto [entry, added] = paths_.try_emplace(node.parent);
-    if (added) {
-      // A reference stays valid when the map grows below; an iterator need not.
-      std::u16string& path = entry->second;
-      const TreeNode& parent = *node.parent;
-      path = of(parent);
-      path.append(parent.name()).append(u"\\");
-    }
-    return entry->second;
-  }
-
- private:
-  std::unordered_map<const TreeNode*, std::u16string> paths_;
-};
-
-void AppendFileLine(std::u16string& out, const TreeNode& node, FolderPaths& folderPaths) {
+void AppendFileLine(std::u16string& out, const TreeNode& node) {
   out += u"0|";
   out += node.id();
   out += u'|';
@@ -69,7 +47,9 @@ void AppendFileLine(std::u16string& out, const TreeNode& node, FolderPaths& fold
   out += u'|';
   AppendNumber(out, static_cast<uint32_t>(node.time));
   out += u'|';
-  out += folderPaths.of(node);
+  // Worked out for each file instead of kept per folder: paths of every folder of a large
+  // tree would take tens of megabytes for as long as the list is written.
+  AppendFolderPathOf(node, out);
   out += u'|';
   AppendNumber(out, node.writable ? 1 : 2);
   out += u'|';
@@ -95,12 +75,11 @@ void FormatFileList(const FolderTables& tables, int32_t tickCount, const std::u1
   batch.reserve(kBatch + 1024);
   AppendNumber(batch, tickCount);
   batch += u"|" + userName + u"\r\n";
-  FolderPaths folderPaths;
   for (const auto& [id, node] : tables.nodes) {
     if (node.isFolder()) {
       AppendFolderLine(batch, node, tables);
     } else {
-      AppendFileLine(batch, node, folderPaths);
+      AppendFileLine(batch, node);
     }
     if (batch.size() >= kBatch) {
       sink(codepage::WideToAnsi(batch));

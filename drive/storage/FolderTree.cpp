@@ -581,18 +581,24 @@ std::u16string FullPathOf(const TreeNode& node) {
 }
 
 std::u16string FolderPathOf(const TreeNode& node) {
-  if (node.id().empty()) return std::u16string();
+  std::u16string path;
+  AppendFolderPathOf(node, path);
+  return path;
+}
+
+void AppendFolderPathOf(const TreeNode& node, std::u16string& out) {
+  if (node.id().empty()) return;
   size_t length = 1;
   for (const TreeNode* at = node.parent; at; at = at->parent) length += at->nameLength + 1;
-  std::u16string path(length, u'\\');
-  size_t end = length - 1;  // the final "\" stays
+  size_t start = out.size();
+  out.resize(start + length, u'\\');
+  size_t end = start + length - 1;  // the final "\" stays
   for (const TreeNode* at = node.parent; at; at = at->parent) {
     std::u16string_view name = at->name();
     end -= name.size();
-    std::copy(name.begin(), name.end(), path.begin() + static_cast<ptrdiff_t>(end));
+    std::copy(name.begin(), name.end(), out.begin() + static_cast<ptrdiff_t>(end));
     --end;  // the "\" before it
   }
-  return path;
 }
 
 NodeRecord RootNode() {

@@ -286,6 +286,8 @@ std::u16string FullPath(const NodeRecord& node);
 
 // The folder path of a node in the tables: "\" + the names above it joined by "\" + "\".
 std::u16string FolderPathOf(const TreeNode& node);
+// The same, appended to `out` without a string of its own.
+void AppendFolderPathOf(const TreeNode& node, std::u16string& out);
 
 // A node's full path in the tables: folder path + name, "\" for the root.
 std::u16string FullPathOf(const TreeNode& node);
