@@ -1,6 +1,5 @@
 #include "drive/storage/ListReplyReader.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "platform/codepage/CodePage.h"
