@@ -14,11 +14,11 @@ void AppendNumber(std::u16string& out, long long value) {
 
 void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTables& tables) {
   out += u"1|";
-  out += node.id();
+  node.id().appendTo(out);
   out += u'|';
   out += tables.nodes.parentKey(node);
   out += u'|';
-  out += node.name();
+  node.name().appendTo(out);
   out += u'|';
   AppendNumber(out, node.writable ? 1 : 2);
   bool hasSubfolders = false;
@@ -29,7 +29,7 @@ void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTab
     for (const TreeNode* child : children->nodes()) {
       if (!first) out += u',';
       first = false;
-      out += child->id();
+      child->id().appendTo(out);
       hasSubfolders = hasSubfolders || child->isFolder();
     }
   }
@@ -39,9 +39,9 @@ void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTab
 
 void AppendFileLine(std::u16string& out, const TreeNode& node) {
   out += u"0|";
-  out += node.id();
+  node.id().appendTo(out);
   out += u'|';
-  out += node.name();
+  node.name().appendTo(out);
   out += u'|';
   AppendNumber(out, static_cast<uint32_t>(node.time));
   out += u'|';

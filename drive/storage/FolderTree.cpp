@@ -1,6 +1,7 @@
 #include "drive/storage/FolderTree.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/NodeLine.h"
@@ -12,7 +13,7 @@ char16_t UpperUnit(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
-bool SameUpperCased(std::u16string_view a, std::u16string_view b) {
+bool SameUpperCased(NodeText a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (UpperUnit(a[i]) != UpperUnit(b[i])) return false;
@@ -37,7 +38,7 @@ struct StagedEntry {
   TreeNode* node;
 };
 
-uint64_t IdPrefix(std::u16string_view id) {
+uint64_t IdPrefix(NodeText id) {
   uint64_t prefix = 0;
   for (size_t at = 0; at < 4; ++at) prefix = (prefix << 16) | (at < id.size() ? id[at] : 0);
   return prefix;
@@ -46,6 +47,12 @@ uint64_t IdPrefix(std::u16string_view id) {
 uint8_t StateOf(const TreeNode& node) { return node.mark & kStateMask; }
 void SetState(TreeNode& node, uint8_t state) {
   node.mark = static_cast<uint8_t>((node.mark & ~kStateMask) | state);
+}
+
+bool FitsTables(const NodeRecord& record) {
+  return record.key.size() <= TreeNode::kMaxTextUnits &&
+         record.name.size() <= TreeNode::kMaxTextUnits &&
+         record.parentKey.size() <= TreeNode::kMaxTextUnits;
 }
 
 bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
@@ -57,16 +64,50 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 
 }  // namespace
 
+// CodeUnitLess --------------------------------------------------------------------------------
+
+int CodeUnitLess::Compare(NodeText a, std::u16string_view b) {
+  if (!a.narrow()) {
+    std::u16string_view wide(a.storage(), a.size());
+    return CodeUnitLess()(wide, b) ? -1 : (wide == b ? 0 : 1);
+  }
+  size_t common = std::min(a.size(), b.size());
+  for (size_t at = 0; at < common; ++at) {
+    if (a[at] != b[at]) return a[at] < b[at] ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() == b.size() ? 0 : 1);
+}
+
+bool CodeUnitLess::operator()(NodeText a, NodeText b) const {
+  if (a.narrow() && b.narrow()) {
+    // Bytes compare as the units they stand for. Ids are short: a plain loop beats a call.
+    auto* left = reinterpret_cast<const unsigned char*>(a.storage());
+    auto* right = reinterpret_cast<const unsigned char*>(b.storage());
+    size_t common = std::min(a.size(), b.size());
+    for (size_t at = 0; at < common; ++at) {
+      if (left[at] != right[at]) return left[at] < right[at];
+    }
+    return a.size() < b.size();
+  }
+  if (!b.narrow()) return Compare(a, std::u16string_view(b.storage(), b.size())) < 0;
+  return Compare(b, std::u16string_view(a.storage(), a.size())) > 0;
+}
+
 // TreeNode, NodeTable ----------------------------------------------------------------------
 
 void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name) {
-  // Copied before the old text is given up: the views may point into it.
-  char16_t* text = texts_.allocate(id.size() + name.size());
-  std::copy(name.begin(), name.end(), std::copy(id.begin(), id.end(), text));
-  texts_.giveUp(node.idLength + node.nameLength);
+  bool narrowId = NodeText::FitsNarrow(id);
+  bool narrowName = NodeText::FitsNarrow(name);
+  size_t idUnits = NodeText::StorageUnits(id.size(), narrowId);
+  char16_t* text = texts_.allocate(idUnits + NodeText::StorageUnits(name.size(), narrowName));
+  NodeText::Store(id, narrowId, text);
+  NodeText::Store(name, narrowName, text + idUnits);
+  texts_.giveUp(node.textUnits());
   node.text = text;
-  node.idLength = static_cast<uint32_t>(id.size());
-  node.nameLength = static_cast<uint32_t>(name.size());
+  node.idLength = static_cast<uint16_t>(id.size());
+  node.nameLength = static_cast<uint16_t>(name.size());
+  node.narrowId = narrowId ? 1 : 0;
+  node.narrowName = narrowName ? 1 : 0;
 }
 
 void NodeTable::compactTexts(bool always) {
@@ -76,7 +117,7 @@ void NodeTable::compactTexts(bool always) {
   // Every entry of the store, staged ones too; released ones hold no text.
   for (TreeNode& node : store_) {
     if (!node.text) continue;
-    size_t units = node.idLength + node.nameLength;
+    size_t units = node.textUnits();
     char16_t* text = fresh.allocate(units);
     std::copy(node.text, node.text + units, text);
     node.text = text;
@@ -84,14 +125,15 @@ void NodeTable::compactTexts(bool always) {
   texts_ = std::move(fresh);
 }
 
-std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(std::u16string_view id) const {
-  return std::lower_bound(order_.begin(), order_.end(), id,
-                          [](const TreeNode* node, std::u16string_view key) {
-                            return CodeUnitLess()(node->id(), key);
-                          });
+template <typename Id>
+std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(Id id) const {
+  return std::lower_bound(order_.begin(), order_.end(), id, [](const TreeNode* node, Id key) {
+    return CodeUnitLess()(node->id(), key);
+  });
 }
 
-TreeNode* NodeTable::lookup(std::u16string_view id) const {
+template <typename Id>
+TreeNode* NodeTable::lookup(Id id) const {
   auto at = lowerBound(id);
   return at != order_.end() && (*at)->id() == id ? *at : nullptr;
 }
@@ -109,12 +151,14 @@ TreeNode* NodeTable::allocate() {
 }
 
 void NodeTable::release(TreeNode* node) {
-  texts_.giveUp(node->idLength + node->nameLength);
+  texts_.giveUp(node->textUnits());
   *node = TreeNode();
   free_.push_back(node);
 }
 
 const TreeNode* NodeTable::node(std::u16string_view id) const { return lookup(id); }
+
+const TreeNode* NodeTable::node(NodeText id) const { return lookup(id); }
 
 NodeRecord NodeTable::at(std::u16string_view id) const {
   const TreeNode* found = node(id);
@@ -130,8 +174,8 @@ std::optional<NodeRecord> NodeTable::record(std::u16string_view id) const {
 
 NodeRecord NodeTable::record(const TreeNode& node) const {
   NodeRecord record;
-  record.key = std::u16string(node.id());
-  record.name = std::u16string(node.name());
+  record.key = node.id().str();
+  record.name = node.name().str();
   if (!node.id().empty()) record.folderPath = FolderPathOf(node);
   record.attributes = node.attributes;
   record.size = node.size;
@@ -143,7 +187,7 @@ NodeRecord NodeTable::record(const TreeNode& node) const {
 }
 
 std::u16string NodeTable::parentKey(const TreeNode& node) const {
-  if (node.parent) return std::u16string(node.parent->id());
+  if (node.parent) return node.parent->id().str();
   auto orphan = orphanParents_.find(&node);
   return orphan == orphanParents_.end() ? std::u16string() : orphan->second;
 }
@@ -167,7 +211,7 @@ std::u16string ChildList::at(std::u16string_view id) const {
 std::map<std::u16string, std::u16string> ChildList::copy() const {
   std::map<std::u16string, std::u16string> out;
   for (const TreeNode* child : children_) {
-    out.emplace_hint(out.end(), std::u16string(child->id()), UpperCasePath(FullPathOf(*child)));
+    out.emplace_hint(out.end(), child->id().str(), UpperCasePath(FullPathOf(*child)));
   }
   return out;
 }
@@ -183,25 +227,50 @@ const ChildList* ChildTable::find(std::u16string_view parentId) const {
   return found == map_.end() ? nullptr : &found->second;
 }
 
+const ChildList* ChildTable::find(NodeText parentId) const {
+  auto found = map_.find(parentId);
+  return found == map_.end() ? nullptr : &found->second;
+}
+
 // PathIndex ---------------------------------------------------------------------------------
 
 namespace {
 
-// The mark of a slot whose entry was removed: probing goes on past it.
-const TreeNode kRemovedStep{};
-const TreeNode* const kRemoved = &kRemovedStep;
+// A slot of the path index: 0 when empty, kRemovedSlot after its entry was removed (probing
+// goes on past it), otherwise the entry's address with 16 bits of its hash above it. Most
+// probes that do not match end at those bits, without reading the entry. User-space addresses
+// on Linux lie below 2^48.
+constexpr uint64_t kRemovedSlot = 1;
+constexpr uint64_t kAddressBits = 0x0000FFFFFFFFFFFFULL;
+
+uint64_t TagOf(uint64_t hash) { return (hash & 0xFFFF) << 48; }
+uint64_t SlotFor(const TreeNode* node, uint64_t hash) {
+  return TagOf(hash) | (reinterpret_cast<uintptr_t>(node) & kAddressBits);
+}
+const TreeNode* EntryIn(uint64_t slot) {
+  return reinterpret_cast<const TreeNode*>(static_cast<uintptr_t>(slot & kAddressBits));
+}
+bool HoldsEntry(uint64_t slot) { return slot != 0 && slot != kRemovedSlot; }
 
 }  // namespace
 
-uint64_t PathIndex::stepHash(const TreeNode* parent, std::u16string_view name) {
+template <typename Name>
+uint64_t PathIndex::stepHash(const TreeNode* parent, const Name& name) {
   uint64_t hash = 14695981039346656037ULL ^ reinterpret_cast<uintptr_t>(parent);
-  for (char16_t c : name) {
-    hash ^= UpperUnit(c);
+  for (size_t at = 0; at < name.size(); ++at) {
+    hash ^= UpperUnit(name[at]);
     hash *= 1099511628211ULL;
   }
-  // The slot is taken from the low bits: the high ones are folded in.
-  return hash ^ (hash >> 29);
+  // The slot is taken from the high bits (see slotOf), the tag from the low ones.
+  return (hash ^ (hash >> 29)) * 0x9E3779B97F4A7C15ULL;
 }
+
+size_t PathIndex::slotOf(uint64_t hash) const {
+  // Any table size, not only powers of two: the hash scaled to it.
+  return static_cast<size_t>((static_cast<unsigned __int128>(hash) * steps_.size()) >> 64);
+}
+
+size_t PathIndex::nextSlot(size_t at) const { return at + 1 == steps_.size() ? 0 : at + 1; }
 
 void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t from,
                      const TreeNode*& best) const {
@@ -209,13 +278,12 @@ void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t fr
   size_t end = path.find(u'\\', from);
   std::u16string_view step =
       path.substr(from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
-  size_t mask = steps_.size() - 1;
-  for (size_t at = stepHash(parent, step) & mask; steps_[at]; at = (at + 1) & mask) {
-    const TreeNode* candidate = steps_[at];
-    if (candidate == kRemoved || candidate->parent != parent ||
-        !SameUpperCased(candidate->name(), step)) {
-      continue;
-    }
+  uint64_t hash = stepHash(parent, step);
+  for (size_t at = slotOf(hash); steps_[at]; at = nextSlot(at)) {
+    uint64_t slot = steps_[at];
+    if (slot == kRemovedSlot || (slot & ~kAddressBits) != TagOf(hash)) continue;
+    const TreeNode* candidate = EntryIn(slot);
+    if (candidate->parent != parent || !SameUpperCased(candidate->name(), step)) continue;
     if (end != std::u16string_view::npos) {
       walk(candidate, path, end + 1, best);
     } else if (!best || CodeUnitLess()(best->id(), candidate->id())) {
@@ -238,25 +306,28 @@ const TreeNode* PathIndex::find(std::u16string_view path) const {
 std::u16string PathIndex::at(std::u16string_view path) const {
   const TreeNode* node = find(path);
   if (!node) throw std::out_of_range("no node at this path");
-  return std::u16string(node->id());
+  return node->id().str();
+}
+
+size_t PathIndex::capacityFor(size_t count) {
+  // At most seven slots in ten are taken (entries and removed marks).
+  return std::max<size_t>(16, count * 10 / 7 + 1);
 }
 
 void PathIndex::reserve(size_t count) {
-  // At most seven slots in ten are taken (entries and removed marks).
-  size_t capacity = 16;
-  while (capacity * 7 < count * 10) capacity *= 2;
+  size_t capacity = capacityFor(count);
   if (capacity > steps_.size()) rehash(capacity);
 }
 
 void PathIndex::rehash(size_t capacity) {
-  std::vector<const TreeNode*> old(capacity, nullptr);
+  std::vector<uint64_t> old(capacity, 0);
   old.swap(steps_);
-  size_t mask = capacity - 1;
-  for (const TreeNode* node : old) {
-    if (!node || node == kRemoved) continue;
-    size_t at = stepHash(node->parent, node->name()) & mask;
-    while (steps_[at]) at = (at + 1) & mask;
-    steps_[at] = node;
+  for (uint64_t slot : old) {
+    if (!HoldsEntry(slot)) continue;
+    const TreeNode* node = EntryIn(slot);
+    size_t at = slotOf(stepHash(node->parent, node->name()));
+    while (steps_[at]) at = nextSlot(at);
+    steps_[at] = slot;
   }
   removed_ = 0;
 }
@@ -264,24 +335,23 @@ void PathIndex::rehash(size_t capacity) {
 void PathIndex::add(const TreeNode* node) {
   if ((used_ + removed_ + 1) * 10 > steps_.size() * 7) {
     // Mostly removed marks: the same size, cleaned; otherwise twice as large.
-    size_t capacity = std::max<size_t>(16, steps_.size());
-    while (capacity * 7 < (used_ + 1) * 10 * 2) capacity *= 2;
-    rehash(capacity);
+    rehash(std::max(steps_.size(), capacityFor((used_ + 1) * 2)));
   }
-  size_t mask = steps_.size() - 1;
-  size_t at = stepHash(node->parent, node->name()) & mask;
-  while (steps_[at] && steps_[at] != kRemoved) at = (at + 1) & mask;
-  if (steps_[at] == kRemoved) --removed_;
-  steps_[at] = node;
+  uint64_t hash = stepHash(node->parent, node->name());
+  size_t at = slotOf(hash);
+  while (HoldsEntry(steps_[at])) at = nextSlot(at);
+  if (steps_[at] == kRemovedSlot) --removed_;
+  steps_[at] = SlotFor(node, hash);
   ++used_;
 }
 
 void PathIndex::remove(const TreeNode* node) {
   if (steps_.empty()) return;
-  size_t mask = steps_.size() - 1;
-  for (size_t at = stepHash(node->parent, node->name()) & mask; steps_[at]; at = (at + 1) & mask) {
-    if (steps_[at] == node) {
-      steps_[at] = kRemoved;
+  uint64_t hash = stepHash(node->parent, node->name());
+  uint64_t wanted = SlotFor(node, hash);
+  for (size_t at = slotOf(hash); steps_[at]; at = nextSlot(at)) {
+    if (steps_[at] == wanted) {
+      steps_[at] = kRemovedSlot;
       --used_;
       ++removed_;
       return;
@@ -291,7 +361,14 @@ void PathIndex::remove(const TreeNode* node) {
 
 // FolderTables ------------------------------------------------------------------------------
 
-TreeNode* FolderTables::mutableNode(std::u16string_view id) { return nodes.lookup(id); }
+template <typename Id>
+TreeNode* FolderTables::mutableNode(const Id& id) {
+  if constexpr (std::is_same_v<Id, NodeText>) {
+    return nodes.lookup(id);
+  } else {
+    return nodes.lookup(std::u16string_view(id));
+  }
+}
 
 void FolderTables::attach(TreeNode& node, std::u16string_view parentId) {
   node.parent = parentId.empty() ? nullptr : mutableNode(parentId);
@@ -322,6 +399,7 @@ void FolderTables::detach(TreeNode& node) {
 
 void FolderTables::put(const NodeRecord& record) {
   if (record.key.empty()) return;  // the root is fixed
+  if (!FitsTables(record)) return;
   TreeNode* node = mutableNode(record.key);
   if (node) {
     if (node->name() != record.name || nodes.parentKey(*node) != record.parentKey) {
@@ -362,13 +440,14 @@ bool FolderTables::erase(std::u16string_view id) {
 bool FolderTables::move(std::u16string_view id, std::u16string_view newName,
                         std::u16string_view newParentId) {
   TreeNode* node = mutableNode(id);
-  if (!node || id.empty()) return false;
+  if (!node || id.empty() || newName.size() > TreeNode::kMaxTextUnits) return false;
   // A folder cannot go below itself.
   if (!newParentId.empty() && IsAncestorOrSelf(node, mutableNode(newParentId))) return false;
   // The arguments may point into the entry's own text, which is replaced below.
   std::u16string parentId(newParentId);
+  std::u16string ownId = node->id().str();
   detach(*node);
-  nodes.setText(*node, node->id(), newName);
+  nodes.setText(*node, ownId, newName);
   attach(*node, parentId);
   nodes.compactTexts();
   return true;
@@ -402,7 +481,7 @@ std::optional<NodeRecord> FolderTables::recordOfPath(std::u16string_view path) c
 std::optional<std::u16string> FolderTables::idOfPath(std::u16string_view path) const {
   const TreeNode* node = pathIndex.find(path);
   if (!node) return std::nullopt;
-  return std::u16string(node->id());
+  return node->id().str();
 }
 
 std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
@@ -415,10 +494,13 @@ void FolderTables::stage(NodeRecord&& record) {
   // aside until they are linked.
   TreeNode& node = nodes.store_.emplace_back();
   nodes.setText(node, record.key, record.name);
-  char16_t* parentText = nodes.stagedParentTexts_.allocate(record.parentKey.size());
-  std::copy(record.parentKey.begin(), record.parentKey.end(), parentText);
+  bool narrowParent = NodeText::FitsNarrow(record.parentKey);
+  char16_t* parentText = nodes.stagedParentTexts_.allocate(
+      NodeText::StorageUnits(record.parentKey.size(), narrowParent));
+  NodeText::Store(record.parentKey, narrowParent, parentText);
   node.stagedParentText = parentText;
-  node.stagedParentLength = static_cast<uint32_t>(record.parentKey.size());
+  node.stagedParentLength = static_cast<uint16_t>(record.parentKey.size());
+  node.narrowStagedParent = narrowParent ? 1 : 0;
   node.attributes = record.attributes;
   node.size = record.size;
   node.time = record.time;
@@ -451,12 +533,12 @@ void FolderTables::orderStaged() {
   // Parents are found in list order, where siblings follow each other, so that the last parent
   // found is mostly the one wanted (in id order a parent's children lie scattered). Entries
   // given up for a later line of the same id no longer carry the staged mark.
-  std::u16string_view lastParentId;
+  NodeText lastParentId;
   TreeNode* lastParent = nullptr;
   for (TreeNode& listed : store) {
     if (!(listed.mark & kStaged)) continue;
     TreeNode* node = &listed;
-    std::u16string_view parentId = node->stagedParent();
+    NodeText parentId = node->stagedParent();
     if (parentId.empty()) {
       node->parent = nullptr;
     } else if (lastParent && parentId == lastParentId) {
@@ -469,7 +551,7 @@ void FolderTables::orderStaged() {
       }
     }
     if (!parentId.empty() && !node->parent) {
-      nodes.orphanParents_[node] = std::u16string(parentId);
+      nodes.orphanParents_[node] = parentId.str();
     }
     node->mark = 0;
   }
@@ -541,7 +623,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     bool ownWritable = (node.mark & kOwnWritable) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
-    if (ownWritable) writableFolders[std::u16string(node.id())] = FullPathOf(node);
+    if (ownWritable) writableFolders[node.id().str()] = FullPathOf(node);
     // Siblings often follow each other; the last list found is tried first.
     if (!lastList || node.parent != lastParent || !node.parent) {
       std::u16string parentId = nodes.parentKey(node);
@@ -577,7 +659,9 @@ std::u16string FullPath(const NodeRecord& node) { return node.folderPath + node.
 
 std::u16string FullPathOf(const TreeNode& node) {
   if (node.id().empty()) return u"\\";
-  return FolderPathOf(node).append(node.name());
+  std::u16string path = FolderPathOf(node);
+  node.name().appendTo(path);
+  return path;
 }
 
 std::u16string FolderPathOf(const TreeNode& node) {
@@ -594,9 +678,9 @@ void AppendFolderPathOf(const TreeNode& node, std::u16string& out) {
   out.resize(start + length, u'\\');
   size_t end = start + length - 1;  // the final "\" stays
   for (const TreeNode* at = node.parent; at; at = at->parent) {
-    std::u16string_view name = at->name();
+    NodeText name = at->name();
     end -= name.size();
-    std::copy(name.begin(), name.end(), out.begin() + static_cast<ptrdiff_t>(end));
+    name.copyTo(out.data() + end);
     --end;  // the "\" before it
   }
 }
@@ -614,6 +698,7 @@ namespace {
 void StageNode(NodeRecord&& node, BuiltTree& tree) {
   // The empty id is the root's.
   if (node.key.empty() || (!node.isFolder() && node.size == 0)) return;
+  if (!FitsTables(node)) return;
   if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName) {
     tree.downloadFolderId = node.key;
   }

@@ -24,10 +24,12 @@
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
+#include "drive/storage/NodeText.h"
 #include "platform/arena/TextArena.h"
 
-// Plain UTF-16 code unit order, the same as std::less<std::u16string>, but the equal stretch
-// at the start is compared four units at a time.
+// Plain UTF-16 code unit order, the same as std::less<std::u16string>, for plain texts and
+// for the tables' own (NodeText). The equal stretch at the start of two plain texts is
+// compared four units at a time.
 struct CodeUnitLess {
   using is_transparent = void;
   bool operator()(std::u16string_view a, std::u16string_view b) const {
@@ -44,12 +46,22 @@ struct CodeUnitLess {
     }
     return a.size() < b.size();
   }
+  bool operator()(NodeText a, std::u16string_view b) const { return Compare(a, b) < 0; }
+  bool operator()(std::u16string_view a, NodeText b) const { return Compare(b, a) > 0; }
+  bool operator()(NodeText a, NodeText b) const;
+
+ private:
+  // Negative, zero or positive as `a` sorts before, with or after `b`.
+  static int Compare(NodeText a, std::u16string_view b);
 };
 
 // One entry as the tables hold it. `parent` is null at top level, for the root and for an
 // entry whose parent is not in the table. The id and the name lie side by side in the node
-// table's text arena.
+// table's text arena, each stored as NodeText stores it.
 struct TreeNode {
+  // Ids, names and parent ids longer than this are not taken into the tables.
+  static constexpr size_t kMaxTextUnits = UINT16_MAX;
+
   union {
     TreeNode* parent = nullptr;
     // While the entry is staged (not yet linked): its listed parent id, kept apart from the
@@ -57,20 +69,32 @@ struct TreeNode {
     const char16_t* stagedParentText;
   };
   const char16_t* text = nullptr;  // the id, then the name
-  uint32_t idLength = 0;
-  uint32_t nameLength = 0;
   int64_t size = 0;
   int32_t time = 0;
   uint32_t attributes = 0;
-  uint32_t stagedParentLength = 0;
-  uint8_t writable = 0;
-  uint8_t stale = 0;
+  uint16_t idLength = 0;  // in UTF-16 code units, as are the two below
+  uint16_t nameLength = 0;
+  uint16_t stagedParentLength = 0;
+  uint8_t writable : 1 = 0;
+  uint8_t stale : 1 = 0;
+  uint8_t narrowId : 1 = 0;
+  uint8_t narrowName : 1 = 0;
+  uint8_t narrowStagedParent : 1 = 0;
   uint8_t mark = 0;  // scratch state while the tree is built
 
-  std::u16string_view id() const { return {text, idLength}; }
-  std::u16string_view name() const { return {text + idLength, nameLength}; }
+  NodeText id() const { return {text, idLength, narrowId != 0}; }
+  NodeText name() const {
+    return {text + NodeText::StorageUnits(idLength, narrowId), nameLength, narrowName != 0};
+  }
   // The listed parent id while the entry waits to be linked.
-  std::u16string_view stagedParent() const { return {stagedParentText, stagedParentLength}; }
+  NodeText stagedParent() const {
+    return {stagedParentText, stagedParentLength, narrowStagedParent != 0};
+  }
+  // What the id and the name take of the text arena.
+  size_t textUnits() const {
+    return NodeText::StorageUnits(idLength, narrowId) +
+           NodeText::StorageUnits(nameLength, narrowName);
+  }
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
@@ -81,7 +105,7 @@ class NodeTable {
  public:
   // What an iterator yields: the id and the entry.
   struct Entry {
-    std::u16string_view first;
+    NodeText first;
     const TreeNode& second;
   };
   class const_iterator {
@@ -122,6 +146,8 @@ class NodeTable {
   const_iterator end() const { return const_iterator(order_.end()); }
   const_iterator find(std::u16string_view id) const;
   const TreeNode* node(std::u16string_view id) const;
+  const TreeNode* node(NodeText id) const;
+  size_t count(NodeText id) const { return node(id) ? 1 : 0; }
   // The record of `id`; throws std::out_of_range when unknown (like std::map::at).
   NodeRecord at(std::u16string_view id) const;
   std::optional<NodeRecord> record(std::u16string_view id) const;
@@ -131,8 +157,10 @@ class NodeTable {
 
  private:
   friend class FolderTables;
-  std::vector<TreeNode*>::const_iterator lowerBound(std::u16string_view id) const;
-  TreeNode* lookup(std::u16string_view id) const;
+  template <typename Id>
+  std::vector<TreeNode*>::const_iterator lowerBound(Id id) const;
+  template <typename Id>
+  TreeNode* lookup(Id id) const;
   TreeNode* allocate();
   void release(TreeNode* node);
   // Gives the entry new text; the views may point into its old text.
@@ -175,6 +203,7 @@ class ChildTable {
   size_t count(std::u16string_view parentId) const { return map_.count(parentId); }
   const ChildList& at(std::u16string_view parentId) const;
   const ChildList* find(std::u16string_view parentId) const;
+  const ChildList* find(NodeText parentId) const;
   Map::const_iterator begin() const { return map_.begin(); }
   Map::const_iterator end() const { return map_.end(); }
 
@@ -196,7 +225,8 @@ class PathIndex {
 
  private:
   friend class FolderTables;
-  static uint64_t stepHash(const TreeNode* parent, std::u16string_view name);
+  template <typename Name>
+  static uint64_t stepHash(const TreeNode* parent, const Name& name);
   // Follows `path` from `from` below `parent`, keeping in `best` the largest id at its end.
   void walk(const TreeNode* parent, std::u16string_view path, size_t from,
             const TreeNode*& best) const;
@@ -205,11 +235,14 @@ class PathIndex {
   // Makes room for `count` entries without growing again.
   void reserve(size_t count);
   void rehash(size_t capacity);
+  static size_t capacityFor(size_t count);
+  size_t slotOf(uint64_t hash) const;
+  size_t nextSlot(size_t at) const;
 
   const TreeNode* root_ = nullptr;
-  // Open addressing with linear probing: each slot is empty (null), a removed mark or an
-  // entry, placed by the hash of (parent, upper-cased name).
-  std::vector<const TreeNode*> steps_;
+  // Open addressing with linear probing: each slot is empty, a removed mark or an entry,
+  // placed by the hash of (parent, upper-cased name).
+  std::vector<uint64_t> steps_;
   size_t used_ = 0;
   size_t removed_ = 0;
 };
@@ -247,8 +280,8 @@ class FolderTables {
   // Folder path + name; "\" for the root; empty when unknown.
   std::u16string fullPathOf(std::u16string_view id) const;
   // Calls `visit` for each child of `parentId` in id order, in place (no copy).
-  template <typename Visit>
-  void forEachChild(std::u16string_view parentId, Visit&& visit) const {
+  template <typename Id, typename Visit>
+  void forEachChild(const Id& parentId, Visit&& visit) const {
     if (const ChildList* list = children.find(parentId)) {
       for (const TreeNode* child : list->nodes()) visit(*child);
     }
@@ -261,7 +294,8 @@ class FolderTables {
   size_t link(const std::set<std::u16string>& writableIds);
 
  private:
-  TreeNode* mutableNode(std::u16string_view id);
+  template <typename Id>
+  TreeNode* mutableNode(const Id& id);
   // Puts the staged entries in id order and links each to its parent.
   void orderStaged();
   void attach(TreeNode& node, std::u16string_view parentId);

@@ -28,7 +28,7 @@ void CopyToBuffer(std::u16string_view text, LPWSTR buffer, DWORD capacity) {
 
 // A name that cannot be listed as a directory entry: empty, "." or "..", or too long for the
 // entry record.
-bool UnlistableName(std::u16string_view name) {
+bool UnlistableName(NodeText name) {
   return name.empty() || name == u"." || name == u".." ||
          name.size() >= std::size(WIN32_FIND_DATAW{}.cFileName);
 }
@@ -78,9 +78,9 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   if (!node) return mirror_error::kFileNotFound;
 
   // A file being uploaded has only its local size; the service knows nothing newer.
-  if (node->stale && !PendingUploads().contains(std::u16string(node->id()))) {
+  if (node->stale && !PendingUploads().contains(node->id().str())) {
     // The service is asked without the tree lock, so other callers are not held up by it.
-    std::u16string id(node->id());
+    std::u16string id = node->id().str();
     lock.unlock();
     NodeRecord refreshed;
     bool fetched = fileInfo(id, &refreshed) == 0;
@@ -124,8 +124,7 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
     entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child.time);
     entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child.size) >> 32);
     entry.nFileSizeLow = static_cast<DWORD>(child.size & 0xffffffff);
-    std::u16string_view name = child.name();
-    std::copy(name.begin(), name.end(), entry.cFileName);
+    child.name().copyTo(entry.cFileName);
     fill(&entry, info);
   });
   return 0;

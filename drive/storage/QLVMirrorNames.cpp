@@ -75,7 +75,7 @@ void QLVMirror::dropFolder(const std::u16string& id) {
   if (!nodeOfId(id)) return;
   // Each child is removed with a request of its own, while the tree lock is held.
   std::vector<std::u16string> childIds;
-  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.emplace_back(child.id()); });
+  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
   for (const std::u16string& childId : childIds) {
     std::optional<NodeRecord> child = nodeOfId(childId);
     if (!child) continue;
@@ -147,7 +147,7 @@ void QLVMirror::markWritableBelow(const std::u16string& id, bool writableAbove) 
   bool writable = writableAbove || tables_.writableFolders.count(id) != 0;
   tables_.setWritable(id, writable);
   std::vector<std::u16string> childIds;
-  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.emplace_back(child.id()); });
+  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
   for (const std::u16string& childId : childIds) markWritableBelow(childId, writable);
 }
 

@@ -327,7 +327,7 @@ TEST(FolderTree, ManyChangesKeepEveryIndexInStep) {
     }
     for (const auto& [folder, ids] : children) {
       std::vector<std::u16string> listed;
-      t.forEachChild(folder, [&](const TreeNode& child) { listed.emplace_back(child.id()); });
+      t.forEachChild(folder, [&](const TreeNode& child) { listed.push_back(child.id().str()); });
       ASSERT_EQ(listed, ids);
     }
   };
