@@ -35,7 +35,7 @@ constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
 // reaching the entry.
 struct StagedEntry {
   uint64_t prefix;
-  TreeNode* node;
+  NodeTable::Place place;
 };
 
 uint64_t IdPrefix(NodeText id) {
@@ -126,34 +126,40 @@ void NodeTable::compactTexts(bool always) {
 }
 
 template <typename Id>
-std::vector<TreeNode*>::const_iterator NodeTable::lowerBound(Id id) const {
-  return std::lower_bound(order_.begin(), order_.end(), id, [](const TreeNode* node, Id key) {
-    return CodeUnitLess()(node->id(), key);
+std::vector<NodeTable::Place>::const_iterator NodeTable::lowerBound(Id id) const {
+  return std::lower_bound(order_.begin(), order_.end(), id, [this](Place place, Id key) {
+    return CodeUnitLess()(store_[place].id(), key);
   });
 }
 
 template <typename Id>
 TreeNode* NodeTable::lookup(Id id) const {
   auto at = lowerBound(id);
-  return at != order_.end() && (*at)->id() == id ? *at : nullptr;
+  if (at == order_.end()) return nullptr;
+  TreeNode& node = const_cast<TreeNode&>(store_[*at]);
+  return node.id() == id ? &node : nullptr;
 }
 
 NodeTable::const_iterator NodeTable::find(std::u16string_view id) const {
   auto at = lowerBound(id);
-  return at != order_.end() && (*at)->id() == id ? const_iterator(at) : end();
+  return at != order_.end() && store_[*at].id() == id ? const_iterator(&store_, at) : end();
 }
 
-TreeNode* NodeTable::allocate() {
-  if (free_.empty()) return &store_.emplace_back();
-  TreeNode* node = free_.back();
+NodeTable::Place NodeTable::allocate() {
+  if (free_.empty()) {
+    store_.emplace_back();
+    return static_cast<Place>(store_.size() - 1);
+  }
+  Place place = free_.back();
   free_.pop_back();
-  return node;
+  return place;
 }
 
-void NodeTable::release(TreeNode* node) {
+void NodeTable::release(Place place) {
+  TreeNode* node = &store_[place];
   texts_.giveUp(node->textUnits());
   *node = TreeNode();
-  free_.push_back(node);
+  free_.push_back(place);
 }
 
 const TreeNode* NodeTable::node(std::u16string_view id) const { return lookup(id); }
@@ -406,9 +412,10 @@ void FolderTables::put(const NodeRecord& record) {
       move(record.key, record.name, record.parentKey);
     }
   } else {
-    node = nodes.allocate();
+    NodeTable::Place place = nodes.allocate();
+    node = &nodes.store_[place];
     nodes.setText(*node, record.key, record.name);
-    nodes.order_.insert(nodes.lowerBound(record.key), node);
+    nodes.order_.insert(nodes.lowerBound(std::u16string_view(record.key)), place);
     attach(*node, record.parentKey);
   }
   node->attributes = record.attributes;
@@ -431,8 +438,9 @@ bool FolderTables::erase(std::u16string_view id) {
       pathIndex.add(orphan);
     }
   }
-  nodes.order_.erase(nodes.lowerBound(id));
-  nodes.release(node);
+  auto place = nodes.lowerBound(id);
+  nodes.release(*place);
+  nodes.order_.erase(place);
   nodes.compactTexts();
   return true;
 }
@@ -512,21 +520,25 @@ void FolderTables::orderStaged() {
   std::deque<TreeNode>& store = nodes.store_;
   std::vector<StagedEntry> order;
   for (size_t at = 0; at < store.size(); ++at) {
-    if (store[at].mark & kStaged) order.push_back({IdPrefix(store[at].id()), &store[at]});
+    if (store[at].mark & kStaged) {
+      order.push_back({IdPrefix(store[at].id()), static_cast<NodeTable::Place>(at)});
+    }
   }
-  // Equal ids stay in list order (entries lie in the deque in list order, and a deque's
-  // addresses cannot be compared): a stable sort keeps them so.
-  std::stable_sort(order.begin(), order.end(), [](const StagedEntry& a, const StagedEntry& b) {
+  // Equal ids stay in list order, which is the order of their places in the deque.
+  std::sort(order.begin(), order.end(), [&](const StagedEntry& a, const StagedEntry& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return CodeUnitLess()(a.node->id(), b.node->id());
+    NodeText left = store[a.place].id();
+    NodeText right = store[b.place].id();
+    if (left != right) return CodeUnitLess()(left, right);
+    return a.place < b.place;
   });
   nodes.order_.reserve(order.size() + 1);
   for (size_t at = 0; at < order.size(); ++at) {
-    TreeNode* node = order[at].node;
-    if (at + 1 < order.size() && order[at + 1].node->id() == node->id()) {
-      nodes.release(node);
+    NodeTable::Place place = order[at].place;
+    if (at + 1 < order.size() && store[order[at + 1].place].id() == store[place].id()) {
+      nodes.release(place);
     } else {
-      nodes.order_.push_back(node);
+      nodes.order_.push_back(place);
     }
   }
   std::vector<StagedEntry>().swap(order);
@@ -556,7 +568,7 @@ void FolderTables::orderStaged() {
     node->mark = 0;
   }
   // The parent ids are dropped only once every parent is found.
-  for (TreeNode* node : nodes.order_) node->stagedParentLength = 0;
+  for (NodeTable::Place place : nodes.order_) store[place].stagedParentLength = 0;
   nodes.stagedParentTexts_ = TextArena<char16_t>();
   nodes.compactTexts();
 }
@@ -570,7 +582,8 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // Each chain is settled outermost first; a chain that meets itself is marked looped, and
   // so is everything below a looped node.
   std::vector<TreeNode*> chain;
-  for (TreeNode* start : nodes.order_) {
+  for (NodeTable::Place place : nodes.order_) {
+    TreeNode* start = &nodes.store_[place];
     chain.clear();
     bool looped = false;
     for (TreeNode* at = start; at; at = at->parent) {
@@ -600,10 +613,11 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   }
 
   size_t loopedNodes = 0;
-  auto kept = std::remove_if(nodes.order_.begin(), nodes.order_.end(), [&](TreeNode* node) {
+  auto kept = std::remove_if(nodes.order_.begin(), nodes.order_.end(), [&](NodeTable::Place place) {
+    TreeNode* node = &nodes.store_[place];
     if (StateOf(*node) != kLooped) return false;
     nodes.orphanParents_.erase(node);
-    nodes.release(node);
+    nodes.release(place);
     ++loopedNodes;
     return true;
   });
@@ -618,8 +632,8 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   }
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
-  for (TreeNode* entry : nodes.order_) {
-    TreeNode& node = *entry;
+  for (NodeTable::Place place : nodes.order_) {
+    TreeNode& node = nodes.store_[place];
     bool ownWritable = (node.mark & kOwnWritable) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
@@ -635,10 +649,11 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // Lists grown one entry at a time hold up to twice their room.
   for (auto& [parentId, list] : children.map_) list.children_.shrink_to_fit();
 
-  TreeNode* root = nodes.lookup(u"");
+  TreeNode* root = nodes.lookup(std::u16string_view());
   if (!root) {
-    root = nodes.allocate();
-    nodes.order_.insert(nodes.order_.begin(), root);
+    NodeTable::Place place = nodes.allocate();
+    root = &nodes.store_[place];
+    nodes.order_.insert(nodes.order_.begin(), place);
   }
   NodeRecord rootRecord = RootNode();
   nodes.setText(*root, u"", rootRecord.name);

@@ -98,11 +98,12 @@ struct TreeNode {
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
 };
 
-// Id → entry. Entries live in a deque (their addresses never change) and are found by a
-// binary search of a list of them in id order; their texts are packed in an arena. Records handed
-// out are copies with the folder path worked out.
+// Id → entry. Entries live in a deque (their addresses and places never change) and are
+// found by a binary search of a list of their places in id order; their texts are packed in an
+// arena. Records handed out are copies with the folder path worked out.
 class NodeTable {
  public:
+  using Place = uint32_t;  // an entry's place in the store
   // What an iterator yields: the id and the entry.
   struct Entry {
     NodeText first;
@@ -121,8 +122,12 @@ class NodeTable {
     };
 
     const_iterator() = default;
-    explicit const_iterator(std::vector<TreeNode*>::const_iterator at) : at_(at) {}
-    Entry operator*() const { return {(*at_)->id(), **at_}; }
+    const_iterator(const std::deque<TreeNode>* store, std::vector<Place>::const_iterator at)
+        : store_(store), at_(at) {}
+    Entry operator*() const {
+      const TreeNode& node = (*store_)[*at_];
+      return {node.id(), node};
+    }
     Arrow operator->() const { return {**this}; }
     const_iterator& operator++() {
       ++at_;
@@ -137,13 +142,14 @@ class NodeTable {
     bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
 
    private:
-    std::vector<TreeNode*>::const_iterator at_;
+    const std::deque<TreeNode>* store_ = nullptr;
+    std::vector<Place>::const_iterator at_;
   };
 
   size_t size() const { return order_.size(); }
   size_t count(std::u16string_view id) const { return node(id) ? 1 : 0; }
-  const_iterator begin() const { return const_iterator(order_.begin()); }
-  const_iterator end() const { return const_iterator(order_.end()); }
+  const_iterator begin() const { return const_iterator(&store_, order_.begin()); }
+  const_iterator end() const { return const_iterator(&store_, order_.end()); }
   const_iterator find(std::u16string_view id) const;
   const TreeNode* node(std::u16string_view id) const;
   const TreeNode* node(NodeText id) const;
@@ -158,11 +164,12 @@ class NodeTable {
  private:
   friend class FolderTables;
   template <typename Id>
-  std::vector<TreeNode*>::const_iterator lowerBound(Id id) const;
+  std::vector<Place>::const_iterator lowerBound(Id id) const;
   template <typename Id>
   TreeNode* lookup(Id id) const;
-  TreeNode* allocate();
-  void release(TreeNode* node);
+  // An empty entry's place, reused or new.
+  Place allocate();
+  void release(Place place);
   // Gives the entry new text; the views may point into its old text.
   void setText(TreeNode& node, std::u16string_view id, std::u16string_view name);
   // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
@@ -171,8 +178,8 @@ class NodeTable {
   std::deque<TreeNode> store_;
   TextArena<char16_t> texts_;
   TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
-  std::vector<TreeNode*> free_;            // released entries of store_, reused first
-  std::vector<TreeNode*> order_;           // every entry, by id
+  std::vector<Place> free_;                // released entries of store_, reused first
+  std::vector<Place> order_;               // every entry, by id
   // Entries whose listed parent is missing: their parent id.
   std::unordered_map<const TreeNode*, std::u16string> orphanParents_;
 };
