@@ -26,12 +26,12 @@ void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTab
   out += u"|0|";
   if (const ChildList* children = tables.children.find(node.id())) {
     bool first = true;
-    for (const TreeNode* child : children->nodes()) {
+    children->forEach([&](const TreeNode& child) {
       if (!first) out += u',';
       first = false;
-      child->id().appendTo(out);
-      hasSubfolders = hasSubfolders || child->isFolder();
-    }
+      child.id().appendTo(out);
+      hasSubfolders = hasSubfolders || child.isFolder();
+    });
   }
   if (hasSubfolders) out[subfolderMark] = u'1';
   out += u"\r\n";

@@ -115,7 +115,7 @@ void NodeTable::compactTexts(bool always) {
   if (texts_.wasted() == 0) return;
   TextArena<char16_t> fresh;
   // Every entry of the store, staged ones too; released ones hold no text.
-  for (TreeNode& node : store_) {
+  for (TreeNode& node : store()) {
     if (!node.text) continue;
     size_t units = node.textUnits();
     char16_t* text = fresh.allocate(units);
@@ -128,7 +128,7 @@ void NodeTable::compactTexts(bool always) {
 template <typename Id>
 std::vector<NodeTable::Place>::const_iterator NodeTable::lowerBound(Id id) const {
   return std::lower_bound(order_.begin(), order_.end(), id, [this](Place place, Id key) {
-    return CodeUnitLess()(store_[place].id(), key);
+    return CodeUnitLess()(store()[place].id(), key);
   });
 }
 
@@ -136,19 +136,35 @@ template <typename Id>
 TreeNode* NodeTable::lookup(Id id) const {
   auto at = lowerBound(id);
   if (at == order_.end()) return nullptr;
-  TreeNode& node = const_cast<TreeNode&>(store_[*at]);
+  TreeNode& node = const_cast<TreeNode&>(store()[*at]);
   return node.id() == id ? &node : nullptr;
 }
 
 NodeTable::const_iterator NodeTable::find(std::u16string_view id) const {
   auto at = lowerBound(id);
-  return at != order_.end() && store_[*at].id() == id ? const_iterator(&store_, at) : end();
+  return at != order_.end() && store()[*at].id() == id ? const_iterator(store_.get(), at) : end();
+}
+
+bool NodeTable::findPlace(std::u16string_view id, Place& place) const {
+  auto at = lowerBound(id);
+  if (at == order_.end() || store()[*at].id() != id) return false;
+  place = *at;
+  return true;
+}
+
+void NodeTable::swap(NodeTable& other) noexcept {
+  std::swap(store_, other.store_);
+  std::swap(texts_, other.texts_);
+  std::swap(stagedParentTexts_, other.stagedParentTexts_);
+  std::swap(free_, other.free_);
+  std::swap(order_, other.order_);
+  std::swap(orphanParents_, other.orphanParents_);
 }
 
 NodeTable::Place NodeTable::allocate() {
   if (free_.empty()) {
-    store_.emplace_back();
-    return static_cast<Place>(store_.size() - 1);
+    store().emplace_back();
+    return static_cast<Place>(store().size() - 1);
   }
   Place place = free_.back();
   free_.pop_back();
@@ -156,7 +172,7 @@ NodeTable::Place NodeTable::allocate() {
 }
 
 void NodeTable::release(Place place) {
-  TreeNode* node = &store_[place];
+  TreeNode* node = &store()[place];
   texts_.giveUp(node->textUnits());
   *node = TreeNode();
   free_.push_back(place);
@@ -202,10 +218,12 @@ std::u16string NodeTable::parentKey(const TreeNode& node) const {
 
 const TreeNode* ChildList::find(std::u16string_view id) const {
   auto at = std::lower_bound(children_.begin(), children_.end(), id,
-                             [](const TreeNode* child, std::u16string_view key) {
-                               return CodeUnitLess()(child->id(), key);
+                             [this](NodeTable::Place child, std::u16string_view key) {
+                               return CodeUnitLess()((*store_)[child].id(), key);
                              });
-  return at != children_.end() && (*at)->id() == id ? *at : nullptr;
+  if (at == children_.end()) return nullptr;
+  const TreeNode& child = (*store_)[*at];
+  return child.id() == id ? &child : nullptr;
 }
 
 std::u16string ChildList::at(std::u16string_view id) const {
@@ -216,9 +234,9 @@ std::u16string ChildList::at(std::u16string_view id) const {
 
 std::map<std::u16string, std::u16string> ChildList::copy() const {
   std::map<std::u16string, std::u16string> out;
-  for (const TreeNode* child : children_) {
-    out.emplace_hint(out.end(), child->id().str(), UpperCasePath(FullPathOf(*child)));
-  }
+  forEach([&](const TreeNode& child) {
+    out.emplace_hint(out.end(), child.id().str(), UpperCasePath(FullPathOf(child)));
+  });
   return out;
 }
 
@@ -376,27 +394,35 @@ TreeNode* FolderTables::mutableNode(const Id& id) {
   }
 }
 
-void FolderTables::attach(TreeNode& node, std::u16string_view parentId) {
-  node.parent = parentId.empty() ? nullptr : mutableNode(parentId);
-  if (!parentId.empty() && !node.parent) nodes.orphanParents_[&node] = std::u16string(parentId);
+ChildList& FolderTables::childListOf(std::u16string_view parentId) {
   auto list = children.map_.find(parentId);
   if (list == children.map_.end()) {
-    list = children.map_.emplace(std::u16string(parentId), ChildList()).first;
+    list = children.map_.emplace(std::u16string(parentId), ChildList(&nodes.store())).first;
   }
-  std::vector<const TreeNode*>& siblings = list->second.children_;
-  auto at = std::lower_bound(
-      siblings.begin(), siblings.end(), &node,
-      [](const TreeNode* a, const TreeNode* b) { return CodeUnitLess()(a->id(), b->id()); });
-  siblings.insert(at, &node);
+  return list->second;
+}
+
+void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) {
+  const std::deque<TreeNode>& store = nodes.store();
+  TreeNode& node = nodes.store()[place];
+  node.parent = parentId.empty() ? nullptr : mutableNode(parentId);
+  if (!parentId.empty() && !node.parent) nodes.orphanParents_[&node] = std::u16string(parentId);
+  std::vector<NodeTable::Place>& siblings = childListOf(parentId).children_;
+  auto at = std::lower_bound(siblings.begin(), siblings.end(), node.id(),
+                             [&](NodeTable::Place sibling, NodeText id) {
+                               return CodeUnitLess()(store[sibling].id(), id);
+                             });
+  siblings.insert(at, place);
   pathIndex.add(&node);
 }
 
-void FolderTables::detach(TreeNode& node) {
+void FolderTables::detach(NodeTable::Place place) {
+  TreeNode& node = nodes.store()[place];
   pathIndex.remove(&node);
   auto list = children.map_.find(nodes.parentKey(node));
   if (list != children.map_.end()) {
-    std::vector<const TreeNode*>& siblings = list->second.children_;
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), &node), siblings.end());
+    std::vector<NodeTable::Place>& siblings = list->second.children_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), place), siblings.end());
     if (siblings.empty()) children.map_.erase(list);
   }
   nodes.orphanParents_.erase(&node);
@@ -413,10 +439,10 @@ void FolderTables::put(const NodeRecord& record) {
     }
   } else {
     NodeTable::Place place = nodes.allocate();
-    node = &nodes.store_[place];
+    node = &nodes.store()[place];
     nodes.setText(*node, record.key, record.name);
     nodes.order_.insert(nodes.lowerBound(std::u16string_view(record.key)), place);
-    attach(*node, record.parentKey);
+    attach(place, record.parentKey);
   }
   node->attributes = record.attributes;
   node->size = record.size;
@@ -426,37 +452,38 @@ void FolderTables::put(const NodeRecord& record) {
 }
 
 bool FolderTables::erase(std::u16string_view id) {
-  TreeNode* node = mutableNode(id);
-  if (!node || id.empty()) return false;
-  detach(*node);
+  NodeTable::Place place;
+  if (id.empty() || !nodes.findPlace(id, place)) return false;
+  detach(place);
   if (const ChildList* list = children.find(id)) {
-    for (const TreeNode* child : list->nodes()) {
-      TreeNode* orphan = const_cast<TreeNode*>(child);
+    for (NodeTable::Place child : list->children_) {
+      TreeNode* orphan = &nodes.store()[child];
       pathIndex.remove(orphan);
       orphan->parent = nullptr;
       nodes.orphanParents_[orphan] = std::u16string(id);
       pathIndex.add(orphan);
     }
   }
-  auto place = nodes.lowerBound(id);
-  nodes.release(*place);
-  nodes.order_.erase(place);
+  nodes.order_.erase(nodes.lowerBound(id));  // while the entry still has its id
+  nodes.release(place);
   nodes.compactTexts();
   return true;
 }
 
 bool FolderTables::move(std::u16string_view id, std::u16string_view newName,
                         std::u16string_view newParentId) {
-  TreeNode* node = mutableNode(id);
-  if (!node || id.empty() || newName.size() > TreeNode::kMaxTextUnits) return false;
+  NodeTable::Place place;
+  if (id.empty() || newName.size() > TreeNode::kMaxTextUnits) return false;
+  if (!nodes.findPlace(id, place)) return false;
+  TreeNode* node = &nodes.store()[place];
   // A folder cannot go below itself.
   if (!newParentId.empty() && IsAncestorOrSelf(node, mutableNode(newParentId))) return false;
   // The arguments may point into the entry's own text, which is replaced below.
   std::u16string parentId(newParentId);
   std::u16string ownId = node->id().str();
-  detach(*node);
+  detach(place);
   nodes.setText(*node, ownId, newName);
-  attach(*node, parentId);
+  attach(place, parentId);
   nodes.compactTexts();
   return true;
 }
@@ -500,7 +527,7 @@ std::u16string FolderTables::fullPathOf(std::u16string_view id) const {
 void FolderTables::stage(NodeRecord&& record) {
   // Staged entries are added in list order at the end of the store, with their parent id kept
   // aside until they are linked.
-  TreeNode& node = nodes.store_.emplace_back();
+  TreeNode& node = nodes.store().emplace_back();
   nodes.setText(node, record.key, record.name);
   bool narrowParent = NodeText::FitsNarrow(record.parentKey);
   char16_t* parentText = nodes.stagedParentTexts_.allocate(
@@ -517,7 +544,7 @@ void FolderTables::stage(NodeRecord&& record) {
 
 void FolderTables::orderStaged() {
   // Staged entries by id; of lines with the same id the later one wins.
-  std::deque<TreeNode>& store = nodes.store_;
+  std::deque<TreeNode>& store = nodes.store();
   std::vector<StagedEntry> order;
   for (size_t at = 0; at < store.size(); ++at) {
     if (store[at].mark & kStaged) {
@@ -583,7 +610,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // so is everything below a looped node.
   std::vector<TreeNode*> chain;
   for (NodeTable::Place place : nodes.order_) {
-    TreeNode* start = &nodes.store_[place];
+    TreeNode* start = &nodes.store()[place];
     chain.clear();
     bool looped = false;
     for (TreeNode* at = start; at; at = at->parent) {
@@ -614,7 +641,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
   size_t loopedNodes = 0;
   auto kept = std::remove_if(nodes.order_.begin(), nodes.order_.end(), [&](NodeTable::Place place) {
-    TreeNode* node = &nodes.store_[place];
+    TreeNode* node = &nodes.store()[place];
     if (StateOf(*node) != kLooped) return false;
     nodes.orphanParents_.erase(node);
     nodes.release(place);
@@ -627,13 +654,13 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // entries go in in list order, in which they and their names lie in memory (what the index
   // finds does not depend on the order they went in).
   pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
-  for (const TreeNode& node : nodes.store_) {
+  for (const TreeNode& node : nodes.store()) {
     if (StateOf(node) == kDone) pathIndex.add(&node);
   }
   ChildList* lastList = nullptr;
   const TreeNode* lastParent = nullptr;
   for (NodeTable::Place place : nodes.order_) {
-    TreeNode& node = nodes.store_[place];
+    TreeNode& node = nodes.store()[place];
     bool ownWritable = (node.mark & kOwnWritable) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
@@ -641,10 +668,10 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     // Siblings often follow each other; the last list found is tried first.
     if (!lastList || node.parent != lastParent || !node.parent) {
       std::u16string parentId = nodes.parentKey(node);
-      lastList = &children.map_[parentId];
+      lastList = &childListOf(parentId);
       lastParent = node.parent;
     }
-    lastList->children_.push_back(&node);
+    lastList->children_.push_back(place);
   }
   // Lists grown one entry at a time hold up to twice their room.
   for (auto& [parentId, list] : children.map_) list.children_.shrink_to_fit();
@@ -652,7 +679,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   TreeNode* root = nodes.lookup(std::u16string_view());
   if (!root) {
     NodeTable::Place place = nodes.allocate();
-    root = &nodes.store_[place];
+    root = &nodes.store()[place];
     nodes.order_.insert(nodes.order_.begin(), place);
   }
   NodeRecord rootRecord = RootNode();

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "drive/core/NodeRecord.h"
@@ -148,8 +149,15 @@ class NodeTable {
 
   size_t size() const { return order_.size(); }
   size_t count(std::u16string_view id) const { return node(id) ? 1 : 0; }
-  const_iterator begin() const { return const_iterator(&store_, order_.begin()); }
-  const_iterator end() const { return const_iterator(&store_, order_.end()); }
+  NodeTable() = default;
+  NodeTable(NodeTable&& other) noexcept { swap(other); }
+  NodeTable& operator=(NodeTable&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+
+  const_iterator begin() const { return const_iterator(store_.get(), order_.begin()); }
+  const_iterator end() const { return const_iterator(store_.get(), order_.end()); }
   const_iterator find(std::u16string_view id) const;
   const TreeNode* node(std::u16string_view id) const;
   const TreeNode* node(NodeText id) const;
@@ -167,6 +175,8 @@ class NodeTable {
   std::vector<Place>::const_iterator lowerBound(Id id) const;
   template <typename Id>
   TreeNode* lookup(Id id) const;
+  // The place of the entry `id`; false when unknown.
+  bool findPlace(std::u16string_view id, Place& place) const;
   // An empty entry's place, reused or new.
   Place allocate();
   void release(Place place);
@@ -175,7 +185,12 @@ class NodeTable {
   // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
   void compactTexts(bool always = false);
 
-  std::deque<TreeNode> store_;
+  void swap(NodeTable& other) noexcept;
+  std::deque<TreeNode>& store() { return *store_; }
+  const std::deque<TreeNode>& store() const { return *store_; }
+
+  // On the heap, so that child lists find it wherever the tables are moved.
+  std::unique_ptr<std::deque<TreeNode>> store_ = std::make_unique<std::deque<TreeNode>>();
   TextArena<char16_t> texts_;
   TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
   std::vector<Place> free_;                // released entries of store_, reused first
@@ -187,19 +202,26 @@ class NodeTable {
 // A folder's children in id order, read in place.
 class ChildList {
  public:
+  ChildList() = default;
   size_t size() const { return children_.size(); }
   bool empty() const { return children_.empty(); }
   size_t count(std::u16string_view id) const { return find(id) ? 1 : 0; }
   // The child's upper-cased full path; throws std::out_of_range when not a child.
   std::u16string at(std::u16string_view id) const;
-  const std::vector<const TreeNode*>& nodes() const { return children_; }
+  // Calls `visit` with each child in id order.
+  template <typename Visit>
+  void forEach(Visit&& visit) const {
+    for (NodeTable::Place place : children_) visit(std::as_const((*store_)[place]));
+  }
   // child id → upper-cased full path, as a separate map.
   std::map<std::u16string, std::u16string> copy() const;
 
  private:
   friend class FolderTables;
+  explicit ChildList(const std::deque<TreeNode>* store) : store_(store) {}
   const TreeNode* find(std::u16string_view id) const;
-  std::vector<const TreeNode*> children_;  // ordered by id
+  const std::deque<TreeNode>* store_ = nullptr;  // the node table's
+  std::vector<NodeTable::Place> children_;       // ordered by id
 };
 
 // Parent id → its child list.
@@ -289,9 +311,7 @@ class FolderTables {
   // Calls `visit` for each child of `parentId` in id order, in place (no copy).
   template <typename Id, typename Visit>
   void forEachChild(const Id& parentId, Visit&& visit) const {
-    if (const ChildList* list = children.find(parentId)) {
-      for (const TreeNode* child : list->nodes()) visit(*child);
-    }
+    if (const ChildList* list = children.find(parentId)) list->forEach(visit);
   }
 
   // Building (of empty tables): `stage` adds an entry without linking it; `link` then links,
@@ -305,8 +325,10 @@ class FolderTables {
   TreeNode* mutableNode(const Id& id);
   // Puts the staged entries in id order and links each to its parent.
   void orderStaged();
-  void attach(TreeNode& node, std::u16string_view parentId);
-  void detach(TreeNode& node);
+  // Links the entry at `place` below `parentId` in the child table and the path index.
+  void attach(NodeTable::Place place, std::u16string_view parentId);
+  void detach(NodeTable::Place place);
+  ChildList& childListOf(std::u16string_view parentId);
 };
 
 struct BuiltTree {

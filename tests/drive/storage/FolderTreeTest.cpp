@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -176,6 +177,42 @@ TEST(FolderTree, PathOrderIsPlainCodeUnitOrder) {
   for (const auto& a : texts) {
     for (const auto& b : texts) EXPECT_EQ(less(a, b), a < b) << a.size() << " " << b.size();
   }
+}
+
+// Texts of byte-sized units are held a byte per unit, others as UTF-16: order, lookups and
+// records must not show which.
+TEST(FolderTree, TextsOfAnyUnitsKeepCodeUnitOrderAndReadBackWhole) {
+  const std::u16string ids[] = {u"a",      u"ab",           u"a\x100",   u"\xff",   u"\x100",
+                                u"\xe000", u"\xd83d\xde00", u"\xff\xff", u"\x100A", u"b\xe9"};
+  std::u16string list = u"d,Dir\xe9,dir,0,,0\n";
+  for (const std::u16string& id : ids) list += id + u"," + id + u"\x263a" + id + u",file,1,d,0\n";
+  BuiltTree tree = Build(list);
+  FolderTables& t = tree.tables;
+
+  std::vector<std::u16string> expected(std::begin(ids), std::end(ids));
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::u16string> listed;
+  t.forEachChild(u"d", [&](const TreeNode& child) { listed.push_back(child.id().str()); });
+  EXPECT_EQ(listed, expected);
+  std::vector<std::u16string> all;
+  for (const auto& entry : t.nodes) all.push_back(entry.first.str());
+  expected.insert(expected.begin(), {u"", u"d"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(all, expected);
+
+  for (const std::u16string& id : ids) {
+    NodeRecord record = t.nodes.at(id);
+    EXPECT_EQ(record.name, id + u"\x263a" + id);
+    EXPECT_EQ(record.folderPath, u"\\Dir\xe9\\");
+    EXPECT_EQ(t.idOfPath(UpperCasePath(u"\\Dir\xe9\\" + record.name)), id);
+  }
+
+  // Texts beyond 16-bit lengths are not taken: a listed one is left out, a rename refused.
+  std::u16string longName(TreeNode::kMaxTextUnits + 1, u'n');
+  EXPECT_EQ(Build(u"9," + longName + u",file,1,,0\n").tables.nodes.count(u"9"), 0u);
+  EXPECT_FALSE(t.move(u"a", longName, u"d"));
+  EXPECT_TRUE(t.move(u"a", longName.substr(1), u"d"));
+  EXPECT_EQ(t.nodes.at(u"a").name, longName.substr(1));
 }
 
 TEST(FolderTree, CleanedNamesCollideAndTheLaterIdWins) {
