@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every indexed path leads to a node, and the root is always there.
   if (tree.tables.nodes.count(std::u16string()) == 0) __builtin_trap();
   for (const auto& [id, node] : tree.tables.nodes) {
-    std::optional<std::u16string> found = tree.tables.idOfPath(tree.tables.fullPathOf(id));
+    std::optional<std::u16string> found = tree.tables.idOfPath(tree.tables.fullPathOf(id.str()));
     if (!found || tree.tables.nodes.count(*found) == 0) __builtin_trap();
   }
   std::string fileList = FormatFileList(tree.tables, 1, u"fuzz");
