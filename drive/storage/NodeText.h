@@ -33,6 +33,7 @@ class NodeText {
     }
     auto* bytes = reinterpret_cast<unsigned char*>(storage);
     for (size_t at = 0; at < text.size(); ++at) bytes[at] = static_cast<unsigned char>(text[at]);
+    if (text.size() % 2 != 0) bytes[text.size()] = 0;  // the spare byte of the last unit
   }
 
   size_t size() const { return length_; }
