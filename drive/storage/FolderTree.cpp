@@ -246,15 +246,26 @@ const ChildList& ChildTable::at(std::u16string_view parentId) const {
   return *list;
 }
 
-const ChildList* ChildTable::find(std::u16string_view parentId) const {
-  auto found = map_.find(parentId);
-  return found == map_.end() ? nullptr : &found->second;
+template <typename Id>
+size_t ChildTable::lowerBound(Id parentId) const {
+  auto at = std::lower_bound(
+      lists_.begin(), lists_.end(), parentId,
+      [](const ChildList& list, Id key) { return CodeUnitLess()(list.parentId_, key); });
+  return static_cast<size_t>(at - lists_.begin());
 }
 
-const ChildList* ChildTable::find(NodeText parentId) const {
-  auto found = map_.find(parentId);
-  return found == map_.end() ? nullptr : &found->second;
+template <typename Id>
+const ChildList* ChildTable::findList(Id parentId) const {
+  size_t at = lowerBound(parentId);
+  if (at == lists_.size() || !(parentId == std::u16string_view(lists_[at].parentId_))) {
+    return nullptr;
+  }
+  return &lists_[at];
 }
+
+const ChildList* ChildTable::find(std::u16string_view parentId) const { return findList(parentId); }
+
+const ChildList* ChildTable::find(NodeText parentId) const { return findList(parentId); }
 
 // PathIndex ---------------------------------------------------------------------------------
 
@@ -395,11 +406,13 @@ TreeNode* FolderTables::mutableNode(const Id& id) {
 }
 
 ChildList& FolderTables::childListOf(std::u16string_view parentId) {
-  auto list = children.map_.find(parentId);
-  if (list == children.map_.end()) {
-    list = children.map_.emplace(std::u16string(parentId), ChildList(&nodes.store())).first;
+  std::vector<ChildList>& lists = children.lists_;
+  size_t at = children.lowerBound(parentId);
+  if (at == lists.size() || lists[at].parentId_ != parentId) {
+    lists.insert(lists.begin() + static_cast<ptrdiff_t>(at),
+                 ChildList(std::u16string(parentId), &nodes.store()));
   }
-  return list->second;
+  return lists[at];
 }
 
 void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) {
@@ -419,11 +432,13 @@ void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) 
 void FolderTables::detach(NodeTable::Place place) {
   TreeNode& node = nodes.store()[place];
   pathIndex.remove(&node);
-  auto list = children.map_.find(nodes.parentKey(node));
-  if (list != children.map_.end()) {
-    std::vector<NodeTable::Place>& siblings = list->second.children_;
+  std::u16string parentId = nodes.parentKey(node);
+  std::vector<ChildList>& lists = children.lists_;
+  size_t at = children.lowerBound(std::u16string_view(parentId));
+  if (at < lists.size() && lists[at].parentId_ == parentId) {
+    std::vector<NodeTable::Place>& siblings = lists[at].children_;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), place), siblings.end());
-    if (siblings.empty()) children.map_.erase(list);
+    if (siblings.empty()) lists.erase(lists.begin() + static_cast<ptrdiff_t>(at));
   }
   nodes.orphanParents_.erase(&node);
   node.parent = nullptr;
@@ -657,24 +672,14 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   for (const TreeNode& node : nodes.store()) {
     if (StateOf(node) == kDone) pathIndex.add(&node);
   }
-  ChildList* lastList = nullptr;
-  const TreeNode* lastParent = nullptr;
   for (NodeTable::Place place : nodes.order_) {
     TreeNode& node = nodes.store()[place];
     bool ownWritable = (node.mark & kOwnWritable) != 0;
     node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
     node.mark = 0;
     if (ownWritable) writableFolders[node.id().str()] = FullPathOf(node);
-    // Siblings often follow each other; the last list found is tried first.
-    if (!lastList || node.parent != lastParent || !node.parent) {
-      std::u16string parentId = nodes.parentKey(node);
-      lastList = &childListOf(parentId);
-      lastParent = node.parent;
-    }
-    lastList->children_.push_back(place);
   }
-  // Lists grown one entry at a time hold up to twice their room.
-  for (auto& [parentId, list] : children.map_) list.children_.shrink_to_fit();
+  buildChildLists();
 
   TreeNode* root = nodes.lookup(std::u16string_view());
   if (!root) {
@@ -687,6 +692,50 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   root->attributes = rootRecord.attributes;
   pathIndex.root_ = root;
   return loopedNodes;
+}
+
+void FolderTables::buildChildLists() {
+  const std::deque<TreeNode>& store = nodes.store();
+  // First the children of each parent are counted: under a parent in the table, under its
+  // address; at top level and under a missing parent, under the parent id.
+  std::unordered_map<const TreeNode*, uint32_t> listOfParent;
+  std::map<std::u16string, uint32_t, CodeUnitLess> listOfKey;
+  std::vector<uint32_t> counts;
+  auto listFor = [&](const TreeNode& node) -> uint32_t {
+    uint32_t next = static_cast<uint32_t>(counts.size());
+    uint32_t list = node.parent ? listOfParent.try_emplace(node.parent, next).first->second
+                                : listOfKey.try_emplace(nodes.parentKey(node), next).first->second;
+    if (list == next) counts.push_back(0);
+    return list;
+  };
+  for (NodeTable::Place place : nodes.order_) ++counts[listFor(store[place])];
+
+  // The lists are made in parent id order (parents in the table come in id order from the id
+  // list, the others from their map) and sized once.
+  std::vector<uint32_t> finalIndex(counts.size());
+  std::vector<ChildList>& lists = children.lists_;
+  lists.reserve(counts.size());
+  auto keyed = listOfKey.begin();
+  auto addList = [&](std::u16string parentId, uint32_t counted) {
+    finalIndex[counted] = static_cast<uint32_t>(lists.size());
+    lists.push_back(ChildList(std::move(parentId), &store));
+    lists.back().children_.reserve(counts[counted]);
+  };
+  for (NodeTable::Place place : nodes.order_) {
+    const TreeNode& parent = store[place];
+    auto listed = listOfParent.find(&parent);
+    if (listed == listOfParent.end()) continue;
+    for (; keyed != listOfKey.end() && CodeUnitLess()(keyed->first, parent.id()); ++keyed) {
+      addList(keyed->first, keyed->second);
+    }
+    addList(parent.id().str(), listed->second);
+  }
+  for (; keyed != listOfKey.end(); ++keyed) addList(keyed->first, keyed->second);
+
+  // Then each entry joins its list, in id order.
+  for (NodeTable::Place place : nodes.order_) {
+    lists[finalIndex[listFor(store[place])]].children_.push_back(place);
+  }
 }
 
 // Free functions ----------------------------------------------------------------------------

@@ -218,27 +218,33 @@ class ChildList {
 
  private:
   friend class FolderTables;
-  explicit ChildList(const std::deque<TreeNode>* store) : store_(store) {}
+  friend class ChildTable;
+  ChildList(std::u16string parentId, const std::deque<TreeNode>* store)
+      : parentId_(std::move(parentId)), store_(store) {}
   const TreeNode* find(std::u16string_view id) const;
+  std::u16string parentId_;
   const std::deque<TreeNode>* store_ = nullptr;  // the node table's
   std::vector<NodeTable::Place> children_;       // ordered by id
 };
 
-// Parent id → its child list.
+// Parent id → its child list. The lists lie in one array in parent id order: a folder costs
+// its list and little more.
 class ChildTable {
  public:
-  using Map = std::map<std::u16string, ChildList, CodeUnitLess>;
-  size_t size() const { return map_.size(); }
-  size_t count(std::u16string_view parentId) const { return map_.count(parentId); }
+  size_t size() const { return lists_.size(); }
+  size_t count(std::u16string_view parentId) const { return find(parentId) ? 1 : 0; }
   const ChildList& at(std::u16string_view parentId) const;
   const ChildList* find(std::u16string_view parentId) const;
   const ChildList* find(NodeText parentId) const;
-  Map::const_iterator begin() const { return map_.begin(); }
-  Map::const_iterator end() const { return map_.end(); }
 
  private:
   friend class FolderTables;
-  Map map_;
+  // The index of the list of `parentId`, or of where it would go.
+  template <typename Id>
+  size_t lowerBound(Id parentId) const;
+  template <typename Id>
+  const ChildList* findList(Id parentId) const;
+  std::vector<ChildList> lists_;
 };
 
 // Upper-cased full path → id, worked out from (parent, upper-cased name) steps. Of entries
@@ -329,6 +335,8 @@ class FolderTables {
   void attach(NodeTable::Place place, std::u16string_view parentId);
   void detach(NodeTable::Place place);
   ChildList& childListOf(std::u16string_view parentId);
+  // Fills the child table of freshly linked entries (the table is empty before).
+  void buildChildLists();
 };
 
 struct BuiltTree {
