@@ -147,15 +147,16 @@ class NodeTable {
     std::vector<Place>::const_iterator at_;
   };
 
-  size_t size() const { return order_.size(); }
-  size_t count(std::u16string_view id) const { return node(id) ? 1 : 0; }
   NodeTable() = default;
+  // A move swaps: the moved-from table stays usable (empty, or holding what the target held).
   NodeTable(NodeTable&& other) noexcept { swap(other); }
   NodeTable& operator=(NodeTable&& other) noexcept {
     swap(other);
     return *this;
   }
 
+  size_t size() const { return order_.size(); }
+  size_t count(std::u16string_view id) const { return node(id) ? 1 : 0; }
   const_iterator begin() const { return const_iterator(store_.get(), order_.begin()); }
   const_iterator end() const { return const_iterator(store_.get(), order_.end()); }
   const_iterator find(std::u16string_view id) const;
@@ -202,7 +203,6 @@ class NodeTable {
 // A folder's children in id order, read in place.
 class ChildList {
  public:
-  ChildList() = default;
   size_t size() const { return children_.size(); }
   bool empty() const { return children_.empty(); }
   size_t count(std::u16string_view id) const { return find(id) ? 1 : 0; }
