@@ -1,7 +1,6 @@
 #include "drive/storage/FolderTree.h"
 
 #include <stdexcept>
-#include <type_traits>
 
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/NodeLine.h"
@@ -396,14 +395,9 @@ void PathIndex::remove(const TreeNode* node) {
 
 // FolderTables ------------------------------------------------------------------------------
 
-template <typename Id>
-TreeNode* FolderTables::mutableNode(const Id& id) {
-  if constexpr (std::is_same_v<Id, NodeText>) {
-    return nodes.lookup(id);
-  } else {
-    return nodes.lookup(std::u16string_view(id));
-  }
-}
+TreeNode* FolderTables::mutableNode(std::u16string_view id) { return nodes.lookup(id); }
+
+TreeNode* FolderTables::mutableNode(NodeText id) { return nodes.lookup(id); }
 
 ChildList& FolderTables::childListOf(std::u16string_view parentId) {
   std::vector<ChildList>& lists = children.lists_;

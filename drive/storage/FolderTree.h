@@ -327,8 +327,8 @@ class FolderTables {
   size_t link(const std::set<std::u16string>& writableIds);
 
  private:
-  template <typename Id>
-  TreeNode* mutableNode(const Id& id);
+  TreeNode* mutableNode(std::u16string_view id);
+  TreeNode* mutableNode(NodeText id);
   // Puts the staged entries in id order and links each to its parent.
   void orderStaged();
   // Links the entry at `place` below `parentId` in the child table and the path index.

@@ -69,13 +69,10 @@ class NodeText {
     }
     return true;
   }
+  // A text is stored a byte per unit whenever it can be, so equal texts share their encoding.
   bool equals(NodeText other) const {
-    if (other.length_ != length_) return false;
-    if (narrow_ == other.narrow_) {
-      size_t bytes = narrow_ ? length_ : length_ * 2;
-      return std::memcmp(storage_, other.storage_, bytes) == 0;
-    }
-    return narrow_ ? wideEqualsNarrow(other, *this) : wideEqualsNarrow(*this, other);
+    if (other.length_ != length_ || other.narrow_ != narrow_) return false;
+    return std::memcmp(storage_, other.storage_, narrow_ ? length_ : length_ * 2) == 0;
   }
 
   friend bool operator==(NodeText a, NodeText b) { return a.equals(b); }
@@ -83,13 +80,6 @@ class NodeText {
 
  private:
   const unsigned char* bytes() const { return reinterpret_cast<const unsigned char*>(storage_); }
-  static bool wideEqualsNarrow(NodeText wide, NodeText narrow) {
-    const unsigned char* bytes = narrow.bytes();
-    for (size_t at = 0; at < wide.length_; ++at) {
-      if (wide.storage_[at] != bytes[at]) return false;
-    }
-    return true;
-  }
 
   const char16_t* storage_ = nullptr;
   size_t length_ = 0;
