@@ -66,10 +66,8 @@ bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
 // CodeUnitLess --------------------------------------------------------------------------------
 
 int CodeUnitLess::Compare(NodeText a, std::u16string_view b) {
-  if (!a.narrow()) {
-    std::u16string_view wide(a.storage(), a.size());
-    return CodeUnitLess()(wide, b) ? -1 : (wide == b ? 0 : 1);
-  }
+  // char16_t is unsigned, so the standard comparison is code unit order.
+  if (!a.narrow()) return std::u16string_view(a.storage(), a.size()).compare(b);
   size_t common = std::min(a.size(), b.size());
   for (size_t at = 0; at < common; ++at) {
     if (a[at] != b[at]) return a[at] < b[at] ? -1 : 1;
