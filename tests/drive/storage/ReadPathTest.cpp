@@ -93,8 +93,10 @@ class ReadPathTest : public ::testing::Test {
     return content;
   }
 
+  // Counted where they are sent: the service logs a request only after its reply has gone
+  // out, so its log may not show the last one yet.
   size_t readLinkRequests() const {
-    return CountOf(ReadFile(server_.logPath()), "action=readdist");
+    return CountOf(mirrorLog(), "readdist quellan?action=readdist&id=");
   }
   std::string mirrorLog() const { return ReadFile(folder_.file("mirror.log")); }
 
@@ -145,7 +147,6 @@ TEST_F(ReadPathTest, AReadLinkLastsAMinuteAfterTheLastReadOfItsFile) {
   ASSERT_EQ(open(path, first), 0);
   ASSERT_EQ(open(path, second), 0);  // two opens share the link
   EXPECT_EQ(readLinkRequests(), 1u);
-  EXPECT_EQ(CountOf(mirrorLog(), "readdist quellan?action=readdist&id="), 1u);
   EXPECT_NE(mirrorLog().find("read link 127.0.0.1:"), std::string::npos);
   mirror_->Cleanup(path.c_str(), &second);
 
