@@ -65,7 +65,10 @@ bool WebServer::start(const std::string& host, int port) {
   server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     route(request, response);
   });
-  server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
+  // Logged once the answer is settled but before it is sent, so that a client that has its
+  // answer finds the request in the log.
+  server_->set_post_routing_handler([](const httplib::Request& request,
+                                       httplib::Response& response) {
     std::string body = response.body.substr(0, 60);
     for (char& c : body) {
       if (c == '\n' || c == '\r') c = ' ';
