@@ -93,8 +93,7 @@ class ReadPathTest : public ::testing::Test {
     return content;
   }
 
-  // Counted where they are sent: the service logs a request only after its reply has gone
-  // out, so its log may not show the last one yet.
+  // Counted where they are sent, in the drive's own log.
   size_t readLinkRequests() const {
     return CountOf(mirrorLog(), "readdist quellan?action=readdist&id=");
   }
