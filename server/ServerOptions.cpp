@@ -7,6 +7,8 @@ namespace qserver {
 const char* const kServerUsage =
     "usage: quellan-server adduser --data DIR NAME PASSWORD [--quota-gib N] [--writable NAME...]\n"
     "       quellan-server --data DIR [--listen 127.0.0.1] [--web-port 8168] [--stream-port 8169]\n"
+    "                      [--stream-address HOST:PORT] [--public-url URL]\n"
+    "                      [--max-connections-per-address N] [--request-deadline-ms N]\n"
     "                      [--release FILE --release-version TEXT] [--session-ttl SECONDS]\n"
     "                      [--fault-file FILE] [--fault-drop-after BYTES] [--fault-delay-ms N]\n"
     "                      [--fault-silent REQUEST] [--fault-error REQUEST=WORD]\n"
@@ -22,6 +24,11 @@ const char* const kServerHelp =
     "  --web-port N               web interface port (8168; 0 picks a free one)\n"
     "  --stream-port N            stream server port (8169; 0 picks a free one)\n"
     "  --stream-address HOST:PORT name this stream address in read and write links (a relay)\n"
+    "  --public-url URL           address of the web interface named in the update description\n"
+    "                             (http://LISTEN:WEB-PORT)\n"
+    "  --max-connections-per-address N  connections one client address may hold on each\n"
+    "                             port (256)\n"
+    "  --request-deadline-ms N    time a client has to send a whole request (5000)\n"
     "  --release FILE             update offered to clients, with --release-version TEXT\n"
     "  --session-ttl SECONDS      lifetime of a login session (86400)\n"
     "  --fault-file FILE          fault settings re-read on SIGHUP (DIR/.state/faults)\n"
@@ -41,6 +48,20 @@ bool ParseInteger(const std::string& text, long long low, long long high, long l
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
   return error == std::errc() && end == text.data() + text.size() && *value >= low &&
          *value <= high;
+}
+
+// "http://host[:port][/path]" without a trailing "/" and without characters that would
+// break the line it goes into.
+bool ParsePublicUrl(std::string text, std::string* url) {
+  size_t scheme = text.rfind("http://", 0) == 0 ? 7 : text.rfind("https://", 0) == 0 ? 8 : 0;
+  if (scheme == 0) return false;
+  for (unsigned char c : text) {
+    if (c <= ' ' || c == 0x7f) return false;
+  }
+  while (text.size() > scheme && text.back() == '/') text.pop_back();
+  if (text.size() == scheme) return false;  // no host
+  *url = text;
+  return true;
 }
 
 }  // namespace
@@ -92,6 +113,16 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions* options, std::stri
       }
       options->streamAddressHost = text.substr(0, colon);
       options->streamAddressPort = static_cast<int>(port);
+    } else if (arg == "--public-url") {
+      std::string text;
+      if (!next(&text)) return false;
+      if (!ParsePublicUrl(text, &options->publicUrl)) {
+        return *error = "expected http://HOST:PORT: " + text, false;
+      }
+    } else if (arg == "--max-connections-per-address") {
+      if (!number(1, 1 << 20, &options->connectionsPerAddress)) return false;
+    } else if (arg == "--request-deadline-ms") {
+      if (!number(1, 3600 * 1000, &options->requestDeadlineMs)) return false;
     } else if (arg == "--release") {
       if (!next(&options->releaseFile)) return false;
     } else if (arg == "--release-version") {

@@ -19,6 +19,13 @@ struct ServerOptions {
   // Named in read and write links instead of the stream server's own address when set.
   std::string streamAddressHost;
   int streamAddressPort = 0;
+  // The address clients reach the web interface at ("http://host:port"), named in the
+  // update description; empty: the address listened on.
+  std::string publicUrl;
+  // Connections each client address may hold open on each port.
+  long long connectionsPerAddress = 256;
+  // The time a client has to send a whole request (the first one, on a stream connection).
+  long long requestDeadlineMs = 5000;
   std::string releaseFile;
   std::string releaseVersion;
   std::string faultFile;  // default DIR/.state/faults

@@ -2,6 +2,8 @@
 // downloads and updates) backed by ordinary folders.
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 
@@ -10,6 +12,7 @@
 #include "server/state/Storage.h"
 #include "server/stream/StreamServer.h"
 #include "server/util/Digest.h"
+#include "server/util/FileLimit.h"
 #include "server/util/Log.h"
 #include "server/web/WebServer.h"
 
@@ -45,6 +48,16 @@ bool LoadRelease(const ServerOptions& options, ReleaseInfo* release) {
   return true;
 }
 
+// Each connection holds a socket and at times an open file. The stream port gets three
+// quarters of the descriptors beyond a reserve for state files and the log, the web port the
+// rest; each is also capped so that its threads stay few enough to start.
+void ShareDescriptors(long descriptors, ConnectionLimits* stream, ConnectionLimits* web) {
+  constexpr long kReserve = 128;
+  long budget = std::max(64L, descriptors - kReserve);
+  stream->total = static_cast<size_t>(std::min(4096L, budget * 3 / 8));
+  web->total = static_cast<size_t>(std::min(1024L, budget / 8));
+}
+
 int Serve(const ServerOptions& options) {
   // Signals are taken by sigwait below; every thread started from here inherits the mask.
   sigset_t signals;
@@ -69,18 +82,29 @@ int Serve(const ServerOptions& options) {
   }
   FaultControl faults(options.faults, options.faultFile.empty() ? options.dataDir + "/.state/faults"
                                                                 : options.faultFile);
-  StreamServer stream(storage, faults);
+  long descriptors = RaiseFileLimit();
+  ConnectionLimits streamLimits, webLimits;
+  streamLimits.perAddress = webLimits.perAddress =
+      static_cast<size_t>(options.connectionsPerAddress);
+  ShareDescriptors(descriptors, &streamLimits, &webLimits);
+  LogLine("file descriptor limit " + std::to_string(descriptors) + ": at most " +
+          std::to_string(streamLimits.total) + " stream and " + std::to_string(webLimits.total) +
+          " web connections, " + std::to_string(options.connectionsPerAddress) +
+          " per address on each");
+  std::chrono::milliseconds requestDeadline(options.requestDeadlineMs);
+
+  StreamServer stream(storage, faults, streamLimits, requestDeadline);
   if (!stream.start(options.listen, options.streamPort, &error)) {
     std::cerr << "quellan-server: " << error << "\n";
     return 1;
   }
-  WebServer web(storage, faults, stream.port(), release);
+  WebServer web(storage, faults, stream.port(), release, webLimits, requestDeadline);
   if (!options.streamAddressHost.empty()) {
     web.announceStreamAddress(options.streamAddressHost, options.streamAddressPort);
   }
-  if (!web.start(options.listen, options.webPort)) {
-    std::cerr << "quellan-server: cannot listen on " << options.listen << ":" << options.webPort
-              << "\n";
+  if (!options.publicUrl.empty()) web.announcePublicUrl(options.publicUrl);
+  if (!web.start(options.listen, options.webPort, &error)) {
+    std::cerr << "quellan-server: " << error << "\n";
     stream.stop();
     return 1;
   }

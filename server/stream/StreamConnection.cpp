@@ -12,6 +12,7 @@
 
 #include "server/util/Digest.h"
 #include "server/util/Log.h"
+#include "server/util/SocketWait.h"
 
 namespace qserver {
 namespace {
@@ -20,6 +21,9 @@ constexpr long long kHeadSize = 65536;
 constexpr long long kMaxReplyData = 65536;  // t1_read answers in pieces of this size at most
 constexpr long long kMaxWritePayload = 64LL << 20;
 constexpr size_t kCopyChunk = 256 * 1024;
+// A connection that sends nothing between requests for this long is dropped, and so is a
+// write payload that stalls for this long.
+constexpr auto kIdleTime = std::chrono::seconds(900);
 
 std::string ExtensionOf(const std::string& path) {
   auto slash = path.rfind('/');
@@ -48,26 +52,41 @@ StreamConnection::~StreamConnection() {
 }
 
 void StreamConnection::serve() {
+  timeval stall{kIdleTime.count(), 0};  // bounds each receive of a write payload
+  ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall);
   std::vector<char> text(kMaxRequestText);
-  while (!context_.stopping) {
-    unsigned char header[kFrameHeaderSize];
-    if (!receiveExact(header, sizeof header)) return;
-    auto length = ParseFrameHeader(header);
-    if (!length) {
-      LogLine("stream: malformed frame, closing the connection");
-      return;
+  // A new connection must send its first request quickly; a connection between requests
+  // may idle for long, but each request must then arrive as quickly once it begins.
+  auto deadline = SteadyClock::now() + context_.requestTime;
+  for (bool first = true; !context_.stopping; first = false) {
+    if (!first) {
+      if (!WaitReadable(socket_, SteadyClock::now() + kIdleTime)) return;
+      deadline = SteadyClock::now() + context_.requestTime;
     }
-    if (!receiveExact(text.data(), *length)) return;
-    std::string_view body(text.data(), *length);
-    auto request = ParseStreamRequest(body);
+    auto body = receiveFrame(text, deadline);
+    if (!body) return;
+    auto request = ParseStreamRequest(*body);
     if (!request) {
       LogLine("stream: unknown request, closing the connection");
       return;
     }
-    LogLine("stream " + std::string(body.substr(0, 120)));
+    LogLine("stream " + std::string(body->substr(0, 120)));
     faults_ = context_.faults.current();
     if (!handle(*request)) return;
   }
+}
+
+std::optional<std::string_view> StreamConnection::receiveFrame(std::vector<char>& text,
+                                                               SteadyClock::time_point deadline) {
+  unsigned char header[kFrameHeaderSize];
+  if (!receiveBefore(header, sizeof header, deadline)) return std::nullopt;
+  auto length = ParseFrameHeader(header);
+  if (!length) {
+    LogLine("stream: malformed frame, closing the connection");
+    return std::nullopt;
+  }
+  if (!receiveBefore(text.data(), *length, deadline)) return std::nullopt;
+  return std::string_view(text.data(), *length);
 }
 
 bool StreamConnection::handle(const StreamRequest& request) {
@@ -273,6 +292,22 @@ bool StreamConnection::receiveExact(void* buffer, size_t size) {
   while (size > 0) {
     ssize_t n = ::recv(socket_, out, size, 0);
     if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool StreamConnection::receiveBefore(void* buffer, size_t size, SteadyClock::time_point deadline) {
+  char* out = static_cast<char*>(buffer);
+  while (size > 0) {
+    if (!WaitReadable(socket_, deadline)) {
+      LogLine("stream: no whole request in time, closing the connection");
+      return false;
+    }
+    ssize_t n = ::recv(socket_, out, size, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return false;
     out += n;
     size -= static_cast<size_t>(n);

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "server/faults/FaultControl.h"
 #include "server/state/Storage.h"
@@ -19,6 +23,9 @@ struct StreamContext {
   FaultControl& faults;
   OpenStreams& streams;
   const std::atomic<bool>& stopping;
+  // The time a client has to send a whole request frame: from connecting for the first,
+  // from its first byte for later ones.
+  std::chrono::milliseconds requestTime;
 };
 
 class StreamConnection {
@@ -28,7 +35,8 @@ class StreamConnection {
   StreamConnection(const StreamConnection&) = delete;
   StreamConnection& operator=(const StreamConnection&) = delete;
 
-  // Serves requests until the client leaves, a frame is malformed or the server stops.
+  // Serves requests until the client leaves, a frame is malformed, a request does not
+  // arrive in time or the server stops.
   void serve();
 
  private:
@@ -42,6 +50,9 @@ class StreamConnection {
     long long extent = 0;      // end of the data written so far
   };
 
+  // The next request frame's text into `text`; nullopt when the connection must close.
+  std::optional<std::string_view> receiveFrame(std::vector<char>& text,
+                                               std::chrono::steady_clock::time_point deadline);
   // Each returns false when the connection must close.
   bool handle(const StreamRequest& request);
   bool openStream(const StreamRequest& request);
@@ -55,6 +66,7 @@ class StreamConnection {
   bool sendAll(const char* data, size_t size, int flags);
   bool sendFileRange(int file, long long offset, long long length);
   bool receiveExact(void* buffer, size_t size);
+  bool receiveBefore(void* buffer, size_t size, std::chrono::steady_clock::time_point deadline);
   bool discard(long long size);
   void pause(int milliseconds);
   void dropUpload(Upload& upload);

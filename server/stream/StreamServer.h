@@ -3,50 +3,38 @@
 #pragma once
 
 #include <atomic>
-#include <list>
-#include <memory>
+#include <chrono>
 #include <string>
-#include <thread>
 
-#include "platform/sync/Mutex.h"
 #include "server/faults/FaultControl.h"
 #include "server/state/Storage.h"
 #include "server/stream/OpenStreams.h"
+#include "server/util/TcpAcceptor.h"
 
 namespace qserver {
 
 class StreamServer {
  public:
-  StreamServer(Storage& storage, FaultControl& faults);
+  // A new connection must send its first whole request within `firstRequest`.
+  StreamServer(Storage& storage, FaultControl& faults, ConnectionLimits limits,
+               std::chrono::milliseconds firstRequest);
   ~StreamServer();
 
   // Binds (port 0 picks a free one) and starts accepting; false with a reason on failure.
   bool start(const std::string& host, int port, std::string* error);
   // Closes every connection and joins every thread.
   void stop();
-  int port() const { return port_; }
+  int port() const { return acceptor_.port(); }
 
  private:
-  struct Worker {
-    int socket = -1;
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
-
-  void acceptLoop();
-  void reapFinishedLocked() REQUIRES(lock_);
+  void serve(int socket);
 
   Storage& storage_;
   FaultControl& faults_;
+  const std::chrono::milliseconds firstRequest_;
   OpenStreams streams_;
   std::atomic<bool> stopping_{false};
-  int listener_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
-  int port_ = 0;
-  std::thread acceptor_;
-  Mutex lock_;
-  std::list<std::unique_ptr<Worker>> workers_ GUARDED_BY(lock_);
+  TcpAcceptor acceptor_;
 };
 
 }  // namespace qserver

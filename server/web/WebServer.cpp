@@ -8,16 +8,18 @@
 
 #include <chrono>
 #include <regex>
-#include <thread>
 
 #include "server/util/Digest.h"
 #include "server/util/Log.h"
+#include "server/web/HttpConnection.h"
 
 namespace qserver {
 namespace {
 
 constexpr long long kDownloadClockSlack = 600;  // seconds a download timestamp may be off
 constexpr size_t kFileChunk = 256 * 1024;
+constexpr time_t kKeepAliveSeconds = 5;  // an idle connection between requests is closed after
+constexpr size_t kRequestsPerConnection = 100;
 
 long long NowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -36,6 +38,16 @@ std::string WithoutSecrets(const std::string& target) {
   return std::regex_replace(target, kPassword, "$1...");
 }
 
+bool IsAnyAddress(const std::string& host) {
+  return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
+}
+
+// An address as the host part of a URL: IPv6 addresses go in brackets.
+std::string UrlHost(const std::string& host) {
+  bool ipv6 = host.find(':') != std::string::npos && host[0] != '[';
+  return ipv6 ? "[" + host + "]" : host;
+}
+
 void Forbidden(httplib::Response& response) {
   response.status = 403;
   response.set_content("forbidden", "text/plain");
@@ -48,26 +60,36 @@ void NotFound(httplib::Response& response) {
 
 }  // namespace
 
-WebServer::WebServer(Storage& storage, FaultControl& faults, int streamPort, ReleaseInfo release)
-    : storage_(storage), actions_(storage, faults, streamPort), release_(std::move(release)) {}
+// The HTTP library's request handling, driven by our own connections: it reads one request
+// from a connection, routes it and writes the reply.
+class HttpRouter : public httplib::Server {
+ public:
+  // Serves one request; false when the connection cannot go on. `*clientClosed` tells that
+  // the client asked for the connection to end.
+  bool serveRequest(httplib::Stream& connection, bool last, bool* clientClosed) {
+    return process_request(connection, last, *clientClosed, nullptr);
+  }
+  // The library writes a reply's content only while it believes it is serving, which it
+  // reads from its listening socket: ours, or none once stopping.
+  void setListener(int socket) { svr_sock_ = socket; }
+};
 
-WebServer::~WebServer() { stop(); }
-
-bool WebServer::start(const std::string& host, int port) {
-  server_ = std::make_unique<httplib::Server>();
-  server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
-  // Address reuse only: the library's default also sets SO_REUSEPORT, which would let a
-  // second server bind the same port and share its connections unnoticed.
-  server_->set_socket_options([](socket_t socket) {
-    int yes = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+WebServer::WebServer(Storage& storage, FaultControl& faults, int streamPort, ReleaseInfo release,
+                     ConnectionLimits limits, std::chrono::milliseconds requestTime)
+    : storage_(storage),
+      actions_(storage, faults, streamPort),
+      release_(std::move(release)),
+      requestTime_(requestTime),
+      router_(std::make_unique<HttpRouter>()),
+      acceptor_("web", limits, [this](int socket) { serveConnection(socket); }) {
+  router_->set_keep_alive_timeout(kKeepAliveSeconds);
+  router_->set_keep_alive_max_count(kRequestsPerConnection);
+  router_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     route(request, response);
   });
   // Logged once the answer is settled but before it is sent, so that a client that has its
   // answer finds the request in the log.
-  server_->set_post_routing_handler([](const httplib::Request& request,
+  router_->set_post_routing_handler([](const httplib::Request& request,
                                        httplib::Response& response) {
     std::string body = response.body.substr(0, 60);
     for (char& c : body) {
@@ -76,26 +98,42 @@ bool WebServer::start(const std::string& host, int port) {
     LogLine("web " + request.remote_addr + " " + request.method + " " +
             WithoutSecrets(request.target) + " -> " + std::to_string(response.status) + " " + body);
   });
-  if (port == 0) {
-    port_ = server_->bind_to_any_port(host);
-    if (port_ <= 0) return false;
-  } else {
-    if (!server_->bind_to_port(host, port)) return false;
-    port_ = port;
+}
+
+WebServer::~WebServer() { stop(); }
+
+bool WebServer::start(const std::string& host, int port, std::string* error) {
+  if (!acceptor_.listen(host, port, error)) return false;
+  if (publicUrl_.empty() && !IsAnyAddress(host)) {
+    publicUrl_ = "http://" + UrlHost(host) + ":" + std::to_string(acceptor_.port());
   }
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  // The library's stop() does nothing until its accept loop runs, so a stop that came
-  // earlier would leave the thread serving for ever; wait for the loop here.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return server_->is_running();
+  router_->setListener(acceptor_.listener());
+  acceptor_.start();
+  return true;
 }
 
 void WebServer::stop() {
-  if (server_) server_->stop();
-  if (thread_.joinable()) thread_.join();
+  stopping_ = true;
+  router_->setListener(-1);
+  acceptor_.stop();
+}
+
+void WebServer::serveConnection(int socket) {
+  HttpConnection connection(socket);
+  auto deadline = SteadyClock::now() + requestTime_;
+  for (size_t served = 0; served < kRequestsPerConnection && !stopping_; ++served) {
+    if (served > 0) {
+      // Between requests the client may idle for the keep-alive time; once the next request
+      // begins, it has the request time to arrive whole.
+      auto idleUntil = SteadyClock::now() + std::chrono::seconds(kKeepAliveSeconds);
+      if (!connection.awaitRequest(idleUntil)) return;
+      deadline = SteadyClock::now() + requestTime_;
+    }
+    connection.setReadDeadline(deadline);
+    bool last = served + 1 == kRequestsPerConnection;
+    bool clientClosed = false;
+    if (!router_->serveRequest(connection, last, &clientClosed) || clientClosed) return;
+  }
 }
 
 void WebServer::route(const httplib::Request& request, httplib::Response& response) {
@@ -148,12 +186,17 @@ void WebServer::download(const RawQuery& query, httplib::Response& response) {
   if (!path || !ServeFile(*path, response)) NotFound(response);
 }
 
+// The program file's address is built from the configured address, never from the request's
+// Host header: a client must not be able to have the service name a host of its choosing.
+std::string WebServer::publicUrlFor(const httplib::Request& request) const {
+  if (!publicUrl_.empty()) return publicUrl_;
+  return "http://" + UrlHost(request.local_addr) + ":" + std::to_string(request.local_port);
+}
+
 void WebServer::releaseDescription(const httplib::Request& request, httplib::Response& response) {
   if (release_.file.empty()) return NotFound(response);
-  std::string host = request.get_header_value("Host");
-  if (host.empty()) host = request.local_addr + ":" + std::to_string(port_);
-  std::string text = "[Version]\r\nNumber=" + release_.version + "\r\nUrl=http://" + host +
-                     "/update/" + BaseName(release_.file) +
+  std::string text = "[Version]\r\nNumber=" + release_.version +
+                     "\r\nUrl=" + publicUrlFor(request) + "/update/" + BaseName(release_.file) +
                      "\r\nLength=" + std::to_string(release_.length) + "\r\nMd5=" + release_.md5 +
                      "\r\n";
   response.set_content(text, "text/plain");

@@ -2,21 +2,24 @@
 // signed downloads, and the update description with its program file.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "server/faults/FaultControl.h"
 #include "server/state/Storage.h"
+#include "server/util/TcpAcceptor.h"
 #include "server/web/WebActions.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 namespace qserver {
+
+class HttpRouter;
 
 struct ReleaseInfo {
   std::string file;  // path of the program file; empty when none is offered
@@ -27,30 +30,40 @@ struct ReleaseInfo {
 
 class WebServer {
  public:
-  WebServer(Storage& storage, FaultControl& faults, int streamPort, ReleaseInfo release);
+  // Each request must arrive whole within `requestTime` of its first byte (of connecting,
+  // for a connection's first request).
+  WebServer(Storage& storage, FaultControl& faults, int streamPort, ReleaseInfo release,
+            ConnectionLimits limits, std::chrono::milliseconds requestTime);
   ~WebServer();
 
-  // Binds (port 0 picks a free one) and serves on a thread of its own; false on failure.
-  bool start(const std::string& host, int port);
+  // Binds (port 0 picks a free one) and starts accepting; false with a reason on failure.
+  bool start(const std::string& host, int port, std::string* error);
   void stop();
-  int port() const { return port_; }
+  int port() const { return acceptor_.port(); }
   void announceStreamAddress(const std::string& host, int port) {
     actions_.announceStreamAddress(host, port);
   }
+  // The address ("http://host:port") that the update description names; by default the
+  // address listened on. Set before serving.
+  void announcePublicUrl(const std::string& url) { publicUrl_ = url; }
 
  private:
+  void serveConnection(int socket);
   void route(const httplib::Request& request, httplib::Response& response);
   void pageLogin(const RawQuery& query, httplib::Response& response);
   void download(const RawQuery& query, httplib::Response& response);
   void releaseDescription(const httplib::Request& request, httplib::Response& response);
+  std::string publicUrlFor(const httplib::Request& request) const;
   static bool ServeFile(const std::string& path, httplib::Response& response);
 
   Storage& storage_;
   WebActions actions_;
   ReleaseInfo release_;
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
-  int port_ = 0;
+  const std::chrono::milliseconds requestTime_;
+  std::string publicUrl_;  // empty: the address the client reached (listening on any address)
+  std::unique_ptr<HttpRouter> router_;
+  std::atomic<bool> stopping_{false};
+  TcpAcceptor acceptor_;
 };
 
 }  // namespace qserver

@@ -101,6 +101,61 @@ TEST(ReleaseTest, DescriptionMatchesThePlacedProgramFile) {
   EXPECT_EQ(tail.body, program.substr(299990));
 }
 
+// A client's Host header names whatever it likes: the update's address and the stream
+// addresses in read and write links come from the service's own settings instead.
+TEST(ReleaseTest, HandedOutAddressesNeverComeFromTheHostHeader) {
+  const std::vector<std::string> forged = {"Host: attacker.example:666"};
+  struct Case {
+    std::vector<std::string> args;
+    std::string url;  // the update's address; "" for the address listened on
+  } cases[] = {
+      {{}, ""},
+      {{"--public-url", "http://updates.example:8080/"}, "http://updates.example:8080"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    auto server = std::make_unique<ReferenceServer>();
+    std::string program = server->dataDir() + "/../quellanview-2.1";
+    std::ofstream(program, std::ios::binary) << "program";
+    server->addUser("erin", "pw");
+    std::vector<std::string> args = {"--release", program, "--release-version", "2.1.0"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ASSERT_TRUE(server->start(0, args));
+    std::string own = "http://127.0.0.1:" + std::to_string(server->webPort());
+
+    auto ini = HttpGet(server->webPort(), "/update/release.ini", forged).body;
+    EXPECT_NE(ini.find("Url=" + (c.url.empty() ? own : c.url) + "/update/quellanview-2.1\r\n"),
+              std::string::npos)
+        << ini;
+
+    testclients::WebSession web(server->webPort());
+    ASSERT_EQ(web.login("erin", "pw").substr(0, 3), "ok,");
+    WriteFile(server->userDir("erin") + "/我的空间/a.txt", "abc");
+    auto listing = web.list();
+    ASSERT_TRUE(listing);
+    auto file = listing->byName("a.txt"), space = listing->byName("我的空间");
+    ASSERT_TRUE(file && space);
+    auto signedGet = [&](const std::string& action,
+                         const std::vector<std::pair<std::string, std::string>>& params) {
+      std::string target = "/quellan?action=" + action, hashInput = action;
+      for (const auto& [name, value] : params) {
+        target += "&" + name + "=" + value;
+        hashInput += value;
+      }
+      target += "&sessionid=" + web.sessionId +
+                "&hash=" + Md5(hashInput + web.sessionId + web.sessionKey);
+      return testclients::SplitFields(HttpGet(server->webPort(), target, forged).body);
+    };
+    auto read = signedGet("readdist", {{"id", file->id}});
+    auto write =
+        signedGet("writedist", {{"filename", testclients::Base64("b.txt")}, {"pid", space->id}});
+    ASSERT_EQ(read.size(), 5u);
+    ASSERT_EQ(write.size(), 5u);
+    EXPECT_EQ(read[1], "127.0.0.1");
+    EXPECT_EQ(write[1], "127.0.0.1");
+  }
+}
+
 TEST_F(DownloadTest, WithoutAReleaseThereIsNoDescription) {
   EXPECT_EQ(HttpGet(server_->webPort(), "/update/release.ini").status, 404);
 }
