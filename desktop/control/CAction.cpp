@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "desktop/transfers/MLog.h"
 #include "platform/process/Process.h"
 
 namespace {
@@ -14,7 +15,11 @@ constexpr int kUnmountWaitMs = 5000;
 }  // namespace
 
 CAction::CAction(QString driveProgram, QString folder)
-    : driveProgram_(std::move(driveProgram)), folder_(std::move(folder)) {}
+    : driveProgram_(std::move(driveProgram)), folder_(std::move(folder)) {
+  pipe_.setRefusalNote([](const std::string& why) {
+    if (MLog* log = DesktopLog()) log->write(QString::fromStdString(why));
+  });
+}
 
 CAction::~CAction() = default;
 

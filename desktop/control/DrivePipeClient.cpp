@@ -44,13 +44,23 @@ int NumberOf(std::string_view text) { return std::atoi(std::string(text).c_str()
 
 DrivePipeClient::DrivePipeClient() : DrivePipeClient(named_pipe::PipePath()) {}
 
-DrivePipeClient::DrivePipeClient(std::string path) : path_(std::move(path)) {}
+DrivePipeClient::DrivePipeClient(std::string path, std::chrono::milliseconds replyLimit)
+    : path_(std::move(path)), replyLimit_(replyLimit) {}
 
 DrivePipeClient::~DrivePipeClient() { closePipe(); }
 
+void DrivePipeClient::setRefusalNote(RefusalNote note) {
+  MutexLock hold(lock_);
+  refusalNote_ = std::move(note);
+}
+
 int DrivePipeClient::openLocked() {
   if (handle_ >= 0) return 0;
-  handle_ = named_pipe::OpenPipe(path_);
+  std::string refusal;
+  handle_ = named_pipe::OpenPipe(path_, &refusal);
+  // The watcher opens the pipe every second: each reason is noted once, not every time.
+  if (!refusal.empty() && refusal != lastRefusal_ && refusalNote_) refusalNote_(refusal);
+  lastRefusal_ = refusal;
   return handle_ >= 0 ? 0 : kUnreachable;
 }
 
@@ -72,10 +82,13 @@ int DrivePipeClient::closePipe() {
 
 int32_t DrivePipeClient::transfer(PipeMessage& message, bool awaitReply) {
   MutexLock hold(lock_);
+  // The drive program drops a client that stays silent for a few seconds; such a handle is
+  // replaced before anything is sent on it.
+  if (handle_ >= 0 && named_pipe::ConnectionSpent(handle_)) closeLocked();
   openLocked();
   if (handle_ < 0) return kTransferFailed;
   if (!named_pipe::WritePipe(handle_, &message, sizeof(message)) ||
-      (awaitReply && !named_pipe::ReadPipe(handle_, &message, sizeof(message)))) {
+      (awaitReply && !named_pipe::ReadPipe(handle_, &message, sizeof(message), replyLimit_))) {
     closeLocked();
     return kTransferFailed;
   }

@@ -8,7 +8,9 @@
 // fit one record is not sent: such an operation answers -1 (or an empty text).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/pipe/PipeMessage.h"
@@ -21,14 +23,25 @@ class DrivePipeClient {
   // Result of openPipe when no drive program listens.
   static constexpr int kUnreachable = -1;
 
-  // At the default pipe path, or at `path`.
+  // Longest wait for a reply. Commands that reach the storage service (folder operations)
+  // take one or a few web requests; a drive program that does not answer within this time
+  // is treated as a broken pipe.
+  static constexpr std::chrono::milliseconds kReplyLimit{30000};
+
+  // Receives, once per new reason, why a pipe found at the path was not talked to.
+  using RefusalNote = std::function<void(const std::string&)>;
+
+  // At the default pipe path, or at `path` with its own reply limit.
   DrivePipeClient();
-  explicit DrivePipeClient(std::string path);
+  explicit DrivePipeClient(std::string path, std::chrono::milliseconds replyLimit = kReplyLimit);
   ~DrivePipeClient();
   DrivePipeClient(const DrivePipeClient&) = delete;
   DrivePipeClient& operator=(const DrivePipeClient&) = delete;
 
-  // 0 when a pipe is open afterwards, -1 when it could not be opened.
+  void setRefusalNote(RefusalNote note) EXCLUDES(lock_);
+
+  // 0 when a pipe is open afterwards, -1 when it could not be opened or cannot be trusted
+  // (its folder is not this user's private folder, or another user serves it).
   int openPipe() EXCLUDES(lock_);
   int closePipe() EXCLUDES(lock_);
 
@@ -53,8 +66,9 @@ class DrivePipeClient {
   int stopDrive();
 
   // Writes `message` and, when `awaitReply`, reads the reply into it; opens the pipe first
-  // when none is open. The reply's length, or -100 when there is no pipe or a transfer failed
-  // (the pipe is then closed).
+  // when none is open, and again when the drive program dropped the open one while it was
+  // idle. The reply's length, or -100 when there is no pipe or a transfer failed, including a
+  // reply that did not come within the reply limit (the pipe is then closed).
   int32_t transfer(PipeMessage& message, bool awaitReply) EXCLUDES(lock_);
 
  private:
@@ -68,6 +82,9 @@ class DrivePipeClient {
   int twoPartReply(PipeMessage& request, std::string* second);
 
   const std::string path_;
+  const std::chrono::milliseconds replyLimit_;
   Mutex lock_;
   int handle_ GUARDED_BY(lock_) = -1;
+  RefusalNote refusalNote_ GUARDED_BY(lock_);
+  std::string lastRefusal_ GUARDED_BY(lock_);
 };

@@ -8,22 +8,34 @@
 
 namespace {
 
+// Records are taken from the socket whole: one split over several writes is joined, and of
+// several sent at once only the first is taken, the rest waiting for the next read.
 class SocketConnection : public PipeConnection {
  public:
-  explicit SocketConnection(named_pipe::PipeServer& pipe) : pipe_(pipe) {}
-  long readRecord(PipeMessage& message) override { return pipe_.read(&message, sizeof(message)); }
+  SocketConnection(named_pipe::PipeServer& pipe, std::chrono::milliseconds idleLimit)
+      : pipe_(pipe), idleLimit_(idleLimit) {}
+  long readRecord(PipeMessage& message) override {
+    long count = pipe_.read(&message, sizeof(message), idleLimit_);
+    if (count == named_pipe::PipeServer::kTimedOut) {
+      DriveLog().log(u"pipe client idle, dropped", kLogProgress);
+      return -1;
+    }
+    return count;
+  }
   bool writeRecord(const PipeMessage& message) override {
     return pipe_.write(&message, sizeof(message));
   }
 
  private:
   named_pipe::PipeServer& pipe_;
+  const std::chrono::milliseconds idleLimit_;
 };
 
 }  // namespace
 
-ControlPipeServer::ControlPipeServer(std::string path, std::function<void()> onPipeLost)
-    : path_(std::move(path)), onPipeLost_(std::move(onPipeLost)) {}
+ControlPipeServer::ControlPipeServer(std::string path, std::function<void()> onPipeLost,
+                                     std::chrono::milliseconds idleLimit)
+    : path_(std::move(path)), onPipeLost_(std::move(onPipeLost)), idleLimit_(idleLimit) {}
 
 ControlPipeServer::ControlPipeServer()
     : ControlPipeServer(named_pipe::PipePath(), [] { EndProcess(0); }) {}
@@ -52,7 +64,7 @@ void ControlPipeServer::stop() {
 }
 
 void ControlPipeServer::serve() {
-  SocketConnection connection(pipe_);
+  SocketConnection connection(pipe_, idleLimit_);
   while (pipe_.connect()) {
     ServeConnection(connection);
     pipe_.disconnect();

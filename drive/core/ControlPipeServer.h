@@ -1,9 +1,12 @@
 // The control pipe server's thread, started by the run routine: waits for a client on the
-// pipe, serves its records until it leaves, and waits for the next. When the pipe cannot be
-// created or waited on, the drive program ends itself (status 0).
+// pipe, serves its records until it leaves, and waits for the next. A client that leaves a
+// record unsent for longer than the idle limit is dropped, so it cannot hold the pipe from the
+// clients waiting behind it. When the pipe cannot be created or waited on, the drive program
+// ends itself (status 0).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -12,8 +15,12 @@
 
 class ControlPipeServer {
  public:
+  // Time a client is given to send each whole record. The desktop program asks once a second.
+  static constexpr std::chrono::milliseconds kIdleLimit{5000};
+
   // `onPipeLost` runs on the server thread when the pipe fails; the program ends there.
-  explicit ControlPipeServer(std::string path, std::function<void()> onPipeLost);
+  ControlPipeServer(std::string path, std::function<void()> onPipeLost,
+                    std::chrono::milliseconds idleLimit = kIdleLimit);
   // At the default pipe path, ending the process when the pipe fails.
   ControlPipeServer();
   ~ControlPipeServer() { stop(); }
@@ -31,6 +38,7 @@ class ControlPipeServer {
 
   const std::string path_;
   const std::function<void()> onPipeLost_;
+  const std::chrono::milliseconds idleLimit_;
   named_pipe::PipeServer pipe_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;

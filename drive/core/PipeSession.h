@@ -8,8 +8,9 @@
 class PipeConnection {
  public:
   virtual ~PipeConnection() = default;
-  // Reads one record's worth (at most 1024 bytes, whatever arrived); the count, or -1 when
-  // the client closed its end or the read failed.
+  // Reads one record: the count of bytes read (1024 for a whole record; a transport that can
+  // deliver less hands over what it has, and the session drops it), or -1 when the client
+  // closed its end, stayed silent too long or the read failed.
   virtual long readRecord(PipeMessage& message) = 0;
   // Writes the whole record; false when the client is gone.
   virtual bool writeRecord(const PipeMessage& message) = 0;

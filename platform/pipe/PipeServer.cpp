@@ -43,6 +43,14 @@ bool ClearStaleSocket(const std::string& path, const sockaddr_un& address) {
   return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Whole milliseconds from now to `deadline`, rounded up; 0 once it has passed.
+int MillisecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 }  // namespace
 
 PipeServer::PipeServer() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -76,13 +84,14 @@ bool PipeServer::create(const std::string& path) {
   return true;
 }
 
-bool PipeServer::waitReadable(int fd) {
+int PipeServer::waitReadable(int fd, int limitMs) {
   pollfd watched[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   for (;;) {
-    int ready = ::poll(watched, wakeFd_ >= 0 ? 2 : 1, -1);
+    int ready = ::poll(watched, wakeFd_ >= 0 ? 2 : 1, limitMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || (watched[1].revents & POLLIN) != 0) return false;
-    return watched[0].revents != 0;
+    if (ready < 0 || (watched[1].revents & POLLIN) != 0) return -1;
+    if (ready == 0) return 0;
+    return watched[0].revents != 0 ? 1 : -1;
   }
 }
 
@@ -90,7 +99,7 @@ bool PipeServer::connect() {
   if (listener_ < 0) return false;
   disconnect();
   for (;;) {
-    if (!waitReadable(listener_)) return false;
+    if (waitReadable(listener_, -1) != 1) return false;
     int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
       client_ = fd;
@@ -101,13 +110,23 @@ bool PipeServer::connect() {
   }
 }
 
-long PipeServer::read(void* buffer, size_t size) {
-  if (client_ < 0 || !waitReadable(client_)) return -1;
-  for (;;) {
-    ssize_t count = ::recv(client_, buffer, size, 0);
-    if (count < 0 && errno == EINTR) continue;
-    return count > 0 ? static_cast<long>(count) : -1;
+long PipeServer::read(void* buffer, size_t size, std::chrono::milliseconds limit) {
+  const bool limited = limit >= std::chrono::milliseconds::zero();
+  const Clock::time_point deadline = Clock::now() + (limited ? limit : limit.zero());
+  char* next = static_cast<char*>(buffer);
+  size_t left = size;
+  while (client_ >= 0 && left > 0) {
+    int ready = waitReadable(client_, limited ? MillisecondsUntil(deadline) : -1);
+    if (ready == 0) return kTimedOut;
+    if (ready < 0) return -1;
+    // Only what is still missing is taken, so bytes of the next record stay in the socket.
+    ssize_t count = ::recv(client_, next, left, MSG_DONTWAIT);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (count <= 0) return -1;
+    next += count;
+    left -= static_cast<size_t>(count);
   }
+  return client_ >= 0 ? static_cast<long>(size) : -1;
 }
 
 bool PipeServer::write(const void* data, size_t size) {

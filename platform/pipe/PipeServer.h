@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -23,9 +24,13 @@ class PipeServer {
   // Waits for a client. False when the pipe was not created, the wait failed or the server
   // was woken by wake().
   bool connect();
-  // Reads what has arrived, at most `size` bytes (blocking until something is there).
-  // Returns the count, or -1 when the client closed its end, the read failed or wake() came.
-  long read(void* buffer, size_t size);
+  // Result of read() when the client sent less than asked for within the time allowed.
+  static constexpr long kTimedOut = -2;
+  static constexpr std::chrono::milliseconds kNoLimit{-1};
+  // Reads exactly `size` bytes, however the client's writes split or join them, waiting at
+  // most `limit` for all of them. Returns `size`; -1 when the client closed its end, the read
+  // failed or wake() came; kTimedOut when the time ran out (what arrived is lost).
+  long read(void* buffer, size_t size, std::chrono::milliseconds limit = kNoLimit);
   // Writes all `size` bytes; false when the client is gone.
   bool write(const void* data, size_t size);
   // Drops the current client; the pipe waits for the next one.
@@ -38,8 +43,9 @@ class PipeServer {
   const std::string& path() const { return path_; }
 
  private:
-  // Waits until `fd` is readable or wake() came; false for the latter.
-  bool waitReadable(int fd);
+  // Waits until `fd` is readable, wake() came or `limitMs` passed (-1: no limit). 1 when
+  // readable, 0 when the time ran out, -1 for wake() or a failed wait.
+  int waitReadable(int fd, int limitMs);
 
   std::string path_;
   int listener_ = -1;

@@ -1,6 +1,7 @@
 // The control pipe server in this process over its real socket, with a keyed test mirror
-// and a settings file: every command's reply and effect, the entry stream, malformed
-// records, the end of a connection, and the sign of life for the tether.
+// and a settings file: every command's reply and effect, the entry stream, records however
+// the socket delivers them, malformed records, idle clients, the end of a connection, and
+// the sign of life for the tether; and the desktop program's client of it.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,9 +16,11 @@
 #include "tests/drive/core/TestFiles.h"
 #include "tests/drive/pipe/KeyedMirror.h"
 #include "tests/drive/pipe/RawPipeClient.h"
+#include "tests/platform/pipe/BareListener.h"
 #include "tests/support/Wait.h"
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -192,10 +195,6 @@ TEST_F(ControlPipeTest, MalformedRecordsAreIgnoredAndMinus100EndsTheConnection) 
   ASSERT_TRUE(client.waitTaken());
   EXPECT_GT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 50000u)
       << "a dropped record counted as a sign of life";
-  // A short record: read on its own and dropped.
-  PipeMessage whole = Request(9);
-  ASSERT_TRUE(client.sendBytes(&whole, 500));
-  ASSERT_TRUE(client.waitTaken());
   EXPECT_EQ(client.ask(Request(9)), "2");
   EXPECT_LT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 5000u);
 
@@ -205,6 +204,112 @@ TEST_F(ControlPipeTest, MalformedRecordsAreIgnoredAndMinus100EndsTheConnection) 
   ASSERT_TRUE(next.connected());
   EXPECT_EQ(next.ask(Request(7)), "Q");
   EXPECT_EQ(pipeLost, 0);
+}
+
+TEST_F(ControlPipeTest, ATextUpToTheRecordsLimitIsAnswered) {
+  struct Row {
+    int32_t length;
+    std::string reply;
+  };
+  const int32_t limit = static_cast<int32_t>(kPipeTextSize);
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  for (const Row& row : {Row{limit - 1, "-1"}, Row{limit, "-1"}, Row{limit + 1, kNoReply}}) {
+    SCOPED_TRACE("length " + std::to_string(row.length));
+    // A child count at a path as long as the record allows (an unknown one).
+    PipeMessage request = Request(14, std::string(std::min(row.length, limit), 'x'));
+    request.length = row.length;
+    ASSERT_TRUE(client.send(request));
+    if (row.reply != kNoReply) {
+      std::optional<PipeMessage> reply = client.receive();
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(std::string(reply->body()), row.reply);
+    }
+    // The next reply belongs to the next request; the connection stays open.
+    EXPECT_EQ(client.ask(Request(9)), "2");
+  }
+}
+
+TEST_F(ControlPipeTest, RecordsAreTakenWholeHoweverTheSocketDeliversThem) {
+  RawPipeClient client(path);
+  ASSERT_TRUE(client.connected());
+  // Two records in one write: both answered, in order.
+  PipeMessage two[2] = {Request(7), Request(13, "k3")};
+  ASSERT_TRUE(client.sendBytes(two, sizeof(two)));
+  for (const char* expected : {"Q", "Q:\\Docs\\sub\\c.txt"}) {
+    std::optional<PipeMessage> reply = client.receive();
+    ASSERT_TRUE(reply.has_value()) << expected;
+    EXPECT_EQ(std::string(reply->body()), expected);
+  }
+  // One record in three pieces, each taken by the server before the next is sent.
+  PipeMessage request = Request(14, "\\Docs");
+  const char* bytes = reinterpret_cast<const char*>(&request);
+  for (auto [from, to] : {std::pair{0, 1}, std::pair{1, 600}, std::pair{600, 1024}}) {
+    ASSERT_TRUE(client.sendBytes(bytes + from, static_cast<size_t>(to - from)));
+    ASSERT_TRUE(client.waitTaken());
+  }
+  std::optional<PipeMessage> reply = client.receive();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(std::string(reply->body()), "2");
+}
+
+TEST_F(ControlPipeTest, AnIdleClientIsDroppedSoTheNextIsServed) {
+  const std::string quickPath = dir.file("quick/Tarvex");
+  ControlPipeServer quick(quickPath, {}, 300ms);
+  ASSERT_TRUE(quick.start());
+  RawPipeClient idle(quickPath);
+  ASSERT_EQ(idle.ask(Request(9)), "2");
+  // Half a record, then silence: it is never acted on, and the client is dropped.
+  PipeMessage half = Request(22);
+  ASSERT_TRUE(idle.sendBytes(&half, 500));
+  RawPipeClient next(quickPath);
+  ASSERT_TRUE(next.connected());
+  EXPECT_EQ(next.ask(Request(7)), "Q");
+  EXPECT_TRUE(idle.closedByServer());
+  EXPECT_EQ(Drive().refreshRequest, 0);
+}
+
+TEST_F(ControlPipeTest, ClientGivesUpOnAMissingReplyAndReplacesADroppedConnection) {
+  // A listener that takes requests and never answers.
+  std::string silentPath = dir.file("silent/Tarvex");
+  ::mkdir(dir.file("silent").c_str(), 0700);
+  BareListener silent(silentPath);
+  DrivePipeClient waiting(silentPath, 200ms);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(waiting.driveState(), DrivePipeClient::kBroken);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+  // A connection the server dropped while it sat idle is replaced before the next request.
+  const std::string quickPath = dir.file("quick/Tarvex");
+  ControlPipeServer quick(quickPath, {}, 100ms);
+  ASSERT_TRUE(quick.start());
+  DrivePipeClient client(quickPath);
+  ASSERT_EQ(client.driveState(), 2);
+  {
+    // The server serves one client at a time: this one is answered once the idle one is gone.
+    RawPipeClient other(quickPath);
+    ASSERT_EQ(other.ask(Request(9)), "2");
+  }
+  EXPECT_EQ(client.driveState(), 2);
+}
+
+TEST(ControlPipeClientTest, ClientRefusesAPipeInAFolderOpenToOthersAndSaysWhyOnce) {
+  TempDir dir;
+  std::string folder = dir.file("run");
+  ::mkdir(folder.c_str(), 0700);
+  ::chmod(folder.c_str(), 0750);
+  BareListener impostor(folder + "/Tarvex");
+  ASSERT_TRUE(impostor.listening());
+  DrivePipeClient client(folder + "/Tarvex");
+  std::vector<std::string> notes;
+  client.setRefusalNote([&](const std::string& why) { notes.push_back(why); });
+  EXPECT_EQ(client.openPipe(), DrivePipeClient::kUnreachable);
+  EXPECT_EQ(client.openPipe(), DrivePipeClient::kUnreachable);
+  EXPECT_EQ(client.driveState(), DrivePipeClient::kBroken);
+  EXPECT_FALSE(impostor.clientCame());
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find(folder + " is open to other users (mode 0750)"), std::string::npos)
+      << notes[0];
 }
 
 TEST_F(ControlPipeTest, WithoutMirrorOrSettingsCommandsAnswerAsForUnknownKeys) {

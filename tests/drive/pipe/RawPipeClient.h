@@ -36,10 +36,8 @@ class RawPipeClient {
   }
   // The next reply record, or nothing when none came in time or the server closed.
   std::optional<PipeMessage> receive(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    pollfd watched{fd_, POLLIN, 0};
-    if (::poll(&watched, 1, static_cast<int>(limit.count())) != 1) return std::nullopt;
     PipeMessage reply;
-    if (!named_pipe::ReadPipe(fd_, &reply, sizeof(reply))) return std::nullopt;
+    if (!named_pipe::ReadPipe(fd_, &reply, sizeof(reply), limit)) return std::nullopt;
     return reply;
   }
   // True when the server closed the connection within `limit`.
