@@ -10,7 +10,6 @@
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
-#include <QWebSettings>
 #include <QWebView>
 #include <thread>
 
@@ -18,6 +17,7 @@
 #include "desktop/control/DriveStatus.h"
 #include "desktop/shell/CConfig.h"
 #include "desktop/shell/ProgramFolder.h"
+#include "desktop/shell/ShippedPage.h"
 #include "desktop/shell/WebData.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/MLog.h"
@@ -78,6 +78,10 @@ void Dialog::setUpForm() {
   form_->webView->setMouseTracking(true);
   form_->webView->setFocusPolicy(Qt::WheelFocus);
   form_->webView->setContextMenuPolicy(Qt::NoContextMenu);
+  // Nothing dropped onto the view is opened: the view shows the shipped page only.
+  form_->webView->setAcceptDrops(false);
+  page_ = new ShippedPage(form_->webView);
+  form_->webView->setPage(page_);
   // Qt 5 draws with a non-cosmetic default pen already.
   setWindowTitle(QCoreApplication::translate("Dialog", "Ondrel"));
   QMetaObject::connectSlotsByName(this);
@@ -112,9 +116,11 @@ void Dialog::initialise() {
   delete settings;
 
   action_ = std::make_unique<CAction>(CAction::DriveProgramBesideMe(), folder);
-  // The page is a local file that asks the storage service's page endpoints for its session.
-  form_->webView->settings()->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, true);
-  form_->webView->setUrl(QUrl::fromLocalFile(PageFolder() + QStringLiteral("/skin/index.html")));
+  page_->setShippedUrl(QUrl::fromLocalFile(PageFolder() + QStringLiteral("/skin/index.html")));
+  connect(page_, &ShippedPage::refused, this, [this](const QUrl& url) {
+    log_->write(QStringLiteral("page: refused to show %1").arg(url.toString()));
+  });
+  form_->webView->setUrl(page_->shippedUrl());
   form_->webView->installEventFilter(this);
   setUpTray();
 
@@ -159,9 +165,11 @@ void Dialog::setUpTray() {
   connect(trayIcon_, &QSystemTrayIcon::activated, this, &Dialog::iconIsActived);
 }
 
+// Only the shipped page gets the bridge: its frame's address is checked at every load.
 void Dialog::populateJavaScriptWindowObject() {
-  form_->webView->page()->mainFrame()->addToJavaScriptWindowObject(QStringLiteral("Quellanview"),
-                                                                   bridge_);
+  QWebFrame* frame = page_->mainFrame();
+  if (!page_->isShippedPage(frame->url())) return;
+  frame->addToJavaScriptWindowObject(QStringLiteral("Quellanview"), bridge_);
 }
 
 bool Dialog::eventFilter(QObject* watched, QEvent* event) {

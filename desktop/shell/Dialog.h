@@ -22,6 +22,7 @@ class DownloadFile;
 class UploadFile;
 class MVersion;
 class WebData;
+class ShippedPage;
 
 // What the form set-up builds: the web view child.
 struct DialogForm {
@@ -67,6 +68,7 @@ class Dialog : public QDialog, public DriveNoticeTarget {
   void showNotice(const QString& text);
 
   std::unique_ptr<DialogForm> form_;
+  ShippedPage* page_ = nullptr;  // owned by the web view
   QString iniPath_;
   MLog* log_ = nullptr;
   std::unique_ptr<CAction> action_;
