@@ -13,7 +13,8 @@ void SameTask(const TaskFields& a, const TaskFields& b) {
   if (a.id != b.id || a.filePath != b.filePath || a.fileName != b.fileName || a.url != b.url ||
       a.parentId != b.parentId || a.size != b.size || a.fullSize != b.fullSize ||
       a.status != b.status || a.time != b.time || a.createTime != b.createTime ||
-      a.completedTime != b.completedTime)
+      a.completedTime != b.completedTime || a.partPath != b.partPath ||
+      a.remoteSize != b.remoteSize || a.remoteTime != b.remoteTime)
     std::abort();
 }
 

@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QStorageInfo>
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFileThread.h"
+#include "desktop/transfers/DownloadTarget.h"
 #include "desktop/transfers/TaskLine.h"
 #include "desktop/transfers/TaskListFile.h"
 
@@ -45,10 +47,8 @@ int DownloadFile::add(const std::string& fileId, const std::string& url,
   if (tasks_.count(fileId)) return -1;
   std::string path = filePath;
   std::replace(path.begin(), path.end(), '\\', '/');
-  std::string name = path;
   size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash >= 1) {
-    name = path.substr(slash + 1);
     QString folder = QString::fromStdString(path.substr(0, slash));
     QDir().mkpath(folder);
     if (!QDir(folder).exists()) return -2;
@@ -56,8 +56,7 @@ int DownloadFile::add(const std::string& fileId, const std::string& url,
   auto task = std::make_unique<TaskRecord>();
   task->createTime = NowSeconds();
   task->id = fileId;
-  task->filePath = path;
-  task->fileName = name;
+  claimTarget(*task, path);
   task->url = url;
   task->fullSize = fullSize;
   TaskRecord& added = *task;
@@ -65,6 +64,19 @@ int DownloadFile::add(const std::string& fileId, const std::string& url,
   if (autoStart) startLocked(added);
   saveLocked();
   return 0;
+}
+
+void DownloadFile::claimTarget(TaskRecord& task, const std::string& path) {
+  // A file already at the path is not this download's: it lands beside it instead.
+  std::set<std::string> listed;
+  for (const auto& [id, other] : tasks_) listed.insert(other->filePath);
+  std::optional<std::string> free = downloadtarget::FreePath(
+      path, [&listed](const std::string& candidate) { return listed.count(candidate) > 0; });
+  task.filePath = free.value_or(path);
+  task.fileName = downloadtarget::NameOf(task.filePath);
+  // Without its partial file the worker claims one when it starts, or fails there.
+  if (free && downloadtarget::ClaimPartFile(*free))
+    task.partPath = downloadtarget::PartPathOf(*free);
 }
 
 int DownloadFile::start(const std::string& fileId) {
@@ -161,14 +173,23 @@ void DownloadFile::timer() {
   }
   for (const std::string& id : leaving) {
     auto found = tasks_.find(id);
-    if (found->second->wish == kWishRemoveWithFile)
-      QFile::remove(QString::fromStdString(found->second->filePath));
+    if (found->second->wish == kWishRemoveWithFile) removeLocalFile(*found->second);
     tasks_.erase(found);
   }
   // A pass that removed the last task still saves, or the task would come back at the next
   // start.
   if (hadTasks) saveLocked();
   busy_ = false;
+}
+
+void DownloadFile::removeLocalFile(const TaskRecord& task) {
+  // An unfinished task's bytes are in its partial file; a file at its target path is then
+  // someone else's (or, for a task listed before partial files were used, cannot be told from
+  // one) and stays.
+  if (!task.partPath.empty())
+    QFile::remove(QString::fromStdString(task.partPath));
+  else if (task.size == task.fullSize)
+    QFile::remove(QString::fromStdString(task.filePath));
 }
 
 bool DownloadFile::schedule(TaskRecord& task) {

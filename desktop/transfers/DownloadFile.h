@@ -67,6 +67,10 @@ class DownloadFile : public QObject {
   // Starts or retires the task's worker; true when the task is to leave the list.
   bool schedule(TaskRecord& task) REQUIRES(lock_);
   void saveLocked() REQUIRES(lock_);
+  // Gives a new task its target path (the one asked for, or the next free name) and claims
+  // its partial file.
+  void claimTarget(TaskRecord& task, const std::string& path) REQUIRES(lock_);
+  void removeLocalFile(const TaskRecord& task) REQUIRES(lock_);
 
   const QString listPath_;
   QString session_;

@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 
 #include "desktop/transfers/ActiveDownloads.h"
+#include "desktop/transfers/DownloadTarget.h"
 #include "platform/ticks/Ticks.h"
 
 namespace {
@@ -41,10 +42,7 @@ DownloadFileThread::~DownloadFileThread() {
     MutexLock hold(lock_);
     if (file_) {
       task_.size = file_->size();
-      if (task_.size == task_.fullSize) {
-        task_.status = kTaskCompleted;
-        task_.completedTime = NowSeconds();
-      }
+      if (task_.size == task_.fullSize) placeFile();
       closeFile();
     }
   }
@@ -96,15 +94,19 @@ void DownloadFileThread::run() {
 
 bool DownloadFileThread::openFile() {
   closeFile();
-  file_ = std::make_unique<QFile>(QString::fromStdString(task_.filePath));
-  task_.size = file_->exists() ? file_->size() : 0;
-  if (task_.size == task_.fullSize) {
-    task_.status = kTaskCompleted;
-    task_.completedTime = NowSeconds();
-    file_.reset();
+  task_.failure = kFailureNone;
+  if (task_.partPath.empty() && !claimPartFile()) {
+    task_.status = kTaskFailed;
+    task_.failure = kFailurePartFile;
     return false;
   }
-  // A local file longer than the announced size is not this file: start again from 0.
+  file_ = std::make_unique<QFile>(QString::fromStdString(task_.partPath));
+  task_.size = file_->exists() ? file_->size() : 0;
+  if (task_.size == task_.fullSize) {
+    placeFile();
+    return false;
+  }
+  // A partial file longer than the announced size is not of this file: start again from 0.
   bool tooLong = task_.size > task_.fullSize;
   if (tooLong) task_.size = 0;
   // Unbuffered: each chunk goes to the file in one write, which is all the flush asks for.
@@ -112,10 +114,37 @@ bool DownloadFileThread::openFile() {
   bool opened = file_->open(tooLong ? mode | QIODevice::Truncate : mode | QIODevice::Append);
   if (!opened || !file_->exists()) {
     task_.status = kTaskFailed;
+    task_.failure = kFailurePartFile;
     file_.reset();
     return false;
   }
   return true;
+}
+
+bool DownloadFileThread::claimPartFile() {
+  // A task listed before partial files were used: the file at its path cannot be told from
+  // someone else's, so it gets a partial file of its own, beside it if need be.
+  std::optional<std::string> free = downloadtarget::FreePath(task_.filePath);
+  if (!free || !downloadtarget::ClaimPartFile(*free)) return false;
+  task_.filePath = *free;
+  task_.fileName = downloadtarget::NameOf(*free);
+  task_.partPath = downloadtarget::PartPathOf(*free);
+  return true;
+}
+
+void DownloadFileThread::placeFile() {
+  closeFile();
+  std::optional<std::string> placed = downloadtarget::Place(task_.partPath, task_.filePath);
+  if (!placed) {
+    task_.status = kTaskFailed;
+    task_.failure = kFailurePlaceFile;
+    return;
+  }
+  task_.filePath = *placed;
+  task_.fileName = downloadtarget::NameOf(*placed);
+  task_.partPath.clear();
+  task_.status = kTaskCompleted;
+  task_.completedTime = NowSeconds();
 }
 
 void DownloadFileThread::closeFile() {
@@ -131,7 +160,10 @@ void DownloadFileThread::read() {
     if (task_.wish == kWishRun) task_.status = kTaskRunning;
     QByteArray data = reply->readAll();
     if (!acceptBody(*reply)) data.clear();
-    if (file_->write(data) != data.size()) task_.status = kTaskFailed;
+    if (file_->write(data) != data.size()) {
+      task_.status = kTaskFailed;
+      task_.failure = kFailurePartFile;
+    }
     file_->flush();
   }
   // A paused task ends its request at the first data after the pause.
@@ -174,10 +206,8 @@ void DownloadFileThread::finished(QNetworkReply* reply) {
       file_->flush();
       task_.size = file_->size();
     }
-    if (task_.size == task_.fullSize) {
-      task_.status = kTaskCompleted;
-      task_.completedTime = NowSeconds();
-      closeFile();
+    if (file_ && task_.size == task_.fullSize) {
+      placeFile();
     } else {
       task_.status = kTaskWaiting;
     }

@@ -1,6 +1,7 @@
 // Moves the bytes of one download task to its local file: signs the task's address with the
-// login session, asks for the rest of a partial file with a range request, appends what
-// arrives and keeps the task's Size, Status, Speed and Time current. Everything runs on the
+// login session, asks for the rest of the task's partial file with a range request, appends
+// what arrives, gives the file its name once complete and keeps the task's Size, Status,
+// Speed and Time current. Everything runs on the
 // thread that owns the object (the GUI thread), driven by Qt's network access; retrying an
 // unfinished transfer is the task list's decision.
 #pragma once
@@ -47,9 +48,13 @@ class DownloadFileThread : public QObject {
   void timer();
 
  private:
-  // Opens the local file for the transfer; false when it is complete already or cannot be
-  // opened (Status then says which).
+  // Opens the task's partial file for the transfer; false when it is complete already or
+  // cannot be opened (Status then says which).
   bool openFile() REQUIRES(lock_);
+  // Gives a task without a partial file one of its own; false when none can be made.
+  bool claimPartFile() REQUIRES(lock_);
+  // Gives the complete partial file its target name: Status 2, or 5 when it cannot.
+  void placeFile() REQUIRES(lock_);
   void closeFile() REQUIRES(lock_);
   // Whether the reply's body is content of the file: a 206, or a 200 (which replaces a
   // partial file, since the server sent the whole of it).

@@ -21,4 +21,19 @@ const char* TaskStatusName(int32_t status, bool upload) {
   }
 }
 
+const char* TaskFailureText(int32_t failure) {
+  switch (failure) {
+    case kFailurePartFile:
+      return "无法写入下载的临时文件";
+    case kFailurePlaceFile:
+      return "文件已下载完整，但无法保存到目标位置";
+    case kFailureTargetTaken:
+      return "网盘中已有同名文件，未上传；请先改名或删除网盘中的文件";
+    case kFailureTargetChanged:
+      return "网盘中未传完的文件已被改动，未续传；请删除网盘中的该文件后重新上传";
+    default:
+      return "";
+  }
+}
+
 uint32_t NowSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }

@@ -22,8 +22,19 @@ enum TaskWish : int32_t {
   kWishRun = 1,
 };
 
+// Why a task last ended in error, where the user can do something about it.
+enum TaskFailure : int32_t {
+  kFailureNone = 0,
+  kFailurePartFile,       // download: its partial file cannot be made or written
+  kFailurePlaceFile,      // download: the complete file cannot take its name
+  kFailureTargetTaken,    // upload: the service holds a file of that name the task did not write
+  kFailureTargetChanged,  // upload: the task's partial copy at the service was changed by another
+};
+
 // The name the page sees for a status; `upload` names code 1 "uploading".
 const char* TaskStatusName(int32_t status, bool upload);
+// The page's message for a failure (UTF-8); "" for none.
+const char* TaskFailureText(int32_t failure);
 
 // A plain copy of a task, as listed to the page and as stored in the task list files.
 struct TaskFields {
@@ -32,6 +43,9 @@ struct TaskFields {
   std::string fileName;
   std::string url;       // downloads: address without the signing parameters
   std::string parentId;  // uploads: the target folder's id (PId)
+  // Downloads: the partial file the task writes and alone resumes (FilePath + ".part"); empty
+  // once the file is in place, and for tasks listed before partial files were used.
+  std::string partPath;
   int64_t fullSize = 0;
   int64_t size = 0;
   int32_t status = kTaskStopped;
@@ -40,6 +54,11 @@ struct TaskFields {
   uint32_t createTime = 0;
   uint32_t completedTime = 0;
   int32_t speed = 0;
+  // Uploads: the target copy as the task itself left it: its size (-1 when the task wrote
+  // none) and the latest modification time its own writes explain, in seconds since 1970.
+  int64_t remoteSize = -1;
+  int64_t remoteTime = 0;
+  int32_t failure = kFailureNone;  // not stored
 };
 
 // Seconds since 1970, as the task times store them.

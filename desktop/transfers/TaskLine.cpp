@@ -110,6 +110,7 @@ std::string DownloadLine(const TaskFields& task) {
   PutCommon(task, object);
   object["FileId"] = task.id;
   object["Url"] = task.url;
+  if (!task.partPath.empty()) object["PartFile"] = task.partPath;
   return Compact(object);
 }
 
@@ -118,6 +119,10 @@ std::string UploadLine(const TaskFields& task) {
   PutCommon(task, object);
   object["PId"] = task.parentId;
   object["UpId"] = task.id;
+  if (task.remoteSize >= 0) {
+    object["RemoteSize"] = std::to_string(task.remoteSize);
+    object["RemoteTime"] = std::to_string(task.remoteTime);
+  }
   return Compact(object);
 }
 
@@ -130,6 +135,13 @@ std::optional<TaskFields> ParseDownloadLine(std::string_view line) {
   if (!task || !id || id->empty() || !url) return {};
   task->id = *id;
   task->url = *url;
+  // Lines written before partial files were used have none. A partial file is always the
+  // target's name with ".part": a line naming another file would have the task write to it.
+  if (object->isMember("PartFile")) {
+    auto part = Text(*object, "PartFile");
+    if (!part || *part != task->filePath + kPartSuffix) return {};
+    task->partPath = *part;
+  }
   return task;
 }
 
@@ -143,6 +155,14 @@ std::optional<TaskFields> ParseUploadLine(std::string_view line) {
   task->id = *id;
   task->parentId = *parent;
   if (task->size == task->fullSize) task->status = kTaskCompleted;
+  // Lines written before the target copy was recorded have neither member.
+  if (object->isMember("RemoteSize") || object->isMember("RemoteTime")) {
+    auto remoteSize = Decimal(*object, "RemoteSize", INT64_MAX);
+    auto remoteTime = Decimal(*object, "RemoteTime", INT64_MAX);
+    if (!remoteSize || !remoteTime) return {};
+    task->remoteSize = *remoteSize;
+    task->remoteTime = *remoteTime;
+  }
   return task;
 }
 

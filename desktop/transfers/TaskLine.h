@@ -11,6 +11,9 @@
 
 namespace tasklines {
 
+// The partial file of a download is its target's path followed by this.
+inline constexpr const char* kPartSuffix = ".part";
+
 // The line for a task, "\r\n" included. Status is stored as 2 for a completed task, else 0.
 std::string DownloadLine(const TaskFields& task);
 std::string UploadLine(const TaskFields& task);
@@ -19,7 +22,8 @@ std::string UploadLine(const TaskFields& task);
 // Status below 11, times, Size and FullSize decimal and not negative, FullSize not below
 // Size, Time not negative. A trailing "\r" is ignored. Loaded tasks hold no wish and no
 // speed; their Status is 2 when stored as completed, else 0 (an upload whose Size reached
-// FullSize counts as completed).
+// FullSize counts as completed). The members added later ("PartFile" of a download,
+// "RemoteSize" and "RemoteTime" of an upload) may be missing; present, they are checked too.
 std::optional<TaskFields> ParseDownloadLine(std::string_view line);
 std::optional<TaskFields> ParseUploadLine(std::string_view line);
 

@@ -10,6 +10,7 @@ void CopyFields(const From& from, To& to) {
   to.fileName = from.fileName;
   to.url = from.url;
   to.parentId = from.parentId;
+  to.partPath = from.partPath;
   to.fullSize = from.fullSize;
   to.size = from.size;
   to.status = from.status;
@@ -18,6 +19,9 @@ void CopyFields(const From& from, To& to) {
   to.createTime = from.createTime;
   to.completedTime = from.completedTime;
   to.speed = from.speed;
+  to.remoteSize = from.remoteSize;
+  to.remoteTime = from.remoteTime;
+  to.failure = from.failure;
 }
 
 }  // namespace

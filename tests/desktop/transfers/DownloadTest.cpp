@@ -78,50 +78,63 @@ class DownloadTest : public ::testing::Test {
   size_t answersSeen_ = 0;
 };
 
-TEST_F(DownloadTest, LocalFileStatesDecideWhatIsFetched) {
+TEST_F(DownloadTest, AFileAtTheTargetIsKeptAndTheDownloadLandsBesideIt) {
   const std::string data = PatternBytes(300000, 3);
   struct Case {
     const char* name;
-    std::string localBefore;  // nothing when empty
-    std::vector<int> answers;
+    std::string atTarget;  // the user's file at the target path; none when empty
+    std::string atPart;    // the user's file at the target path + ".part"; none when empty
+    const char* landsAs;   // the name the download gets
   } cases[] = {
-      {"fresh", "", {200}},
-      {"partial", data.substr(0, 1000), {206}},
-      {"complete", data, {}},
-      {"longer", data + "tail", {200}},
+      {"fresh", "", "", "fresh.bin"},
+      {"shorter", data.substr(0, 1000), "", "shorter (1).bin"},
+      {"same", data, "", "same (1).bin"},
+      {"longer", data + "tail", "", "longer (1).bin"},
+      {"other", std::string(data.size(), 'x'), "", "other (1).bin"},
+      {"part", "", data.substr(0, 1000), "part (1).bin"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    const std::string name = std::string(c.name) + ".bin";
+    std::string url = placeFile(name, data);
+    std::string target = local_.file(name);
+    if (!c.atTarget.empty()) WriteFile(target, c.atTarget);
+    if (!c.atPart.empty()) WriteFile(target + ".part", c.atPart);
     markAnswers();
-    std::string url = placeFile(std::string(c.name) + ".bin", data);
-    std::string target = local_.file(std::string(c.name) + ".bin");
-    if (!c.localBefore.empty()) WriteFile(target, c.localBefore);
     DownloadFile downloads(QString::fromStdString(local_.path()));
     downloads.setSession(session_);
-    std::string id = ids_[std::string(c.name) + ".bin"];
+    std::string id = ids_[name];
     ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
     ASSERT_TRUE(completes(downloads, id));
-    EXPECT_EQ(ReadFile(target), data);
-    EXPECT_EQ(downloadAnswers(), c.answers);
-    EXPECT_EQ(downloads.task(id)->size, static_cast<int64_t>(data.size()));
+    auto task = downloads.task(id);
+    EXPECT_EQ(task->filePath, local_.file(c.landsAs));
+    EXPECT_EQ(task->fileName, c.landsAs);
+    EXPECT_TRUE(ReadFile(local_.file(c.landsAs)) == data);
+    EXPECT_FALSE(fs::exists(local_.file(c.landsAs) + ".part"));
+    EXPECT_EQ(downloadAnswers(), std::vector<int>{200});
+    // What the user had is there as it was.
+    EXPECT_TRUE(c.atTarget.empty() || ReadFile(target) == c.atTarget);
+    EXPECT_TRUE(c.atPart.empty() || ReadFile(target + ".part") == c.atPart);
   }
 }
 
-TEST_F(DownloadTest, EndedMidTransferResumesWithARangeAfterTheRestart) {
+TEST_F(DownloadTest, EndedMidTransferResumesItsOwnPartialFileAfterTheRestart) {
   const std::string data = PatternBytes(64 << 20, 5);
   std::string url = placeFile("big.bin", data);
   std::string id = ids_["big.bin"];
   std::string target = local_.file("big.bin");
+  std::string part = target + ".part";
   const QString folder = QString::fromStdString(local_.path());
   {
     DownloadFile downloads(folder);
     downloads.setSession(session_);
     ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
     downloads.timer();
-    ASSERT_TRUE(PumpUntil([&] { return fs::exists(target) && fs::file_size(target) > 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(part) && fs::file_size(part) > 0; }));
   }  // the program ends with the download half done
-  const uintmax_t partial = fs::file_size(target);
+  const uintmax_t partial = fs::file_size(part);
   ASSERT_LT(partial, data.size());
+  EXPECT_FALSE(fs::exists(target));  // nothing takes the name before the file is complete
   EXPECT_EQ(activedownloads::Running(), 0);
 
   DownloadFile restarted(folder);
@@ -133,7 +146,9 @@ TEST_F(DownloadTest, EndedMidTransferResumesWithARangeAfterTheRestart) {
   markAnswers();
   ASSERT_EQ(restarted.start(id), 0);
   ASSERT_TRUE(completes(restarted, id));
-  EXPECT_EQ(ReadFile(target), data);
+  EXPECT_EQ(restarted.task(id)->filePath, target);
+  EXPECT_TRUE(ReadFile(target) == data);
+  EXPECT_FALSE(fs::exists(part));
   EXPECT_EQ(downloadAnswers(), std::vector<int>{206});
 }
 
@@ -144,24 +159,25 @@ TEST_F(DownloadTest, PauseKeepsTheBytesAndStartAppends) {
   std::string target = local_.file("paused.bin");
   DownloadFile downloads(QString::fromStdString(local_.path()));
   downloads.setSession(session_);
+  const std::string part = target + ".part";
   ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
   downloads.timer();
-  ASSERT_TRUE(PumpUntil([&] { return fs::exists(target) && fs::file_size(target) > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return fs::exists(part) && fs::file_size(part) > 0; }));
   ASSERT_EQ(downloads.pause(id), 0);
   EXPECT_EQ(downloads.pause(id), -2);  // waiting for the scheduler
   ASSERT_TRUE(PumpUntil([&] {
     downloads.timer();
     return downloads.task(id)->status == kTaskStopped;
   }));
-  const uintmax_t kept = fs::file_size(target);
+  const uintmax_t kept = fs::file_size(part);
   EXPECT_LT(kept, data.size());
-  EXPECT_EQ(ReadFile(target), data.substr(0, kept));
+  EXPECT_TRUE(ReadFile(part) == data.substr(0, kept));
   EXPECT_EQ(downloads.task(id)->size, static_cast<int64_t>(kept));
 
   markAnswers();
   ASSERT_EQ(downloads.start(id), 0);
   ASSERT_TRUE(completes(downloads, id));
-  EXPECT_EQ(ReadFile(target), data);
+  EXPECT_TRUE(ReadFile(target) == data);
   EXPECT_EQ(downloadAnswers(), std::vector<int>{206});
 }
 
@@ -227,14 +243,21 @@ TEST_F(DownloadTest, AddMakesFoldersAndTheListSurvivesARestart) {
          "\r\n"
       << R"({"CompletedTime":"9","CreateTime":"1","FileId":"done","FileName":"x","FilePath":"/x","FullSize":"5","Size":"5","Status":2,"Time":7,"Url":"u"})"
          "\r\n"
+      << R"({"CompletedTime":"0","CreateTime":"1","FileId":"negtime","FileName":"x","FilePath":"/x","FullSize":"5","Size":"1","Status":0,"Time":-1,"Url":"u"})"
+         "\r\n"
+      << R"({"CompletedTime":"0","CreateTime":"1","FileId":"strayPart","FileName":"x","FilePath":"/x","FullSize":"5","PartFile":"/y","Size":"1","Status":0,"Time":0,"Url":"u"})"
+         "\r\n"
       << "not json\r\n";
   DownloadFile restarted(folder);
   ASSERT_EQ(restarted.load(), 3);
   EXPECT_FALSE(restarted.task("s11"));
   EXPECT_FALSE(restarted.task("big"));
+  EXPECT_FALSE(restarted.task("negtime"));
+  EXPECT_FALSE(restarted.task("strayPart"));
   EXPECT_EQ(restarted.task("s5")->status, kTaskStopped);
   EXPECT_EQ(restarted.task("done")->status, kTaskCompleted);
   EXPECT_EQ(restarted.task("7")->filePath, local_.path() + "/dl/a/b.bin");
+  EXPECT_EQ(restarted.task("7")->partPath, local_.path() + "/dl/a/b.bin.part");
   EXPECT_EQ(restarted.completedTasks().size(), 1u);
   EXPECT_EQ(restarted.downloadingTasks().size(), 2u);
 }
