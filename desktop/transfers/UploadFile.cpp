@@ -83,6 +83,9 @@ bool UploadFile::fillTask(const std::string& upId, const std::string& path, cons
   fields.parentId = parentId;
   fields.fullSize = fullSize;
   fields.createTime = NowSeconds();
+  // The copy a completed task left at the service stays its own: the new run replaces it.
+  fields.remoteSize = task.remoteSize;
+  fields.remoteTime = task.remoteTime;
   task.assign(fields);
   if (autoStart) startLocked(task);
   return true;

@@ -1,7 +1,27 @@
 #include "desktop/transfers/UploadFileThread.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+
 #include "platform/drivepath/DrivePath.h"
 #include "platform/ticks/Ticks.h"
+
+namespace {
+
+int64_t ModifiedSeconds(const QFileInfo& file) { return file.lastModified().toSecsSinceEpoch(); }
+
+// Why an existing target copy is not the task's own, or kFailureNone when it is: the copy the
+// task left has the size it wrote and no modification after the task's last write (the
+// service may stamp it up to then; a second more allows for rounding).
+int32_t ForeignCopy(const TaskRecord& task, const QFileInfo& existing) {
+  if (task.remoteSize < 0) return kFailureTargetTaken;
+  bool unchanged =
+      existing.size() == task.remoteSize && ModifiedSeconds(existing) <= task.remoteTime + 1;
+  return unchanged ? kFailureNone : kFailureTargetChanged;
+}
+
+}  // namespace
 
 UploadFileThread::UploadFileThread(TaskRecord& task,
                                    std::function<std::string(const std::string&)> localPathOfKey,
@@ -41,18 +61,33 @@ void UploadFileThread::run() {
 
 int32_t UploadFileThread::runCopy() {
   task_.status = kTaskWaiting;
+  task_.failure = kFailureNone;
   QString folder = QString::fromStdString(drivepath::ToLocalPath(localPathOfKey_(task_.parentId)));
   if (folder.isEmpty()) return kTaskFailed;
   if (int32_t ended = openTarget(folder); ended != kTaskRunning) return ended;
   QFile source(QString::fromStdString(task_.filePath).replace(QLatin1Char('\\'), QLatin1Char('/')));
-  if (!source.exists() || !source.open(QIODevice::ReadOnly) || !source.seek(task_.size))
+  if (!source.exists() || !source.open(QIODevice::ReadOnly) || !source.seek(task_.size)) {
+    closeTarget();
     return kTaskFailed;
+  }
   copy(source);
   source.close();
-  target_->close();
-  if (task_.wish == kWishRemoveWithFile) target_->remove();
-  target_.reset();
+  closeTarget();
   return task_.size == task_.fullSize ? kTaskCompleted : kTaskStopped;
+}
+
+void UploadFileThread::closeTarget() {
+  target_->close();
+  if (task_.wish == kWishRemoveWithFile) {
+    target_->remove();
+    task_.remoteSize = -1;
+  } else {
+    // What the task itself left at the service: only a copy still like this is resumed.
+    QFileInfo left(target_->fileName());
+    task_.remoteSize = task_.size.load();
+    task_.remoteTime = std::max<int64_t>(ModifiedSeconds(left), NowSeconds());
+  }
+  target_.reset();
 }
 
 int32_t UploadFileThread::openTarget(const QString& folder) {
@@ -60,15 +95,24 @@ int32_t UploadFileThread::openTarget(const QString& folder) {
   QString path = folder + QStringLiteral("/") + QString::fromStdString(task_.fileName);
   path.replace(QLatin1Char('\\'), QLatin1Char('/'));
   target_ = std::make_unique<QFile>(path);
-  task_.size = target_->exists() ? target_->size() : 0;
-  if (task_.size == task_.fullSize) {
-    target_.reset();
-    return kTaskCompleted;
+  QFileInfo existing(path);
+  bool resume = false;
+  if (existing.exists()) {
+    if (int32_t failure = ForeignCopy(task_, existing); failure != kFailureNone) {
+      task_.failure = failure;
+      target_.reset();
+      return kTaskFailed;
+    }
+    // The task's own copy: continued when it holds this run's bytes so far, else written anew.
+    if (task_.remoteSize == task_.fullSize && task_.size == task_.fullSize) {
+      target_.reset();
+      return kTaskCompleted;
+    }
+    resume = task_.remoteSize == task_.size && task_.size < task_.fullSize;
   }
-  bool tooLong = task_.size > task_.fullSize;
-  if (tooLong) task_.size = 0;
-  if (!target_->open(tooLong ? QIODevice::WriteOnly | QIODevice::Truncate
-                             : QIODevice::WriteOnly | QIODevice::Append)) {
+  if (!resume) task_.size = 0;
+  if (!target_->open(resume ? QIODevice::WriteOnly | QIODevice::Append
+                            : QIODevice::WriteOnly | QIODevice::Truncate)) {
     target_.reset();
     return kTaskFailed;
   }

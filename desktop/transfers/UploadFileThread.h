@@ -1,7 +1,8 @@
 // Performs one upload: copies the local file into the drive's folder of the target remote
 // folder, in chunks of 65536 bytes, on a thread of its own, so that the drive program turns
-// the writes into an upload. A partial copy in the target folder is continued, a complete one
-// ends the task at once, one longer than the source is copied anew.
+// the writes into an upload. Only a copy the task itself left at the service (its size and
+// time as the task last saw them) is continued; a file of that name that the task did not
+// write, or that changed since, is left as it is and the task ends in error.
 #pragma once
 
 #include <QFile>
@@ -42,6 +43,8 @@ class UploadFileThread : public QThread {
   int32_t runCopy();
   // Opens the target copy: 1 when the copy can go on, else the status the task ends with.
   int32_t openTarget(const QString& folder);
+  // Closes the target copy and records what the task left at the service.
+  void closeTarget();
   void copy(QFile& source);
 
   TaskRecord& task_;

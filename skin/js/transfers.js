@@ -38,6 +38,12 @@ Page.transfers = (function () {
     return html + b("delete", "删除", " danger");
   }
 
+  // Why the task stopped, when the program could say (a file of that name exists, ...).
+  function reasonHtml(task) {
+    if (!task.errorMessage || task.status === "completed") return "";
+    return '<div class="progress-text error">' + ui.escapeHtml(task.errorMessage) + "</div>";
+  }
+
   function rowHtml(kind, task) {
     var p = percent(task);
     var barClass = task.status === "completed" ? "progress done" : task.status === "error" ? "progress error" : "progress";
@@ -47,7 +53,7 @@ Page.transfers = (function () {
       ui.escapeHtml(task.fileName) + '">' + ui.escapeHtml(task.fileName) + "</span></div></td>" +
       '<td><div class="' + barClass + '"><div class="bar" style="width:' + p + '%"></div></div>' +
       '<div class="progress-text">' + p + "% · " + ui.formatSize(task.Size) + " / " +
-      ui.formatSize(task.fileSize) + "</div></td>" +
+      ui.formatSize(task.fileSize) + "</div>" + reasonHtml(task) + "</td>" +
       '<td class="muted">' + speed + "</td>" +
       '<td><span class="status-tag ' + task.status + '">' + (STATUS_TEXT[task.status] || task.status) +
       "</span></td>" + '<td class="actions">' + buttons(kind, task) + "</td>";

@@ -50,6 +50,7 @@ Json::Value TaskRecord(const TaskFields& task, bool upload) {
   record["downloadSpeed"] = task.speed;
   record["createdDate"] = LocalTime(task.createTime).toStdString();
   record["completedDate"] = LocalTime(task.completedTime).toStdString();
+  if (task.failure != kFailureNone) record["errorMessage"] = TaskFailureText(task.failure);
   return record;
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 
 #include "desktop/control/DrivePipeClient.h"
 #include "desktop/transfers/UploadFile.h"
@@ -43,24 +44,33 @@ class UploadTest : public ::testing::Test {
   TempDir programs_;
 };
 
-TEST_F(UploadTest, TargetCopyStatesDecideWhatIsCopied) {
+TEST_F(UploadTest, ANameTheServiceHoldsIsNeitherMixedNorAdopted) {
   const std::string data = PatternBytes(3 << 20, 31);
   struct Case {
     const char* name;
-    std::string targetBefore;  // none when empty
-  } cases[] = {
-      {"fresh", ""}, {"partial", data.substr(0, 1000)}, {"complete", data}, {"longer", data + "x"}};
+    std::string held;  // the file the service holds under the name; none when empty
+  } cases[] = {{"fresh", ""},
+               {"prefix", data.substr(0, 1000)},
+               {"same", data},
+               {"longer", data + "x"},
+               {"other", std::string(data.size(), 'x')}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string source = local_.file(std::string(c.name) + ".bin");
     WriteFile(source, data);
     std::string target = targetFolder() + "/" + c.name + ".bin";
-    if (!c.targetBefore.empty()) WriteFile(target, c.targetBefore);
+    if (!c.held.empty()) WriteFile(target, c.held);
     UploadFile uploads(programFolder(), DriveFolderOf);
     ASSERT_EQ(uploads.add(source, "folder1", true), 0);
     std::string upId = UploadFile::UpIdOf("folder1", std::string(c.name) + ".bin");
-    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
-    EXPECT_EQ(ReadFile(target), data);
+    if (c.held.empty()) {
+      ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
+      EXPECT_TRUE(ReadFile(target) == data);
+      continue;
+    }
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+    EXPECT_EQ(uploads.allTasks().at(upId).failure, kFailureTargetTaken);
+    EXPECT_TRUE(ReadFile(target) == c.held);
   }
 }
 
@@ -89,17 +99,22 @@ TEST_F(UploadTest, SameFileTwiceIsRefusedWhileItRunsAndReusedOnceComplete) {
     ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
     EXPECT_EQ(ReadFile(targetFolder() + "/twice.bin"), data);
   }
-  // The list survives a restart; the task counts as completed.
+  // The list survives a restart; the task counts as completed. A line written before the
+  // target copy was recorded still loads.
+  std::ofstream(programs_.file(".tasklist.u"), std::ios::app | std::ios::binary)
+      << R"({"CompletedTime":"0","CreateTime":"1","FileName":"old.bin","FilePath":"/old.bin","FullSize":"5","PId":"folder1","Size":"1","Status":0,"Time":0,"UpId":"old"})"
+         "\r\n";
   UploadFile restarted(programFolder(), DriveFolderOf);
-  ASSERT_EQ(restarted.load(), 1);
+  ASSERT_EQ(restarted.load(), 2);
+  EXPECT_EQ(restarted.allTasks().at("old").remoteSize, -1);
   EXPECT_EQ(restarted.completedTasks().at(upId).fullSize, static_cast<int64_t>(data.size()));
   EXPECT_EQ(restarted.completedTasks().at(upId).status, kTaskCompleted);
   ASSERT_EQ(restarted.remove(upId, true), 0);
-  EXPECT_TRUE(restarted.allTasks().empty());
+  EXPECT_EQ(restarted.allTasks().size(), 1u);
   EXPECT_EQ(restarted.remove(upId, true), -1);
   restarted.timer();
   UploadFile afterRemoval(programFolder(), DriveFolderOf);
-  EXPECT_EQ(afterRemoval.load(), 0);
+  EXPECT_EQ(afterRemoval.load(), 1);
 }
 
 TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
@@ -117,11 +132,23 @@ TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
   ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskStopped; }));
   const uintmax_t kept = fs::file_size(target);
   EXPECT_LT(kept, data.size());
-  EXPECT_EQ(ReadFile(target), data.substr(0, kept));
+  EXPECT_TRUE(ReadFile(target) == data.substr(0, kept));
 
+  // Someone else changes the partial copy: it is not continued, nor overwritten.
+  const fs::file_time_type left = fs::last_write_time(target);
+  WriteFile(target, data.substr(0, kept) + "x");
+  fs::last_write_time(target, left + std::chrono::seconds(5));
+  ASSERT_EQ(uploads.start(upId), 0);
+  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+  EXPECT_EQ(uploads.allTasks().at(upId).failure, kFailureTargetChanged);
+  EXPECT_TRUE(ReadFile(target) == data.substr(0, kept) + "x");
+
+  // As the task left it, the copy is continued.
+  WriteFile(target, data.substr(0, kept));
+  fs::last_write_time(target, left);
   ASSERT_EQ(uploads.start(upId), 0);
   ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskCompleted; }));
-  EXPECT_EQ(ReadFile(target), data);
+  EXPECT_TRUE(ReadFile(target) == data);
 }
 
 TEST_F(UploadTest, WithoutTheDriveTheTaskEndsInError) {
