@@ -2,7 +2,6 @@
 
 #include <json/json.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -123,15 +122,10 @@ void MVersion::download(const QString& callback) {
   QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append;
   requestedFrom_ = 0;
   if (size > 0 && size == newLength_) {
-    if (downloadFile_->open(QIODevice::ReadOnly)) {
-      QCryptographicHash md5(QCryptographicHash::Md5);
-      md5.addData(downloadFile_.get());
-      downloadFile_->close();
-      if (QString::fromLatin1(md5.result().toHex()) == newMd5_.toLower()) {
-        answerDownloaded(size);
-        endDownload();
-        return;
-      }
+    if (MatchesRelease(targetPath_, newLength_, newMd5_)) {
+      answerDownloaded(size);
+      endDownload();
+      return;
     }
     mode = QIODevice::WriteOnly | QIODevice::Truncate;  // not the announced file: again
   } else if (size > newLength_) {
@@ -184,11 +178,23 @@ void MVersion::finished(QNetworkReply* reply) {
     if (reply->error() != QNetworkReply::NoError || (status != 200 && status != 206)) {
       answerDownloadFailure(reply->errorString());
     } else {
-      downloadFile_->flush();
-      answerDownloaded(downloadFile_->size());
+      downloadFile_->close();
+      keepIfAnnounced();
     }
   }
   endDownload();
+}
+
+void MVersion::keepIfAnnounced() {
+  if (MatchesRelease(targetPath_, newLength_, newMd5_)) {
+    answerDownloaded(newLength_);
+    return;
+  }
+  // Whatever came is not the program the description announced: it is never kept for the
+  // page to start.
+  QFile::remove(targetPath_);
+  respond(downloadCallback_, JsonText(Failure(QStringLiteral(
+                                 "下载的新版本文件与版本说明不符（长度或MD5校验失败），已删除"))));
 }
 
 void MVersion::answerDownloaded(qint64 size) {

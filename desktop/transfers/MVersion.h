@@ -1,6 +1,7 @@
 // Tells the page which version is installed, fetches the description of the newest version
 // from the update server and downloads the new program file into the folder "update",
-// resuming a partial file and recognising a complete one by its MD5 digest. Each answer is a
+// resuming a partial file and recognising a complete one by its MD5 digest. A downloaded file
+// whose length or digest differs from the description's is deleted, never offered. Each answer is a
 // script text, callback + "(" + JSON + ")", handed out through answer(); the shell evaluates
 // it in the page's main frame.
 #pragma once
@@ -46,6 +47,9 @@ class MVersion : public QObject {
  private:
   void respond(const QString& callback, const QString& json);
   void answerDownloaded(qint64 size);
+  // Answers the end of the download when the file has the announced length and digest; else
+  // deletes it and answers why.
+  void keepIfAnnounced();
   void answerDownloadFailure(const QString& reason);
   // Whether the reply's body is the program file (206, or 200 replacing a partial file).
   bool acceptBody(QNetworkReply& reply);

@@ -13,3 +13,7 @@ struct ReleaseDescription {
 // Reads "Version/Number", "Version/Url", "Version/Length" and "Version/Md5" from the INI file
 // at `path`; missing or malformed values read as empty or 0.
 ReleaseDescription ReadReleaseFile(const QString& path);
+
+// Whether the file at `path` is the announced program file: `length` bytes (above 0) whose MD5
+// digest is `md5` (hexadecimal, any case).
+bool MatchesRelease(const QString& path, qint64 length, const QString& md5);

@@ -133,4 +133,30 @@ TEST_F(UpdaterTest, DownloadResumesRecognisesAndRefetches) {
   }
 }
 
+TEST_F(UpdaterTest, AFileUnlikeTheDescriptionIsDeletedAndThePageToldWhy) {
+  const std::string target = folder_.path() + "/update/quellanview-2.1";
+  std::string flipped = program_;
+  flipped[100] ^= 1;
+  struct Case {
+    const char* name;
+    std::string served;  // what the update server sends instead of the announced file
+  } cases[] = {{"two-line script", "#!/bin/sh\necho replaced\n"},
+               {"same length, other bytes", flipped}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    answers_.clear();
+    auto updater = checkedUpdater();  // announces the length and digest of program_
+    std::filesystem::remove(target);
+    WriteFile(releaseFile_, c.served);
+    updater->download(QStringLiteral("onDownload"));
+    ASSERT_TRUE(PumpUntil([&] { return !finalAnswer().isEmpty(); }));
+    EXPECT_TRUE(finalAnswer().startsWith(QStringLiteral("onDownload({\"errorMessage\":")));
+    // "...校验失败..." (the check failed), escaped for the page.
+    EXPECT_TRUE(finalAnswer().contains(QStringLiteral("\\u6821\\u9a8c\\u5931\\u8d25")))
+        << finalAnswer().toStdString();
+    EXPECT_TRUE(finalAnswer().contains(QStringLiteral("\"returnCode\":-1")));
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+}
+
 }  // namespace
