@@ -4,6 +4,7 @@
 
 #include "drive/storage/ChunkedText.h"
 #include "drive/storage/NodeLine.h"
+#include "drive/storage/ShownName.h"
 #include "drive/storage/TextDigest.h"
 
 namespace {
@@ -12,7 +13,8 @@ char16_t UpperUnit(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
-bool SameUpperCased(NodeText a, std::u16string_view b) {
+template <typename Text>
+bool SameUpperCased(NodeText a, const Text& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (UpperUnit(a[i]) != UpperUnit(b[i])) return false;
@@ -304,24 +306,38 @@ size_t PathIndex::slotOf(uint64_t hash) const {
 
 size_t PathIndex::nextSlot(size_t at) const { return at + 1 == steps_.size() ? 0 : at + 1; }
 
-void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t from,
-                     const TreeNode*& best) const {
+template <typename Name, typename Visit>
+void PathIndex::forEachAt(const TreeNode* parent, const Name& name, Visit&& visit) const {
   if (steps_.empty()) return;
-  size_t end = path.find(u'\\', from);
-  std::u16string_view step =
-      path.substr(from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
-  uint64_t hash = stepHash(parent, step);
+  uint64_t hash = stepHash(parent, name);
   for (size_t at = slotOf(hash); steps_[at]; at = nextSlot(at)) {
     uint64_t slot = steps_[at];
     if (slot == kRemovedSlot || (slot & ~kAddressBits) != TagOf(hash)) continue;
     const TreeNode* candidate = EntryIn(slot);
-    if (candidate->parent != parent || !SameUpperCased(candidate->name(), step)) continue;
+    if (candidate->parent == parent && SameUpperCased(candidate->name(), name)) visit(candidate);
+  }
+}
+
+const TreeNode* PathIndex::largestAt(const TreeNode* parent, NodeText name) const {
+  const TreeNode* best = nullptr;
+  forEachAt(parent, name, [&](const TreeNode* candidate) {
+    if (!best || CodeUnitLess()(best->id(), candidate->id())) best = candidate;
+  });
+  return best;
+}
+
+void PathIndex::walk(const TreeNode* parent, std::u16string_view path, size_t from,
+                     const TreeNode*& best) const {
+  size_t end = path.find(u'\\', from);
+  std::u16string_view step =
+      path.substr(from, end == std::u16string_view::npos ? std::u16string_view::npos : end - from);
+  forEachAt(parent, step, [&](const TreeNode* candidate) {
     if (end != std::u16string_view::npos) {
       walk(candidate, path, end + 1, best);
     } else if (!best || CodeUnitLess()(best->id(), candidate->id())) {
       best = candidate;
     }
-  }
+  });
 }
 
 const TreeNode* PathIndex::find(std::u16string_view path) const {
@@ -364,17 +380,37 @@ void PathIndex::rehash(size_t capacity) {
   removed_ = 0;
 }
 
-void PathIndex::add(const TreeNode* node) {
+const TreeNode* PathIndex::add(const TreeNode* node) {
   if ((used_ + removed_ + 1) * 10 > steps_.size() * 7) {
     // Mostly removed marks: the same size, cleaned; otherwise twice as large.
     rehash(std::max(steps_.size(), capacityFor((used_ + 1) * 2)));
   }
   uint64_t hash = stepHash(node->parent, node->name());
+  // The probe runs on to the first empty slot, past every entry of the same step, and the
+  // entry goes into the first slot that is free.
+  const TreeNode* same = nullptr;
+  size_t free = steps_.size();
   size_t at = slotOf(hash);
-  while (HoldsEntry(steps_[at])) at = nextSlot(at);
-  if (steps_[at] == kRemovedSlot) --removed_;
-  steps_[at] = SlotFor(node, hash);
+  for (; steps_[at]; at = nextSlot(at)) {
+    uint64_t slot = steps_[at];
+    if (slot == kRemovedSlot) {
+      if (free == steps_.size()) free = at;
+      continue;
+    }
+    if (same || (slot & ~kAddressBits) != TagOf(hash)) continue;
+    const TreeNode* candidate = EntryIn(slot);
+    if (candidate->parent == node->parent && SameUpperCased(candidate->name(), node->name())) {
+      same = candidate;
+    }
+  }
+  if (free == steps_.size()) {
+    free = at;
+  } else {
+    --removed_;
+  }
+  steps_[free] = SlotFor(node, hash);
   ++used_;
+  return same;
 }
 
 void PathIndex::remove(const TreeNode* node) {
@@ -418,6 +454,34 @@ void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) 
                                return CodeUnitLess()(store[sibling].id(), id);
                              });
   siblings.insert(at, place);
+  indexJoining(node);
+}
+
+void FolderTables::indexJoining(TreeNode& node) {
+  std::u16string id = node.id().str();
+  std::u16string plain = PlainNameOf(node.name().str(), id);
+  if (node.name() != std::u16string_view(plain)) nodes.setText(node, id, plain);
+  if (pathIndex.add(&node)) renameWithId(node, plain);
+}
+
+void FolderTables::showApart(std::vector<const TreeNode*>& collided) {
+  std::sort(collided.begin(), collided.end());
+  collided.erase(std::unique(collided.begin(), collided.end()), collided.end());
+  // The one that keeps the name never changes, so the order of the renames does not matter.
+  for (const TreeNode* entry : collided) {
+    if (pathIndex.largestAt(entry->parent, entry->name()) == entry) continue;
+    renameWithId(*mutableNode(entry->id()), entry->name().str());
+  }
+}
+
+void FolderTables::renameWithId(TreeNode& node, std::u16string_view plain) {
+  std::u16string id = node.id().str();
+  std::u16string shown = NameWithId(plain, id, node.isFolder());
+  if (shown.size() > TreeNode::kMaxTextUnits) return;  // stays under its plain name
+  pathIndex.remove(&node);
+  nodes.setText(node, id, shown);
+  // Names with ids meet only for ids that differ in the case of a-z alone; such a pair keeps
+  // meeting, and the larger id is found.
   pathIndex.add(&node);
 }
 
@@ -448,6 +512,7 @@ void FolderTables::put(const NodeRecord& record) {
     NodeTable::Place place = nodes.allocate();
     node = &nodes.store()[place];
     nodes.setText(*node, record.key, record.name);
+    node->attributes = record.attributes;  // before linking: it decides the name with the id
     nodes.order_.insert(nodes.lowerBound(std::u16string_view(record.key)), place);
     attach(place, record.parentKey);
   }
@@ -661,9 +726,15 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // entries go in in list order, in which they and their names lie in memory (what the index
   // finds does not depend on the order they went in).
   pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
+  std::vector<const TreeNode*> collided;
   for (const TreeNode& node : nodes.store()) {
-    if (StateOf(node) == kDone) pathIndex.add(&node);
+    if (StateOf(node) != kDone) continue;
+    if (const TreeNode* same = pathIndex.add(&node)) {
+      collided.push_back(&node);
+      collided.push_back(same);
+    }
   }
+  showApart(collided);
   for (NodeTable::Place place : nodes.order_) {
     TreeNode& node = nodes.store()[place];
     bool ownWritable = (node.mark & kOwnWritable) != 0;
@@ -782,7 +853,9 @@ void StageNode(NodeRecord&& node, BuiltTree& tree) {
   // The empty id is the root's.
   if (node.key.empty() || (!node.isFolder() && node.size == 0)) return;
   if (!FitsTables(node)) return;
-  if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName) {
+  // Of two such folders, the one that keeps the name (the larger id) is the download folder.
+  if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName &&
+      CodeUnitLess()(tree.downloadFolderId, node.key)) {
     tree.downloadFolderId = node.key;
   }
   tree.tables.stage(std::move(node));

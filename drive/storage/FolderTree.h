@@ -247,8 +247,9 @@ class ChildTable {
   std::vector<ChildList> lists_;
 };
 
-// Upper-cased full path → id, worked out from (parent, upper-cased name) steps. Of entries
-// whose full paths upper-case alike, the one with the larger id is found.
+// Upper-cased full path → id, worked out from (parent, upper-cased name) steps. The tables
+// show names that upper-case alike under one parent apart (ShownName.h); should two still
+// meet, the one with the larger id is found.
 class PathIndex {
  public:
   size_t count(std::u16string_view path) const { return find(path) ? 1 : 0; }
@@ -262,10 +263,18 @@ class PathIndex {
   friend class FolderTables;
   template <typename Name>
   static uint64_t stepHash(const TreeNode* parent, const Name& name);
+  // Calls `visit` with each entry below `parent` whose name upper-cases like `name`.
+  template <typename Name, typename Visit>
+  void forEachAt(const TreeNode* parent, const Name& name, Visit&& visit) const;
+  // Of the entries below `parent` whose names upper-case like `name`, the one with the
+  // largest id; null when there is none.
+  const TreeNode* largestAt(const TreeNode* parent, NodeText name) const;
   // Follows `path` from `from` below `parent`, keeping in `best` the largest id at its end.
   void walk(const TreeNode* parent, std::u16string_view path, size_t from,
             const TreeNode*& best) const;
-  void add(const TreeNode* node);
+  // Adds the entry. Returns an entry already there below the same parent whose name
+  // upper-cases alike, or null.
+  const TreeNode* add(const TreeNode* node);
   void remove(const TreeNode* node);
   // Makes room for `count` entries without growing again.
   void reserve(size_t count);
@@ -333,6 +342,15 @@ class FolderTables {
   void orderStaged();
   // Links the entry at `place` below `parentId` in the child table and the path index.
   void attach(NodeTable::Place place, std::u16string_view parentId);
+  // Indexes an entry that joins a folder one at a time: under its plain name, or, when a
+  // sibling already goes by that name, under its name with its id.
+  void indexJoining(TreeNode& node);
+  // After a tree is linked: of each set of siblings whose names upper-case alike (`collided`
+  // holds them all, in any order and more than once), the one with the largest id keeps its
+  // name and the others are shown with their ids.
+  void showApart(std::vector<const TreeNode*>& collided);
+  // Gives an indexed entry its name with its id, unless that would be too long.
+  void renameWithId(TreeNode& node, std::u16string_view plain);
   void detach(NodeTable::Place place);
   ChildList& childListOf(std::u16string_view parentId);
   // Fills the child table of freshly linked entries (the table is empty before).

@@ -184,7 +184,9 @@ int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExi
   }
   // Checked before a replaced target is deleted, so a refused move loses nothing.
   if (nodeProtected) return mirror_error::kReadOnly;
-  if (UnacceptableName(target.name)) return mirror_error::kGeneral;
+  // A name shown with its id may be kept by a move: the move sends no name.
+  bool keepsShownName = target.name == node.name && source.folder != target.folder;
+  if (!keepsShownName && UnacceptableName(target.name)) return mirror_error::kGeneral;
   if (node.isFolder() && InsideOf(target.folder, from)) return mirror_error::kGeneral;
   if (replaced) {
     int removed = replaced->isFolder() ? DeleteDirectory(to.c_str(), nullptr)

@@ -215,10 +215,99 @@ TEST(FolderTree, TextsOfAnyUnitsKeepCodeUnitOrderAndReadBackWhole) {
   EXPECT_EQ(t.nodes.at(u"a").name, longName.substr(1));
 }
 
-TEST(FolderTree, CleanedNamesCollideAndTheLaterIdWins) {
-  BuiltTree tree = Build(u"2,a:b,file,1,,0\n1,a/b,file,1,,0\n");
-  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A_B"), u"2");
-  EXPECT_EQ(tree.tables.children.at(u"").size(), 2u);
+// Names that clean or upper-case alike: the larger id keeps the name, the others show their
+// id before the extension, whatever the order of the list; every entry, and what lies below
+// it, has a path of its own, which .filelist gives as well.
+TEST(FolderTree, CollidingNamesAreShownApartWithTheirIds) {
+  struct Case {
+    std::u16string list;
+    std::map<std::u16string, std::u16string> paths;  // id → full path
+  };
+  const Case cases[] = {
+      {u"2,a:b,file,1,,0\n1,a/b,file,1,,0\n", {{u"1", u"\\a_b:1"}, {u"2", u"\\a_b"}}},
+      {u"7,Report.TXT,file,1,,0\n9,report.txt,file,2,,0\n8,REPORT.txt,file,3,,0\n",
+       {{u"7", u"\\Report:7.TXT"}, {u"8", u"\\REPORT:8.txt"}, {u"9", u"\\report.txt"}}},
+      // A real name that reads like a name with an id stays apart from it.
+      {u"1,x.tar.gz,file,1,,0\n2,X.tar.gz,file,1,,0\n3,x:1.tar.gz,file,1,,0\n",
+       {{u"1", u"\\x.tar:1.gz"}, {u"2", u"\\X.tar.gz"}, {u"3", u"\\x_1.tar.gz"}}},
+      {u"1,A,dir,0,,0\n2,a,dir,0,,0\n3,x,file,1,1,0\n4,x,file,1,2,0\n5,.rc,file,1,,0\n"
+       u"6,.RC,file,1,,0\n",
+       {{u"1", u"\\A:1"},
+        {u"2", u"\\a"},
+        {u"3", u"\\A:1\\x"},
+        {u"4", u"\\a\\x"},
+        {u"5", u"\\.rc:5"},
+        {u"6", u"\\.RC"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(codepage::WideToUtf8(c.list));
+    // The same list backwards gives the same names.
+    std::u16string reversed;
+    for (size_t end = c.list.size(); end > 0;) {
+      size_t start = c.list.rfind(u'\n', end - 2);
+      start = start == std::u16string::npos ? 0 : start + 1;
+      reversed += c.list.substr(start, end - start);
+      end = start;
+    }
+    for (const std::u16string& list : {c.list, reversed}) {
+      BuiltTree tree = Build(list);
+      const FolderTables& t = tree.tables;
+      std::string fileList = codepage::WideToUtf8(codepage::AnsiToWide(FormatFileList(t, 1, u"u")));
+      for (const auto& [id, path] : c.paths) {
+        EXPECT_EQ(t.fullPathOf(id), path);
+        EXPECT_EQ(t.idOfPath(UpperCasePath(path)), id);
+        EXPECT_EQ(t.idOfPath(path), id);
+        std::u16string name = path.substr(path.rfind(u'\\') + 1);
+        EXPECT_NE(fileList.find(codepage::WideToUtf8(u"|" + name + u"|")), std::string::npos);
+      }
+    }
+  }
+}
+
+// Entries joining a folder one at a time: a newcomer whose name is taken shows its id, and
+// takes its plain name back where that is free.
+TEST(FolderTree, JoiningEntriesWhoseNamesAreTakenShowTheirIds) {
+  BuiltTree tree = Build(u"1,docs,dir,0,,0\n2,other,dir,0,,0\n3,Notes.txt,file,1,1,0\n");
+  FolderTables& t = tree.tables;
+  NodeRecord pending;
+  pending.key = u"40";
+  pending.name = u"notes.txt";
+  pending.parentKey = u"1";
+  pending.attributes = 0x81;
+  pending.size = 4;
+  t.put(pending);
+  EXPECT_EQ(t.fullPathOf(u"40"), u"\\docs\\notes:40.txt");
+  EXPECT_EQ(t.fullPathOf(u"3"), u"\\docs\\Notes.txt");
+
+  ASSERT_TRUE(t.move(u"40", u"notes:40.txt", u"2"));
+  EXPECT_EQ(t.fullPathOf(u"40"), u"\\other\\notes.txt");
+  ASSERT_TRUE(t.move(u"40", u"notes.txt", u"1"));
+  EXPECT_EQ(t.fullPathOf(u"40"), u"\\docs\\notes:40.txt");
+  EXPECT_EQ(t.idOfPath(u"\\DOCS\\NOTES.TXT"), u"3");
+}
+
+// Only a folder at the top named so is the download folder: not one below another folder,
+// not a file, and of two at the top the one shown under the name.
+TEST(FolderTree, OnlyTheTopLevelFolderIsTheDownloadFolder) {
+  struct Case {
+    std::u16string list;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u"14,下载空间,dir,0,,0\n10,Photos,dir,0,,0\n90,下载空间,dir,0,10,0\n", u"14"},
+      {u"90,下载空间,dir,0,10,0\n10,Photos,dir,0,,0\n14,下载空间,dir,0,,0\n", u"14"},
+      {u"14,下载空间,dir,0,,0\n15,下载空间,dir,0,14,0\n", u"14"},
+      {u"10,Photos,dir,0,,0\n90,下载空间,dir,0,10,0\n91,下载空间,file,5,,0\n", u""},
+      {u"16,下载空间,dir,0,,0\n14,下载空间,dir,0,,0\n", u"16"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(codepage::WideToUtf8(c.list));
+    BuiltTree tree = Build(c.list);
+    EXPECT_EQ(tree.downloadFolderId, c.expected);
+    if (!c.expected.empty()) {
+      EXPECT_EQ(tree.tables.fullPathOf(c.expected), u"\\下载空间");
+    }
+  }
 }
 
 TEST(FolderTree, LongTextsAreKeptWhole) {
@@ -436,12 +525,4 @@ TEST(FolderTree, NewFoldersAreNotNamedForTheKernelToForget) {
                           u"92,deep.txt,file,1,91,1\n");
   EXPECT_EQ(ChangedPaths(first.tables, CompareTrees(first.tables, grown.tables)),
             std::vector<std::u16string>{u"\\Photos"});
-}
-
-TEST(FolderTree, EntriesBelowCollidingFoldersStayReachable) {
-  // "A" and "a" share the path \A; what lies below either is found by its own path.
-  BuiltTree tree = Build(u"1,A,dir,0,,0\n2,a,dir,0,,0\n3,x,file,1,1,0\n4,y,file,1,2,0\n");
-  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A"), u"2");
-  EXPECT_EQ(tree.tables.pathIndex.at(u"\\A\\X"), u"3");
-  EXPECT_EQ(tree.tables.pathIndex.at(u"\\a\\y"), u"4");
 }

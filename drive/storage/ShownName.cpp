@@ -1,0 +1,29 @@
+#include "drive/storage/ShownName.h"
+
+namespace {
+
+constexpr char16_t kIdMark = u':';
+
+}  // namespace
+
+std::u16string NameWithId(std::u16string_view plain, std::u16string_view id, bool folder) {
+  size_t dot = folder ? std::u16string_view::npos : plain.rfind(u'.');
+  size_t at = dot == std::u16string_view::npos || dot == 0 ? plain.size() : dot;
+  std::u16string shown;
+  shown.reserve(plain.size() + 1 + id.size());
+  shown.append(plain.substr(0, at));
+  shown += kIdMark;
+  shown.append(id);
+  shown.append(plain.substr(at));
+  return shown;
+}
+
+std::u16string PlainNameOf(std::u16string_view shown, std::u16string_view id) {
+  size_t mark = shown.find(kIdMark);
+  if (mark == std::u16string_view::npos || shown.substr(mark + 1, id.size()) != id) {
+    return std::u16string(shown);
+  }
+  std::u16string plain(shown.substr(0, mark));
+  plain.append(shown.substr(mark + 1 + id.size()));
+  return plain;
+}
