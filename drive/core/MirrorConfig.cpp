@@ -94,7 +94,9 @@ int MirrorConfig::readSettings() {
     passWord_ = password;
   }
   if (echo) log.log(u"UserName:" + name, kLogDetail);
-  if (echo) log.log(u"PassWord:" + password, kLogDetail);
+  // The password digest is as good as the password to the service: the echo only says
+  // whether one is set.
+  if (echo) log.log(password.empty() ? u"PassWord:" : u"PassWord:******", kLogDetail);
   return 0;
 }
 

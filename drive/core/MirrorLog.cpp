@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/appfolder/PrivateFiles.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -50,7 +51,10 @@ MirrorLog::MirrorLog(const std::string& path, const std::atomic<uint32_t>& mask)
     std::remove(old.c_str());
     std::rename(path.c_str(), old.c_str());
   }
-  file_ = std::fopen(path.c_str(), "a+");
+  file_ = appfolder::OpenPrivateForAppend(path, "a+");
+  // Logs written before the settings echo hid the password held its digest: an existing log
+  // is closed to others as well.
+  if (file_ != nullptr) ::fchmod(::fileno(file_), appfolder::kPrivateFileMode);
 }
 
 MirrorLog::~MirrorLog() {

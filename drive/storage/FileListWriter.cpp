@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/appfolder/PrivateFiles.h"
 #include "platform/atomicfile/AtomicFile.h"
 #include "platform/codepage/CodePage.h"
 
@@ -91,5 +92,5 @@ void FormatFileList(const FolderTables& tables, int32_t tickCount, const std::u1
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
   // The list is written again on the next tree read, so it is not synced to disk.
-  return atomicfile::ReplaceFile(path, content);
+  return atomicfile::ReplaceFile(path, content, {.mode = appfolder::kPrivateFileMode});
 }

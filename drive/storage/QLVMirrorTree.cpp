@@ -14,6 +14,7 @@
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReplyText.h"
 #include "drive/storage/TreeChanges.h"
+#include "platform/appfolder/PrivateFiles.h"
 #include "platform/dokan/Dokan.h"
 #include "platform/ticks/Ticks.h"
 
@@ -120,7 +121,7 @@ void QLVMirror::writeFileList() {
 atomicfile::StagedFile QLVMirror::stageFileList(const FolderTables& tables) const {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  atomicfile::StagedFile file(Drive().programFolder + ".filelist");
+  atomicfile::StagedFile file(Drive().programFolder + ".filelist", appfolder::kPrivateFileMode);
   FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName,
                  [&](std::string_view bytes) { file.write(bytes); });
   return file;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "drive/stream/StreamLog.h"
+#include "platform/appfolder/PrivateFiles.h"
 #include "platform/atomicfile/AtomicFile.h"
 
 namespace headcache {
@@ -41,11 +42,11 @@ bool Write(const std::string& folder, const std::string& token2, const uint8_t* 
     return false;
   }
   StreamLog().log(0, "WriteCacheFile(not_exists): %s", path.c_str());
-  ::mkdir((folder + "cache").c_str(), 0755);
+  ::mkdir((folder + "cache").c_str(), appfolder::kPrivateFolderMode);
 
   // A cached head can be fetched again, so it is not synced to disk.
   std::string_view content(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
-  return atomicfile::ReplaceFile(path, content);
+  return atomicfile::ReplaceFile(path, content, {.mode = appfolder::kPrivateFileMode});
 }
 
 }  // namespace headcache

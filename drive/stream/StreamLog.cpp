@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/appfolder/PrivateFiles.h"
+
 CStreamLog& StreamLog() {
   static CStreamLog log;
   return log;
@@ -68,7 +70,7 @@ void CStreamLog::log(int level, const char* format, ...) {
   std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
 
   MutexLock guard(lock_);
-  FILE* file = std::fopen(path_.c_str(), "a");
+  FILE* file = appfolder::OpenPrivateForAppend(path_, "a");
   if (!file) return;
   std::fprintf(file, "%s %s\n", stamp, text);
   std::fclose(file);

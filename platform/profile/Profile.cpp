@@ -105,7 +105,8 @@ std::u16string CutToBuffer(std::u16string text) {
 bool WriteWhole(const std::string& path, const std::vector<std::string>& lines) {
   std::string content;
   for (const std::string& line : lines) content += line + '\n';
-  return atomicfile::ReplaceFile(path, content, {.syncFile = true});
+  // The settings hold the password digest: the file is the user's alone.
+  return atomicfile::ReplaceFile(path, content, {.syncFile = true, .mode = 0600});
 }
 
 }  // namespace

@@ -129,15 +129,26 @@ TEST(DriveProgramTest, ServiceModeEndsWithStatusZeroOnStop) {
   }
 }
 
+// The settings echo shows every setting but the password digest, on the console and in the
+// log, and the log is the user's alone.
 TEST(DriveProgramTest, ConsoleRunReadsTheSettingsOfItsFolder) {
   TempDir dir;
-  WriteFile(dir.file("tarvex.ini"), "[Set]\nDebug=4\nRun=0\nDriveLetter=Q\n");
+  const std::string digest = "0123456789abcdef0123456789abcdef";
+  WriteFile(dir.file("tarvex.ini"),
+            "[Set]\nDebug=4\nRun=0\nDriveLetter=Q\n[User]\nPassWord=" + digest + "\n");
   DriveProgram drive(dir, {"-d", dir.path(), "-t"});
   EXPECT_TRUE(WaitFor([&] {
     auto lines = LogTexts(dir.file("mirror.log"));
-    return Contains(lines, "DriveLetter:Q") && Contains(lines, "Run:0 ");
+    return Contains(lines, "DriveLetter:Q") && Contains(lines, "PassWord:******");
   })) << ReadFile(dir.file("mirror.log"));
+  EXPECT_TRUE(WaitFor([&] {
+    return drive.output().find("PassWord:******\r\n") != std::string::npos;
+  })) << drive.output();
   EXPECT_NE(drive.output().find("DriveLetter:Q\r\n"), std::string::npos);
+  EXPECT_EQ(drive.output().find(digest), std::string::npos);
+  EXPECT_EQ(ReadFile(dir.file("mirror.log")).find(digest), std::string::npos);
+  EXPECT_EQ(std::filesystem::status(dir.file("mirror.log")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(DriveProgramTest, ConsoleRunEndsWithStatusZeroOnTerminationSignals) {

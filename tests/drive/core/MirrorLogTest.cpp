@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -8,6 +9,12 @@
 #include "tests/drive/core/TestFiles.h"
 
 namespace {
+
+mode_t PermissionsOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
 
 TEST(MirrorLogTest, WritesTimeStampedLinesOnlyForMaskedCategories) {
   TempDir dir;
@@ -25,6 +32,8 @@ TEST(MirrorLogTest, WritesTimeStampedLinesOnlyForMaskedCategories) {
   EXPECT_TRUE(std::regex_match(text, shape)) << text;
 }
 
+// Whether it begins a new log or appends to an older one (of a version that logged the
+// password digest), the log is closed to other users.
 TEST(MirrorLogTest, LargeLogIsRotatedOnceAtOpenSmallOneIsAppended) {
   TempDir dir;
   std::atomic<uint32_t> mask{1};
@@ -37,14 +46,17 @@ TEST(MirrorLogTest, LargeLogIsRotatedOnceAtOpenSmallOneIsAppended) {
   }
   EXPECT_EQ(std::filesystem::file_size(path + ".1"), 600000u);
   EXPECT_EQ(LogTexts(path), std::vector<std::string>{"fresh"});
+  EXPECT_EQ(PermissionsOf(path), 0600u);
 
   WriteFile(path, std::string(500000, 'y'));
+  ::chmod(path.c_str(), 0644);
   {
     MirrorLog log(path, mask);
     log.log(u"appended", 1);
   }
   EXPECT_GT(std::filesystem::file_size(path), 500000u);
   EXPECT_EQ(std::filesystem::file_size(path + ".1"), 600000u);
+  EXPECT_EQ(PermissionsOf(path), 0600u);
 }
 
 TEST(MirrorLogTest, ConcurrentLinesNeverInterleave) {

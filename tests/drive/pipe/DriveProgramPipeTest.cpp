@@ -184,6 +184,20 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
         << line;
   }
 
+  // The program's own files are the user's alone: the settings it wrote, its log, the folder
+  // list, and the disk cache with the stream log once a file was read.
+  EXPECT_EQ(ReadFile((shown / "Photos" / "2019" / "a.jpg").string()), std::string(3000, 'a'));
+  const std::string program = folders.programFolder();
+  for (auto [name, mode] : {std::pair{"tarvex.ini", fs::perms(0600)},
+                            {"mirror.log", fs::perms(0600)},
+                            {".filelist", fs::perms(0600)},
+                            {"vod.log", fs::perms(0600)},
+                            {"cache", fs::perms(0700)}}) {
+    EXPECT_EQ(fs::status(program + name).permissions(), mode) << name;
+  }
+  for (const auto& head : fs::directory_iterator(program + "cache"))
+    EXPECT_EQ(head.status().permissions(), fs::perms(0600)) << head.path();
+
   WriteFile(fs::path(server.userDir("alice")) / "我的空间" / "Photos" / "new.txt", "new");
   EXPECT_EQ(client.requestRefresh(), 0);
   EXPECT_TRUE(WaitFor([&] { return !keyOfFile("new.txt").empty(); }, 20s));
