@@ -88,6 +88,7 @@ int Mount(MountCycle& cycle, const RunLoopTiming& timing, const std::atomic<bool
   cycle.options->ThreadCount = ThreadCountOf(settings.ThreadCount);
 
   WCHAR letter = StartLetter(settings);
+  ReclaimDeadDriveLetter(letter);
   if (!FindFreeDriveLetter(JoinedDriveRoots(), letter)) {
     // Every letter is in use: give up this cycle; the run loop tries again later.
     DriveLog().log(u"Dokan:No free drive letter", kLogResults);

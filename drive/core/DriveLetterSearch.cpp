@@ -1,5 +1,7 @@
 #include "drive/core/DriveLetterSearch.h"
 
+#include "drive/core/DriveProcess.h"
+#include "platform/dokan/DeadMount.h"
 #include "platform/dokan/Dokan.h"
 
 namespace {
@@ -25,6 +27,12 @@ std::u16string JoinedDriveRoots() {
     if (buffer[i] != u'\0') joined += buffer[i];
   }
   return joined;
+}
+
+void ReclaimDeadDriveLetter(WCHAR letter) {
+  if (!dokan::ClearDeadDrive(letter)) return;
+  DriveLog().log(u"Dokan:Cleared the dead mount of " + std::u16string(1, letter) + u":",
+                 kLogResults);
 }
 
 bool FindFreeDriveLetter(const std::u16string& roots, WCHAR& letter) {

@@ -8,10 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
@@ -25,6 +29,8 @@
 #include "tests/support/ReferenceServer.h"
 
 namespace fs = std::filesystem;
+
+extern char** environ;
 
 namespace {
 
@@ -58,9 +64,9 @@ std::map<std::string, std::string> Snapshot(const fs::path& top, bool fromServic
   return seen;
 }
 
-void WriteSettings(const TestDriveFolders& folders, const std::string& user,
+void WriteSettings(const std::string& programFolder, const std::string& user,
                    const std::string& password) {
-  std::ofstream(folders.programFolder() + "tarvex.ini")
+  std::ofstream(programFolder + "tarvex.ini")
       << "[Set]\nDebug=7\nDriveLetter=Q\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=" << user
       << "\nPassWord=" << codepage::WideToUtf8(text_digest::Md5Text(codepage::Utf8ToWide(password)))
       << "\n";
@@ -81,6 +87,41 @@ std::set<std::string> Listing(const fs::path& folder) {
   }
   return names;
 }
+
+// The drive program run with `-d folder` and $QUELLAN_PIPE set to `pipe`; killed with SIGKILL
+// and reaped when it goes, unless that was done before.
+class ProgramRun {
+ public:
+  ProgramRun(const std::string& folder, const std::string& pipe) {
+    std::vector<std::string> environment{"QUELLAN_PIPE=" + pipe};
+    for (char** at = environ; *at != nullptr; ++at) {
+      if (std::string_view(*at).rfind("QUELLAN_PIPE=", 0) != 0) environment.emplace_back(*at);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = QUELLAN_PROGRAM;
+    std::vector<char*> argv{program.data(), const_cast<char*>("-d"),
+                            const_cast<char*>(folder.c_str()), nullptr};
+    pid_ = fork();
+    if (pid_ == 0) {
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  }
+  ~ProgramRun() { kill(); }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 }  // namespace
 
@@ -131,6 +172,68 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   EXPECT_NE(ReadFile(folders.programFolder() + ".filelist").find("|new.txt|"), std::string::npos);
 }
 
+// Remote names that meet on the drive (case only, or once cleaned): the listing shows both,
+// each name reads its own file, and removing one leaves the other at the service.
+TEST(MountedDrive, CollidingNamesEachReachTheirOwnEntry) {
+  SKIP_WITHOUT_FUSE();
+  struct Pair {
+    std::string first, second;  // names at the service
+    std::string shown;          // what the names clean to, alike but for the case of a-z
+    bool removeShownName;       // remove the entry shown under it, else the one shown with its id
+  };
+  const Pair pairs[] = {{"Pair.txt", "pair.txt", "pair.txt", true},
+                        {"a:b.txt", "a_b.txt", "a_b.txt", false},
+                        {"c?d.bin", "C*D.bin", "c_d.bin", true}};
+  TestDriveFolders folders;
+  ReferenceServer server;
+  server.addUser("alice", "secret");
+  fs::path remote = fs::path(server.userDir("alice")) / "我的空间";
+  for (const Pair& pair : pairs) {
+    WriteFile(remote / pair.first, "first of " + pair.first);
+    WriteFile(remote / pair.second, "second, longer, of " + pair.second);
+  }
+  ASSERT_TRUE(server.start());
+  ServiceDrive mount(folders, 'Q');
+  ASSERT_TRUE(mount.start(server, "alice", "secret"));
+  fs::path mine = fs::path(folders.mountPoint('Q')) / "我的空间";
+  // A shown name without the ":" + id put in before its extension, upper-cased.
+  auto plainOf = [](std::string name) {
+    size_t mark = name.find(':');
+    if (mark != std::string::npos) name.erase(mark, name.find('.', mark) - mark);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  };
+
+  for (const Pair& pair : pairs) {
+    SCOPED_TRACE(pair.first + " / " + pair.second);
+    std::vector<std::string> names;  // the two shown for the pair, the plain one first
+    for (const std::string& name : Listing(mine)) {
+      if (plainOf(name) != plainOf(pair.shown)) continue;
+      names.insert(name.find(':') == std::string::npos ? names.begin() : names.end(), name);
+    }
+    ASSERT_EQ(names.size(), 2u);
+    std::map<std::string, std::string> contents;  // shown name → what it reads
+    for (const std::string& name : names) {
+      contents[name] = ReadFile(mine / name);
+      EXPECT_EQ(StatOf(mine / name), "f " + std::to_string(contents[name].size()));
+    }
+    EXPECT_EQ(
+        (std::set<std::string>{contents[names[0]], contents[names[1]]}),
+        (std::set<std::string>{ReadFile(remote / pair.first), ReadFile(remote / pair.second)}));
+
+    const std::string& removed = pair.removeShownName ? names[0] : names[1];
+    const std::string& kept = pair.removeShownName ? names[1] : names[0];
+    ASSERT_EQ(::unlink((mine / removed).c_str()), 0) << removed;
+    std::set<std::string> left;
+    for (const std::string& name : {pair.first, pair.second}) {
+      if (fs::exists(remote / name)) left.insert(ReadFile(remote / name));
+    }
+    EXPECT_EQ(left, std::set<std::string>{contents[kept]});
+    EXPECT_EQ(ReadFile(mine / kept), contents[kept]);
+    EXPECT_EQ(Listing(mine).count(removed), 0u);
+  }
+}
+
 // The drive program itself on the fixed web port: a good login mounts the tree, a wrong
 // password and an unreachable service leave their log lines.
 TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
@@ -156,12 +259,12 @@ TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
     return reached;
   };
 
-  WriteSettings(folders, "alice", "secret");
+  WriteSettings(folders.programFolder(), "alice", "secret");
   fs::path file = fs::path(folders.mountPoint('Q')) / "我的空间" / "Photos" / "2019" / "a.jpg";
   EXPECT_TRUE(run([&] { return fs::exists(file) && fs::file_size(file) == 3000; }));
   EXPECT_NE(ReadFile(log).find("QLVMirror:login:OK "), std::string::npos);
 
-  WriteSettings(folders, "alice", "wrong");
+  WriteSettings(folders.programFolder(), "alice", "wrong");
   EXPECT_TRUE(
       run([&] { return ReadFile(log).find("QLVMirror:login:-5 Session:") != std::string::npos; }));
 
@@ -211,4 +314,39 @@ TEST(MountedDrive, RefreshShowsRenamesSizesAndRemovalsAtOnce) {
   struct stat st {};
   ASSERT_EQ(::stat((mine / "Photos" / "2019" / "a.jpg").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, 1600000200);
+}
+
+// A drive program killed with SIGKILL leaves a dead mount at its letter. Started again, the
+// program takes that away and mounts at the same letter; a second program running beside it
+// leaves the live drive alone and mounts at the next letter.
+TEST(DriveProgram, MountsAtItsOwnLetterAgainAfterBeingKilled) {
+  SKIP_WITHOUT_FUSE();
+  TestDriveFolders folders;
+  TempDir other;  // the second program's folder
+  std::string otherFolder = other.path() + "/";
+  ReferenceServer server;
+  server.addUser("alice", "secret");
+  MakeTree(server.userDir("alice"));
+  ASSERT_TRUE(server.start(kWebPort));
+  WriteSettings(folders.programFolder(), "alice", "secret");
+  WriteSettings(otherFolder, "alice", "secret");
+  auto fileAt = [&](char letter) {
+    return fs::path(folders.mountPoint(letter)) / "我的空间" / "Photos" / "2019" / "a.jpg";
+  };
+  auto works = [&](char letter) { return ReadFile(fileAt(letter)) == std::string(3000, 'a'); };
+
+  auto first = std::make_unique<ProgramRun>(folders.programFolder(), folders.pipePath());
+  ASSERT_TRUE(WaitFor([&] { return works('Q'); }, std::chrono::seconds(30)));
+  first->kill();
+  struct stat st {};
+  EXPECT_EQ(::stat(folders.mountPoint('Q').c_str(), &st), -1);
+  EXPECT_EQ(errno, ENOTCONN);
+
+  ProgramRun again(folders.programFolder(), folders.pipePath());
+  EXPECT_TRUE(WaitFor([&] { return works('Q'); }, std::chrono::seconds(30)));
+  EXPECT_FALSE(folders.isMounted('R'));
+
+  ProgramRun beside(otherFolder, otherFolder + "Tarvex");
+  EXPECT_TRUE(WaitFor([&] { return works('R'); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(works('Q'));
 }
