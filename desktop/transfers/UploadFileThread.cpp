@@ -96,22 +96,23 @@ int32_t UploadFileThread::openTarget(const QString& folder) {
   path.replace(QLatin1Char('\\'), QLatin1Char('/'));
   target_ = std::make_unique<QFile>(path);
   QFileInfo existing(path);
-  bool resume = false;
   if (existing.exists()) {
     if (int32_t failure = ForeignCopy(task_, existing); failure != kFailureNone) {
       task_.failure = failure;
       target_.reset();
       return kTaskFailed;
     }
-    // The task's own copy: continued when it holds this run's bytes so far, else written anew.
     if (task_.remoteSize == task_.fullSize && task_.size == task_.fullSize) {
       target_.reset();
       return kTaskCompleted;
     }
-    resume = task_.remoteSize == task_.size && task_.size < task_.fullSize;
   }
-  if (!resume) task_.size = 0;
-  if (!target_->open(resume ? QIODevice::WriteOnly | QIODevice::Append
+  // A new copy, or the task's own copy as this run left it, is appended to; another copy of
+  // its own (a completed task added again) is written anew.
+  bool append =
+      !existing.exists() || (task_.remoteSize == task_.size && task_.size < task_.fullSize);
+  if (!append || !existing.exists()) task_.size = 0;
+  if (!target_->open(append ? QIODevice::WriteOnly | QIODevice::Append
                             : QIODevice::WriteOnly | QIODevice::Truncate)) {
     target_.reset();
     return kTaskFailed;

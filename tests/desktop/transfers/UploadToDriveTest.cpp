@@ -31,6 +31,8 @@ TEST(UploadToDrive, CopiesReachTheServiceAndPausedCopiesResume) {
   ReferenceServer server;
   server.addUser("alice", "secret");
   const fs::path mine = fs::path(server.userDir("alice")) / "我的空间";
+  const std::string held = PatternBytes(1 << 20, 45);  // the service's file, not the task's
+  WriteFile(mine / "held.bin", held.substr(0, 1000));
   ASSERT_TRUE(server.start());
   ServiceDrive drive(folders, 'U');
   ASSERT_TRUE(drive.start(server, "alice", "secret"));
@@ -77,6 +79,15 @@ TEST(UploadToDrive, CopiesReachTheServiceAndPausedCopiesResume) {
   ASSERT_TRUE(WaitFor([&] { return StatusOf(uploads, paused) == kTaskCompleted; },
                       std::chrono::seconds(120)));
   EXPECT_EQ(ReadFile(mine / "paused.bin"), big);
+
+  // A name the service holds already is neither continued nor replaced.
+  const fs::path heldSource = fs::path(folders.top()) / "held.bin";
+  WriteFile(heldSource, held);
+  const std::string heldId = UploadFile::UpIdOf(folderId, "held.bin");
+  ASSERT_EQ(uploads.add(heldSource.string(), folderId, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return StatusOf(uploads, heldId) == kTaskFailed; }));
+  EXPECT_EQ(uploads.allTasks().at(heldId).failure, kFailureTargetTaken);
+  EXPECT_TRUE(ReadFile(mine / "held.bin") == held.substr(0, 1000));
 
   // With the drive program gone the folder is unknown and the task ends in error.
   pipeServer.stop();
