@@ -1,14 +1,22 @@
 #include "desktop/shell/CConfig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include "desktop/shell/ProgramFolder.h"
+#include "platform/appfolder/PrivateFiles.h"
 
 namespace {
 
 // Both programs read and write the file as UTF-8 text.
 void UseUtf8(QSettings& settings) { settings.setIniCodec("UTF-8"); }
+
+// The settings writer keeps the permissions of the file it replaces, so a file made private
+// before the first write stays private.
+void MakePrivate(const QString& path) {
+  appfolder::CreatePrivateFile(QFile::encodeName(path).toStdString());
+}
 
 // A text value. QSettings reads an unquoted value holding commas as a list of texts; a
 // hand-edited "Process=a.exe,,b.exe" means the text itself, so the list is joined again.
@@ -55,6 +63,7 @@ void CConfig::load() {
 }
 
 void CConfig::writeKey(const QString& key, const QVariant& value) {
+  MakePrivate(settingsPath);
   QSettings file(settingsPath, QSettings::IniFormat);
   UseUtf8(file);
   file.setValue(key, value);
@@ -109,6 +118,7 @@ int CConfig::setMaxDiskCache(int value) {
 }
 
 void CConfig::save(const QString& key, const QString& value) {
+  MakePrivate(PageStorePath());
   QSettings store(PageStorePath(), QSettings::IniFormat);
   UseUtf8(store);
   QByteArray stored = value.toUtf8().toBase64();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "platform/appfolder/PrivateFiles.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -19,7 +20,7 @@ MLog::MLog(const QString& path, QObject* parent) : QObject(parent) {
   // QFile::rename never replaces an existing file, so an existing ".1" stops the rotation.
   if (info.exists() && info.size() > kRotateAbove) QFile::rename(path, path + ".1");
   MutexLock hold(lock_);
-  file_ = std::fopen(QFile::encodeName(path).constData(), "ab");
+  file_ = appfolder::OpenPrivateForAppend(QFile::encodeName(path).toStdString(), "ab");
 }
 
 MLog::~MLog() {

@@ -8,6 +8,8 @@ namespace tasklistfile {
 void Save(const QString& path, const Tasks& tasks, const LineOf& lineOf, const Keep& keep) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  // Set on the new content before anything is written to it; the list is the user's alone.
+  file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   for (const auto& [id, task] : tasks) {
     if (keep && !keep(*task)) continue;
     std::string line = lineOf(task->fields());
