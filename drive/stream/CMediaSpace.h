@@ -67,6 +67,8 @@ class CMediaSpace {
   int32_t fetchRequest(CRSSocket& socket, int64_t offset, int32_t size);
   std::string streamId() const EXCLUDES(idLock_);
   bool argumentsUsable() const REQUIRES(readLock_);
+  // True when `head` (from an open reply) is the head the reader holds.
+  bool sameHead(const uint8_t* head, int32_t size) const REQUIRES(readLock_);
 
   // Fetch threads (CMediaSpaceSlaves.cpp).
   void startSlaves() REQUIRES(readLock_);

@@ -2,9 +2,11 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/DataReply.h"
+#include "drive/stream/HeadCache.h"
 #include "drive/stream/StreamLog.h"
 
 using namespace streamwire;
@@ -17,6 +19,10 @@ constexpr int kDirectReadLimitMs = 20000;
 std::string CMediaSpace::streamId() const {
   MutexLock guard(idLock_);
   return streamId_;
+}
+
+bool CMediaSpace::sameHead(const uint8_t* head, int32_t size) const {
+  return size == headSize_ && std::memcmp(head, head_.get(), static_cast<size_t>(size)) == 0;
 }
 
 bool CMediaSpace::argumentsUsable() const {
@@ -40,6 +46,15 @@ std::string CMediaSpace::masterOpen() {
   OpenReply reply;
   std::string status = openMasterConnection(&reply, head.get(), &headSize);
   if (status != "ok") return status;
+  // A head taken from the disk cache must be the head of what the server holds now; under
+  // the link of a file that changed since, it is the old head, which must not be followed by
+  // the new rest.
+  if (headSize_ > 0 && !sameHead(head.get(), headSize)) {
+    StreamLog().log(0, "ReadCacheFile(changed): %s", headcache::HeadPath(folder_, token2_).c_str());
+    headcache::Remove(folder_, token2_);
+    master_.close();
+    return kDataError;
+  }
   {
     MutexLock guard(idLock_);
     streamId_ = reply.streamId;
@@ -116,7 +131,9 @@ bool CMediaSpace::reconnectMaster() {
   std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);
   int32_t headSize = 0;
   OpenReply reply;
-  if (openMasterConnection(&reply, head.get(), &headSize) != "ok") {
+  // The file changed since the reader opened: its rest would not follow what was read.
+  if (openMasterConnection(&reply, head.get(), &headSize) != "ok" ||
+      !sameHead(head.get(), headSize)) {
     master_.close();
     return false;
   }

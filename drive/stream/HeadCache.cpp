@@ -1,6 +1,7 @@
 #include "drive/stream/HeadCache.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -47,6 +48,14 @@ bool Write(const std::string& folder, const std::string& token2, const uint8_t* 
   // A cached head can be fetched again, so it is not synced to disk.
   std::string_view content(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
   return atomicfile::ReplaceFile(path, content, {.mode = appfolder::kPrivateFileMode});
+}
+
+bool Remove(const std::string& folder, const std::string& token2) {
+  if (!IsUsableName(token2)) return false;
+  std::string path = HeadPath(folder, token2);
+  if (::unlink(path.c_str()) != 0) return false;
+  StreamLog().log(0, "RemoveCacheFile: %s", path.c_str());
+  return true;
 }
 
 }  // namespace headcache

@@ -1,7 +1,7 @@
 // The disk cache of file heads: "cache/<token 2>" in the program folder holds the first
 // 65536 bytes of a remote file, so that a later open answers its first reads without the
-// network. A head file is written once and never updated; only a file of exactly 65536
-// bytes is used.
+// network. A head file is written once and never updated, but deleted when the file's content
+// changed; only a file of exactly 65536 bytes is used.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +26,8 @@ int32_t Read(const std::string& folder, const std::string& token2, uint8_t* buff
 // name first and are renamed into place, so that a reader never sees a partial head.
 // Returns true when a new head file was written.
 bool Write(const std::string& folder, const std::string& token2, const uint8_t* data, int32_t size);
+
+// Deletes the head file of `token2`, whose content changed: true when one was deleted.
+bool Remove(const std::string& folder, const std::string& token2);
 
 }  // namespace headcache

@@ -38,7 +38,7 @@ TEST(ReadLinkReply, AcceptsOnlyCompleteLinks) {
   EXPECT_EQ(link.host, u"10.0.0.5");  // refusals leave the link alone
 }
 
-TEST(ReadLinkCache, EntriesStayFreshForAMinuteAfterTheirLastUse) {
+TEST(ReadLinkCache, EntriesStayFreshForAMinuteAfterTheirLastUseUntilDropped) {
   ReadLinkCache cache;
   StreamLink link{u"h", 1, u"a", u"b"};
   EXPECT_FALSE(cache.fresh(u"7", 1000));
@@ -51,6 +51,16 @@ TEST(ReadLinkCache, EntriesStayFreshForAMinuteAfterTheirLastUse) {
   // Across the wrap of the 32-bit tick count.
   cache.store(u"9", link, 0xfffff000u);
   EXPECT_EQ(cache.fresh(u"9", 0x1000u)->host, u"h");
+
+  // A dropped entry is gone; a link asked for before the drop is not kept.
+  uint64_t before = cache.drops();
+  EXPECT_EQ(cache.drop(u"9")->token2, u"b");
+  EXPECT_FALSE(cache.fresh(u"9", 0x1000u));
+  EXPECT_FALSE(cache.drop(u"9"));
+  cache.store(u"9", link, 0x1000u, before);
+  EXPECT_FALSE(cache.fresh(u"9", 0x1000u));
+  cache.store(u"9", link, 0x1000u, cache.drops());
+  EXPECT_TRUE(cache.fresh(u"9", 0x1000u));
 }
 
 class ClosedFilesTest : public ::testing::Test {
