@@ -25,6 +25,7 @@ constexpr int kGeneral = -1;
 constexpr int kFileNotFound = -2;
 constexpr int kPathNotFound = -3;
 constexpr int kAccessDenied = -5;
+constexpr int kDiskFull = -112;  // the service refused for space or quota
 constexpr int kPathBusy = -148;
 constexpr int kAlreadyExists = -183;
 constexpr int kReadOnly = -6009;

@@ -116,6 +116,8 @@ int ErrnoOfResult(int result) {
       return ENOENT;
     case -5:
       return EACCES;
+    case -112:
+      return ENOSPC;
     case -148:
       return EBUSY;
     case -183:

@@ -61,6 +61,7 @@ TEST(DriveResults, NegativeCodesMapToErrno) {
   EXPECT_EQ(dokan::ErrnoOfResult(-2), ENOENT);
   EXPECT_EQ(dokan::ErrnoOfResult(-3), ENOENT);
   EXPECT_EQ(dokan::ErrnoOfResult(-5), EACCES);
+  EXPECT_EQ(dokan::ErrnoOfResult(-112), ENOSPC);
   EXPECT_EQ(dokan::ErrnoOfResult(-148), EBUSY);
   EXPECT_EQ(dokan::ErrnoOfResult(-183), EEXIST);
   EXPECT_EQ(dokan::ErrnoOfResult(-6009), EROFS);
