@@ -166,6 +166,9 @@ class QLVMirror : public IOMirror {
   int requestReadLink(const QLVFile& file, StreamLink* link);
   // Head-file names of the contexts not yet freed.
   std::set<std::string> headKeysInUse() const;
+  // The content of these files changed or they are gone: their read links and head files are
+  // dropped, so that the next open asks for a new link and reads one version whole.
+  void forgetContent(const std::vector<std::u16string>& ids) const;
 
   // QLVMirrorNames.cpp.
   // One name request on the mirror's client: 0 on "ok" (the reply in `replyText`), else -1
@@ -197,17 +200,19 @@ class QLVMirror : public IOMirror {
   // The write branch shared by new and existing files.
   int openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
                    DWORD creationDisposition, PDOKAN_FILE_INFO info);
-  // "writedist" and "tw_create" for the context: 0, or -1 after its log line.
+  // "writedist" and "tw_create" for the context: 0, or after its log line -112 when the
+  // service refused for space, else -1.
   int openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name);
   // Sends the service's content of `node` as the upload's first bytes, so that later writes
-  // add to it: 0, or -1 after its log line (the upload is then abandoned).
+  // add to it: 0, or after its log line the driver's result (the upload is then abandoned).
   int copyServiceContent(const NodeRecord& node, QLVFile& upload);
   // Takes a context off the open list and hands it to the closed-file list, as cleanup does.
   void retireContext(std::unique_ptr<QLVFile> file);
   // Puts the upload's node in the tables and the pending table, replacing `replacedId`.
   void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
                      const std::u16string& replacedId, int64_t size) REQUIRES(treeLock_);
-  // Ends the upload of a context at cleanup: 0, or -5 when the service did not take it.
+  // Ends the upload of a context at cleanup: 0, or when the service did not take it -112 for
+  // a refusal for space, else -1.
   int finishUpload(QLVFile& file) EXCLUDES(treeLock_);
 
   // QLVMirrorMaintenance.cpp.

@@ -69,6 +69,7 @@ void QLVMirror::dropFile(const std::u16string& id) {
   used_ = std::max<int64_t>(0, used_ - node->size);
   tables_.erase(id);
   PendingUploads().remove(id);
+  forgetContent({id});
 }
 
 void QLVMirror::dropFolder(const std::u16string& id) {

@@ -13,6 +13,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "drive/storage/ReadLinkReply.h"
 #include "drive/stream/CMediaSpace.h"
+#include "drive/stream/HeadCache.h"
 #include "drive/stream/ReplyFrame.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
@@ -102,13 +103,15 @@ int QLVMirror::openStream(QLVFile& file) {
     if (cached) {
       link = *cached;
     } else {
+      // A link asked for while the file changed may be of the old content: it is not kept.
+      uint64_t dropsBefore = ReadLinks().drops();
       int result = requestReadLink(file, &link);
       if (result < 0) {
         log.logf(kLogResults, "readdist ERR:%d %s", result, Utf8(file.id).c_str());
         file.leave();
         return mirror_error::kAccessDenied;
       }
-      ReadLinks().store(file.id, link, ReadLinks().now());
+      ReadLinks().store(file.id, link, ReadLinks().now(), dropsBefore);
     }
   }
 
@@ -237,6 +240,13 @@ void QLVMirror::retireContext(std::unique_ptr<QLVFile> file) {
   if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
   file->setCloseTime(GetTickCount());
   ClosedContexts().add(std::move(file));
+}
+
+void QLVMirror::forgetContent(const std::vector<std::u16string>& ids) const {
+  for (const std::u16string& id : ids) {
+    std::optional<StreamLink> link = ReadLinks().drop(id);
+    if (link) headcache::Remove(Drive().programFolder, codepage::WideToAnsi(link->token2));
+  }
 }
 
 std::set<std::string> QLVMirror::headKeysInUse() const {

@@ -30,7 +30,16 @@ constexpr int kWritesInFlight = 32;
 // read-ahead size.
 constexpr int64_t kCopyPieceBytes = 65536;
 
+// The stream server's refusal of an upload for space or quota.
+constexpr char kQuotaWord[] = "quota";
+
 std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
+
+// The driver's result for an upload the service did not take, from the stream server's error
+// word: a full disk when it refused for space, else an I/O failure.
+int UploadFailure(const std::string& word) {
+  return word == kQuotaWord ? mirror_error::kDiskFull : mirror_error::kGeneral;
+}
 
 // Dispositions that start the file empty.
 bool Truncating(DWORD disposition) {
@@ -74,12 +83,17 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
 
   auto file = std::make_unique<QLVFile>(existing ? existing->key : std::u16string(),
                                         existing ? existing->size : 0, session());
-  // A context whose upload did not open is freed here at once.
-  if (openUpload(*file, folder.key, split.name) < 0) return mirror_error::kPathBusy;
+  // A context whose upload did not open is freed here at once. A service out of space says so;
+  // any other failure leaves the path busy.
+  int opened = openUpload(*file, folder.key, split.name);
+  if (opened < 0) return opened == mirror_error::kDiskFull ? opened : mirror_error::kPathBusy;
 
   const std::u16string& id = file->upload()->id;
   bool keepsContent = existing && !Truncating(creationDisposition) && existing->size > 0;
-  if (keepsContent && copyServiceContent(*existing, *file) != 0) return mirror_error::kGeneral;
+  if (keepsContent) {
+    int copied = copyServiceContent(*existing, *file);
+    if (copied != 0) return copied;
+  }
   int64_t size = keepsContent ? existing->size : 0;
   {
     MutexLock guard(treeLock_);
@@ -143,7 +157,7 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
     if (status != "ok") {
       log.logf(kLogResults, "upload_file Create link %s:%d ERR:%s", Utf8(link.host).c_str(),
                link.port, status.c_str());
-      result = mirror_error::kGeneral;
+      result = UploadFailure(status);
     }
   }
   if (result == 0) {
@@ -178,8 +192,9 @@ int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
   log.logf(kLogResults, "append %s ERR: copied %" PRId64 " of %" PRId64 " bytes",
            Utf8(node.key).c_str(), offset, node.size);
   MutexLock guard(target.connectionLock);
+  int result = UploadFailure(target.writer.lastError());
   target.writer.abandon();
-  return -1;
+  return result;
 }
 
 void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& parent,
@@ -224,10 +239,12 @@ int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrit
   file->enter();
   WriteLinks().touch(upload.id, WriteLinks().now());
   int written;
+  std::string refusal;
   {
     MutexLock guard(upload.connectionLock);
     written = upload.writer.write(offset, static_cast<int32_t>(bytesToWrite),
                                   static_cast<const uint8_t*>(buffer));
+    if (written < 0) refusal = upload.writer.lastError();
   }
   file->leave();
   int32_t count = written == 0 ? static_cast<int32_t>(bytesToWrite) : written;
@@ -235,7 +252,7 @@ int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrit
            static_cast<unsigned>(bytesToWrite), count);
   if (count < 0) {
     upload.failed = true;
-    return mirror_error::kAccessDenied;
+    return UploadFailure(refusal);
   }
   {
     MutexLock guard(treeLock_);
@@ -286,6 +303,7 @@ int QLVMirror::finishUpload(QLVFile& file) {
     MutexLock guard(upload.connectionLock);
     if (failed) {
       // Part of the data never arrived: finishing would replace the service's file with it.
+      status = upload.writer.lastError();
       upload.writer.abandon();
     } else {
       stored = upload.writer.close();
@@ -298,6 +316,8 @@ int QLVMirror::finishUpload(QLVFile& file) {
     DriveLog().logf(kLogResults, "upload_file Close %s ERR:%s", Utf8(upload.id).c_str(),
                     status.c_str());
   }
+  // The service holds the new content from here on.
+  if (taken) forgetContent({upload.id});
 
   std::vector<std::u16string> dropped;
   {
@@ -322,5 +342,5 @@ int QLVMirror::finishUpload(QLVFile& file) {
   // The kernel keeps names it was given and made no change here itself: it is told, outside
   // the lock. A release holds no folder of the kernel's locked, so this cannot wait on itself.
   notifyDriveChanged(dropped);
-  return taken ? 0 : mirror_error::kGeneral;
+  return taken ? 0 : UploadFailure(status);
 }
