@@ -8,6 +8,7 @@
 #include "desktop/shell/Autostart.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/InstanceLock.h"
+#include "desktop/shell/PluginFolders.h"
 #include "desktop/shell/ProgramFolder.h"
 #include "desktop/shell/TerminationSignals.h"
 #include "platform/codepage/CodePage.h"
@@ -53,13 +54,13 @@ int RunOneShotOption(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UsePluginFolders();
   if (int status = RunOneShotOption(argc, argv); status >= 0) return status;
   if (!instance_lock::Acquire()) return -1;
   QString folder = ProgramFolderFromArguments(argc, argv);
   if (!folder.isEmpty()) setProgramFolder(folder);
   ::signal(SIGPIPE, SIG_IGN);
   codepage::InitProcessLocale();
-  QCoreApplication::addLibraryPath(QStringLiteral("./plugins"));
 
   QApplication app(argc, argv);
   auto* dialog = new Dialog;

@@ -1,6 +1,7 @@
 // quellanview as a process, headless, against the reference service and the real drive
-// program: one instance only, starting the drive from the page, the watcher's notices while
-// the drive runs, dies and fails to log in, and a close that stops the drive.
+// program: one instance only, plugins from its own folders only, starting the drive from the
+// page, the watcher's notices while the drive runs, dies and fails to log in, and a close that
+// stops the drive.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "LaidOutProgramFolder.h"
 #include "tests/drive/core/front/FrontHarness.h"
@@ -26,13 +29,19 @@ namespace {
 // process of that name, never reaches drive programs of other tests.
 const std::string kDriveName = "qdrive-" + std::to_string(::getpid());  // within 15 characters
 
-// One headless quellanview; killed when it goes, if it did not end by itself.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// One headless quellanview, started in `startFolder` (else the test's own) with `environment`
+// added; killed when it goes, if it did not end by itself.
 class Quellanview {
  public:
-  explicit Quellanview(const std::string& folderArgument) {
+  explicit Quellanview(const std::string& folderArgument, const std::string& startFolder = "",
+                       const Environment& environment = {}) {
     pid_ = fork();
     if (pid_ == 0) {
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+      if (!startFolder.empty() && ::chdir(startFolder.c_str()) != 0) _exit(126);
       execl(QUELLANVIEW_PROGRAM, QUELLANVIEW_PROGRAM, "-d", folderArgument.c_str(), nullptr);
       _exit(127);
     }
@@ -152,6 +161,27 @@ TEST_F(QuellanviewTest, OneInstanceAndItsCloseEndsTheListedProcesses) {
   EXPECT_EQ(first.waitExit(15s), 0);
   EXPECT_TRUE(WaitFor([&] { return helperA.killed(); }, 5s));
   EXPECT_TRUE(WaitFor([&] { return helperB.killed(); }, 5s));
+}
+
+// A platform plugin planted in the folder the program is started in, which QT_PLUGIN_PATH also
+// names relative to it, is never loaded: the program starts with Qt's own.
+TEST_F(QuellanviewTest, LoadsNoPluginFromTheFolderItStartsIn) {
+  writeSettings(Digest("secret"), 0);
+  const std::string start = folders.top() + "/start";
+  fs::create_directories(start + "/plugins/platforms");
+  fs::copy_file(PLANTED_PLUGIN, start + "/plugins/platforms/libplanted.so");
+  const std::string marker = folders.top() + "/planted-plugin-loaded";
+  Quellanview view(folder(), start,
+                   {{"QT_PLUGIN_PATH", "plugins"}, {"QUELLAN_PLANTED_MARKER", marker}});
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return CountOf(log(), "notice") >= 1 || fs::exists(marker) || view.waitExit(0ms) != -2;
+      },
+      20s))
+      << log();
+  EXPECT_FALSE(fs::exists(marker));
+  view.terminate();
+  EXPECT_EQ(view.waitExit(15s), 0);
 }
 
 TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
