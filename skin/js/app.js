@@ -104,7 +104,7 @@ Page.app = (function () {
     ui.$("login-password").value = "";
     ui.$("nav").className = "";
     ui.$("account").className = "";
-    ui.$("account").textContent = user;
+    ui.$("account").textContent = ui.visible(user);
     Page.settings.load();  // also hands the stored parallel download limit to the program
     showView("files");
     Page.transfers.poll();

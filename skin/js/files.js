@@ -200,8 +200,8 @@ Page.files = (function () {
   }
 
   function rename(entry) {
-    ui.prompt("重命名", "新的名称：", entry.name, function (name) {
-      if (name === entry.name) return;
+    ui.prompt("重命名", "新的名称：", ui.visible(entry.name), function (name) {
+      if (name === entry.name || name === ui.visible(entry.name)) return;
       var answer = bridge.call("rename", entry.id, name);
       if (answer) {
         ui.ok("已重命名为“" + name + "”");

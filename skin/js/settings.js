@@ -129,14 +129,14 @@ Page.settings = (function () {
     box.getElementsByTagName("div")[2].textContent = p + "% · " + ui.formatSize(received) + " / " + ui.formatSize(total);
     if (answer.result.File) {
       box.getElementsByTagName("div")[0].className = "progress done";
-      box.getElementsByTagName("div")[2].textContent = "已下载到 " + answer.result.File;
+      box.getElementsByTagName("div")[2].textContent = "已下载到 " + ui.visible(answer.result.File);
       ui.$("version-download").disabled = false;
       ui.ok("新版本已下载完成");
     }
   }
 
   function load() {
-    ui.$("settings-user").textContent = Page.app.userName();
+    ui.$("settings-user").textContent = ui.visible(Page.app.userName());
     ui.$("settings-server").textContent = Page.app.serviceBase();
     loadLetters();
     loadPath();

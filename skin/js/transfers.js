@@ -175,7 +175,7 @@ Page.transfers = (function () {
   function showUploadTarget() {
     var files = Page.files;
     ui.$("uploads-target").textContent = files.currentWritable()
-      ? "上传到：" + files.trailText()
+      ? "上传到：" + ui.visible(files.trailText())
       : "请先在“我的网盘”中打开一个可写入的文件夹";
     ui.$("uploads-add").disabled = !files.currentWritable();
   }

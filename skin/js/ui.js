@@ -6,8 +6,18 @@ Page.ui = (function () {
 
   function $(id) { return document.getElementById(id); }
 
+  // Bidirectional control characters reorder the text that follows them, so that a name
+  // "a\u202Egnp.exe" would read "aexe.png"; shown texts carry them as visible "⟨U+202E⟩".
+  var BIDI_CONTROLS = /[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g;
+
+  function visible(text) {
+    return String(text === undefined || text === null ? "" : text).replace(BIDI_CONTROLS, function (c) {
+      return "⟨U+" + ("000" + c.charCodeAt(0).toString(16).toUpperCase()).slice(-4) + "⟩";
+    });
+  }
+
   function escapeHtml(text) {
-    return String(text === undefined || text === null ? "" : text)
+    return visible(text)
       .replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
       .replace(/"/g, "&quot;").replace(/'/g, "&#39;");
   }
@@ -157,6 +167,7 @@ Page.ui = (function () {
   return {
     $: $,
     init: init,
+    visible: visible,
     escapeHtml: escapeHtml,
     toast: toast,
     error: function (text) { toast(text, "error"); },

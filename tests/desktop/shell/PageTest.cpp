@@ -2,7 +2,8 @@
 // real drive program: a person's session driven through the page's own controls — log in,
 // the drive starts, folders and files are listed, a folder is made, renamed and removed, a
 // file is downloaded and another uploaded, and the version is checked and the update fetched.
-// A screenshot of the page with files listed is saved under the build folder.
+// Names holding bidirectional controls show them as visible text. A screenshot of the page with
+// files listed is saved under the build folder.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -41,6 +42,10 @@ namespace {
 // The drive program runs as a copy under this name, so that stopping it, which ends every
 // process of that name, never reaches drive programs of other tests.
 const std::string kDriveName = "qpage-" + std::to_string(::getpid());
+
+// A name whose right-to-left override would make "gnp.exe" read "exe.png".
+const std::string kSpoofed = "照片\u202Egnp.exe";
+const std::string kSpoofedShown = "照片⟨U+202E⟩gnp.exe";
 
 // Helpers the test adds to the page: the open folder's rows, and clicks on a row's buttons.
 const char kPageHelpers[] = R"JS(
@@ -84,7 +89,18 @@ window.T = {
     }
     return false;
   },
-  text: function (id) { return document.getElementById(id).textContent; }
+  text: function (id) { return document.getElementById(id).textContent; },
+  // How many bidirectional control characters the page shows: in its text, its tooltips and
+  // its input fields.
+  bidiShown: function () {
+    var texts = [document.body.textContent], i;
+    var titled = document.querySelectorAll("[title]");
+    for (i = 0; i < titled.length; i++) texts.push(titled[i].getAttribute("title"));
+    var inputs = document.querySelectorAll("input");
+    for (i = 0; i < inputs.length; i++) texts.push(inputs[i].value);
+    var found = texts.join("\n").match(/[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g);
+    return found ? found.length : 0;
+  }
 };
 true;
 )JS";
@@ -153,6 +169,7 @@ class PageTest : public ::testing::Test {
     WriteFile(home / "我的空间/项目计划.pdf", PatternBytes(180 << 10, 2));
     WriteFile(home / "我的空间/会议记录.docx", PatternBytes(42 << 10, 3));
     WriteFile(home / "我的空间/旅行视频.mp4", PatternBytes(1 << 20, 4));
+    WriteFile(home / ("我的空间/" + kSpoofed), PatternBytes(20 << 10, 9));
     WriteFile(home / "我的空间/照片/海边.jpg", PatternBytes(200 << 10, 5));
     WriteFile(home / "下载空间/使用说明.txt", "欢迎使用。\n");
     release = folders.top() + "/quellanview-2.0.0";
@@ -212,8 +229,23 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
                    "T.has('file', 'sample.bin') && T.has('file', '旅行视频.mp4')",
                    20s))
       << page.messages();
-  EXPECT_EQ(page.text("T.text('files-count')").toStdString(), "1 个文件夹，5 个文件");
+  EXPECT_EQ(page.text("T.text('files-count')").toStdString(), "1 个文件夹，6 个文件");
   SaveScreenshot(view, "page-after-login.png");
+
+  // The name with a bidirectional control shows it as text in the list and in the rename and
+  // remove dialogs; leaving the rename dialog as shown changes nothing.
+  const QString spoofed = QString::fromStdString(kSpoofed);
+  EXPECT_NE(page.text("T.text('file-table')").toStdString().find(kSpoofedShown), std::string::npos);
+  EXPECT_EQ(page.js("T.bidiShown()").toInt(), 0) << page.messages();
+  ASSERT_TRUE(page.js("T.click('" + spoofed + "', 'rename')").toBool());
+  EXPECT_EQ(page.text("Page.ui.$('modal-input').value").toStdString(), kSpoofedShown);
+  EXPECT_EQ(page.js("T.bidiShown()").toInt(), 0);
+  page.js("T.answerDialog(null)");
+  ASSERT_TRUE(page.js("T.click('" + spoofed + "', 'remove')").toBool());
+  EXPECT_EQ(page.js("T.bidiShown()").toInt(), 0);
+  page.js("Page.ui.$('modal-cancel').click()");
+  EXPECT_EQ(page.js("Page.ui.messages.join('|').indexOf('已重命名为')").toInt(), -1)
+      << page.messages();
 
   // A remote file opens from the drive, where it reads as the service's file; its folder too.
   std::string onDrive = folders.mountPoint('P') + "/我的空间";
@@ -260,7 +292,14 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_TRUE(page.waitFor("T.task('download', 'sample.bin') === 'completed'", 60s))
       << page.messages();
   EXPECT_EQ(ReadFile(downloads + "/sample.bin"), ReadFile(home / "我的空间/sample.bin"));
+  ASSERT_TRUE(page.js("T.click('" + spoofed + "', 'download')").toBool());
+  EXPECT_TRUE(page.waitFor("T.task('download', '" + spoofed + "') === 'completed'", 60s))
+      << page.messages();
+  EXPECT_EQ(ReadFile(downloads + "/" + kSpoofed), ReadFile(home / ("我的空间/" + kSpoofed)));
   page.js("Page.app.showView('downloads')");
+  EXPECT_NE(page.text("T.text('download-table')").toStdString().find(kSpoofedShown),
+            std::string::npos);
+  EXPECT_EQ(page.js("T.bidiShown()").toInt(), 0) << page.messages();
   ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'open-file')").toBool());
   EXPECT_EQ(opened.last, downloads + "/sample.bin") << page.messages();
   ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'open-folder')").toBool());
