@@ -458,10 +458,11 @@ void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) 
 }
 
 void FolderTables::indexJoining(TreeNode& node) {
-  std::u16string id = node.id().str();
-  std::u16string plain = PlainNameOf(node.name().str(), id);
-  if (node.name() != std::u16string_view(plain)) nodes.setText(node, id, plain);
-  if (pathIndex.add(&node)) renameWithId(node, plain);
+  // A name the entry is given is kept while it is free, also one with an id (the kernel
+  // knows the entry by it); the next tree read shows it under its plain name where that is
+  // free, and tells the kernel.
+  if (!pathIndex.add(&node)) return;
+  renameWithId(node, PlainNameOf(node.name().str(), node.id().str()));
 }
 
 void FolderTables::showApart(std::vector<const TreeNode*>& collided) {

@@ -342,8 +342,8 @@ class FolderTables {
   void orderStaged();
   // Links the entry at `place` below `parentId` in the child table and the path index.
   void attach(NodeTable::Place place, std::u16string_view parentId);
-  // Indexes an entry that joins a folder one at a time: under its plain name, or, when a
-  // sibling already goes by that name, under its name with its id.
+  // Indexes an entry that joins a folder one at a time: under the name it has, or, when a
+  // sibling already goes by that name, under its plain name with its id.
   void indexJoining(TreeNode& node);
   // After a tree is linked: of each set of siblings whose names upper-case alike (`collided`
   // holds them all, in any order and more than once), the one with the largest id keeps its

@@ -264,8 +264,9 @@ TEST(FolderTree, CollidingNamesAreShownApartWithTheirIds) {
   }
 }
 
-// Entries joining a folder one at a time: a newcomer whose name is taken shows its id, and
-// takes its plain name back where that is free.
+// Entries joining a folder one at a time: a newcomer whose name is taken shows its id; one
+// that comes with its id keeps that name where it is free (the kernel knows it by it) until
+// a tree read, which shows the plain name.
 TEST(FolderTree, JoiningEntriesWhoseNamesAreTakenShowTheirIds) {
   BuiltTree tree = Build(u"1,docs,dir,0,,0\n2,other,dir,0,,0\n3,Notes.txt,file,1,1,0\n");
   FolderTables& t = tree.tables;
@@ -280,9 +281,9 @@ TEST(FolderTree, JoiningEntriesWhoseNamesAreTakenShowTheirIds) {
   EXPECT_EQ(t.fullPathOf(u"3"), u"\\docs\\Notes.txt");
 
   ASSERT_TRUE(t.move(u"40", u"notes:40.txt", u"2"));
-  EXPECT_EQ(t.fullPathOf(u"40"), u"\\other\\notes.txt");
-  ASSERT_TRUE(t.move(u"40", u"notes.txt", u"1"));
-  EXPECT_EQ(t.fullPathOf(u"40"), u"\\docs\\notes:40.txt");
+  EXPECT_EQ(t.fullPathOf(u"40"), u"\\other\\notes:40.txt");
+  ASSERT_TRUE(t.move(u"40", u"NOTES.txt", u"1"));
+  EXPECT_EQ(t.fullPathOf(u"40"), u"\\docs\\NOTES:40.txt");
   EXPECT_EQ(t.idOfPath(u"\\DOCS\\NOTES.TXT"), u"3");
 }
 

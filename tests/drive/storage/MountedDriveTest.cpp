@@ -173,7 +173,8 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
 }
 
 // Remote names that meet on the drive (case only, or once cleaned): the listing shows both,
-// each name reads its own file, and removing one leaves the other at the service.
+// each name reads its own file, removing one leaves the other at the service, and the other
+// moves to another folder under the name it shows.
 TEST(MountedDrive, CollidingNamesEachReachTheirOwnEntry) {
   SKIP_WITHOUT_FUSE();
   struct Pair {
@@ -192,6 +193,7 @@ TEST(MountedDrive, CollidingNamesEachReachTheirOwnEntry) {
     WriteFile(remote / pair.first, "first of " + pair.first);
     WriteFile(remote / pair.second, "second, longer, of " + pair.second);
   }
+  fs::create_directories(remote / "moved");
   ASSERT_TRUE(server.start());
   ServiceDrive mount(folders, 'Q');
   ASSERT_TRUE(mount.start(server, "alice", "secret"));
@@ -231,6 +233,14 @@ TEST(MountedDrive, CollidingNamesEachReachTheirOwnEntry) {
     EXPECT_EQ(left, std::set<std::string>{contents[kept]});
     EXPECT_EQ(ReadFile(mine / kept), contents[kept]);
     EXPECT_EQ(Listing(mine).count(removed), 0u);
+
+    ASSERT_EQ(::rename((mine / kept).c_str(), (mine / "moved" / kept).c_str()), 0) << kept;
+    EXPECT_EQ(ReadFile(mine / "moved" / kept), contents[kept]);
+    std::set<std::string> moved;
+    for (const std::string& name : {pair.first, pair.second}) {
+      if (fs::exists(remote / "moved" / name)) moved.insert(ReadFile(remote / "moved" / name));
+    }
+    EXPECT_EQ(moved, std::set<std::string>{contents[kept]});
   }
 }
 
