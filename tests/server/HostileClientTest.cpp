@@ -27,6 +27,7 @@ class RawConnection {
     address.sin_port = htons(static_cast<uint16_t>(port));
     ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connectedAt_ = Clock::now();
     timeval limit{3, 0};  // a reply that does not come fails the test instead of hanging it
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   }
@@ -65,29 +66,28 @@ class RawConnection {
     return receive(byte(4) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7));
   }
   // Sends one byte of `drip` a second (then nothing) until the server ends the connection;
-  // how long it stayed open, or nullopt when it was still open after `limit`.
+  // how long after connecting that was, or nullopt when it was still open `limit` after.
   std::optional<milliseconds> openFor(const std::string& drip, milliseconds limit) {
-    auto start = Clock::now();
-    for (size_t sent = 0; Clock::now() - start < limit; ++sent) {
-      if (sent < drip.size() && !send(drip.substr(sent, 1))) return elapsedSince(start);
+    for (size_t sent = 0;; ++sent) {
+      if (sent < drip.size() && !send(drip.substr(sent, 1))) return age();
       auto second = Clock::now() + milliseconds(1000);
-      while (Clock::now() < second && Clock::now() - start < limit) {
+      do {
         pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, 50) <= 0) continue;
         char buffer[4096];
-        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return elapsedSince(start);
-      }
+        if (::poll(&wait, 1, 50) > 0 && ::recv(fd_, buffer, sizeof buffer, 0) <= 0) return age();
+      } while (Clock::now() < second && age() < limit);
+      if (age() >= limit) return std::nullopt;
     }
-    return std::nullopt;
   }
 
  private:
-  static milliseconds elapsedSince(Clock::time_point start) {
-    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+  milliseconds age() const {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - connectedAt_);
   }
 
   int fd_;
   bool connected_ = false;
+  Clock::time_point connectedAt_;
 };
 
 std::string Frame(const std::string& text) {
