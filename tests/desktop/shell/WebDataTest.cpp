@@ -286,35 +286,39 @@ TEST_F(WebDataTest, PlayAndOpenFolderMapTheDriveProgramsAnswers) {
 }
 
 // The drive program answers a removed entry's path below its root; every folder above it is
-// asked for its children and removed while it has none.
+// asked for its children and removed while it has none. A count that failed (-1) is not
+// "none": the walk stops there as at a folder with children.
 TEST_F(WebDataTest, RemoveWalksUpOnlyWhileFoldersAreEmpty) {
-  std::map<std::string, int> children = {{"\\a\\b\\c", 0}, {"\\a\\b", 0}, {"\\a", 3}};
-  std::vector<std::string> removed;
-  ScriptedDrivePipe drive(
-      pipePath(), [&](const PipeMessage& request) -> std::optional<PipeMessage> {
-        std::string text(request.firstPart());
-        switch (request.command) {
-          case 32:
-            return ScriptedDrivePipe::TwoPartReply(request, "0", "\\a\\b\\c\\f.txt");
-          case 14:
-            return ScriptedDrivePipe::Reply(request, std::to_string(children.at(text)));
-          case 35:
-            removed.push_back(text);
-            return ScriptedDrivePipe::Reply(request, "0");
-          default:
-            return std::nullopt;
-        }
-      });
-  ASSERT_TRUE(drive.created());
-  QJsonObject kept = Parsed(bridge_->remove(QStringLiteral("f"), false));
-  EXPECT_EQ(kept[QStringLiteral("returnCode")].toInt(), 0);
-  EXPECT_EQ(drive.requests().size(), 1u) << "no parent folder is looked at";
+  for (int topCount : {3, -1}) {
+    SCOPED_TRACE(topCount);
+    std::map<std::string, int> children = {{"\\a\\b\\c", 0}, {"\\a\\b", 0}, {"\\a", topCount}};
+    std::vector<std::string> removed;
+    ScriptedDrivePipe drive(
+        pipePath(), [&](const PipeMessage& request) -> std::optional<PipeMessage> {
+          std::string text(request.firstPart());
+          switch (request.command) {
+            case 32:
+              return ScriptedDrivePipe::TwoPartReply(request, "0", "\\a\\b\\c\\f.txt");
+            case 14:
+              return ScriptedDrivePipe::Reply(request, std::to_string(children.at(text)));
+            case 35:
+              removed.push_back(text);
+              return ScriptedDrivePipe::Reply(request, "0");
+            default:
+              return std::nullopt;
+          }
+        });
+    ASSERT_TRUE(drive.created());
+    QJsonObject kept = Parsed(bridge_->remove(QStringLiteral("f"), false));
+    EXPECT_EQ(kept[QStringLiteral("returnCode")].toInt(), 0);
+    EXPECT_EQ(drive.requests().size(), 1u) << "no parent folder is looked at";
 
-  QJsonObject walked = Parsed(bridge_->remove(QStringLiteral("f"), true));
-  EXPECT_EQ(walked[QStringLiteral("returnCode")].toInt(), 0);
-  EXPECT_EQ(removed, (std::vector<std::string>{"\\a\\b\\c", "\\a\\b"}));
-  EXPECT_EQ(drive.requests().back().command, 14);
-  EXPECT_EQ(drive.requests().back().text, "\\a");
+    QJsonObject walked = Parsed(bridge_->remove(QStringLiteral("f"), true));
+    EXPECT_EQ(walked[QStringLiteral("returnCode")].toInt(), 0);
+    EXPECT_EQ(removed, (std::vector<std::string>{"\\a\\b\\c", "\\a\\b"}));
+    EXPECT_EQ(drive.requests().back().command, 14);
+    EXPECT_EQ(drive.requests().back().text, "\\a");
+  }
 }
 
 TEST_F(WebDataTest, StartDiskGivesUpAfterItsAttempts) {
