@@ -1,6 +1,7 @@
 // The storage client behind a real mounted drive, against the running reference service:
 // login and mount states, the drive's listing against the service's tree on disk, the quota
-// as the drive's size, and a requested refresh. A second test runs the drive program itself.
+// as the drive's size, a requested refresh and names that meet on the drive. The last tests
+// run the drive program itself: its logins, and a start after it was killed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
