@@ -10,7 +10,8 @@
 #include <string_view>
 
 // `plain` with ":" + `id` put in before its extension (the part from its last "." on, unless
-// that "." comes first); at the end for a folder.
+// that "." comes first); at the end for a folder. The id is cleaned as names are, so that
+// the result is one step of a path.
 std::u16string NameWithId(std::u16string_view plain, std::u16string_view id, bool folder);
 
 // The plain name of `shown`: without the ":" + `id` that NameWithId put in; `shown` itself

@@ -227,6 +227,8 @@ TEST(FolderTree, CollidingNamesAreShownApartWithTheirIds) {
       {u"2,a:b,file,1,,0\n1,a/b,file,1,,0\n", {{u"1", u"\\a_b:1"}, {u"2", u"\\a_b"}}},
       {u"7,Report.TXT,file,1,,0\n9,report.txt,file,2,,0\n8,REPORT.txt,file,3,,0\n",
        {{u"7", u"\\Report:7.TXT"}, {u"8", u"\\REPORT:8.txt"}, {u"9", u"\\report.txt"}}},
+      // Ids are the service's own texts: what a name may not hold is cleaned from them too.
+      {u"a\\:1,n,file,1,,0\nb/2,N,file,1,,0\n", {{u"a\\:1", u"\\n:a__1"}, {u"b/2", u"\\N"}}},
       // A real name that reads like a name with an id stays apart from it.
       {u"1,x.tar.gz,file,1,,0\n2,X.tar.gz,file,1,,0\n3,x:1.tar.gz,file,1,,0\n",
        {{u"1", u"\\x.tar:1.gz"}, {u"2", u"\\X.tar.gz"}, {u"3", u"\\x_1.tar.gz"}}},
