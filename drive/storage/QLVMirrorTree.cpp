@@ -74,16 +74,14 @@ int QLVMirror::readDirTree() {
       fileList = fileListDraft();
     }
     saveFileList(fileList);
+    // A file listed with another size or time holds new content; one gone holds none. Its
+    // link and head go before anyone can find the new tables, so no open takes the old
+    // link for the new size.
+    forgetContent(ChangedFileIds(changes));
   }
   // `tree` now holds the previous tables: the old paths of what changed are worked out from
   // them outside the lock, then they are freed.
   notifyDriveChanged(ChangedPaths(tree.tables, changes));
-  // A file listed with another size or time holds new content; one gone holds none.
-  std::vector<std::u16string> changedFiles;
-  for (const TreeNode* node : changes.changedBefore) {
-    if (!node->isFolder()) changedFiles.push_back(node->id().str());
-  }
-  forgetContent(changedFiles);
   return 0;
 }
 

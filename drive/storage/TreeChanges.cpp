@@ -81,3 +81,11 @@ std::vector<std::u16string> ChangedPaths(const FolderTables& before, const TreeC
   paths.insert(paths.end(), folders.begin(), folders.end());
   return paths;
 }
+
+std::vector<std::u16string> ChangedFileIds(const TreeChanges& changes) {
+  std::vector<std::u16string> ids;
+  for (const TreeNode* node : changes.changedBefore) {
+    if (!node->isFolder()) ids.push_back(node->id().str());
+  }
+  return ids;
+}

@@ -20,3 +20,6 @@ TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after);
 // The drive paths to tell the kernel about: those of `changes`, the old ones worked out from
 // `before` (which must still hold the nodes of changes.changedBefore).
 std::vector<std::u16string> ChangedPaths(const FolderTables& before, const TreeChanges& changes);
+
+// The ids of the files among changes.changedBefore: their content may have changed or gone.
+std::vector<std::u16string> ChangedFileIds(const TreeChanges& changes);
