@@ -10,8 +10,8 @@
 #include <csignal>
 #include <thread>
 
-#include "platform/dokan/DriveRoot.h"
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/DriveRoot.h"
+#include "platform/driveroot/MountTable.h"
 #include "platform/process/Process.h"
 
 namespace dokan {
@@ -39,13 +39,13 @@ int ExitStatusWithin(pid_t child, int limitMs) {
   return -1;
 }
 
-bool IsFuse(const MountEntry& entry) { return entry.fsType.rfind("fuse", 0) == 0; }
+bool IsFuse(const driveroot::MountEntry& entry) { return entry.fsType.rfind("fuse", 0) == 0; }
 
 }  // namespace
 
 bool IsDeadFuseMount(const std::string& mountPoint, int limitMs) {
-  std::vector<MountEntry> mounts = CurrentMounts();
-  const MountEntry* entry = FindMount(mounts, mountPoint);
+  std::vector<driveroot::MountEntry> mounts = driveroot::CurrentMounts();
+  const driveroot::MountEntry* entry = driveroot::FindMount(mounts, mountPoint);
   if (entry == nullptr || !IsFuse(*entry)) return false;
   // statfs always goes to the file system process (the kernel keeps no answer of it), so a
   // mount without one fails with ENOTCONN at once. It is asked in a child process, so that a
@@ -62,8 +62,8 @@ bool IsDeadFuseMount(const std::string& mountPoint, int limitMs) {
 }
 
 bool ClearDeadDrive(WCHAR letter) {
-  if (!IsDriveLetter(letter)) return false;
-  std::string root = CanonicalDriveRoot();
+  if (!driveroot::IsDriveLetter(letter)) return false;
+  std::string root = driveroot::CanonicalDriveRoot();
   std::string mountPoint = (root == "/" ? std::string() : root) + "/" + static_cast<char>(letter);
   if (!IsDeadFuseMount(mountPoint)) return false;
   // Root may detach it itself; anyone else needs the setuid helper, which lets the owner of
@@ -71,7 +71,7 @@ bool ClearDeadDrive(WCHAR letter) {
   if (::umount2(mountPoint.c_str(), MNT_DETACH) != 0) {
     process::RunAndWait({"fusermount3", "-u", "-z", "--", mountPoint}, true, kHelperLimitMs);
   }
-  return FindMount(CurrentMounts(), mountPoint) == nullptr;
+  return driveroot::FindMount(driveroot::CurrentMounts(), mountPoint) == nullptr;
 }
 
 }  // namespace dokan

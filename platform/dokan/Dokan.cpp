@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/dokan/DriveNames.h"
-#include "platform/dokan/DriveRoot.h"
 #include "platform/dokan/FuseOperations.h"
+#include "platform/driveroot/DriveRoot.h"
 #include "platform/process/Process.h"
 #include "platform/sync/Mutex.h"
 
@@ -63,8 +63,8 @@ bool Detach(ActiveMount& mount) REQUIRES(registryLock) {
   const char* path = mount.mountPoint.c_str();
   if (::umount2(path, 0) == 0) return false;
   if (errno == EBUSY) {
-    std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
-    const dokan::MountEntry* entry = dokan::FindMount(mounts, mount.mountPoint);
+    std::vector<driveroot::MountEntry> mounts = driveroot::CurrentMounts();
+    const driveroot::MountEntry* entry = driveroot::FindMount(mounts, mount.mountPoint);
     unsigned minor = entry != nullptr ? entry->minor : 0;
     if (::umount2(path, MNT_DETACH) == 0) {
       if (entry != nullptr && entry->fsType.rfind("fuse", 0) == 0) AbortConnection(minor);
@@ -119,14 +119,15 @@ int Serve(fuse_session* session, const DOKAN_OPTIONS& options) {
 int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
   if (options == nullptr || operations == nullptr) return DOKAN_ERROR;
   WCHAR letter = options->DriveLetter;
-  if (!dokan::IsDriveLetter(letter)) return DOKAN_DRIVE_LETTER_ERROR;
+  if (!driveroot::IsDriveLetter(letter)) return DOKAN_DRIVE_LETTER_ERROR;
   if (::access("/dev/fuse", R_OK | W_OK) != 0) return DOKAN_DRIVER_INSTALL_ERROR;
 
-  std::string root = dokan::DriveRoot();
-  std::string mountPoint = dokan::MountPointOf(letter);
+  std::string root = driveroot::DriveRoot();
+  std::string mountPoint = driveroot::MountPointOf(letter);
   if (!MakeFolder(root) || !MakeFolder(mountPoint)) return DOKAN_MOUNT_ERROR;
-  std::string canonical = dokan::CanonicalDriveRoot() + "/" + static_cast<char>(letter);
-  if (dokan::FindMount(dokan::CurrentMounts(), canonical) != nullptr) return DOKAN_MOUNT_ERROR;
+  std::string canonical = driveroot::CanonicalDriveRoot() + "/" + static_cast<char>(letter);
+  if (driveroot::FindMount(driveroot::CurrentMounts(), canonical) != nullptr)
+    return DOKAN_MOUNT_ERROR;
 
   dokan::DriveSession drive;
   drive.options = options;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/dokan/DokanTypes.h"
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/MountTable.h"
 
 // Mounts options->DriveLetter and calls `operations` from up to options->ThreadCount threads
 // until the drive is unmounted (DokanUnmount from any thread, or an unmount from outside).

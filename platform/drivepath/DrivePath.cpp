@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 
 namespace drivepath {
 
@@ -14,7 +14,7 @@ std::string ToLocalPath(const std::string& drivePath) {
   std::string rest = path.substr(2);
   while (!rest.empty() && rest.back() == '/') rest.pop_back();
   if (!rest.empty() && rest.front() != '/') rest.insert(rest.begin(), '/');
-  return dokan::DriveRoot() + "/" + path[0] + rest;
+  return driveroot::DriveRoot() + "/" + path[0] + rest;
 }
 
 }  // namespace drivepath

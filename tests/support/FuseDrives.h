@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/dokan/Dokan.h"
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 #include "tests/support/Leftovers.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -27,9 +27,9 @@ class TempDriveRoot {
     ForceUnmountBelow(canonical());
     ::unsetenv("QUELLAN_DRIVE_ROOT");
   }
-  std::string canonical() const { return dokan::CanonicalDriveRoot(); }
+  std::string canonical() const { return driveroot::CanonicalDriveRoot(); }
   bool mounted(char letter) const {
-    return dokan::FindMount(dokan::CurrentMounts(), canonical() + "/" + letter) != nullptr;
+    return driveroot::FindMount(driveroot::CurrentMounts(), canonical() + "/" + letter) != nullptr;
   }
   const std::string& top() const { return top_.path(); }
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <set>
 
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/MountTable.h"
 #include "platform/process/Process.h"
 
 namespace fs = std::filesystem;
@@ -74,7 +74,7 @@ void ClearFoldersOfEndedTests() {
     ForceUnmountBelow(folder.string());
     std::string prefix = folder.string() + "/";
     bool stillMounted = false;
-    for (const auto& mount : dokan::CurrentMounts())
+    for (const auto& mount : driveroot::CurrentMounts())
       if (mount.mountPoint.rfind(prefix, 0) == 0) stillMounted = true;
     // Removing files below a drive that is still mounted would remove them on its service.
     if (!stillMounted) fs::remove_all(folder, error);
@@ -92,7 +92,7 @@ void EndLeftoversOfEndedTests() {
 void ForceUnmountBelow(const std::string& folder) {
   char resolved[PATH_MAX];
   std::string prefix = (::realpath(folder.c_str(), resolved) ? resolved : folder) + "/";
-  std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
+  std::vector<driveroot::MountEntry> mounts = driveroot::CurrentMounts();
   for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
     if (it->mountPoint.compare(0, prefix.size(), prefix) != 0) continue;
     if (::umount2(it->mountPoint.c_str(), MNT_DETACH) != 0)

@@ -1,19 +1,19 @@
 #include "desktop/shell/bridge/DriveLetters.h"
 
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/MountTable.h"
 
 namespace bridge {
 
 namespace {
-constexpr DWORD kRootBufferBytes = 1024;
+constexpr uint32_t kRootBufferBytes = 1024;
 }  // namespace
 
 QString JoinedLogicalDrives() {
-  WCHAR buffer[kRootBufferBytes / sizeof(WCHAR)] = {};
-  DWORD length = GetLogicalDriveStrings(kRootBufferBytes / sizeof(WCHAR), buffer);
-  if (length >= kRootBufferBytes / sizeof(WCHAR)) return {};
+  char16_t buffer[kRootBufferBytes / sizeof(char16_t)] = {};
+  uint32_t length = GetLogicalDriveStrings(kRootBufferBytes / sizeof(char16_t), buffer);
+  if (length >= kRootBufferBytes / sizeof(char16_t)) return {};
   QString joined;
-  for (DWORD i = 0; i < length; ++i) {
+  for (uint32_t i = 0; i < length; ++i) {
     if (buffer[i] != u'\0') joined += QChar(buffer[i]);
   }
   return joined;

@@ -22,7 +22,7 @@
 #include "desktop/shell/bridge/ResultText.h"
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 #include "tests/desktop/shell/ScriptedDrivePipe.h"
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackClients.h"
@@ -280,7 +280,7 @@ TEST_F(WebDataTest, PlayAndOpenFolderMapTheDriveProgramsAnswers) {
   EXPECT_EQ(drive.requests().back().text, "k");
   QJsonObject folder = Parsed(bridge_->openFolder(QStringLiteral("k")));
   EXPECT_EQ(folder[QStringLiteral("returnCode")].toInt(), 0);
-  QString root = QString::fromStdString(dokan::DriveRoot());
+  QString root = QString::fromStdString(driveroot::DriveRoot());
   EXPECT_EQ(opened_.paths, QStringList({root + QStringLiteral("/M/图片/a.jpg"),
                                         root + QStringLiteral("/M/图片")}));
 }

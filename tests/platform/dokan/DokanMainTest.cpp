@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/dokan/Dokan.h"
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 #include "platform/process/Process.h"
 #include "tests/support/FuseDrives.h"
 #include "tests/support/Leftovers.h"

@@ -45,7 +45,7 @@ TestDriveFolders::~TestDriveFolders() {
 bool TestDriveFolders::isMounted(char letter) const {
   char resolved[PATH_MAX];
   std::string root = ::realpath(driveRoot().c_str(), resolved) ? resolved : driveRoot();
-  return dokan::FindMount(dokan::CurrentMounts(), root + "/" + letter) != nullptr;
+  return driveroot::FindMount(driveroot::CurrentMounts(), root + "/" + letter) != nullptr;
 }
 
 void TestDriveFolders::writeSettings(const std::string& driveLetter, int debug, int run) const {
@@ -145,8 +145,8 @@ bool LetterOccupier::mounted() const {
   char resolved[PATH_MAX];
   std::string canonical = ::realpath(root, resolved) ? resolved : root;
   return WaitFor([&] {
-           return result_ != 1 ||
-                  dokan::FindMount(dokan::CurrentMounts(), canonical + "/" + letter_) != nullptr;
+           return result_ != 1 || driveroot::FindMount(driveroot::CurrentMounts(),
+                                                       canonical + "/" + letter_) != nullptr;
          }) &&
          result_ == 1;
 }

@@ -2,13 +2,12 @@
 // occupy.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/dokan/DokanTypes.h"
-
-namespace dokan {
+namespace driveroot {
 
 struct MountEntry {
   std::string mountPoint;  // unescaped
@@ -30,9 +29,9 @@ const MountEntry* FindMount(const std::vector<MountEntry>& mounts, const std::st
 // when it does not exist.
 std::string CanonicalDriveRoot();
 
-}  // namespace dokan
+}  // namespace driveroot
 
 // Drive roots in the usual form: "X:\" for each occupied letter, each followed by a null,
 // the whole list by another null. Returns the length written without the final null, or,
 // when `bufferLength` (in characters) is too small, the length needed including it.
-DWORD GetLogicalDriveStrings(DWORD bufferLength, LPWSTR buffer);
+uint32_t GetLogicalDriveStrings(uint32_t bufferLength, char16_t* buffer);

@@ -1,13 +1,13 @@
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/MountTable.h"
 
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 
-namespace dokan {
+namespace driveroot {
 
 namespace {
 
@@ -108,22 +108,22 @@ std::string CanonicalDriveRoot() {
   return root;
 }
 
-}  // namespace dokan
+}  // namespace driveroot
 
-DWORD GetLogicalDriveStrings(DWORD bufferLength, LPWSTR buffer) {
-  std::vector<dokan::MountEntry> mounts = dokan::CurrentMounts();
-  std::string root = dokan::CanonicalDriveRoot();
+uint32_t GetLogicalDriveStrings(uint32_t bufferLength, char16_t* buffer) {
+  std::vector<driveroot::MountEntry> mounts = driveroot::CurrentMounts();
+  std::string root = driveroot::CanonicalDriveRoot();
   std::u16string list;
   for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
     std::string mountPoint = (root == "/" ? std::string() : root) + "/" + static_cast<char>(letter);
-    if (dokan::FindMount(mounts, mountPoint) == nullptr) continue;
+    if (driveroot::FindMount(mounts, mountPoint) == nullptr) continue;
     list += letter;
     list += u":\\";
     list += u'\0';
   }
-  DWORD needed = static_cast<DWORD>(list.size() + 1);
+  uint32_t needed = static_cast<uint32_t>(list.size() + 1);
   if (buffer == nullptr || bufferLength < needed) return needed;
   list.copy(buffer, list.size());
   buffer[list.size()] = u'\0';
-  return static_cast<DWORD>(list.size());
+  return static_cast<uint32_t>(list.size());
 }

@@ -1,11 +1,11 @@
-#include "platform/dokan/DriveRoot.h"
+#include "platform/driveroot/DriveRoot.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-namespace dokan {
+namespace driveroot {
 
 namespace {
 
@@ -28,9 +28,9 @@ std::string DriveRoot() {
   return root;
 }
 
-std::string MountPointOf(WCHAR letter) {
+std::string MountPointOf(char16_t letter) {
   if (!IsDriveLetter(letter)) return std::string();
   return DriveRoot() + "/" + static_cast<char>(letter);
 }
 
-}  // namespace dokan
+}  // namespace driveroot

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "platform/dokan/DriveRoot.h"
-#include "platform/dokan/MountTable.h"
+#include "platform/driveroot/DriveRoot.h"
+#include "platform/driveroot/MountTable.h"
 
 TEST(MountInfo, ParsesMountPointsDevicesAndTypes) {
   const char* text =
@@ -14,7 +14,7 @@ TEST(MountInfo, ParsesMountPointsDevicesAndTypes) {
       "92 22 zz / /bad rw - ext4 /dev/sda rw\n"
       "\n"
       "93 22 0:57 / /home/u/Quellan/M rw - tmpfs t rw";
-  auto mounts = dokan::ParseMountInfo(text);
+  auto mounts = driveroot::ParseMountInfo(text);
   ASSERT_EQ(mounts.size(), 4u);
   EXPECT_EQ(mounts[1].mountPoint, "/home/u/Quellan/M");
   EXPECT_EQ(mounts[1].minor, 55u);
@@ -22,14 +22,15 @@ TEST(MountInfo, ParsesMountPointsDevicesAndTypes) {
   EXPECT_EQ(mounts[2].mountPoint, "/home/u/My Drives/N");
   EXPECT_EQ(mounts[2].fsType, "fuse");
   // The topmost of two mounts on one folder is the one that counts.
-  const dokan::MountEntry* top = dokan::FindMount(mounts, "/home/u/Quellan/M");
+  const driveroot::MountEntry* top = driveroot::FindMount(mounts, "/home/u/Quellan/M");
   ASSERT_NE(top, nullptr);
   EXPECT_EQ(top->fsType, "tmpfs");
-  EXPECT_EQ(dokan::FindMount(mounts, "/home/u/Quellan"), nullptr);
+  EXPECT_EQ(driveroot::FindMount(mounts, "/home/u/Quellan"), nullptr);
 }
 
 TEST(MountInfo, EscapesAtTheEndOfAFieldAreKeptAsText) {
-  auto mounts = dokan::ParseMountInfo("1 1 0:1 / /a\\04 rw - t s rw\n1 1 0:1 / /b\\ rw - t s rw");
+  auto mounts =
+      driveroot::ParseMountInfo("1 1 0:1 / /a\\04 rw - t s rw\n1 1 0:1 / /b\\ rw - t s rw");
   ASSERT_EQ(mounts.size(), 2u);
   EXPECT_EQ(mounts[0].mountPoint, "/a\\04");
   EXPECT_EQ(mounts[1].mountPoint, "/b\\");
@@ -39,12 +40,12 @@ TEST(DriveRootFolder, ComesFromTheEnvironmentOrTheHomeFolder) {
   const char* saved = std::getenv("QUELLAN_DRIVE_ROOT");
   std::string keep = saved ? saved : "";
   ::setenv("QUELLAN_DRIVE_ROOT", "/tmp/drives//", 1);
-  EXPECT_EQ(dokan::DriveRoot(), "/tmp/drives");
-  EXPECT_EQ(dokan::MountPointOf(u'K'), "/tmp/drives/K");
-  EXPECT_EQ(dokan::MountPointOf(u'k'), "");
+  EXPECT_EQ(driveroot::DriveRoot(), "/tmp/drives");
+  EXPECT_EQ(driveroot::MountPointOf(u'K'), "/tmp/drives/K");
+  EXPECT_EQ(driveroot::MountPointOf(u'k'), "");
   ::setenv("QUELLAN_DRIVE_ROOT", "", 1);
   if (const char* home = std::getenv("HOME")) {
-    EXPECT_EQ(dokan::DriveRoot(), std::string(home) + "/Quellan");
+    EXPECT_EQ(driveroot::DriveRoot(), std::string(home) + "/Quellan");
   }
   if (saved)
     ::setenv("QUELLAN_DRIVE_ROOT", keep.c_str(), 1);
