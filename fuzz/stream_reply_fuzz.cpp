@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "drive/stream/CRSSocket.h"
-#include "drive/stream/DataReply.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/CRSSocket.h"
+#include "drive/wire/DataReply.h"
+#include "drive/wire/ReplyFrame.h"
 
 using namespace streamwire;
 

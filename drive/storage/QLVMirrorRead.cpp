@@ -14,7 +14,7 @@
 #include "drive/storage/ReadLinkReply.h"
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/HeadCache.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
 

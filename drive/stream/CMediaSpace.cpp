@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "drive/stream/HeadCache.h"
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 #include "platform/ticks/Ticks.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "drive/stream/CMemCache.h"
-#include "drive/stream/CRSSocket.h"
+#include "drive/wire/CRSSocket.h"
 #include "drive/stream/ManualResetEvent.h"
 #include "drive/stream/ReadStatistics.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 #include "platform/sync/Mutex.h"
 
 class CMediaSpace {

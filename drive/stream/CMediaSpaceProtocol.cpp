@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "drive/stream/CMediaSpace.h"
-#include "drive/stream/DataReply.h"
+#include "drive/wire/DataReply.h"
 #include "drive/stream/HeadCache.h"
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 
 using namespace streamwire;
 

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "drive/stream/CMediaSpace.h"
-#include "drive/stream/DataReply.h"
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/DataReply.h"
+#include "drive/wire/StreamLog.h"
 
 using namespace streamwire;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "drive/stream/CRSSocket.h"
+#include "drive/wire/CRSSocket.h"
 
 class CRSWriter {
  public:

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 #include "platform/appfolder/PrivateFiles.h"
 #include "platform/atomicfile/AtomicFile.h"
 

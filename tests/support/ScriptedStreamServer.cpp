@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 
 namespace {
 

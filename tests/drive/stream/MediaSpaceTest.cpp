@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "drive/stream/CMediaSpace.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScriptedStreamServer.h"
 #include "tests/support/TempDir.h"

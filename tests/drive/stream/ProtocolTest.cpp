@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "drive/stream/CRSSocket.h"
+#include "drive/wire/CRSSocket.h"
 #include "drive/stream/CRSWriter.h"
-#include "drive/stream/DataReply.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/DataReply.h"
+#include "drive/wire/ReplyFrame.h"
 #include "platform/sync/Mutex.h"
 #include "tests/support/ScriptedStreamServer.h"
 

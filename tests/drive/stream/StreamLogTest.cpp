@@ -8,7 +8,7 @@
 
 #include "drive/stream/HeadCache.h"
 #include "drive/stream/ReadStatistics.h"
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "drive/stream/CRSSocket.h"
+#include "drive/wire/CRSSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 
 #include <cerrno>
 #include <cmath>

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "drive/stream/CRSSocket.h"
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/CRSSocket.h"
+#include "drive/wire/ReplyFrame.h"
 
 namespace streamwire {
 

@@ -1,6 +1,6 @@
-#include "drive/stream/DataReply.h"
+#include "drive/wire/DataReply.h"
 
-#include "drive/stream/StreamLog.h"
+#include "drive/wire/StreamLog.h"
 
 namespace streamwire {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "drive/stream/ReplyFrame.h"
+#include "drive/wire/ReplyFrame.h"
 #include "platform/sync/Mutex.h"
 
 class CRSSocket {
