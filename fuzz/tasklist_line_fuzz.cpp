@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 
 namespace {
 

@@ -13,14 +13,14 @@
 #include <QWebView>
 #include <thread>
 
-#include "desktop/control/CAction.h"
-#include "desktop/control/DriveStatus.h"
-#include "desktop/shell/CConfig.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/drive/DriveStatus.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/ShippedPage.h"
 #include "desktop/shell/WebData.h"
 #include "desktop/transfers/DownloadFile.h"
-#include "desktop/transfers/MLog.h"
+#include "desktop/log/MLog.h"
 #include "desktop/transfers/MVersion.h"
 #include "desktop/transfers/UploadFile.h"
 #include "platform/process/Process.h"

@@ -9,8 +9,8 @@
 #include <QSystemTrayIcon>
 #include <memory>
 
-#include "desktop/control/NoticeFilter.h"
-#include "desktop/control/WaitThread.h"
+#include "desktop/drive/NoticeFilter.h"
+#include "desktop/drive/WaitThread.h"
 #include "desktop/shell/WindowGeometry.h"
 
 class QAction;

@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QGuiApplication>
 
-#include "desktop/shell/CConfig.h"
+#include "desktop/settings/CConfig.h"
 #include "desktop/shell/Dialog.h"
-#include "desktop/shell/ProgramFolder.h"
-#include "desktop/shell/bridge/ResultText.h"
-#include "desktop/shell/bridge/SystemOpen.h"
+#include "desktop/settings/ProgramFolder.h"
+#include "desktop/bridge/ResultText.h"
+#include "desktop/bridge/SystemOpen.h"
 
 using bridge::ResultText;
 using bridge::Success;

@@ -2,10 +2,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include "desktop/shell/CConfig.h"
+#include "desktop/settings/CConfig.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/bridge/ResultText.h"
 
 using bridge::ResultText;
 using bridge::Success;

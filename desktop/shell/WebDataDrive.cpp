@@ -3,14 +3,14 @@
 #include <chrono>
 #include <thread>
 
-#include "desktop/control/CAction.h"
-#include "desktop/control/DriveStatus.h"
-#include "desktop/shell/CConfig.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/drive/DriveStatus.h"
+#include "desktop/settings/CConfig.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/DriveLetters.h"
-#include "desktop/shell/bridge/PathAnswers.h"
-#include "desktop/shell/bridge/ResultText.h"
-#include "desktop/shell/bridge/SystemOpen.h"
+#include "desktop/bridge/DriveLetters.h"
+#include "desktop/bridge/PathAnswers.h"
+#include "desktop/bridge/ResultText.h"
+#include "desktop/bridge/SystemOpen.h"
 #include "platform/ticks/Ticks.h"
 
 using bridge::Failure;

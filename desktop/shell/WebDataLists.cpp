@@ -1,9 +1,9 @@
 // The remote folders and files, from the folder list the drive program writes.
 #include "desktop/control/FolderList.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/RemoteLists.h"
-#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/bridge/RemoteLists.h"
+#include "desktop/bridge/ResultText.h"
 
 using bridge::ResultText;
 using bridge::Success;

@@ -1,10 +1,10 @@
 // Download and upload tasks: the page's operations on the two task managers, their lists,
 // and opening what a download brought.
-#include "desktop/shell/CConfig.h"
+#include "desktop/settings/CConfig.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/ResultText.h"
-#include "desktop/shell/bridge/SystemOpen.h"
-#include "desktop/shell/bridge/TaskRecords.h"
+#include "desktop/bridge/ResultText.h"
+#include "desktop/bridge/SystemOpen.h"
+#include "desktop/bridge/TaskRecords.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/UploadFile.h"
 

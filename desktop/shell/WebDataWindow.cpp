@@ -1,8 +1,8 @@
 // The version checker, the login session and the window.
-#include "desktop/control/CAction.h"
+#include "desktop/drive/CAction.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/bridge/ResultText.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/MVersion.h"
 

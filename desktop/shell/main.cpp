@@ -9,7 +9,7 @@
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/InstanceLock.h"
 #include "desktop/shell/PluginFolders.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/TerminationSignals.h"
 #include "platform/codepage/CodePage.h"
 

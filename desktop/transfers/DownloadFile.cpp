@@ -10,7 +10,7 @@
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFileThread.h"
 #include "desktop/transfers/DownloadTarget.h"
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 #include "desktop/transfers/TaskListFile.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 
 namespace downloadtarget {
 namespace {

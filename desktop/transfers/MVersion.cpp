@@ -9,7 +9,7 @@
 #include <QSettings>
 
 #include "desktop/transfers/ReleaseFile.h"
-#include "desktop/transfers/TaskFields.h"
+#include "desktop/tasklines/TaskFields.h"
 
 namespace {
 

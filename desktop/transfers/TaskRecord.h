@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "desktop/transfers/TaskFields.h"
+#include "desktop/tasklines/TaskFields.h"
 
 struct TaskRecord {
   std::string id;

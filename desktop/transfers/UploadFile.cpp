@@ -4,7 +4,7 @@
 #include <QFile>
 #include <algorithm>
 
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 #include "desktop/transfers/TaskListFile.h"
 #include "desktop/transfers/UploadFileThread.h"
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "desktop/shell/CConfig.h"
-#include "desktop/shell/ProgramFolder.h"
-#include "desktop/transfers/MLog.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/settings/ProgramFolder.h"
+#include "desktop/log/MLog.h"
 #include "desktop/transfers/TaskListFile.h"
 #include "tests/support/TempDir.h"
 

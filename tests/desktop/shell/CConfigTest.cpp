@@ -5,8 +5,8 @@
 #include <QSettings>
 #include <fstream>
 
-#include "desktop/shell/CConfig.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "platform/profile/Profile.h"
 #include "tests/support/TempDir.h"
 

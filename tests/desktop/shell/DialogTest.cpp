@@ -16,7 +16,7 @@
 
 #include "WebViewLoad.h"
 #include "desktop/shell/Dialog.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"

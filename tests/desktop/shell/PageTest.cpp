@@ -22,7 +22,7 @@
 #include "LaidOutProgramFolder.h"
 #include "WebViewLoad.h"
 #include "desktop/shell/Dialog.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"

@@ -6,9 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "desktop/control/CAction.h"
-#include "desktop/shell/CConfig.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/WebData.h"
 #include "tests/support/Files.h"
 #include "tests/support/FuseDrives.h"

@@ -15,11 +15,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "desktop/control/CAction.h"
-#include "desktop/shell/CConfig.h"
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/bridge/ResultText.h"
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "platform/driveroot/DriveRoot.h"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/WindowGeometry.h"
 
 namespace {

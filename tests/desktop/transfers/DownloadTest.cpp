@@ -7,7 +7,7 @@
 
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 #include "tests/desktop/transfers/QtTestApp.h"
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackClients.h"

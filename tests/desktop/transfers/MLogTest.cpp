@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "desktop/transfers/MLog.h"
+#include "desktop/log/MLog.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;

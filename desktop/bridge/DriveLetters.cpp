@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/DriveLetters.h"
+#include "desktop/bridge/DriveLetters.h"
 
 #include "platform/driveroot/MountTable.h"
 

@@ -1,4 +1,4 @@
-#include "desktop/transfers/TaskLine.h"
+#include "desktop/tasklines/TaskLine.h"
 
 #include <json/json.h>
 

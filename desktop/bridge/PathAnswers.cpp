@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/PathAnswers.h"
+#include "desktop/bridge/PathAnswers.h"
 
 #include <map>
 

@@ -1,4 +1,4 @@
-#include "desktop/transfers/MLog.h"
+#include "desktop/log/MLog.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "desktop/transfers/TaskFields.h"
+#include "desktop/tasklines/TaskFields.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/ResultText.h"
+#include "desktop/bridge/ResultText.h"
 
 namespace bridge {
 

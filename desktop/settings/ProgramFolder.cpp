@@ -1,4 +1,4 @@
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "desktop/transfers/TaskFields.h"
+#include "desktop/tasklines/TaskFields.h"
 
 namespace bridge {
 

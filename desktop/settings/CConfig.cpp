@@ -1,10 +1,10 @@
-#include "desktop/shell/CConfig.h"
+#include "desktop/settings/CConfig.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 
-#include "desktop/shell/ProgramFolder.h"
+#include "desktop/settings/ProgramFolder.h"
 #include "platform/appfolder/PrivateFiles.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/transfers/TaskFields.h"
+#include "desktop/tasklines/TaskFields.h"
 
 namespace tasklines {
 

@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/TaskRecords.h"
+#include "desktop/bridge/TaskRecords.h"
 
 #include <QDateTime>
 

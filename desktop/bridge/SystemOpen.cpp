@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/SystemOpen.h"
+#include "desktop/bridge/SystemOpen.h"
 
 #include <QDesktopServices>
 #include <QUrl>

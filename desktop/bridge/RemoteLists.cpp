@@ -1,4 +1,4 @@
-#include "desktop/shell/bridge/RemoteLists.h"
+#include "desktop/bridge/RemoteLists.h"
 
 #include <algorithm>
 
