@@ -1,8 +1,8 @@
 // Status codes of the drive watcher, their messages, and when a change deserves a notice.
 #include <gtest/gtest.h>
 
-#include "desktop/control/DriveStatus.h"
-#include "desktop/control/NoticeFilter.h"
+#include "desktop/drive/DriveStatus.h"
+#include "desktop/drive/NoticeFilter.h"
 
 namespace {
 

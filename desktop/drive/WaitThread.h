@@ -6,8 +6,8 @@
 
 #include <QThread>
 
-#include "desktop/control/CAction.h"
-#include "desktop/control/DriveStatus.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/drive/DriveStatus.h"
 
 // The main window's side: compares the published status with the last one it showed.
 class DriveNoticeTarget {

@@ -1,4 +1,4 @@
-#include "desktop/control/CAction.h"
+#include "desktop/drive/CAction.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "desktop/control/DriveStatus.h"
+#include "desktop/drive/DriveStatus.h"
 
 QString DriveStatusMessage(int code) {
   switch (code) {

@@ -1,4 +1,4 @@
-#include "desktop/control/WaitThread.h"
+#include "desktop/drive/WaitThread.h"
 
 #include <algorithm>
 
