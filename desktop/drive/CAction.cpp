@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "desktop/transfers/MLog.h"
+#include "desktop/log/MLog.h"
 #include "platform/process/Process.h"
 
 namespace {
