@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "drive/storage/FileInfoReply.h"
-#include "drive/storage/ReplyText.h"
+#include "drive/replies/FileInfoReply.h"
+#include "drive/replies/ReplyText.h"
 #include "platform/codepage/CodePage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

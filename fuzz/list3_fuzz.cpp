@@ -10,12 +10,12 @@
 #include <optional>
 #include <string_view>
 
-#include "drive/storage/FileListWriter.h"
-#include "drive/storage/FolderTree.h"
-#include "drive/storage/ListReply.h"
-#include "drive/storage/ListReplyReader.h"
-#include "drive/storage/ReplyText.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/ListReply.h"
+#include "drive/replies/ReplyText.h"
+#include "drive/replies/TextDigest.h"
+#include "drive/tree/FileListWriter.h"
+#include "drive/tree/FolderTree.h"
+#include "drive/tree/ListReplyReader.h"
 #include "platform/codepage/CodePage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

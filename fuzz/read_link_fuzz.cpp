@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "drive/storage/ReadLinkReply.h"
+#include "drive/replies/ReadLinkReply.h"
 #include "platform/codepage/CodePage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

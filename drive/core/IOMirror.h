@@ -15,7 +15,7 @@
 #include <map>
 #include <string>
 
-#include "drive/core/NodeRecord.h"
+#include "drive/node/NodeRecord.h"
 #include "platform/dokan/DokanTypes.h"
 
 class MirrorConfig;

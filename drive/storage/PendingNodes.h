@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/core/NodeRecord.h"
+#include "drive/node/NodeRecord.h"
 #include "platform/sync/Mutex.h"
 
 class PendingNodes {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "drive/storage/WebRequest.h"
+#include "drive/replies/WebRequest.h"
 #include "platform/sync/Mutex.h"
 
 class CMediaSpace;

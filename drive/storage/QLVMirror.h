@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "drive/core/IOMirror.h"
-#include "drive/storage/FolderTree.h"
+#include "drive/replies/WebRequest.h"
 #include "drive/storage/ReplyReading.h"
 #include "drive/storage/WebClient.h"
-#include "drive/storage/WebRequest.h"
+#include "drive/tree/FolderTree.h"
 #include "platform/atomicfile/StagedFile.h"
 #include "platform/sync/Mutex.h"
 

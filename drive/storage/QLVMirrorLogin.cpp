@@ -3,9 +3,9 @@
 // folder tree before it returns.
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/replies/ReplyText.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReplyReading.h"
-#include "drive/storage/ReplyText.h"
 
 int QLVMirror::DoLogin() {
   MirrorConfig* config = config_.load();

@@ -6,12 +6,12 @@
 #include <optional>
 
 #include "drive/core/DriveProcess.h"
-#include "drive/storage/DrivePaths.h"
+#include "drive/replies/ReplyText.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/ReplyText.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/tree/DrivePaths.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/replies/ReadLinkReply.h"
 #include "drive/storage/ClosedFiles.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReadLinkCache.h"
-#include "drive/storage/ReadLinkReply.h"
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/HeadCache.h"
 #include "drive/wire/ReplyFrame.h"

@@ -8,15 +8,15 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
-#include "drive/storage/DrivePaths.h"
+#include "drive/replies/ReadLinkReply.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/ReadLinkReply.h"
-#include "drive/storage/TextDigest.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
+#include "drive/tree/DrivePaths.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {

@@ -11,15 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "drive/replies/StreamLink.h"
 #include "platform/sync/Mutex.h"
 #include "platform/ticks/Ticks.h"
-
-struct StreamLink {
-  std::u16string host;
-  int32_t port = 0;
-  std::u16string token1;
-  std::u16string token2;
-};
 
 class ReadLinkCache {
  public:

@@ -1,6 +1,6 @@
 #include "drive/storage/ReplyReading.h"
 
-#include "drive/storage/ChunkedText.h"
+#include "drive/replies/ChunkedText.h"
 #include "drive/storage/WebClient.h"
 #include "platform/codepage/CodePage.h"
 

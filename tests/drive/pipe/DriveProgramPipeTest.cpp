@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "desktop/control/DrivePipeClient.h"
-#include "drive/storage/TextDigest.h"
-#include "drive/storage/WebRequest.h"
+#include "drive/replies/TextDigest.h"
+#include "drive/replies/WebRequest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "drive/storage/FileListWriter.h"
+#include "drive/tree/FileListWriter.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 

@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "drive/storage/ChunkedText.h"
-#include "drive/storage/FileInfoReply.h"
-#include "drive/storage/FileListWriter.h"
-#include "drive/storage/FolderTree.h"
-#include "drive/storage/ListReply.h"
-#include "drive/storage/ListReplyReader.h"
-#include "drive/storage/NodeLine.h"
-#include "drive/storage/ReplyText.h"
-#include "drive/storage/TextDigest.h"
-#include "drive/storage/TreeChanges.h"
+#include "drive/replies/ChunkedText.h"
+#include "drive/replies/FileInfoReply.h"
+#include "drive/replies/ListReply.h"
+#include "drive/replies/NodeLine.h"
+#include "drive/replies/ReplyText.h"
+#include "drive/replies/TextDigest.h"
+#include "drive/tree/FileListWriter.h"
+#include "drive/tree/FolderTree.h"
+#include "drive/tree/ListReplyReader.h"
+#include "drive/tree/TreeChanges.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {

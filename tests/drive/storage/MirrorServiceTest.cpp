@@ -10,10 +10,10 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
-#include "drive/storage/FolderTree.h"
-#include "drive/storage/NodeLine.h"
+#include "drive/replies/NodeLine.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/tree/FolderTree.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"

@@ -13,9 +13,9 @@
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReadLinkCache.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/drive/storage/mounted/ServiceDrive.h"

@@ -9,10 +9,10 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/TetherCheck.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
 #include "tests/support/FakeWebService.h"

@@ -8,11 +8,11 @@
 #include <fstream>
 
 #include "drive/core/DriveProcess.h"
+#include "drive/replies/ReadLinkReply.h"
 #include "drive/storage/CachePruning.h"
 #include "drive/storage/ClosedFiles.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/ReadLinkCache.h"
-#include "drive/storage/ReadLinkReply.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -12,10 +12,10 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/ClosedFiles.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReadLinkCache.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 
 using namespace text_digest;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "drive/storage/ReplyText.h"
-#include "drive/storage/TextDigest.h"
-#include "drive/storage/WebRequest.h"
+#include "drive/replies/ReplyText.h"
+#include "drive/replies/TextDigest.h"
+#include "drive/replies/WebRequest.h"
 
 namespace {
 

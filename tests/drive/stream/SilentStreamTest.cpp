@@ -9,9 +9,9 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
 #include "drive/storage/ReadLinkCache.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/dokan/DriveNames.h"
 #include "tests/support/Files.h"

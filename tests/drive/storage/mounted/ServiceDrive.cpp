@@ -5,8 +5,8 @@
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
+#include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/Leftovers.h"
 #include "tests/support/Wait.h"

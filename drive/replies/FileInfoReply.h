@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "drive/core/NodeRecord.h"
+#include "drive/node/NodeRecord.h"
 
 // The node described by a reply that starts with "ok" (the first three characters are
 // dropped). The folder path is left empty: only the tree knows it.

@@ -1,4 +1,4 @@
-#include "drive/storage/FileListWriter.h"
+#include "drive/tree/FileListWriter.h"
 
 #include <string>
 

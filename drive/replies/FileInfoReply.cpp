@@ -1,7 +1,7 @@
-#include "drive/storage/FileInfoReply.h"
+#include "drive/replies/FileInfoReply.h"
 
-#include "drive/storage/NodeLine.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/NodeLine.h"
+#include "drive/replies/TextDigest.h"
 
 NodeRecord ParseFileInfoReply(std::u16string_view reply) {
   std::u16string_view encoded = reply.size() > 3 ? reply.substr(3) : std::u16string_view();

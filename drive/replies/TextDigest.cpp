@@ -1,4 +1,4 @@
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/TextDigest.h"
 
 #include <openssl/evp.h>
 

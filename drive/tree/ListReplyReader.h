@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "drive/storage/FolderTree.h"
-#include "drive/storage/ListReply.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/ListReply.h"
+#include "drive/replies/TextDigest.h"
+#include "drive/tree/FolderTree.h"
 
 class ListReplyReader {
  public:

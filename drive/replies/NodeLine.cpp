@@ -1,4 +1,4 @@
-#include "drive/storage/NodeLine.h"
+#include "drive/replies/NodeLine.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "drive/storage/TreeChanges.h"
+#include "drive/tree/TreeChanges.h"
 
 #include <algorithm>
 #include <set>

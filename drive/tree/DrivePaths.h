@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "drive/core/NodeRecord.h"
+#include "drive/node/NodeRecord.h"
 
 struct SplitPath {
   std::u16string folder;  // the text before the last "\", or "\" when that is the first one

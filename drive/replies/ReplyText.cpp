@@ -1,4 +1,4 @@
-#include "drive/storage/ReplyText.h"
+#include "drive/replies/ReplyText.h"
 
 bool StartsWithListMarker(std::u16string_view reply) { return reply.substr(0, 3) == kListMarker; }
 

@@ -1,6 +1,6 @@
-#include "drive/storage/ShownName.h"
+#include "drive/replies/ShownName.h"
 
-#include "drive/storage/NodeLine.h"
+#include "drive/replies/NodeLine.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "drive/storage/ListReplyReader.h"
+#include "drive/tree/ListReplyReader.h"
 
 #include <utility>
 

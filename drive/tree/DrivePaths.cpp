@@ -1,4 +1,4 @@
-#include "drive/storage/DrivePaths.h"
+#include "drive/tree/DrivePaths.h"
 
 SplitPath SplitAtLastSeparator(std::u16string_view path) {
   size_t last = path.rfind(u'\\');

@@ -1,4 +1,4 @@
-#include "drive/storage/ReadLinkReply.h"
+#include "drive/replies/ReadLinkReply.h"
 
 #include <charconv>
 #include <string>

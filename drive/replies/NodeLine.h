@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "drive/core/NodeRecord.h"
+#include "drive/node/NodeRecord.h"
 
 constexpr uint32_t kRemoteFolderAttributes = 0x11;  // directory, read-only
 constexpr uint32_t kRemoteFileAttributes = 0x81;    // normal, read-only

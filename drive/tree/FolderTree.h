@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "drive/core/NodeRecord.h"
-#include "drive/storage/NodeText.h"
+#include "drive/node/NodeRecord.h"
+#include "drive/replies/NodeText.h"
 #include "platform/arena/TextArena.h"
 
 // Plain UTF-16 code unit order, the same as std::less<std::u16string>, for plain texts and

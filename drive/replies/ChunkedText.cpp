@@ -1,4 +1,4 @@
-#include "drive/storage/ChunkedText.h"
+#include "drive/replies/ChunkedText.h"
 
 #include "platform/codepage/CodePage.h"
 

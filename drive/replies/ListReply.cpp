@@ -1,9 +1,9 @@
-#include "drive/storage/ListReply.h"
+#include "drive/replies/ListReply.h"
 
 #include <cstring>
 #include <limits>
 
-#include "drive/storage/NodeLine.h"
+#include "drive/replies/NodeLine.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "drive/storage/ReadLinkCache.h"
+#include "drive/replies/StreamLink.h"
 
 namespace read_link {
 constexpr int kRefused = -4;          // no "ok," or fields missing

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "drive/storage/FolderTree.h"
+#include "drive/tree/FolderTree.h"
 
 // The whole file content.
 std::string FormatFileList(const FolderTables& tables, int32_t tickCount,

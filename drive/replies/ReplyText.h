@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "drive/storage/WebRequest.h"
+#include "drive/replies/WebRequest.h"
 
 // The success marker of firstkey, login and list3 replies.
 inline constexpr char16_t kListMarker[] = u"ok,";

@@ -1,11 +1,11 @@
-#include "drive/storage/FolderTree.h"
+#include "drive/tree/FolderTree.h"
 
 #include <stdexcept>
 
-#include "drive/storage/ChunkedText.h"
-#include "drive/storage/NodeLine.h"
-#include "drive/storage/ShownName.h"
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/ChunkedText.h"
+#include "drive/replies/NodeLine.h"
+#include "drive/replies/ShownName.h"
+#include "drive/replies/TextDigest.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "drive/storage/WebRequest.h"
+#include "drive/replies/WebRequest.h"
 
 #include <ctime>
 
-#include "drive/storage/TextDigest.h"
+#include "drive/replies/TextDigest.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/storage/FolderTree.h"
+#include "drive/tree/FolderTree.h"
 
 struct TreeChanges {
   std::vector<const TreeNode*> changedBefore;  // entries of the old tables
