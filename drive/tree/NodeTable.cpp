@@ -1,0 +1,130 @@
+#include "drive/tree/NodeTable.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_view name) {
+  bool narrowId = NodeText::FitsNarrow(id);
+  bool narrowName = NodeText::FitsNarrow(name);
+  size_t idUnits = NodeText::StorageUnits(id.size(), narrowId);
+  char16_t* text = texts_.allocate(idUnits + NodeText::StorageUnits(name.size(), narrowName));
+  NodeText::Store(id, narrowId, text);
+  NodeText::Store(name, narrowName, text + idUnits);
+  texts_.giveUp(node.textUnits());
+  node.text = text;
+  node.idLength = static_cast<uint16_t>(id.size());
+  node.nameLength = static_cast<uint16_t>(name.size());
+  node.narrowId = narrowId ? 1 : 0;
+  node.narrowName = narrowName ? 1 : 0;
+}
+
+void NodeTable::compactTexts(bool always) {
+  if (!always && !texts_.worthCompacting()) return;
+  if (texts_.wasted() == 0) return;
+  TextArena<char16_t> fresh;
+  // Every entry of the store, staged ones too; released ones hold no text.
+  for (TreeNode& node : store()) {
+    if (!node.text) continue;
+    size_t units = node.textUnits();
+    char16_t* text = fresh.allocate(units);
+    std::copy(node.text, node.text + units, text);
+    node.text = text;
+  }
+  texts_ = std::move(fresh);
+}
+
+template <typename Id>
+std::vector<NodeTable::Place>::const_iterator NodeTable::lowerBound(Id id) const {
+  return std::lower_bound(order_.begin(), order_.end(), id, [this](Place place, Id key) {
+    return CodeUnitLess()(store()[place].id(), key);
+  });
+}
+
+template <typename Id>
+TreeNode* NodeTable::lookup(Id id) const {
+  auto at = lowerBound(id);
+  if (at == order_.end()) return nullptr;
+  TreeNode& node = const_cast<TreeNode&>(store()[*at]);
+  return node.id() == id ? &node : nullptr;
+}
+
+// The tables' edits elsewhere look entries up by plain and by stored ids.
+template std::vector<NodeTable::Place>::const_iterator NodeTable::lowerBound(
+    std::u16string_view) const;
+template TreeNode* NodeTable::lookup(std::u16string_view) const;
+template TreeNode* NodeTable::lookup(NodeText) const;
+
+NodeTable::const_iterator NodeTable::find(std::u16string_view id) const {
+  auto at = lowerBound(id);
+  return at != order_.end() && store()[*at].id() == id ? const_iterator(store_.get(), at) : end();
+}
+
+bool NodeTable::findPlace(std::u16string_view id, Place& place) const {
+  auto at = lowerBound(id);
+  if (at == order_.end() || store()[*at].id() != id) return false;
+  place = *at;
+  return true;
+}
+
+void NodeTable::swap(NodeTable& other) noexcept {
+  std::swap(store_, other.store_);
+  std::swap(texts_, other.texts_);
+  std::swap(stagedParentTexts_, other.stagedParentTexts_);
+  std::swap(free_, other.free_);
+  std::swap(order_, other.order_);
+  std::swap(orphanParents_, other.orphanParents_);
+}
+
+NodeTable::Place NodeTable::allocate() {
+  if (free_.empty()) {
+    store().emplace_back();
+    return static_cast<Place>(store().size() - 1);
+  }
+  Place place = free_.back();
+  free_.pop_back();
+  return place;
+}
+
+void NodeTable::release(Place place) {
+  TreeNode* node = &store()[place];
+  texts_.giveUp(node->textUnits());
+  *node = TreeNode();
+  free_.push_back(place);
+}
+
+const TreeNode* NodeTable::node(std::u16string_view id) const { return lookup(id); }
+
+const TreeNode* NodeTable::node(NodeText id) const { return lookup(id); }
+
+NodeRecord NodeTable::at(std::u16string_view id) const {
+  const TreeNode* found = node(id);
+  if (!found) throw std::out_of_range("no node with this id");
+  return record(*found);
+}
+
+std::optional<NodeRecord> NodeTable::record(std::u16string_view id) const {
+  const TreeNode* found = node(id);
+  if (!found) return std::nullopt;
+  return record(*found);
+}
+
+NodeRecord NodeTable::record(const TreeNode& node) const {
+  NodeRecord record;
+  record.key = node.id().str();
+  record.name = node.name().str();
+  if (!node.id().empty()) record.folderPath = FolderPathOf(node);
+  record.attributes = node.attributes;
+  record.size = node.size;
+  record.parentKey = parentKey(node);
+  record.time = node.time;
+  record.writable = node.writable;
+  record.stale = node.stale;
+  return record;
+}
+
+std::u16string NodeTable::parentKey(const TreeNode& node) const {
+  if (node.parent) return node.parent->id().str();
+  auto orphan = orphanParents_.find(&node);
+  return orphan == orphanParents_.end() ? std::u16string() : orphan->second;
+}

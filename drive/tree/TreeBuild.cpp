@@ -1,0 +1,306 @@
+#include "drive/tree/TreeBuild.h"
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+#include <utility>
+
+#include "drive/replies/ChunkedText.h"
+#include "drive/replies/NodeLine.h"
+
+namespace {
+
+// Resolution states while the tree is linked (TreeNode::mark); 0 is not yet looked at.
+constexpr uint8_t kOnChain = 1;
+constexpr uint8_t kDone = 2;
+constexpr uint8_t kLooped = 3;
+constexpr uint8_t kStateMask = 3;
+constexpr uint8_t kAncestorWritable = 4;
+constexpr uint8_t kOwnWritable = 8;  // the id is one of the writable folders
+constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
+
+// An entry waiting to be put in id order, with the first four code units of its id packed so
+// that comparing the numbers compares those units: most comparisons end there, without
+// reaching the entry.
+struct StagedEntry {
+  uint64_t prefix;
+  NodeTable::Place place;
+};
+
+uint64_t IdPrefix(NodeText id) {
+  uint64_t prefix = 0;
+  for (size_t at = 0; at < 4; ++at) prefix = (prefix << 16) | (at < id.size() ? id[at] : 0);
+  return prefix;
+}
+
+uint8_t StateOf(const TreeNode& node) { return node.mark & kStateMask; }
+void SetState(TreeNode& node, uint8_t state) {
+  node.mark = static_cast<uint8_t>((node.mark & ~kStateMask) | state);
+}
+
+}  // namespace
+
+void FolderTables::showApart(std::vector<const TreeNode*>& collided) {
+  std::sort(collided.begin(), collided.end());
+  collided.erase(std::unique(collided.begin(), collided.end()), collided.end());
+  // The one that keeps the name never changes, so the order of the renames does not matter.
+  for (const TreeNode* entry : collided) {
+    if (pathIndex.largestAt(entry->parent, entry->name()) == entry) continue;
+    renameWithId(*mutableNode(entry->id()), entry->name().str());
+  }
+}
+
+void FolderTables::stage(NodeRecord&& record) {
+  // Staged entries are added in list order at the end of the store, with their parent id kept
+  // aside until they are linked.
+  TreeNode& node = nodes.store().emplace_back();
+  nodes.setText(node, record.key, record.name);
+  bool narrowParent = NodeText::FitsNarrow(record.parentKey);
+  char16_t* parentText = nodes.stagedParentTexts_.allocate(
+      NodeText::StorageUnits(record.parentKey.size(), narrowParent));
+  NodeText::Store(record.parentKey, narrowParent, parentText);
+  node.stagedParentText = parentText;
+  node.stagedParentLength = static_cast<uint16_t>(record.parentKey.size());
+  node.narrowStagedParent = narrowParent ? 1 : 0;
+  node.attributes = record.attributes;
+  node.size = record.size;
+  node.time = record.time;
+  node.mark = kStaged;
+}
+
+void FolderTables::orderStaged() {
+  // Staged entries by id; of lines with the same id the later one wins.
+  std::deque<TreeNode>& store = nodes.store();
+  std::vector<StagedEntry> order;
+  for (size_t at = 0; at < store.size(); ++at) {
+    if (store[at].mark & kStaged) {
+      order.push_back({IdPrefix(store[at].id()), static_cast<NodeTable::Place>(at)});
+    }
+  }
+  // Equal ids stay in list order, which is the order of their places in the deque.
+  std::sort(order.begin(), order.end(), [&](const StagedEntry& a, const StagedEntry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    NodeText left = store[a.place].id();
+    NodeText right = store[b.place].id();
+    if (left != right) return CodeUnitLess()(left, right);
+    return a.place < b.place;
+  });
+  nodes.order_.reserve(order.size() + 1);
+  for (size_t at = 0; at < order.size(); ++at) {
+    NodeTable::Place place = order[at].place;
+    if (at + 1 < order.size() && store[order[at + 1].place].id() == store[place].id()) {
+      nodes.release(place);
+    } else {
+      nodes.order_.push_back(place);
+    }
+  }
+  std::vector<StagedEntry>().swap(order);
+  // Parents are found in list order, where siblings follow each other, so that the last parent
+  // found is mostly the one wanted (in id order a parent's children lie scattered). Entries
+  // given up for a later line of the same id no longer carry the staged mark.
+  NodeText lastParentId;
+  TreeNode* lastParent = nullptr;
+  for (TreeNode& listed : store) {
+    if (!(listed.mark & kStaged)) continue;
+    TreeNode* node = &listed;
+    NodeText parentId = node->stagedParent();
+    if (parentId.empty()) {
+      node->parent = nullptr;
+    } else if (lastParent && parentId == lastParentId) {
+      node->parent = lastParent;
+    } else {
+      node->parent = mutableNode(parentId);
+      if (node->parent) {
+        lastParentId = node->parent->id();
+        lastParent = node->parent;
+      }
+    }
+    if (!parentId.empty() && !node->parent) {
+      nodes.orphanParents_[node] = parentId.str();
+    }
+    node->mark = 0;
+  }
+  // The parent ids are dropped only once every parent is found.
+  for (NodeTable::Place place : nodes.order_) store[place].stagedParentLength = 0;
+  nodes.stagedParentTexts_ = TextArena<char16_t>();
+  nodes.compactTexts();
+}
+
+size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
+  orderStaged();
+  for (const std::u16string& id : writableIds) {
+    if (TreeNode* node = mutableNode(id)) node->mark |= kOwnWritable;
+  }
+
+  // Each chain is settled outermost first; a chain that meets itself is marked looped, and
+  // so is everything below a looped node.
+  std::vector<TreeNode*> chain;
+  for (NodeTable::Place place : nodes.order_) {
+    TreeNode* start = &nodes.store()[place];
+    chain.clear();
+    bool looped = false;
+    for (TreeNode* at = start; at; at = at->parent) {
+      uint8_t state = StateOf(*at);
+      if (state == kDone || state == kLooped) break;
+      if (state == kOnChain) {
+        looped = true;
+        break;
+      }
+      SetState(*at, kOnChain);
+      chain.push_back(at);
+    }
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+      TreeNode& node = **at;
+      if (looped) {
+        SetState(node, kLooped);
+      } else if (!node.parent) {
+        SetState(node, kDone);
+      } else if (StateOf(*node.parent) != kDone) {
+        SetState(node, kLooped);
+      } else {
+        bool writableAbove = (node.parent->mark & (kAncestorWritable | kOwnWritable)) != 0;
+        node.mark = static_cast<uint8_t>((node.mark & kOwnWritable) | kDone |
+                                         (writableAbove ? kAncestorWritable : 0));
+      }
+    }
+  }
+
+  size_t loopedNodes = 0;
+  auto kept = std::remove_if(nodes.order_.begin(), nodes.order_.end(), [&](NodeTable::Place place) {
+    TreeNode* node = &nodes.store()[place];
+    if (StateOf(*node) != kLooped) return false;
+    nodes.orphanParents_.erase(node);
+    nodes.release(place);
+    ++loopedNodes;
+    return true;
+  });
+  nodes.order_.erase(kept, nodes.order_.end());
+
+  // Sized once: growing step by step would rehash a million entries several times. The
+  // entries go in in list order, in which they and their names lie in memory (what the index
+  // finds does not depend on the order they went in).
+  pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
+  std::vector<const TreeNode*> collided;
+  for (const TreeNode& node : nodes.store()) {
+    if (StateOf(node) != kDone) continue;
+    if (const TreeNode* same = pathIndex.add(&node)) {
+      collided.push_back(&node);
+      collided.push_back(same);
+    }
+  }
+  showApart(collided);
+  for (NodeTable::Place place : nodes.order_) {
+    TreeNode& node = nodes.store()[place];
+    bool ownWritable = (node.mark & kOwnWritable) != 0;
+    node.writable = ownWritable || (node.mark & kAncestorWritable) ? 1 : 0;
+    node.mark = 0;
+    if (ownWritable) writableFolders[node.id().str()] = FullPathOf(node);
+  }
+  buildChildLists();
+
+  TreeNode* root = nodes.lookup(std::u16string_view());
+  if (!root) {
+    NodeTable::Place place = nodes.allocate();
+    root = &nodes.store()[place];
+    nodes.order_.insert(nodes.order_.begin(), place);
+  }
+  NodeRecord rootRecord = RootNode();
+  nodes.setText(*root, u"", rootRecord.name);
+  root->attributes = rootRecord.attributes;
+  pathIndex.root_ = root;
+  return loopedNodes;
+}
+
+void FolderTables::buildChildLists() {
+  const std::deque<TreeNode>& store = nodes.store();
+  // First the children of each parent are counted: under a parent in the table, under its
+  // address; at top level and under a missing parent, under the parent id.
+  std::unordered_map<const TreeNode*, uint32_t> listOfParent;
+  std::map<std::u16string, uint32_t, CodeUnitLess> listOfKey;
+  std::vector<uint32_t> counts;
+  auto listFor = [&](const TreeNode& node) -> uint32_t {
+    uint32_t next = static_cast<uint32_t>(counts.size());
+    uint32_t list = node.parent ? listOfParent.try_emplace(node.parent, next).first->second
+                                : listOfKey.try_emplace(nodes.parentKey(node), next).first->second;
+    if (list == next) counts.push_back(0);
+    return list;
+  };
+  for (NodeTable::Place place : nodes.order_) ++counts[listFor(store[place])];
+
+  // The lists are made in parent id order (parents in the table come in id order from the id
+  // list, the others from their map) and sized once.
+  std::vector<uint32_t> finalIndex(counts.size());
+  std::vector<ChildList>& lists = children.lists_;
+  lists.reserve(counts.size());
+  auto keyed = listOfKey.begin();
+  auto addList = [&](std::u16string parentId, uint32_t counted) {
+    finalIndex[counted] = static_cast<uint32_t>(lists.size());
+    lists.push_back(ChildList(std::move(parentId), &store));
+    lists.back().children_.reserve(counts[counted]);
+  };
+  for (NodeTable::Place place : nodes.order_) {
+    const TreeNode& parent = store[place];
+    auto listed = listOfParent.find(&parent);
+    if (listed == listOfParent.end()) continue;
+    for (; keyed != listOfKey.end() && CodeUnitLess()(keyed->first, parent.id()); ++keyed) {
+      addList(keyed->first, keyed->second);
+    }
+    addList(parent.id().str(), listed->second);
+  }
+  for (; keyed != listOfKey.end(); ++keyed) addList(keyed->first, keyed->second);
+
+  // Then each entry joins its list, in id order.
+  for (NodeTable::Place place : nodes.order_) {
+    lists[finalIndex[listFor(store[place])]].children_.push_back(place);
+  }
+}
+
+namespace {
+
+// Stages one listed entry unless it is left out.
+void StageNode(NodeRecord&& node, BuiltTree& tree) {
+  // The empty id is the root's.
+  if (node.key.empty() || (!node.isFolder() && node.size == 0)) return;
+  if (!FitsTables(node)) return;
+  // Of two such folders, the one that keeps the name (the larger id) is the download folder.
+  if (node.isFolder() && node.parentKey.empty() && node.name == kDownloadFolderName &&
+      CodeUnitLess()(tree.downloadFolderId, node.key)) {
+    tree.downloadFolderId = node.key;
+  }
+  tree.tables.stage(std::move(node));
+}
+
+// Stages every kept line of `list`.
+bool StageLines(std::u16string_view list, BuiltTree& tree,
+                const std::function<bool()>& keepRunning) {
+  size_t from = 0;
+  while (from < list.size()) {
+    if (keepRunning && !keepRunning()) return false;
+    size_t end = list.find('\n', from);
+    if (end == std::u16string_view::npos) end = list.size();
+    StageNode(ParseNodeLine(list.substr(from, end - from)), tree);
+    from = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+BuiltTree BuildFolderTree(std::u16string_view list, const std::set<std::u16string>& writableIds,
+                          const std::function<bool()>& keepRunning) {
+  BuiltTree tree;
+  if (!StageLines(list, tree, keepRunning)) {
+    tree.complete = false;
+    return tree;
+  }
+  tree.loopedNodes = tree.tables.link(writableIds);
+  return tree;
+}
+
+void StageListLine(std::string_view utf8Line, BuiltTree& tree) {
+  StageNode(ParseNodeLine(chunked_text::Utf8ToWide(utf8Line)), tree);
+}
+
+void LinkStagedTree(BuiltTree& tree, const std::set<std::u16string>& writableIds) {
+  tree.loopedNodes = tree.tables.link(writableIds);
+}
