@@ -1,5 +1,6 @@
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "drive/core/DriveProcess.h"
@@ -8,13 +9,31 @@
 
 namespace {
 
-// The service's web port: 8168, or $QUELLAN_WEB_PORT (benchmarks that run beside other
-// services on one machine).
-MirrorOptions OptionsFromEnvironment() {
-  MirrorOptions options;
+// The service's web port: 8168, or $QUELLAN_WEB_PORT (tests and benchmarks that run beside
+// other services on one machine).
+void TakeWebPort(MirrorOptions& options) {
   const char* port = std::getenv("QUELLAN_WEB_PORT");
   int value = port ? std::atoi(port) : 0;
   if (value > 0 && value < 65536) options.webPort = static_cast<uint16_t>(value);
+}
+
+// The tether's silence: 10 s, or $QUELLAN_TETHER_MS milliseconds (tests, which would otherwise
+// wait most of a minute for it). The tether is then checked four times per silence, at most
+// as often as maintenance steps and at least every 3 s as usual.
+void TakeTetherSilence(MirrorOptions& options) {
+  const char* text = std::getenv("QUELLAN_TETHER_MS");
+  long value = text ? std::atol(text) : 0;
+  if (value <= 0 || value > kTetherSilenceMs) return;
+  options.tetherSilenceMs = static_cast<uint32_t>(value);
+  const long step = std::max<long>(options.maintenanceStep.count(), 1);
+  options.housekeepingSteps =
+      static_cast<int>(std::clamp<long>(value / 4 / step, 1, options.housekeepingSteps));
+}
+
+MirrorOptions OptionsFromEnvironment() {
+  MirrorOptions options;
+  TakeWebPort(options);
+  TakeTetherSilence(options);
   return options;
 }
 

@@ -28,6 +28,7 @@
 #include "drive/core/IOMirror.h"
 #include "drive/replies/WebRequest.h"
 #include "drive/storage/ReplyReading.h"
+#include "drive/storage/TetherCheck.h"
 #include "drive/storage/WebClient.h"
 #include "drive/tree/FolderTree.h"
 #include "platform/atomicfile/StagedFile.h"
@@ -44,6 +45,7 @@ struct MirrorOptions {
   std::chrono::milliseconds maintenanceStep{100};
   int refreshSteps = 6000;     // steps between two periodic tree reads (600 s)
   int housekeepingSteps = 30;  // steps between two tether checks (3 s)
+  uint32_t tetherSilenceMs = kTetherSilenceMs;
   // Called when the tether expired: unmounts the drive and ends the program. Empty: the drive
   // front's unmount, a wait for it, and the end of the process.
   std::function<void()> endOnTether;

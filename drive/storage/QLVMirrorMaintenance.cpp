@@ -51,7 +51,9 @@ void QLVMirror::pruneDiskCaches() {
 
 void QLVMirror::checkTether() {
   DriveProcess& drive = Drive();
-  if (!TetherExpired(drive.tether, drive.lastPipeMessageTime, GetTickCount())) return;
+  if (!TetherExpired(drive.tether, drive.lastPipeMessageTime, GetTickCount(),
+                     options_.tetherSilenceMs))
+    return;
   if (options_.endOnTether) {
     drive.tether = false;  // ended once
     options_.endOnTether();

@@ -5,8 +5,8 @@
 #include "drive/core/DriveProcess.h"
 #include "platform/ticks/Ticks.h"
 
-bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks) {
-  return tether && TicksBetween(lastMessageTicks, nowTicks) > kTetherSilenceMs;
+bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks, uint32_t silenceMs) {
+  return tether && TicksBetween(lastMessageTicks, nowTicks) > silenceMs;
 }
 
 void WaitForUnmount(std::chrono::milliseconds limit) {

@@ -8,9 +8,10 @@
 
 constexpr uint32_t kTetherSilenceMs = 10000;
 
-// True when the tether is set and more than 10,000 ms lie between the last pipe message and
-// `now` (tick counts; correct across one wrap).
-bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks);
+// True when the tether is set and more than `silenceMs` (10,000 ms unless tests shorten it) lie
+// between the last pipe message and `now` (tick counts; correct across one wrap).
+bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks,
+                   uint32_t silenceMs = kTetherSilenceMs);
 
 // Waits until the drive is no longer reported mounted, at most `limit`, so that the process
 // does not end with the mount still in place.
