@@ -1,132 +1,36 @@
 #include "server/state/UserTree.h"
 
-#include <fcntl.h>
-#include <json/json.h>
-#include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <sstream>
 
-#include "platform/atomicfile/AtomicFile.h"
 #include "server/state/Accounts.h"
-#include "server/util/Digest.h"
+#include "server/state/RelativePath.h"
 #include "server/util/SafePath.h"
-#include "server/util/StateFile.h"
 
 namespace qserver {
-namespace {
-
-std::string ParentOf(const std::string& relative) {
-  auto slash = relative.rfind('/');
-  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
-}
-
-std::string BaseName(const std::string& relative) {
-  auto slash = relative.rfind('/');
-  return slash == std::string::npos ? relative : relative.substr(slash + 1);
-}
-
-std::string Child(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
-}
-
-std::string TopOf(const std::string& relative) { return relative.substr(0, relative.find('/')); }
-
-bool Lstat(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
-
-}  // namespace
-
-const char* TreeErrorText(TreeError error) {
-  switch (error) {
-    case TreeError::kNone:
-      return "ok";
-    case TreeError::kNotFound:
-      return "File not found";
-    case TreeError::kAccessDenied:
-      return "Access denied";
-    case TreeError::kName:
-      return "Name";
-    case TreeError::kExists:
-      return "Exists";
-  }
-  return "File not found";
-}
 
 UserTree::UserTree(std::string root, std::string stateFile, std::vector<std::string> writableTop)
-    : root_(std::move(root)),
-      stateFile_(std::move(stateFile)),
-      writableTop_(std::move(writableTop)) {}
+    : root_(root),
+      writableTop_(std::move(writableTop)),
+      ids_(std::move(stateFile)),
+      disk_(std::move(root)) {}
 
 void UserTree::load() {
   MutexLock guard(lock_);
-  auto text = ReadWholeFile(stateFile_);
-  if (!text) return;
-  Json::Value state;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::istringstream in(*text);
-  if (!Json::parseFromStream(builder, in, &state, &errors) || !state.isObject()) return;
-  nextId_ = std::max<long long>(nextId_, state["nextId"].asInt64());
-  const Json::Value& ids = state["ids"];
-  for (const auto& relative : ids.getMemberNames()) {
-    std::string id = ids[relative].asString();
-    if (id.empty() || !IsConfinedRelativePath(relative) || relative.empty()) continue;
-    pathToId_[relative] = id;
-    idToPath_[id] = relative;
-  }
-  for (const auto& id : state["reserved"]) {
-    if (idToPath_.count(id.asString())) reserved_.insert(id.asString());
-  }
-  for (const auto& id : state["removed"]) removed_.insert(id.asString());
+  ids_.load();
 }
 
-void UserTree::saveLocked() {
-  if (!dirty_) return;
-  Json::Value state;
-  state["nextId"] = static_cast<Json::Int64>(nextId_);
-  state["ids"] = Json::objectValue;
-  for (const auto& [relative, id] : pathToId_) state["ids"][relative] = id;
-  state["reserved"] = Json::arrayValue;
-  for (const auto& id : reserved_) state["reserved"].append(id);
-  state["removed"] = Json::arrayValue;
-  for (const auto& id : removed_) state["removed"].append(id);
-  Json::StreamWriterBuilder writer;
-  writer["emitUTF8"] = true;
-  writer["indentation"] = "";
-  if (WriteFileAtomically(stateFile_, Json::writeString(writer, state))) dirty_ = false;
-}
-
-std::string UserTree::idForLocked(const std::string& relative) {
-  return idEntryLocked(relative)->second;
-}
-
-UserTree::PathIds::iterator UserTree::idEntryLocked(const std::string& relative) {
-  auto found = pathToId_.lower_bound(relative);
-  if (found != pathToId_.end() && found->first == relative) return found;
-  std::string id = std::to_string(nextId_++);
-  idToPath_[id] = relative;
-  dirty_ = true;
-  return pathToId_.emplace_hint(found, relative, std::move(id));
-}
-
-std::optional<std::string> UserTree::pathOfLocked(const std::string& id) const {
-  auto found = idToPath_.find(id);
-  if (found == idToPath_.end()) return std::nullopt;
-  return found->second;
+std::optional<std::string> UserTree::entryPathLocked(const std::string& id) const {
+  auto relative = ids_.pathOf(id);
+  if (!relative || ids_.isReserved(id) || !disk_.isLinkFree(*relative)) return std::nullopt;
+  return relative;
 }
 
 std::optional<std::string> UserTree::folderPathLocked(const std::string& id) const {
   if (id.empty()) return std::string();  // the user's root
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id)) return std::nullopt;
-  struct stat st {};
-  if (!HasNoLinks(root_, *relative) || !Lstat(JoinPath(root_, *relative), &st) ||
-      !S_ISDIR(st.st_mode)) {
-    return std::nullopt;
-  }
+  auto relative = ids_.pathOf(id);
+  if (!relative || ids_.isReserved(id) || !disk_.isFolder(*relative)) return std::nullopt;
   return relative;
 }
 
@@ -154,10 +58,10 @@ void UserTree::walkLocked(const ScannedTree& scan, size_t folder, std::string& r
     // The walk mostly meets the paths in the map's own order: the one after the last path
     // found is tried before the map is searched.
     auto known =
-        *next != pathToId_.end() && (*next)->first == relative ? *next : idEntryLocked(relative);
+        *next != ids_.end() && (*next)->first == relative ? *next : ids_.entryFor(relative);
     *next = std::next(known);
     found->push_back(known);
-    if (reserved_.erase(known->second)) dirty_ = true;
+    ids_.unreserve(known->second);
     if (!item.folder) listing->usedBytes += item.size;
     if (item.folder) walkLocked(scan, item.contents, relative, listing, found, next);
   }
@@ -188,18 +92,17 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
   ScannedTree scan = ScanTree(root_, ScanThreads());
   // Map entries stay in place while the map grows, and the walk erases none.
   std::vector<PathIds::iterator> found;
-  found.reserve(pathToId_.size());
+  found.reserve(ids_.size());
   std::string relative;
-  PathIds::iterator next = pathToId_.begin();
+  PathIds::iterator next = ids_.begin();
   walkLocked(scan, 0, relative, &listing, &found, &next);
   listing.entries = found.size();
   // Every path is found once at most: when as many were found as the map holds, none is gone.
-  if (found.size() != pathToId_.size()) forgetUnseenLocked(found);
+  if (found.size() != ids_.size()) ids_.forgetUnseen(found);
   for (const auto& top : writableTop_) {
-    auto known = pathToId_.find(top);
-    if (known != pathToId_.end()) listing.writableIds.push_back(known->second);
+    if (auto id = ids_.knownId(top)) listing.writableIds.push_back(*id);
   }
-  saveLocked();
+  ids_.save();
   if (head) head(listing);
   if (each) {
     size_t at = 0;
@@ -208,144 +111,75 @@ TreeListing UserTree::list(const std::function<void(const TreeListing&)>& head,
   return listing;
 }
 
-void UserTree::forgetUnseenLocked(const std::vector<PathIds::iterator>& found) {
-  std::unordered_set<const std::string*> seen;
-  seen.reserve(found.size());
-  for (const auto& entry : found) seen.insert(&entry->first);
-  for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (seen.count(&it->first) || reserved_.count(it->second)) {
-      ++it;
-      continue;
-    }
-    idToPath_.erase(it->second);
-    it = pathToId_.erase(it);
-    dirty_ = true;
-  }
-}
-
 long long UserTree::usedBytes() { return list().usedBytes; }
 
 std::optional<TreeEntry> UserTree::info(const std::string& id) {
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
-  struct stat st {};
-  if (!Lstat(JoinPath(root_, *relative), &st)) return std::nullopt;
-  bool folder = S_ISDIR(st.st_mode);
-  if (!folder && !S_ISREG(st.st_mode)) return std::nullopt;
+  auto relative = entryPathLocked(id);
+  if (!relative) return std::nullopt;
+  auto st = disk_.status(*relative);
+  if (!st) return std::nullopt;
+  bool folder = S_ISDIR(st->st_mode);
+  if (!folder && !S_ISREG(st->st_mode)) return std::nullopt;
   TreeEntry entry;
   entry.id = id;
   entry.name = BaseName(*relative);
   std::string parent = ParentOf(*relative);
-  entry.parentId = parent.empty() ? std::string() : idForLocked(parent);
+  entry.parentId = parent.empty() ? std::string() : ids_.idFor(parent);
   entry.folder = folder;
-  entry.size = folder ? 0 : static_cast<long long>(st.st_size);
-  entry.mtime = static_cast<long long>(st.st_mtime);
-  saveLocked();
+  entry.size = folder ? 0 : static_cast<long long>(st->st_size);
+  entry.mtime = static_cast<long long>(st->st_mtime);
+  ids_.save();
   return entry;
 }
 
 TreeError UserTree::removeFile(const std::string& id) {
   MutexLock guard(lock_);
-  if (removed_.count(id)) return TreeError::kNone;
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
-    return TreeError::kNotFound;
-  }
-  struct stat st {};
-  std::string path = JoinPath(root_, *relative);
-  if (!Lstat(path, &st) || !S_ISREG(st.st_mode)) return TreeError::kNotFound;
-  if (::unlink(path.c_str()) != 0) return TreeError::kAccessDenied;
-  atomicfile::SyncFolderOf(path);
-  forgetTreeLocked(*relative, false);
-  saveLocked();
+  if (ids_.wasRemoved(id)) return TreeError::kNone;
+  auto relative = entryPathLocked(id);
+  if (!relative) return TreeError::kNotFound;
+  TreeError error = disk_.removeFile(*relative);
+  if (error != TreeError::kNone) return error;
+  ids_.forgetTree(*relative, false);
+  ids_.save();
   return TreeError::kNone;
 }
 
 TreeError UserTree::removeFolder(const std::string& id) {
   MutexLock guard(lock_);
-  if (removed_.count(id)) return TreeError::kNone;
+  if (ids_.wasRemoved(id)) return TreeError::kNone;
   auto relative = folderPathLocked(id);
   if (!relative || relative->empty()) return TreeError::kNotFound;
   if (isProtectedLocked(*relative)) return TreeError::kAccessDenied;
-  std::error_code error;
-  std::filesystem::remove_all(JoinPath(root_, *relative), error);  // does not follow links
-  if (error) return TreeError::kAccessDenied;
-  atomicfile::SyncFolderOf(JoinPath(root_, *relative));
-  forgetTreeLocked(*relative, true);
-  saveLocked();
+  TreeError error = disk_.removeFolder(*relative);
+  if (error != TreeError::kNone) return error;
+  ids_.forgetTree(*relative, true);
+  ids_.save();
   return TreeError::kNone;
 }
 
-void UserTree::forgetTreeLocked(const std::string& relative, bool remember) {
-  std::string prefix = relative + "/";
-  for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (it->first != relative && it->first.compare(0, prefix.size(), prefix) != 0) {
-      ++it;
-      continue;
-    }
-    if (remember) removed_.insert(it->second);
-    reserved_.erase(it->second);
-    idToPath_.erase(it->second);
-    it = pathToId_.erase(it);
-  }
-  dirty_ = true;
-}
-
-void UserTree::repathLocked(const std::string& from, const std::string& to) {
-  std::string prefix = from + "/";
-  std::vector<std::pair<std::string, std::string>> moved;
-  for (auto it = pathToId_.begin(); it != pathToId_.end();) {
-    if (it->first != from && it->first.compare(0, prefix.size(), prefix) != 0) {
-      ++it;
-      continue;
-    }
-    moved.emplace_back(to + it->first.substr(from.size()), it->second);
-    it = pathToId_.erase(it);
-  }
-  for (const auto& [relative, id] : moved) {
-    // An id recorded for the destination (a reservation) gives way to the moved entry.
-    auto old = pathToId_.find(relative);
-    if (old != pathToId_.end()) {
-      idToPath_.erase(old->second);
-      reserved_.erase(old->second);
-    }
-    pathToId_[relative] = id;
-    idToPath_[id] = relative;
-  }
-  dirty_ = true;
+TreeError UserTree::placeLocked(const std::string& from, const std::string& to) {
+  if (to == from) return TreeError::kNone;
+  TreeError error = disk_.place(from, to);
+  if (error != TreeError::kNone) return error;
+  ids_.repath(from, to);
+  ids_.save();
+  return TreeError::kNone;
 }
 
 TreeError UserTree::rename(const std::string& id, const std::string& newName) {
   if (!IsAcceptableName(newName)) return TreeError::kName;
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
-    return TreeError::kNotFound;
-  }
-  struct stat st {};
-  if (!Lstat(JoinPath(root_, *relative), &st)) return TreeError::kNotFound;
+  auto relative = entryPathLocked(id);
+  if (!relative || !disk_.status(*relative)) return TreeError::kNotFound;
   if (isProtectedLocked(*relative)) return TreeError::kAccessDenied;
-  std::string target = Child(ParentOf(*relative), newName);
-  if (target == *relative) return TreeError::kNone;
-  if (::renameat2(AT_FDCWD, JoinPath(root_, *relative).c_str(), AT_FDCWD,
-                  JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
-    return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
-  }
-  atomicfile::SyncFolderOf(JoinPath(root_, target));
-  repathLocked(*relative, target);
-  saveLocked();
-  return TreeError::kNone;
+  return placeLocked(*relative, Child(ParentOf(*relative), newName));
 }
 
 TreeError UserTree::move(const std::string& id, const std::string& newParentId) {
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) {
-    return TreeError::kNotFound;
-  }
-  struct stat st {};
-  if (!Lstat(JoinPath(root_, *relative), &st)) return TreeError::kNotFound;
+  auto relative = entryPathLocked(id);
+  if (!relative || !disk_.status(*relative)) return TreeError::kNotFound;
   auto folder = folderPathLocked(newParentId);
   if (!folder) return TreeError::kNotFound;
   if (isProtectedLocked(*relative)) return TreeError::kAccessDenied;
@@ -353,17 +187,7 @@ TreeError UserTree::move(const std::string& id, const std::string& newParentId) 
   if (*folder == *relative || folder->compare(0, relative->size() + 1, *relative + "/") == 0) {
     return TreeError::kAccessDenied;
   }
-  std::string target = Child(*folder, BaseName(*relative));
-  if (target == *relative) return TreeError::kNone;
-  if (::renameat2(AT_FDCWD, JoinPath(root_, *relative).c_str(), AT_FDCWD,
-                  JoinPath(root_, target).c_str(), RENAME_NOREPLACE) != 0) {
-    return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
-  }
-  atomicfile::SyncFolderOf(JoinPath(root_, *relative));
-  atomicfile::SyncFolderOf(JoinPath(root_, target));
-  repathLocked(*relative, target);
-  saveLocked();
-  return TreeError::kNone;
+  return placeLocked(*relative, Child(*folder, BaseName(*relative)));
 }
 
 TreeError UserTree::makeFolder(const std::string& parentId, const std::string& name,
@@ -373,18 +197,11 @@ TreeError UserTree::makeFolder(const std::string& parentId, const std::string& n
   if (!folder) return TreeError::kNotFound;
   if (!IsAcceptableName(name)) return TreeError::kName;
   std::string target = Child(*folder, name);
-  if (::mkdir(JoinPath(root_, target).c_str(), 0755) != 0) {
-    return errno == EEXIST ? TreeError::kExists : TreeError::kAccessDenied;
-  }
-  atomicfile::SyncFolderOf(JoinPath(root_, target));
-  auto stale = pathToId_.find(target);  // a reservation for a file of that name gives way
-  if (stale != pathToId_.end() && reserved_.count(stale->second)) {
-    reserved_.erase(stale->second);
-    idToPath_.erase(stale->second);
-    pathToId_.erase(stale);
-  }
-  *newId = idForLocked(target);
-  saveLocked();
+  TreeError error = disk_.makeFolder(target);
+  if (error != TreeError::kNone) return error;
+  ids_.dropReservedPath(target);  // a reservation for a file of that name gives way
+  *newId = ids_.idFor(target);
+  ids_.save();
   return TreeError::kNone;
 }
 
@@ -405,61 +222,47 @@ WriteTarget UserTree::prepareWrite(const std::string& parentId, const std::strin
     return result;
   }
   std::string target = Child(*folder, name);
-  struct stat st {};
-  bool exists = Lstat(JoinPath(root_, target), &st);
-  if (exists && !S_ISREG(st.st_mode)) {
+  auto st = disk_.status(target);
+  if (st && !S_ISREG(st->st_mode)) {
     result.error = TreeError::kExists;
     return result;
   }
-  result.id = idForLocked(target);
-  if (!exists && reserved_.insert(result.id).second) dirty_ = true;
-  result.size = exists ? static_cast<long long>(st.st_size) : 0;
-  saveLocked();
+  result.id = ids_.idFor(target);
+  if (!st) ids_.reserve(result.id);
+  result.size = st ? static_cast<long long>(st->st_size) : 0;
+  ids_.save();
   return result;
 }
 
 std::optional<std::string> UserTree::readablePath(const std::string& id) {
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || reserved_.count(id) || !HasNoLinks(root_, *relative)) return std::nullopt;
-  struct stat st {};
-  std::string path = JoinPath(root_, *relative);
-  if (!Lstat(path, &st) || !S_ISREG(st.st_mode)) return std::nullopt;
-  return path;
+  auto relative = entryPathLocked(id);
+  if (!relative) return std::nullopt;
+  auto st = disk_.status(*relative);
+  if (!st || !S_ISREG(st->st_mode)) return std::nullopt;
+  return disk_.absolute(*relative);
 }
 
 bool UserTree::isUploadTarget(const std::string& id) {
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return false;
-  struct stat st {};
-  return !Lstat(JoinPath(root_, *relative), &st) || S_ISREG(st.st_mode);
+  auto relative = ids_.pathOf(id);
+  if (!relative || !isWritableLocked(*relative) || !disk_.isLinkFree(*relative)) return false;
+  auto st = disk_.status(*relative);
+  return !st || S_ISREG(st->st_mode);
 }
 
 long long UserTree::commitUpload(const std::string& id, const std::string& tempPath) {
   MutexLock guard(lock_);
-  auto relative = pathOfLocked(id);
-  if (!relative || !isWritableLocked(*relative) || !HasNoLinks(root_, *relative)) return -1;
-  std::string target = JoinPath(root_, *relative);
-  struct stat st {};
-  if (Lstat(target, &st) && !S_ISREG(st.st_mode)) return -1;
-  if (!Lstat(JoinPath(root_, ParentOf(*relative)), &st) || !S_ISDIR(st.st_mode)) return -1;
-  if (::rename(tempPath.c_str(), target.c_str()) != 0) return -1;
-  atomicfile::SyncFolderOf(target);
-  if (reserved_.erase(id)) dirty_ = true;
-  saveLocked();
-  if (!Lstat(target, &st)) return -1;
-  return static_cast<long long>(st.st_size);
+  auto relative = ids_.pathOf(id);
+  if (!relative || !isWritableLocked(*relative) || !disk_.isLinkFree(*relative)) return -1;
+  if (!disk_.replaceWithUpload(*relative, tempPath)) return -1;
+  ids_.unreserve(id);
+  ids_.save();
+  auto st = disk_.status(*relative);
+  if (!st) return -1;
+  return static_cast<long long>(st->st_size);
 }
 
-std::string UserTree::contentKey(const std::string& id) {
-  auto path = readablePath(id);
-  struct stat st {};
-  if (!path || !Lstat(*path, &st)) return Md5Hex(id);
-  std::ostringstream text;
-  text << id << ':' << st.st_size << ':' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ':'
-       << st.st_ino;
-  return Md5Hex(text.str());
-}
+std::string UserTree::contentKey(const std::string& id) { return ContentKey(id, readablePath(id)); }
 
 }  // namespace qserver

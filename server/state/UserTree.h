@@ -1,28 +1,21 @@
 // One user's tree: the files and folders under DIR/<user>, their persistent ids, and the
-// name actions on them. Ids live in DIR/.state/users/<number>.json and follow renames and
-// moves; ids of entries removed by a folder removal are remembered so that later removals
-// of them succeed.
+// name actions on them. The ids (IdRegistry) and the disk (DiskActions) are kept in step here,
+// under one lock.
 #pragma once
 
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/sync/Mutex.h"
+#include "server/state/DiskActions.h"
 #include "server/state/DiskScan.h"
+#include "server/state/IdRegistry.h"
+#include "server/state/TreeError.h"
 
 namespace qserver {
-
-enum class TreeError { kNone, kNotFound, kAccessDenied, kName, kExists };
-
-// The reply word of a failed tree action ("File not found", "Access denied", ...).
-const char* TreeErrorText(TreeError error);
 
 struct TreeEntry {
   std::string id;
@@ -93,7 +86,7 @@ class UserTree {
   const std::string& root() const { return root_; }
 
  private:
-  using PathIds = std::map<std::string, std::string>;  // relative path → id
+  using PathIds = IdRegistry::PathIds;
 
   // Gives the entries of the scanned `folder` (at path `relative`) and everything below it
   // their ids, in listing order, into `found`. `next` is the map entry after the last one the
@@ -106,30 +99,20 @@ class UserTree {
   void handOutLocked(const ScannedTree& scan, size_t folder, std::string_view parentId,
                      const std::vector<PathIds::iterator>& found, size_t* at,
                      const std::function<void(const ListedEntry&)>& each) REQUIRES(lock_);
-  // Drops the ids of paths the last walk did not see, but for reservations.
-  void forgetUnseenLocked(const std::vector<PathIds::iterator>& found) REQUIRES(lock_);
-  std::string idForLocked(const std::string& relative) REQUIRES(lock_);
-  // The entry of `relative`, given a new id when it has none.
-  PathIds::iterator idEntryLocked(const std::string& relative) REQUIRES(lock_);
-  std::optional<std::string> pathOfLocked(const std::string& id) const REQUIRES(lock_);
+  // The path of a listed (not only reserved) entry that is reached without links.
+  std::optional<std::string> entryPathLocked(const std::string& id) const REQUIRES(lock_);
   std::optional<std::string> folderPathLocked(const std::string& id) const REQUIRES(lock_);
   bool isProtectedLocked(const std::string& relative) const REQUIRES(lock_);
   bool isWritableLocked(const std::string& relative) const REQUIRES(lock_);
-  void forgetTreeLocked(const std::string& relative, bool remember) REQUIRES(lock_);
-  void repathLocked(const std::string& from, const std::string& to) REQUIRES(lock_);
-  void saveLocked() REQUIRES(lock_);
+  // Gives the ids of `from` to `to` after the disk moved it.
+  TreeError placeLocked(const std::string& from, const std::string& to) REQUIRES(lock_);
 
   std::string root_;
-  std::string stateFile_;
   std::vector<std::string> writableTop_;
 
   Mutex lock_;
-  long long nextId_ GUARDED_BY(lock_) = 100000;
-  PathIds pathToId_ GUARDED_BY(lock_);
-  std::unordered_map<std::string, std::string> idToPath_ GUARDED_BY(lock_);
-  std::set<std::string> reserved_ GUARDED_BY(lock_);  // ids handed out for files not written yet
-  std::set<std::string> removed_ GUARDED_BY(lock_);   // ids removed with their folder
-  bool dirty_ GUARDED_BY(lock_) = false;
+  IdRegistry ids_ GUARDED_BY(lock_);
+  DiskActions disk_ GUARDED_BY(lock_);
 };
 
 }  // namespace qserver
