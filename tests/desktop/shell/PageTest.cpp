@@ -21,12 +21,13 @@
 
 #include "LaidOutProgramFolder.h"
 #include "WebViewLoad.h"
-#include "desktop/shell/Dialog.h"
 #include "desktop/settings/ProgramFolder.h"
+#include "desktop/shell/Dialog.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
+#include "tests/support/ScopedEnv.h"
 
 // The web engine keeps one buffer, which holds on to the headless platform's screen, for the
 // life of the process and never frees it.
@@ -158,6 +159,16 @@ struct CloseOnExit {
   ~CloseOnExit() { dialog.close(); }
 };
 
+// The shipped release.ini, asking the service on `webPort` instead of 8168 for the update.
+void WriteShippedReleaseIni(const std::string& path, int webPort) {
+  std::string text = ReadFile(QUELLAN_SOURCE_DIR "/skin/release.ini");
+  const std::string shippedPort = ":8168/";
+  size_t at = text.find(shippedPort);
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, shippedPort.size(), ":" + std::to_string(webPort) + "/");
+  WriteFile(path, text);
+}
+
 class PageTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -176,7 +187,6 @@ class PageTest : public ::testing::Test {
     WriteFile(release, PatternBytes(300 << 10, 6));
 
     LayOutProgramFolder(folders, kDriveName);
-    fs::copy_file(QUELLAN_SOURCE_DIR "/skin/release.ini", folder() + "/release.ini");
     std::ofstream(folder() + "/tarvex.ini") << "[Set]\nDebug=7\nDriveLetter=P\nRun=1\n";
   }
   std::string folder() const {
@@ -191,7 +201,10 @@ class PageTest : public ::testing::Test {
 
 TEST_F(PageTest, APersonsSessionThroughThePage) {
   SKIP_WITHOUT_FUSE();
-  ASSERT_TRUE(server.start(8168, {"--release", release, "--release-version", "2.0.0"}));
+  ASSERT_TRUE(server.start(0, {"--release", release, "--release-version", "2.0.0"}));
+  // The page, the drive program and the update check reach the test's own service.
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
+  ASSERT_NO_FATAL_FAILURE(WriteShippedReleaseIni(folder() + "/release.ini", server.webPort()));
   int argc = 1;
   char name[] = "page_test";
   char* argv[] = {name, nullptr};

@@ -19,6 +19,8 @@
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScriptedHttpServer.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -111,6 +113,8 @@ class QuellanviewTest : public ::testing::Test {
 
   TestDriveFolders folders;
   ReferenceServer server;
+  // The copies this test starts share a single-instance lock of their own.
+  ScopedEnv instancePort{"QUELLAN_INSTANCE_PORT", std::to_string(ClosedLoopbackPort())};
 };
 
 // A helper process under a name of its own (a copy of sleep), killed when it goes.
@@ -186,7 +190,8 @@ TEST_F(QuellanviewTest, LoadsNoPluginFromTheFolderItStartsIn) {
 
 TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
   SKIP_WITHOUT_FUSE();
-  ASSERT_TRUE(server.start(8168));
+  ASSERT_TRUE(server.start());
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
   writeSettings(Digest("secret"));
   {
     // The page starts the drive; the watcher sees it mounted; closing stops it.

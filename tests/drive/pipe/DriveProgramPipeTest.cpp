@@ -13,11 +13,11 @@
 
 #include "desktop/control/DrivePipeClient.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/replies/WebRequest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -115,7 +115,8 @@ class DriveProgramPipeTest : public ::testing::Test {
 
 TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
   SKIP_WITHOUT_FUSE();
-  ASSERT_TRUE(server.start(kWebPort));
+  ASSERT_TRUE(server.start());
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
   // An empty ServerAddress means the default address, where the service listens.
   writeSettings(1);
   DriveProgramRun drive(folders, {});
@@ -208,13 +209,16 @@ TEST_F(DriveProgramPipeTest, AnswersAndControlsTheMountedDrive) {
 
 TEST_F(DriveProgramPipeTest, TetherHoldsWhileMessagesComeAndEndsTheProgramAfterSilence) {
   SKIP_WITHOUT_FUSE();
-  ASSERT_TRUE(server.start(kWebPort));
+  ASSERT_TRUE(server.start());
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
+  // The tether's ten seconds of silence, shortened to three for the test.
+  ScopedEnv tether("QUELLAN_TETHER_MS", "3000");
   writeSettings(1);
   DriveProgramRun drive(folders, {"-t"});
   DrivePipeClient client(folders.pipePath());
   ASSERT_TRUE(WaitFor([&] { return client.driveState() == 2 && folders.isMounted('Q'); }, 30s));
-  // One message a second for well over the ten seconds of silence the tether allows.
-  auto until = std::chrono::steady_clock::now() + 15s;
+  // One message a second for twice the silence the tether allows.
+  auto until = std::chrono::steady_clock::now() + 6s;
   while (std::chrono::steady_clock::now() < until) {
     ASSERT_EQ(client.driveState(), 2);
     std::this_thread::sleep_for(1s);  // the pace of the desktop program's watcher

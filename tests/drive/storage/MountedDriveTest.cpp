@@ -28,6 +28,7 @@
 #include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace fs = std::filesystem;
 
@@ -245,15 +246,16 @@ TEST(MountedDrive, CollidingNamesEachReachTheirOwnEntry) {
   }
 }
 
-// The drive program itself on the fixed web port: a good login mounts the tree, a wrong
-// password and an unreachable service leave their log lines.
+// The drive program itself, on the service's web port handed over in $QUELLAN_WEB_PORT: a good
+// login mounts the tree, a wrong password and an unreachable service leave their log lines.
 TEST(DriveProgram, LogsInMountsAndReportsLoginFailures) {
   SKIP_WITHOUT_FUSE();
   TestDriveFolders folders;
   ReferenceServer server;
   server.addUser("alice", "secret");
   MakeTree(server.userDir("alice"));
-  ASSERT_TRUE(server.start(kWebPort));
+  ASSERT_TRUE(server.start());
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
   std::string program = QUELLAN_PROGRAM;
   std::string log = folders.programFolder() + "mirror.log";
 
@@ -338,7 +340,8 @@ TEST(DriveProgram, MountsAtItsOwnLetterAgainAfterBeingKilled) {
   ReferenceServer server;
   server.addUser("alice", "secret");
   MakeTree(server.userDir("alice"));
-  ASSERT_TRUE(server.start(kWebPort));
+  ASSERT_TRUE(server.start());
+  ScopedEnv webPort("QUELLAN_WEB_PORT", std::to_string(server.webPort()));
   WriteSettings(folders.programFolder(), "alice", "secret");
   WriteSettings(otherFolder, "alice", "secret");
   auto fileAt = [&](char letter) {

@@ -17,26 +17,13 @@
 #include "platform/pipe/PipePath.h"
 #include "platform/pipe/PipeServer.h"
 #include "tests/platform/pipe/BareListener.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 using named_pipe::PipeServer;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Sets or clears an environment variable for its lifetime and restores it afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
