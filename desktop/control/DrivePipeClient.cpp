@@ -3,23 +3,14 @@
 #include <cstdlib>
 
 #include "platform/codepage/CodePage.h"
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/pipe/PipeClient.h"
 #include "platform/pipe/PipePath.h"
 
 namespace {
 
-constexpr int32_t kTransferFailed = -100;
-
-constexpr int32_t kRunDriveLetter = 7;
-constexpr int32_t kDriveState = 9;
-constexpr int32_t kDrivePath = 13;
-constexpr int32_t kChildCount = 14;
-constexpr int32_t kStopDrive = 21;
-constexpr int32_t kRefresh = 22;
-constexpr int32_t kMakeFolders = 31;
-constexpr int32_t kDeleteByKey = 32;
-constexpr int32_t kRename = 34;
-constexpr int32_t kDeleteAtPath = 35;
+using pipe_result::kRequestTooLong;
+using pipe_result::kTransferFailed;
 
 std::string ToLocal(const std::string& utf8) {
   return codepage::WideToAnsi(codepage::Utf8ToWide(utf8));
@@ -28,9 +19,6 @@ std::string ToLocal(const std::string& utf8) {
 std::string FromLocal(std::string_view local) {
   return codepage::WideToUtf8(codepage::AnsiToWide(local));
 }
-
-// Result of an operation whose request text does not fit one record: nothing is sent.
-constexpr int kRequestTooLong = -1;
 
 bool Fits(const std::string& text) { return text.size() <= kPipeTextSize; }
 bool Fits(const std::string& first, const std::string& second) {
@@ -87,7 +75,7 @@ int32_t DrivePipeClient::transfer(PipeMessage& message, bool awaitReply) {
   if (handle_ >= 0 && named_pipe::ConnectionSpent(handle_)) closeLocked();
   openLocked();
   if (handle_ < 0) return kTransferFailed;
-  if (!named_pipe::WritePipe(handle_, &message, sizeof(message)) ||
+  if (!named_pipe::WritePipe(handle_, &message, sizeof(message), replyLimit_) ||
       (awaitReply && !named_pipe::ReadPipe(handle_, &message, sizeof(message), replyLimit_))) {
     closeLocked();
     return kTransferFailed;
@@ -114,29 +102,29 @@ int DrivePipeClient::twoPartReply(PipeMessage& request, std::string* second) {
 }
 
 int DrivePipeClient::requestRefresh() {
-  PipeMessage request = MakeRequest(kRefresh);
+  PipeMessage request = MakeRequest(pipe_command::kRefresh);
   return transfer(request, false) == kTransferFailed ? kBroken : 0;
 }
 
 std::string DrivePipeClient::runDriveLetter() {
-  PipeMessage request = MakeRequest(kRunDriveLetter);
+  PipeMessage request = MakeRequest(pipe_command::kRunDriveLetter);
   return textReply(request);
 }
 
 int DrivePipeClient::driveState() {
-  PipeMessage request = MakeRequest(kDriveState);
+  PipeMessage request = MakeRequest(pipe_command::kDriveState);
   return numberReply(request);
 }
 
 std::string DrivePipeClient::localPathOfKey(const std::string& key) {
   if (!Fits(key)) return {};
-  PipeMessage request = MakeRequest(kDrivePath, key);
+  PipeMessage request = MakeRequest(pipe_command::kDrivePath, key);
   return textReply(request);
 }
 
 int DrivePipeClient::childCount(const std::string& path) {
   if (!Fits(ToLocal(path))) return kRequestTooLong;
-  PipeMessage request = MakeRequest(kChildCount, ToLocal(path));
+  PipeMessage request = MakeRequest(pipe_command::kChildCount, ToLocal(path));
   return numberReply(request);
 }
 
@@ -144,30 +132,30 @@ int DrivePipeClient::makeFolders(const std::string& parentKey, const std::string
                                  std::string* newKey) {
   newKey->clear();
   if (!Fits(parentKey, ToLocal(path))) return kRequestTooLong;
-  PipeMessage request = MakeTwoPartRequest(kMakeFolders, parentKey, ToLocal(path));
+  PipeMessage request = MakeTwoPartRequest(pipe_command::kMakeFolders, parentKey, ToLocal(path));
   return twoPartReply(request, newKey);
 }
 
 int DrivePipeClient::deleteByKey(const std::string& key, std::string* path) {
   path->clear();
   if (!Fits(key)) return kRequestTooLong;
-  PipeMessage request = MakeRequest(kDeleteByKey, key);
+  PipeMessage request = MakeRequest(pipe_command::kDeleteByKey, key);
   return twoPartReply(request, path);
 }
 
 int DrivePipeClient::rename(const std::string& key, const std::string& newName) {
   if (!Fits(key, ToLocal(newName))) return kRequestTooLong;
-  PipeMessage request = MakeTwoPartRequest(kRename, key, ToLocal(newName));
+  PipeMessage request = MakeTwoPartRequest(pipe_command::kRename, key, ToLocal(newName));
   return numberReply(request);
 }
 
 int DrivePipeClient::deleteAtPath(const std::string& path) {
   if (!Fits(ToLocal(path))) return kRequestTooLong;
-  PipeMessage request = MakeRequest(kDeleteAtPath, ToLocal(path));
+  PipeMessage request = MakeRequest(pipe_command::kDeleteAtPath, ToLocal(path));
   return numberReply(request);
 }
 
 int DrivePipeClient::stopDrive() {
-  PipeMessage request = MakeRequest(kStopDrive);
+  PipeMessage request = MakeRequest(pipe_command::kStopDrive);
   return transfer(request, false) == kTransferFailed ? kBroken : 0;
 }

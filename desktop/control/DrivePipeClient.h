@@ -1,8 +1,9 @@
 // The desktop program's side of the control pipe: asks the drive program for its state and
 // drive letter, requests refreshes and stops, and performs folder operations on remote
-// entries. One handle is shared by every thread; a mutex makes each open, close and transfer
-// whole, so replies never reach the wrong caller. The pipe is opened on first use and dropped
-// at the first failed transfer; the next operation opens it again.
+// entries. Each party (the drive watcher, the page, each upload worker) has a connection of
+// its own, so a transfer that fails or waits too long closes only that party's connection.
+// A mutex still makes each open, close and transfer whole. The pipe is opened on first use
+// and dropped at the first failed transfer; the next operation opens it again.
 //
 // Texts are UTF-8 here and travel in the local 8-bit code page. A request whose texts do not
 // fit one record is not sent: such an operation answers -1 (or an empty text).
@@ -13,15 +14,16 @@
 #include <functional>
 #include <string>
 
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/pipe/PipeMessage.h"
 #include "platform/sync/Mutex.h"
 
 class DrivePipeClient {
  public:
   // Result of an operation whose transfer failed (the pipe is closed again).
-  static constexpr int kBroken = -9;
+  static constexpr int kBroken = pipe_result::kBroken;
   // Result of openPipe when no drive program listens.
-  static constexpr int kUnreachable = -1;
+  static constexpr int kUnreachable = pipe_result::kUnreachable;
 
   // Longest wait for a reply. Commands that reach the storage service (folder operations)
   // take one or a few web requests; a drive program that does not answer within this time
@@ -39,6 +41,8 @@ class DrivePipeClient {
   DrivePipeClient& operator=(const DrivePipeClient&) = delete;
 
   void setRefusalNote(RefusalNote note) EXCLUDES(lock_);
+
+  const std::string& path() const { return path_; }
 
   // 0 when a pipe is open afterwards, -1 when it could not be opened or cannot be trusted
   // (its folder is not this user's private folder, or another user serves it).
@@ -68,7 +72,8 @@ class DrivePipeClient {
   // Writes `message` and, when `awaitReply`, reads the reply into it; opens the pipe first
   // when none is open, and again when the drive program dropped the open one while it was
   // idle. The reply's length, or -100 when there is no pipe or a transfer failed, including a
-  // reply that did not come within the reply limit (the pipe is then closed).
+  // request not taken or a reply that did not come within the reply limit (the pipe is then
+  // closed).
   int32_t transfer(PipeMessage& message, bool awaitReply) EXCLUDES(lock_);
 
  private:

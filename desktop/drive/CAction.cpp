@@ -10,15 +10,23 @@
 #include "platform/process/Process.h"
 
 namespace {
-constexpr int kMountedState = 2;
 constexpr int kUnmountWaitMs = 5000;
+
+void NoteRefusal(const std::string& why) {
+  if (MLog* log = DesktopLog()) log->write(QString::fromStdString(why));
+}
 }  // namespace
 
 CAction::CAction(QString driveProgram, QString folder)
     : driveProgram_(std::move(driveProgram)), folder_(std::move(folder)) {
-  pipe_.setRefusalNote([](const std::string& why) {
-    if (MLog* log = DesktopLog()) log->write(QString::fromStdString(why));
-  });
+  pipe_.setRefusalNote(NoteRefusal);
+}
+
+std::unique_ptr<DrivePipeClient> CAction::newConnection(
+    std::chrono::milliseconds replyLimit) const {
+  auto connection = std::make_unique<DrivePipeClient>(pipe_.path(), replyLimit);
+  connection->setRefusalNote(NoteRefusal);
+  return connection;
 }
 
 CAction::~CAction() = default;
@@ -46,7 +54,7 @@ int CAction::startDrive() {
 
 void CAction::waitForUnmount(int limitMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (pipe_.driveState() == kMountedState && std::chrono::steady_clock::now() < deadline)
+  while (pipe_.driveState() == drive_state::kMounted && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 

@@ -1,10 +1,12 @@
 // Drive control of the desktop program: starts the drive program as a child, stops and
-// restarts it, and carries the pipe operations of the control pipe client. One object is
-// shared by the GUI thread and the drive watcher.
+// restarts it, carries the page's connection to the control pipe and hands out connections
+// of their own to the other parties (the drive watcher, the upload workers).
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <chrono>
+#include <memory>
 
 #include "desktop/control/DrivePipeClient.h"
 
@@ -24,7 +26,11 @@ class CAction : public QObject {
   // set (tests run a copy under a name of their own).
   static QString DriveProgramBesideMe();
 
+  // The page's connection, used on the GUI thread.
   DrivePipeClient& pipe() { return pipe_; }
+  // A new connection to the same pipe, noting refusals in the log like the page's.
+  std::unique_ptr<DrivePipeClient> newConnection(
+      std::chrono::milliseconds replyLimit = DrivePipeClient::kReplyLimit) const;
 
   // Starts the drive program without waiting; returns 0 (a start failure shows up in the
   // drive state instead).

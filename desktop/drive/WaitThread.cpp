@@ -6,7 +6,10 @@
 
 WaitThread::WaitThread(DriveNoticeTarget* window, CAction& action, DriveStatus& status,
                        int intervalMs)
-    : window_(window), action_(action), status_(status), intervalMs_(intervalMs) {}
+    : window_(window),
+      pipe_(action.newConnection(kReplyLimit)),
+      status_(status),
+      intervalMs_(intervalMs) {}
 
 WaitThread::~WaitThread() {
   requestInterruption();
@@ -14,7 +17,7 @@ WaitThread::~WaitThread() {
 }
 
 void WaitThread::poll() {
-  DrivePipeClient& pipe = action_.pipe();
+  DrivePipeClient& pipe = *pipe_;
   int code = pipe.openPipe() != 0 ? kNoPipe : pipe.driveState();
   if (code == kMounted) {
     // A mounted drive always has a letter: an empty answer means the pipe broke in between,

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QThread>
+#include <chrono>
+#include <memory>
 
 #include "desktop/drive/CAction.h"
 #include "desktop/drive/DriveStatus.h"
@@ -21,9 +23,12 @@ class WaitThread : public QThread {
 
  public:
   // Status when the control pipe cannot be opened.
-  static constexpr int kNoPipe = -99;
+  static constexpr int kNoPipe = drive_status::kNoPipe;
   // The drive program's state while its drive is mounted.
-  static constexpr int kMounted = 2;
+  static constexpr int kMounted = drive_state::kMounted;
+  // Longest wait for each reply on the watcher's own connection: a drive program that is
+  // busy this long is reported as unreachable (-9) rather than holding the watcher.
+  static constexpr std::chrono::milliseconds kReplyLimit{3000};
   // Name of the drive service whose state the service flag follows.
   static constexpr char kServiceName[] = "Quellan";
 
@@ -41,7 +46,7 @@ class WaitThread : public QThread {
   void updateServiceFlag();
 
   DriveNoticeTarget* const window_;
-  CAction& action_;
+  const std::unique_ptr<DrivePipeClient> pipe_;
   DriveStatus& status_;
   const int intervalMs_;
 };

@@ -15,12 +15,12 @@
 
 #include "desktop/drive/CAction.h"
 #include "desktop/drive/DriveStatus.h"
+#include "desktop/log/MLog.h"
 #include "desktop/settings/CConfig.h"
 #include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/ShippedPage.h"
 #include "desktop/shell/WebData.h"
 #include "desktop/transfers/DownloadFile.h"
-#include "desktop/log/MLog.h"
 #include "desktop/transfers/MVersion.h"
 #include "desktop/transfers/UploadFile.h"
 #include "platform/process/Process.h"
@@ -108,7 +108,10 @@ void Dialog::initialise() {
   downloads_ = std::make_unique<DownloadFile>(folder);
   downloads_->load();
   uploads_ = std::make_unique<UploadFile>(
-      folder, [this](const std::string& key) { return action_->pipe().localPathOfKey(key); });
+      folder, [this](const std::string& key) {  // Each upload worker asks over a connection of its
+                                                // own, closed when it has the answer.
+        return action_->newConnection()->localPathOfKey(key);
+      });
   uploads_->load();
   QSize windowSize = WindowSizeFromSettings(settings->width, settings->height, size());
   if (!settings->process.isEmpty()) processKillList_ = settings->process.split(QLatin1Char(','));

@@ -8,6 +8,7 @@
 #include <QChar>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 class CConfig;
 class CAction;
@@ -19,6 +20,8 @@ class QWebFrame;
 
 class WebData : public QObject {
   Q_OBJECT
+  // The drive status codes by name, read once by the page when it starts.
+  Q_PROPERTY(QVariantMap driveStates READ driveStates CONSTANT)
 
  public:
   // `window` (may be null in tests) is also the parent.
@@ -34,6 +37,8 @@ class WebData : public QObject {
   void setVersion(MVersion* version) { version_ = version; }
   CConfig* config() const { return config_; }
   QString loginSession() const { return loginSession_; }
+
+  QVariantMap driveStates() const;
 
  public slots:
   void init();

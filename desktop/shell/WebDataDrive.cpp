@@ -3,14 +3,15 @@
 #include <chrono>
 #include <thread>
 
-#include "desktop/drive/CAction.h"
-#include "desktop/drive/DriveStatus.h"
-#include "desktop/settings/CConfig.h"
-#include "desktop/shell/WebData.h"
 #include "desktop/bridge/DriveLetters.h"
 #include "desktop/bridge/PathAnswers.h"
 #include "desktop/bridge/ResultText.h"
 #include "desktop/bridge/SystemOpen.h"
+#include "desktop/drive/CAction.h"
+#include "desktop/drive/DriveStatus.h"
+#include "desktop/settings/CConfig.h"
+#include "desktop/shell/WebData.h"
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/ticks/Ticks.h"
 
 using bridge::Failure;
@@ -20,10 +21,11 @@ using bridge::Text;
 
 namespace {
 
-constexpr int kMountedState = 2;
 constexpr auto kStartPoll = std::chrono::milliseconds(100);
 
-QString Unreachable() { return ResultText(Failure(-1, QStringLiteral("无法连接服务程序"))); }
+QString Unreachable() {
+  return ResultText(Failure(pipe_result::kUnreachable, QStringLiteral("无法连接服务程序")));
+}
 
 QString FailureWithCode(const QString& message, int code) {
   return ResultText(Failure(-1, message + QString::number(code)));
@@ -34,7 +36,8 @@ QString FailureWithCode(const QString& message, int code) {
 QString WebData::getRunDriveLetter() {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   std::string letter = action_.pipe().runDriveLetter();
-  if (letter.empty()) return ResultText(Failure(-99, QStringLiteral("网盘未启动")));
+  if (letter.empty())
+    return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
   return ResultText(Success(Text(letter)));
 }
 
@@ -60,12 +63,12 @@ QString WebData::stopDisk() {
 QString WebData::startDisk(int maxRetryTimes, int timeout) {
   const int64_t limitMs = int64_t{timeout} * 1000;
   for (int attempts = 0;; ++attempts) {
-    if (action_.pipe().driveState() == kMountedState) return ResultText(Success());
+    if (action_.pipe().driveState() == drive_state::kMounted) return ResultText(Success());
     if (maxRetryTimes > 0 && attempts >= maxRetryTimes)
       return ResultText(Failure(-1, QStringLiteral("超时错误")));
     action_.startDrive();
     const uint32_t started = GetTickCount();
-    while (action_.pipe().driveState() != kMountedState &&
+    while (action_.pipe().driveState() != drive_state::kMounted &&
            (timeout < 1 || TicksBetween(started, GetTickCount()) < limitMs))
       std::this_thread::sleep_for(kStartPoll);
   }
@@ -85,12 +88,14 @@ QString WebData::openFolder(QString fileid) {
   if (fileid.isEmpty()) {
     std::string letter = action_.pipe().runDriveLetter();
     // Without a mounted drive there is no root to open.
-    if (letter.empty()) return ResultText(Failure(-99, QStringLiteral("网盘未启动")));
+    if (letter.empty())
+      return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
     bridge::OpenWithSystem(QString::fromStdString(letter) + QLatin1Char(':'));
     return ResultText(Success());
   }
   QString path = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
-  if (path.isEmpty()) return ResultText(Failure(-99, QStringLiteral("该文件不存在")));
+  if (path.isEmpty())
+    return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("该文件不存在")));
   int separator = path.lastIndexOf(QLatin1Char('\\'));
   if (separator < 0) return ResultText(Failure(-1, QStringLiteral("该文件路径错误")));
   bridge::OpenWithSystem(path.left(separator));
@@ -102,6 +107,13 @@ QString WebData::flushList() {
   if (action_.pipe().requestRefresh() < 0)
     return ResultText(Failure(-1, QStringLiteral("列表错误")));
   return ResultText(Success());
+}
+
+QVariantMap WebData::driveStates() const {
+  QVariantMap states;
+  for (const NamedDriveStatus& status : kNamedDriveStatuses)
+    states.insert(QString::fromLatin1(status.name), status.code);
+  return states;
 }
 
 QString WebData::getNetDiskStatus() {
@@ -116,18 +128,22 @@ QString WebData::mkdir(QString id, QString path) {
   path.replace(QLatin1Char('/'), QLatin1Char('\\'));
   std::string key;
   int code = action_.pipe().makeFolders(id.toStdString(), path.toStdString(), &key);
-  if (code == 0) return ResultText(Success(Text(key)));
-  if (code == -8 || code == -3) return FailureWithCode(QStringLiteral("父目录不存在:"), code);
-  if (code == -183) return FailureWithCode(QStringLiteral("要建立的目录已经存在:"), code);
+  if (code == pipe_result::kOk) return ResultText(Success(Text(key)));
+  if (code == pipe_result::kUnknownParent || code == pipe_result::kPathNotFound)
+    return FailureWithCode(QStringLiteral("父目录不存在:"), code);
+  if (code == pipe_result::kAlreadyExists)
+    return FailureWithCode(QStringLiteral("要建立的目录已经存在:"), code);
   return FailureWithCode(QStringLiteral("其他错误:"), code);
 }
 
 QString WebData::rename(QString id, QString name) {
   int code = action_.pipe().rename(id.toStdString(), name.toStdString());
-  if (code == 0) return ResultText(Success());
-  if (code == -183) return FailureWithCode(QStringLiteral("目的文件已经存在:"), code);
-  if (code == -2) return FailureWithCode(QStringLiteral("源文件已不存在:"), code);
-  if (code == -1) return FailureWithCode(QStringLiteral("操作失败:"), code);
+  if (code == pipe_result::kOk) return ResultText(Success());
+  if (code == pipe_result::kAlreadyExists)
+    return FailureWithCode(QStringLiteral("目的文件已经存在:"), code);
+  if (code == pipe_result::kFileNotFound)
+    return FailureWithCode(QStringLiteral("源文件已不存在:"), code);
+  if (code == pipe_result::kGeneral) return FailureWithCode(QStringLiteral("操作失败:"), code);
   return FailureWithCode(QStringLiteral("其他错误:"), code);
 }
 
@@ -135,14 +151,15 @@ QString WebData::remove(QString id, bool isRemoveEmptyFolder) {
   DrivePipeClient& pipe = action_.pipe();
   std::string path;
   int code = pipe.deleteByKey(id.toStdString(), &path);
-  QString answer = code == 0 ? ResultText(Success())
-                             : FailureWithCode(QStringLiteral("删除指定目录失败:"), code);
+  QString answer = code == pipe_result::kOk
+                       ? ResultText(Success())
+                       : FailureWithCode(QStringLiteral("删除指定目录失败:"), code);
   if (!isRemoveEmptyFolder || path.empty()) return answer;
   // The drive program answers the removed entry's path below its root ("\a\b\c"): each
   // folder above it is removed while it has no children left.
   for (auto folder = bridge::ParentFolderOf(path); folder;
        folder = bridge::ParentFolderOf(*folder)) {
-    if (pipe.childCount(*folder) != 0 || pipe.deleteAtPath(*folder) != 0) break;
+    if (pipe.childCount(*folder) != 0 || pipe.deleteAtPath(*folder) != pipe_result::kOk) break;
   }
   return answer;
 }

@@ -4,6 +4,7 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/PipeSession.h"
+#include "platform/pipe/ClientSessions.h"
 #include "platform/pipe/PipePath.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 // several sent at once only the first is taken, the rest waiting for the next read.
 class SocketConnection : public PipeConnection {
  public:
-  SocketConnection(named_pipe::PipeServer& pipe, std::chrono::milliseconds idleLimit)
+  SocketConnection(named_pipe::ServedClient& pipe, std::chrono::milliseconds idleLimit)
       : pipe_(pipe), idleLimit_(idleLimit) {}
   long readRecord(PipeMessage& message) override {
     long count = pipe_.read(&message, sizeof(message), idleLimit_);
@@ -27,7 +28,7 @@ class SocketConnection : public PipeConnection {
   }
 
  private:
-  named_pipe::PipeServer& pipe_;
+  named_pipe::ServedClient& pipe_;
   const std::chrono::milliseconds idleLimit_;
 };
 
@@ -64,11 +65,19 @@ void ControlPipeServer::stop() {
 }
 
 void ControlPipeServer::serve() {
-  SocketConnection connection(pipe_, idleLimit_);
-  while (pipe_.connect()) {
-    ServeConnection(connection);
-    pipe_.disconnect();
+  named_pipe::ClientSessions sessions(kMaxClients);
+  for (;;) {
+    sessions.waitForRoom();
+    std::unique_ptr<named_pipe::ServedClient> client = pipe_.accept();
+    if (!client) break;
+    sessions.start(std::move(client), [this](named_pipe::ServedClient& served) {
+      SocketConnection connection(served, idleLimit_);
+      ServeConnection(connection);
+    });
   }
+  // The clients still served are made to leave, so that their sessions end.
+  pipe_.wake();
+  sessions.joinAll();
   if (stopping_) return;
   pipe_.close();
   if (onPipeLost_) onPipeLost_();

@@ -1,8 +1,9 @@
-// The control pipe server's thread, started by the run routine: waits for a client on the
-// pipe, serves its records until it leaves, and waits for the next. A client that leaves a
-// record unsent for longer than the idle limit is dropped, so it cannot hold the pipe from the
-// clients waiting behind it. When the pipe cannot be created or waited on, the drive program
-// ends itself (status 0).
+// The control pipe server's thread, started by the run routine: takes each client that comes
+// to the pipe and serves its records on a thread of its own until it leaves, so that the
+// desktop program's parties (its drive watcher, its page, its upload workers) each keep a
+// connection of their own. A client that leaves a record unsent for longer than the idle
+// limit is dropped, so it cannot hold a place that a waiting client needs. When the pipe
+// cannot be created or waited on, the drive program ends itself (status 0).
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,8 @@ class ControlPipeServer {
  public:
   // Time a client is given to send each whole record. The desktop program asks once a second.
   static constexpr std::chrono::milliseconds kIdleLimit{5000};
+  // Clients served at once; more wait in the pipe's queue until one leaves.
+  static constexpr size_t kMaxClients = 8;
 
   // `onPipeLost` runs on the server thread when the pipe fails; the program ends there.
   ControlPipeServer(std::string path, std::function<void()> onPipeLost,

@@ -10,23 +10,11 @@
 #include <string>
 
 #include "drive/core/MirrorLog.h"
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/sync/Mutex.h"
 
 class IOMirror;
 class MirrorConfig;
-
-// Values of DriveState.
-namespace drive_state {
-constexpr int32_t kStarting = 1;
-constexpr int32_t kMounted = 2;
-constexpr int32_t kLoggingIn = 4;
-constexpr int32_t kLoggedIn = 5;
-constexpr int32_t kStopped = 8;
-constexpr int32_t kLoginFailedOne = 10;      // login code -1
-constexpr int32_t kLoginFailedConnect = 11;  // login codes -2, -3
-constexpr int32_t kLoginFailedRefused = 12;  // login codes -4..-6
-constexpr int32_t kFailed = -1;
-}  // namespace drive_state
 
 struct DriveProcess {
   // Program folder in the local code page, always ending in "/"; set before any thread starts.

@@ -7,30 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/pipe/PipeMessage.h"
 
 class IOMirror;
 class PipeConnection;
 struct NodeRecord;
-
-namespace pipe_command {
-constexpr int32_t kRunDriveLetter = 7;
-constexpr int32_t kSettingsDriveLetter = 8;
-constexpr int32_t kDriveState = 9;
-constexpr int32_t kSetUserName = 10;
-constexpr int32_t kSetPassWord = 11;
-constexpr int32_t kSetDebug = 12;
-constexpr int32_t kDrivePath = 13;
-constexpr int32_t kChildCount = 14;
-constexpr int32_t kStartDrive = 20;
-constexpr int32_t kStopDrive = 21;
-constexpr int32_t kRefresh = 22;
-constexpr int32_t kMakeFolders = 31;
-constexpr int32_t kDeleteByKey = 32;
-constexpr int32_t kEntryStream = 33;
-constexpr int32_t kRename = 34;
-constexpr int32_t kDeleteAtPath = 35;
-}  // namespace pipe_command
 
 class PipeCommands {
  public:

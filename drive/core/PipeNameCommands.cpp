@@ -15,8 +15,7 @@
 
 namespace {
 
-// Answer of make folders when the parent key names no entry.
-constexpr int32_t kUnknownParent = -8;
+using pipe_result::kUnknownParent;
 // The list of one entry stream request may continue over several records; beyond this
 // size further texts are read and dropped, so a client cannot make the list grow without end.
 constexpr size_t kMaxStreamList = 1 << 20;

@@ -2,6 +2,7 @@
 // answers the rest through PipeCommands, and ends on command -100 or when the client goes.
 #pragma once
 
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/pipe/PipeMessage.h"
 
 // The transport under a session: the pipe itself, or a byte sequence in the fuzz target.
@@ -15,10 +16,6 @@ class PipeConnection {
   // Writes the whole record; false when the client is gone.
   virtual bool writeRecord(const PipeMessage& message) = 0;
 };
-
-namespace pipe_command {
-constexpr int32_t kEndConnection = -100;
-}
 
 // True when a record read whole can be acted on: 1024 bytes, a length that fits its text.
 bool AcceptableRecord(long bytesRead, const PipeMessage& message);

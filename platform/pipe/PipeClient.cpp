@@ -64,10 +64,26 @@ int OpenPipe(const std::string& path, std::string* refusal) {
 }
 
 bool WritePipe(int fd, const void* data, size_t size) {
+  return WritePipe(fd, data, size, std::chrono::milliseconds(-1));
+}
+
+bool WritePipe(int fd, const void* data, size_t size, std::chrono::milliseconds limit) {
+  const bool limited = limit.count() >= 0;
+  const Clock::time_point deadline = Clock::now() + (limited ? limit : limit.zero());
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t count = ::send(fd, next, size, MSG_NOSIGNAL);
+    ssize_t count = ::send(fd, next, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && errno == EAGAIN) {
+      // The server's side is full: wait for room, as long as the limit allows.
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (limited && left.count() <= 0) return false;
+      pollfd watched{fd, POLLOUT, 0};
+      int ready = ::poll(&watched, 1, limited ? static_cast<int>(left.count()) : -1);
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready == 0) return false;
+      continue;
+    }
     if (count <= 0) return false;
     next += count;
     size -= static_cast<size_t>(count);

@@ -14,8 +14,10 @@ namespace named_pipe {
 // has been sent, and `refusal` (when given) says why; otherwise it is left empty.
 int OpenPipe(const std::string& path, std::string* refusal = nullptr);
 
-// Writes all `size` bytes; false when the server is gone.
+// Writes all `size` bytes; false when the server is gone. With a `limit`, also false when the
+// server has not taken them all within it (it stopped reading).
 bool WritePipe(int fd, const void* data, size_t size);
+bool WritePipe(int fd, const void* data, size_t size, std::chrono::milliseconds limit);
 
 // Reads exactly `size` bytes, waiting at most `limit` for all of them; false when the server
 // closed its end first, the read failed or the time ran out.

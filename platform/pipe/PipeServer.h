@@ -1,14 +1,35 @@
-// The server end of the control pipe: one listening Unix domain socket that serves one
-// client at a time, with the steps of a named pipe server (create, wait for a client, read,
-// write, disconnect). Clients that come while one is served wait in the queue.
+// The server end of the control pipe: one listening Unix domain socket, with the steps of a
+// named pipe server (create, wait for a client, read, write, disconnect) for one client at a
+// time, or accept() that hands each client over to be served on its own while the server
+// takes the next. Clients that come while none is taken wait in the queue.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace named_pipe {
+
+// One client taken by PipeServer::accept(), served apart from the others. Its reads end, like
+// the server's, when the server's wake() came, so the server must outlive it. Closed when
+// destroyed.
+class ServedClient {
+ public:
+  ServedClient(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
+  ~ServedClient();
+  ServedClient(const ServedClient&) = delete;
+  ServedClient& operator=(const ServedClient&) = delete;
+
+  // As PipeServer::read and PipeServer::write.
+  long read(void* buffer, size_t size, std::chrono::milliseconds limit);
+  bool write(const void* data, size_t size);
+
+ private:
+  const int fd_;
+  const int wakeFd_;
+};
 
 class PipeServer {
  public:
@@ -35,17 +56,20 @@ class PipeServer {
   bool write(const void* data, size_t size);
   // Drops the current client; the pipe waits for the next one.
   void disconnect();
+  // Waits for a client and hands it over; null when the pipe was not created, the wait
+  // failed or the server was woken by wake(). The server's own client is left alone.
+  std::unique_ptr<ServedClient> accept();
   void close();
 
-  // Makes a blocked or later connect() or read() on another thread return failure at once.
+  // Makes a blocked or later connect(), accept() or read() on another thread, and the reads of
+  // every client handed over by accept(), return failure at once.
   void wake();
 
   const std::string& path() const { return path_; }
 
  private:
-  // Waits until `fd` is readable, wake() came or `limitMs` passed (-1: no limit). 1 when
-  // readable, 0 when the time ran out, -1 for wake() or a failed wait.
-  int waitReadable(int fd, int limitMs);
+  // Waits for a client and takes it; its descriptor, or -1 (as for connect()).
+  int takeClient();
 
   std::string path_;
   int listener_ = -1;

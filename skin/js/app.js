@@ -175,7 +175,7 @@ Page.app = (function () {
       };
     }
     Page.drive.onChange(function (code) {
-      if (loggedIn && code === 2) Page.files.reloadSoon();
+      if (loggedIn && code === Page.drive.states.RUNNING) Page.files.reloadSoon();
     });
     setInterval(function () { if (loggedIn) Page.transfers.poll(); }, 1000);
     Page.drive.poll();

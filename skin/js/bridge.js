@@ -68,6 +68,15 @@ Page.bridge = (function () {
     }
   }
 
+  // The drive status codes by name ({RUNNING: 2, ...}), as the program defines them; empty
+  // (and reported) when the program offers none.
+  function driveStates() {
+    var states = window.Quellanview && window.Quellanview.driveStates;
+    if (typeof states === "object" && states !== null) return states;
+    Page.ui.error("程序接口不可用：driveStates");
+    return {};
+  }
+
   // The reference service's page address, from the configured server address.
   function serviceBase() {
     var answer = answerOf("getServerAddress", []);
@@ -82,6 +91,7 @@ Page.bridge = (function () {
     ask: ask,
     act: act,
     failureText: failureText,
+    driveStates: driveStates,
     serviceBase: serviceBase
   };
 })();

@@ -2,15 +2,24 @@
 Page.drive = (function () {
   var ui = Page.ui;
   var bridge = Page.bridge;
-  var RUNNING = 2;
+  var S = bridge.driveStates();
   var state = { code: null, info: "", letter: "" };
   var listeners = [];
-  var letterKnown = false;
+
+  function isOneOf(code, names) {
+    for (var i = 0; i < names.length; i++) {
+      if (code === S[names[i]]) return true;
+    }
+    return false;
+  }
+
+  function starting(code) { return isOneOf(code, ["STARTING", "LOADED", "LOGGING_IN", "LOGGED_IN"]); }
+  function notRunning(code) { return code === null || isOneOf(code, ["STOPPED", "NO_PIPE"]); }
 
   function dotClass(code) {
-    if (code === RUNNING) return "dot ok";
-    if (code === 1 || code === 3 || code === 4 || code === 5 || code === 8) return "dot busy";
-    if (code === 9 || code === -99 || code === null) return "dot";
+    if (code === S.RUNNING) return "dot ok";
+    if (starting(code) || code === S.STOPPING) return "dot busy";
+    if (notRunning(code)) return "dot";
     return "dot bad";
   }
 
@@ -21,24 +30,21 @@ Page.drive = (function () {
     ui.$("drive-dot").className = dotClass(state.code);
     ui.$("statusbar-dot").className = dotClass(state.code);
     ui.$("drive-letter").textContent = state.letter;
-    var running = state.code === RUNNING;
+    var running = state.code === S.RUNNING;
     ui.$("drive-start").disabled = running;
-    ui.$("drive-stop").disabled = state.code === -99 || state.code === 9;
+    ui.$("drive-stop").disabled = state.code !== null && notRunning(state.code);
   }
 
   function readLetter() {
-    letterKnown = false;
-    if (state.code !== RUNNING) {
+    if (state.code !== S.RUNNING) {
       var configured = bridge.ask("getDriveLetter");
       state.letter = configured && configured.returnCode >= 0 ? configured.result + ":（未挂载）" : "—";
       return;
     }
     var answer = bridge.ask("getRunDriveLetter");
     if (!answer) return;
-    // A failure here is shown where the letter stands ("网盘未启动" and the like); the letter
-    // is asked again with the next reading.
-    letterKnown = answer.returnCode >= 0;
-    state.letter = letterKnown ? answer.result + ":" : bridge.failureText(answer);
+    // A failure here is shown where the letter stands ("网盘未启动" and the like).
+    state.letter = answer.returnCode >= 0 ? answer.result + ":" : bridge.failureText(answer);
   }
 
   function poll() {
@@ -47,9 +53,9 @@ Page.drive = (function () {
     var before = state.code;
     state.code = answer.result.Code;
     state.info = answer.result.Info;
-    // The letter is asked once per change: the drive program's pipe is shared with the
-    // program's own status watcher, which must be the one to notice a broken pipe.
-    if (before !== state.code || (state.code === RUNNING && !letterKnown)) readLetter();
+    // A running drive's letter is read with every reading, so a drive that came back at
+    // another letter shows it at once.
+    if (before !== state.code || state.code === S.RUNNING) readLetter();
     show();
     if (before !== state.code) {
       for (var i = 0; i < listeners.length; i++) listeners[i](state.code, before);
@@ -57,10 +63,8 @@ Page.drive = (function () {
   }
 
   // After the page started, stopped or restarted the drive, the next reading counts as a
-  // change (the drive may have come back at another letter between two readings).
+  // change, so that its listeners hear of the drive's new state.
   function forget() { state.code = null; }
-
-  function starting() { return state.code === 1 || state.code === 3 || state.code === 4 || state.code === 5; }
 
   // Starts the drive program and waits up to `seconds` for the drive to be mounted. A drive
   // that is still on its way when the wait ends keeps starting; the status line follows it.
@@ -73,7 +77,7 @@ Page.drive = (function () {
       poll();
       if (!answer) return;
       if (answer.returnCode >= 0) ui.ok("网盘已启动");
-      else if (starting()) ui.toast("网盘仍在启动（" + bridge.failureText(answer) + "），请稍候");
+      else if (starting(state.code)) ui.toast("网盘仍在启动（" + bridge.failureText(answer) + "），请稍候");
       else ui.error(bridge.failureText(answer));
     });
   }
@@ -105,12 +109,12 @@ Page.drive = (function () {
   // how long the window may wait for it.
   function startForLogin(accountChanged, seconds) {
     poll();
-    var stopped = state.code === null || state.code === -99 || state.code === -9 || state.code === 9;
+    var stopped = notRunning(state.code) || state.code === S.PIPE_BROKEN;
     if (accountChanged && !stopped) {
       bridge.call("stopDisk");
       poll();
     }
-    if (state.code !== RUNNING && !starting()) start(seconds);
+    if (state.code !== S.RUNNING && !starting(state.code)) start(seconds);
   }
 
   function init() {
@@ -128,7 +132,8 @@ Page.drive = (function () {
     restart: restart,
     startForLogin: startForLogin,
     state: state,
-    running: function () { return state.code === RUNNING; },
+    running: function () { return state.code === S.RUNNING; },
+    states: S,
     onChange: function (listener) { listeners.push(listener); }
   };
 })();
