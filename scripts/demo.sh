@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The main job on one machine: installs what is missing, builds, starts the reference storage
-# service with a demo account and demo files, and runs the drive program on it in the
-# foreground (Ctrl+C ends both). Everything lives in ./demo.
+# The main job on one machine: installs what is missing, builds the three programs (not the
+# tests and benchmarks), starts the reference storage service with a demo account and demo
+# files, and runs the drive program on it in the foreground (Ctrl+C ends both). Everything
+# lives in ./demo.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/setup.sh"
-bash "$top/scripts/build.sh" release
+bash "$top/scripts/build.sh" release quellan quellan-server quellanview
 
 demo="$top/demo"
 bin="$top/build/bin"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the lock annotations with a clang build, builds the
-# sanitizer and the optimised flavours and runs the whole test suite in both, runs the stream
+# Installs what is missing; builds the libraries, programs and fuzz targets with clang, which
+# checks the lock annotations; builds the sanitizer and the optimised flavours and runs the
+# whole test suite in both, as many tests at once as the machine has cores; runs the stream
 # reader's tests under ThreadSanitizer, builds the Debian package from the optimised build and
 # checks it without installing it (lintian, the unpacked programs), then runs every fuzz
-# target for a short fixed time.
+# target for a short fixed time. Each step prints how long it took.
 # Every build treats warnings as errors. Ends with one "N passed, N failed, N skipped" line;
 # every skipped test is listed with the reason it gave.
 set -uo pipefail
@@ -15,6 +16,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export QUELLAN_WERROR=ON
 
+jobs=$(nproc)
 status=0
 passed=0
 failed=0
@@ -25,7 +27,7 @@ run_suite() {
   local dir=$1
   shift
   local log="$dir/ctest.log"
-  (cd "$dir" && ctest -j2 --output-on-failure --timeout 300 "$@") 2>&1 | tee "$log"
+  (cd "$dir" && ctest -j"$jobs" --output-on-failure --timeout 300 "$@") 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
   local summary
   summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
@@ -53,19 +55,34 @@ print_skip_reasons() {
     sort -u
 }
 
-echo "=== threadsafety: clang build with -Wthread-safety -Werror (building is the check)"
-bash "$top/scripts/build.sh" threadsafety ||
-  { echo "=== threadsafety: build failed (a lock annotation or warning above)"; exit 1; }
+# step NAME: prints how long the previous step took and starts timing the next one.
+step_name=""
+step_start=$SECONDS
+step() {
+  [ -z "$step_name" ] || echo "=== $step_name: $((SECONDS - step_start)) s"
+  step_name=$1
+  step_start=$SECONDS
+}
+
+# One clang build serves the lock check and the fuzz targets: the libraries and programs built
+# with -Wthread-safety -Werror (building is the check), and the fuzz targets run at the end.
+step "clang build (lock check, fuzz targets)"
+echo "=== clang: libraries, programs and fuzz targets with -Wthread-safety -Werror"
+bash "$top/scripts/build.sh" fuzz ||
+  { echo "=== clang: build failed (a lock annotation or warning above)"; exit 1; }
 
 for flavour in asan release; do
   dir="$top/build"
   [ "$flavour" = asan ] && dir="$top/build-asan"
+  step "$flavour build"
   echo "=== $flavour: build"
   bash "$top/scripts/build.sh" "$flavour" || { echo "=== $flavour: build failed"; exit 1; }
+  step "$flavour tests"
   echo "=== $flavour: tests"
   run_suite "$dir"
 done
 
+step "package"
 echo "=== package: build, lintian, the unpacked programs"
 if bash "$top/scripts/package.sh" --check; then
   passed=$((passed + 1))
@@ -75,16 +92,18 @@ else
   failed=$((failed + 1))
 fi
 
+step "tsan build"
 echo "=== tsan: stream reader"
-cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON \
-  -DQUELLAN_BENCH=OFF -DQUELLAN_WERROR=ON >/dev/null &&
-  cmake --build "$top/build-tsan" -j2 --target quellan-server stream_cache_test \
-    stream_protocol_test stream_reader_test stream_reference_test stream_recovery_test ||
+bash "$top/scripts/build.sh" tsan quellan-server stream_cache_test stream_protocol_test \
+  stream_reader_test stream_reference_test stream_recovery_test ||
   { echo "=== tsan: build failed"; exit 1; }
+step "tsan tests"
 run_suite "$top/build-tsan" -L stream
 
+step "fuzz"
 echo "=== fuzz"
 bash "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}" || { status=1; failed=$((failed + 1)); }
+step ""
 
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status
