@@ -62,6 +62,11 @@ int DrivePipeClient::openPipe() {
   return openLocked();
 }
 
+bool DrivePipeClient::connected() {
+  MutexLock hold(lock_);
+  return handle_ >= 0;
+}
+
 int DrivePipeClient::closePipe() {
   MutexLock hold(lock_);
   closeLocked();

@@ -48,6 +48,8 @@ class DrivePipeClient {
   // (its folder is not this user's private folder, or another user serves it).
   int openPipe() EXCLUDES(lock_);
   int closePipe() EXCLUDES(lock_);
+  // True while a pipe is open (the drive program may have dropped it since).
+  bool connected() EXCLUDES(lock_);
 
   // 0, or -9 when the send failed.
   int requestRefresh();

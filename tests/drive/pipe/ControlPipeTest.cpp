@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 #include <optional>
+#include <thread>
 
 #include "desktop/control/DrivePipeClient.h"
 #include "drive/core/ControlPipeServer.h"
@@ -286,7 +288,7 @@ TEST_F(ControlPipeTest, ClientGivesUpOnAMissingReplyAndReplacesADroppedConnectio
   DrivePipeClient client(quickPath);
   ASSERT_EQ(client.driveState(), 2);
   {
-    // The server serves one client at a time: this one is answered once the idle one is gone.
+    // Another client is served beside it meanwhile.
     RawPipeClient other(quickPath);
     ASSERT_EQ(other.ask(Request(9)), "2");
   }
@@ -347,6 +349,54 @@ TEST_F(ControlPipeTest, ThreadsSharingOneClientNeverMixReplies) {
   second.join();
   third.join();
   EXPECT_EQ(mixed, 0);
+}
+
+// The desktop program's parties each have a connection of their own, served side by side: while
+// the page's call is held up in the mirror, two watcher polls at the same moment are answered;
+// the page's call runs out of time and closes only the page's connection, and the watchers'
+// connections stay open and go on answering.
+TEST_F(ControlPipeTest, OnePartysFailedTransferLeavesTheOthersConnectionsOpen) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  mirror.beforeCreate = [&held, released] {
+    held = true;
+    released.wait_for(10s);
+  };
+  // Lets the held call go however the test ends, before the mirror is taken away.
+  struct Release {
+    std::promise<void>& promise;
+    ~Release() { promise.set_value(); }
+  } releaseAtEnd{release};
+
+  DrivePipeClient firstWatcher(path, 3s);
+  DrivePipeClient secondWatcher(path, 3s);
+  DrivePipeClient page(path, 500ms);
+  ASSERT_EQ(firstWatcher.driveState(), drive_state::kMounted);
+  ASSERT_EQ(secondWatcher.driveState(), drive_state::kMounted);
+
+  std::string key = "unchanged";
+  std::future<int> pageCall =
+      std::async(std::launch::async, [&] { return page.makeFolders("", "\\slow", &key); });
+  ASSERT_TRUE(WaitFor([&] { return held.load(); }, 5s));
+  std::future<int> firstPoll =
+      std::async(std::launch::async, [&] { return firstWatcher.driveState(); });
+  std::future<int> secondPoll =
+      std::async(std::launch::async, [&] { return secondWatcher.driveState(); });
+  EXPECT_EQ(firstPoll.get(), drive_state::kMounted);
+  EXPECT_EQ(secondPoll.get(), drive_state::kMounted);
+
+  EXPECT_EQ(pageCall.get(), pipe_result::kBroken);
+  EXPECT_EQ(key, "");
+  EXPECT_FALSE(page.connected());
+  EXPECT_TRUE(firstWatcher.connected());
+  EXPECT_TRUE(secondWatcher.connected());
+  EXPECT_EQ(firstWatcher.runDriveLetter(), "Q");
+  EXPECT_EQ(secondWatcher.driveState(), drive_state::kMounted);
+  EXPECT_TRUE(firstWatcher.connected());
+  EXPECT_TRUE(secondWatcher.connected());
+  // The page's next call opens a connection of its own again.
+  EXPECT_EQ(page.driveState(), drive_state::kMounted);
 }
 
 TEST_F(ControlPipeTest, ClientSendsNothingTooLongForOneRecord) {

@@ -109,6 +109,7 @@ std::map<std::u16string, std::u16string> KeyedMirror::GetChildren(const std::u16
 
 int KeyedMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   checkAlive();
+  if (beforeCreate) beforeCreate();
   std::u16string path(fileName);
   record("CreateDirectory " + Utf8(path));
   if (!GetIdOfPath(path).empty()) return mirror_error::kAlreadyExists;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,6 +32,10 @@ class KeyedMirror : public IOMirror {
   int DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO info) override;
   int MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
                PDOKAN_FILE_INFO info) override;
+
+  // Runs at the start of every CreateDirectory when set (before any request comes): a test
+  // holds a name operation up with it.
+  std::function<void()> beforeCreate;
 
   // Calls that reached a mirror after it was destroyed.
   static std::atomic<int> callsOnDeadMirrors;
