@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "platform/driveprotocol/DriveProtocol.h"
+
 namespace bridge {
 
 namespace {
@@ -25,7 +27,8 @@ const std::map<int, PageFailure>& AnswerCodes() {
 }  // namespace
 
 std::optional<PageFailure> LocalPathFailure(const QString& answer) {
-  if (answer.isEmpty()) return PageFailure{-99, QStringLiteral("该文件不存在")};
+  if (answer.isEmpty())
+    return PageFailure{page_result::kDriveNotRunning, QStringLiteral("该文件不存在")};
   if (answer.size() >= kMinimumPathLength) return std::nullopt;
   auto found = AnswerCodes().find(answer.toInt());
   if (found != AnswerCodes().end()) return found->second;

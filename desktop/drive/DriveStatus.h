@@ -5,10 +5,11 @@
 
 #include <QString>
 
+#include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/sync/Mutex.h"
 
 struct DriveStatusValues {
-  int code = -100;
+  int code = drive_status::kNotYetAsked;
   QString text;
   QString runDriveLetter;
   int serviceFlag = 0;

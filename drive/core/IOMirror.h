@@ -17,17 +17,18 @@
 
 #include "drive/node/NodeRecord.h"
 #include "platform/dokan/DokanTypes.h"
+#include "platform/driveprotocol/DriveProtocol.h"
 
 class MirrorConfig;
 
 namespace mirror_error {
-constexpr int kGeneral = -1;
-constexpr int kFileNotFound = -2;
-constexpr int kPathNotFound = -3;
+constexpr int kGeneral = pipe_result::kGeneral;
+constexpr int kFileNotFound = pipe_result::kFileNotFound;
+constexpr int kPathNotFound = pipe_result::kPathNotFound;
 constexpr int kAccessDenied = -5;
 constexpr int kDiskFull = -112;  // the service refused for space or quota
 constexpr int kPathBusy = -148;
-constexpr int kAlreadyExists = -183;
+constexpr int kAlreadyExists = pipe_result::kAlreadyExists;
 constexpr int kReadOnly = -6009;
 }  // namespace mirror_error
 
