@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,20 @@ inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
     bytes[i] = static_cast<char>(state ^ (i >> 16));
   }
   return bytes;
+}
+
+// The size of a large test file: `wanted`, but at most 32 MiB unless $QUELLAN_BIG_TEST_MIB
+// names a larger limit in MiB, so that the suite stays quick and a big run still uses the full
+// sizes. Only for files whose size is a matter of degree: a file that must exceed a buffer or a
+// cache to test anything keeps the size it needs.
+inline size_t BigTestBytes(size_t wanted) {
+  size_t limitMiB = 32;
+  if (const char* text = std::getenv("QUELLAN_BIG_TEST_MIB")) {
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0' && value > 0 && value < (1ull << 20)) limitMiB = value;
+  }
+  return std::min(wanted, limitMiB << 20);
 }
 
 // How often `what` occurs in `text` (overlapping occurrences count).

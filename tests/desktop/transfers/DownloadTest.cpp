@@ -119,7 +119,7 @@ TEST_F(DownloadTest, AFileAtTheTargetIsKeptAndTheDownloadLandsBesideIt) {
 }
 
 TEST_F(DownloadTest, EndedMidTransferResumesItsOwnPartialFileAfterTheRestart) {
-  const std::string data = PatternBytes(64 << 20, 5);
+  const std::string data = PatternBytes(BigTestBytes(64 << 20), 5);
   std::string url = placeFile("big.bin", data);
   std::string id = ids_["big.bin"];
   std::string target = local_.file("big.bin");
@@ -153,7 +153,7 @@ TEST_F(DownloadTest, EndedMidTransferResumesItsOwnPartialFileAfterTheRestart) {
 }
 
 TEST_F(DownloadTest, PauseKeepsTheBytesAndStartAppends) {
-  const std::string data = PatternBytes(64 << 20, 7);
+  const std::string data = PatternBytes(BigTestBytes(64 << 20), 7);
   std::string url = placeFile("paused.bin", data);
   std::string id = ids_["paused.bin"];
   std::string target = local_.file("paused.bin");

@@ -118,7 +118,7 @@ TEST_F(UploadTest, SameFileTwiceIsRefusedWhileItRunsAndReusedOnceComplete) {
 }
 
 TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
-  const std::string data = PatternBytes(128 << 20, 35);
+  const std::string data = PatternBytes(BigTestBytes(128 << 20), 35);
   std::string source = local_.file("paused.bin");
   WriteFile(source, data);
   std::string target = targetFolder() + "/paused.bin";

@@ -64,7 +64,7 @@ TEST(UploadToDrive, CopiesReachTheServiceAndPausedCopiesResume) {
   EXPECT_EQ(ReadFile(mine / "twice.bin"), data);
 
   // Paused at its first bytes, the service keeps the part copied; a start appends the rest.
-  const std::string big = PatternBytes(64 << 20, 43);
+  const std::string big = PatternBytes(BigTestBytes(64 << 20), 43);
   source = fs::path(folders.top()) / "paused.bin";
   WriteFile(source, big);
   const std::string paused = UploadFile::UpIdOf(folderId, "paused.bin");
