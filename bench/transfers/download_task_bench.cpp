@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/DownloadFileThread.h"
 #include "tests/support/Files.h"
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
     TempDir local;
     double taskSeconds = 0;
     {
-      DownloadFile downloads(QString::fromStdString(local.path()));
+      ActiveDownloads active;
+      DownloadFile downloads(QString::fromStdString(local.path()), active);
       downloads.setSession(session);
       downloads.add(entry->id, url, local.file("big.bin"), size, true);
       auto started = std::chrono::steady_clock::now();

@@ -56,9 +56,8 @@ const FileListEntry* RemoteLists::find(const std::string& key) const {
 }
 
 const std::vector<std::string>& RemoteLists::childrenOf(const std::string& key) const {
-  static const std::vector<std::string> none;
   auto found = folders_.find(key);
-  return found == folders_.end() ? none : found->second;
+  return found == folders_.end() ? noChildren_ : found->second;
 }
 
 Json::Value RemoteLists::files(const std::string& keyList, int filter) const {

@@ -43,6 +43,7 @@ class RemoteLists {
 
   const Entries& entries_;
   const Folders& folders_;
+  const std::vector<std::string> noChildren_;
 };
 
 }  // namespace bridge

@@ -100,8 +100,3 @@ void FolderList::read(const std::string& path) {
   }
   if (first) ++readCount_;  // an empty file: nothing to take, but it was read
 }
-
-FolderList& ProcessFolderList() {
-  static FolderList list;
-  return list;
-}

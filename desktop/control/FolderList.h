@@ -52,6 +52,3 @@ class FolderList {
   std::optional<uint32_t> lastStamp_;
   int readCount_ = 0;
 };
-
-// The desktop program's one list, used from the GUI thread only.
-FolderList& ProcessFolderList();

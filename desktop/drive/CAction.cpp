@@ -6,26 +6,24 @@
 #include <chrono>
 #include <thread>
 
-#include "desktop/log/MLog.h"
 #include "platform/process/Process.h"
 
 namespace {
 constexpr int kUnmountWaitMs = 5000;
-
-void NoteRefusal(const std::string& why) {
-  if (MLog* log = DesktopLog()) log->write(QString::fromStdString(why));
-}
 }  // namespace
 
 CAction::CAction(QString driveProgram, QString folder)
-    : driveProgram_(std::move(driveProgram)), folder_(std::move(folder)) {
-  pipe_.setRefusalNote(NoteRefusal);
+    : driveProgram_(std::move(driveProgram)), folder_(std::move(folder)) {}
+
+void CAction::setRefusalNote(DrivePipeClient::RefusalNote note) {
+  refusalNote_ = std::move(note);
+  pipe_.setRefusalNote(refusalNote_);
 }
 
 std::unique_ptr<DrivePipeClient> CAction::newConnection(
     std::chrono::milliseconds replyLimit) const {
   auto connection = std::make_unique<DrivePipeClient>(pipe_.path(), replyLimit);
-  connection->setRefusalNote(NoteRefusal);
+  connection->setRefusalNote(refusalNote_);
   return connection;
 }
 

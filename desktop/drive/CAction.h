@@ -26,9 +26,13 @@ class CAction : public QObject {
   // set (tests run a copy under a name of their own).
   static QString DriveProgramBesideMe();
 
+  // Where every connection notes why it refused a pipe (the program's log); set before the
+  // first connection is handed out.
+  void setRefusalNote(DrivePipeClient::RefusalNote note);
+
   // The page's connection, used on the GUI thread.
   DrivePipeClient& pipe() { return pipe_; }
-  // A new connection to the same pipe, noting refusals in the log like the page's.
+  // A new connection to the same pipe, noting refusals like the page's.
   std::unique_ptr<DrivePipeClient> newConnection(
       std::chrono::milliseconds replyLimit = DrivePipeClient::kReplyLimit) const;
 
@@ -47,5 +51,6 @@ class CAction : public QObject {
 
   const QString driveProgram_;
   const QString folder_;
+  DrivePipeClient::RefusalNote refusalNote_;
   DrivePipeClient pipe_;
 };

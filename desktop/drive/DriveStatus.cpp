@@ -42,8 +42,3 @@ QString DriveStatusMessage(int code) {
       return QStringLiteral("网盘服务未运行");  // -99 and every unknown code
   }
 }
-
-DriveStatus& PublishedDriveStatus() {
-  static DriveStatus status;
-  return status;
-}

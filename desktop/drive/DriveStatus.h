@@ -42,6 +42,3 @@ class DriveStatus {
 
 // The message shown for a status code.
 QString DriveStatusMessage(int code);
-
-// The desktop program's one published status.
-DriveStatus& PublishedDriveStatus();

@@ -2,18 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <atomic>
 #include <string>
 
 #include "platform/appfolder/PrivateFiles.h"
 #include "platform/codepage/CodePage.h"
-
-namespace {
-std::atomic<MLog*> processLog{nullptr};
-}
-
-MLog* DesktopLog() { return processLog.load(); }
-void SetDesktopLog(MLog* log) { processLog.store(log); }
 
 MLog::MLog(const QString& path, QObject* parent) : QObject(parent) {
   QFileInfo info(path);

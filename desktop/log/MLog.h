@@ -28,7 +28,3 @@ class MLog : public QObject {
   Mutex lock_;
   FILE* file_ GUARDED_BY(lock_) = nullptr;
 };
-
-// The process-wide log of the desktop program; nullptr until the main window made one.
-MLog* DesktopLog();
-void SetDesktopLog(MLog* log);

@@ -2,9 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
-#include "desktop/settings/ProgramFolder.h"
 #include "platform/appfolder/PrivateFiles.h"
 
 namespace {
@@ -26,15 +26,16 @@ QString ReadText(const QSettings& file, const QString& key, const QString& fallb
   return value.toString();
 }
 
-QString PageStorePath() { return programFolder() + QStringLiteral("/.data"); }
-
 QString StoredKey(const QString& key) {
   return QStringLiteral("data/") + QString::fromLatin1(key.toUtf8().toBase64());
 }
 
 }  // namespace
 
-CConfig::CConfig(const QString& path, QObject* parent) : QObject(parent), settingsPath(path) {}
+CConfig::CConfig(const QString& path, QObject* parent)
+    : QObject(parent), settingsPath(path), programFolder_(QFileInfo(path).path()) {}
+
+QString CConfig::pageStorePath() const { return programFolder_ + QStringLiteral("/.data"); }
 
 QString CConfig::DefaultDownloadFolder(const QString& folder) {
   int colon = folder.indexOf(QLatin1Char(':'));
@@ -57,7 +58,7 @@ void CConfig::load() {
   process = ReadText(file, QStringLiteral("Set/Process"));
   serverAddress =
       ReadText(file, QStringLiteral("Set/ServerAddress"), QLatin1String(kDefaultServerAddressText));
-  QString downloads = DefaultDownloadFolder(programFolder());
+  QString downloads = DefaultDownloadFolder(programFolder_);
   QDir().mkdir(downloads);  // an existing folder or a failure is fine
   defaultPath = ReadText(file, QStringLiteral("Set/DefaultPath"), downloads);
 }
@@ -118,8 +119,8 @@ int CConfig::setMaxDiskCache(int value) {
 }
 
 void CConfig::save(const QString& key, const QString& value) {
-  MakePrivate(PageStorePath());
-  QSettings store(PageStorePath(), QSettings::IniFormat);
+  MakePrivate(pageStorePath());
+  QSettings store(pageStorePath(), QSettings::IniFormat);
   UseUtf8(store);
   QByteArray stored = value.toUtf8().toBase64();
   if (stored.isEmpty())
@@ -130,7 +131,7 @@ void CConfig::save(const QString& key, const QString& value) {
 }
 
 QString CConfig::read(const QString& key) {
-  QSettings store(PageStorePath(), QSettings::IniFormat);
+  QSettings store(pageStorePath(), QSettings::IniFormat);
   UseUtf8(store);
   QByteArray stored = store.value(StoredKey(key)).toString().toLatin1();
   return QString::fromUtf8(QByteArray::fromBase64(stored));

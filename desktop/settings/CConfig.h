@@ -1,6 +1,6 @@
 // The desktop program's view of the settings file shared with the drive program, and the
-// page's own key-value store ".data" in the program folder. load() takes a snapshot of the
-// file; each write operation changes one key in the file at once.
+// page's own key-value store ".data" in the program folder, the settings file's folder. load()
+// takes a snapshot of the file; each write operation changes one key in the file at once.
 #pragma once
 
 #include <QObject>
@@ -51,6 +51,9 @@ class CConfig : public QObject {
 
  private:
   void writeKey(const QString& key, const QVariant& value);
+  QString pageStorePath() const;
+
+  const QString programFolder_;
 };
 
 // Host of the storage service when the settings name none.

@@ -5,22 +5,6 @@
 #include <cstring>
 
 #include "platform/appfolder/AppFolders.h"
-#include "platform/sync/Mutex.h"
-
-namespace {
-Mutex folderLock;
-QString folder GUARDED_BY(folderLock);
-}  // namespace
-
-QString programFolder() {
-  MutexLock hold(folderLock);
-  return folder;
-}
-
-void setProgramFolder(const QString& value) {
-  MutexLock hold(folderLock);
-  folder = value;
-}
 
 QString ProgramFolderFromArguments(int argc, char** argv) {
   if (argc <= 2 || std::strcmp(argv[1], "-d") != 0) return QString();
@@ -32,13 +16,12 @@ QString DefaultProgramFolder() {
   return QString::fromStdString(appfolder::DefaultProgramFolder(own));
 }
 
-QString PageFolder() {
+QString PageFolder(const QString& programFolder) {
   return QString::fromStdString(appfolder::PageFolder(
-      programFolder().toStdString(), QCoreApplication::applicationDirPath().toStdString()));
+      programFolder.toStdString(), QCoreApplication::applicationDirPath().toStdString()));
 }
 
-QIcon TrayIcon() {
-  const QString folder = PageFolder();
+QIcon TrayIcon(const QString& folder) {
   for (const QString& name :
        {QStringLiteral("/quellan.ico"), QStringLiteral("/skin/quellan.ico")}) {
     if (QFileInfo::exists(folder + name)) return QIcon(folder + name);

@@ -1,12 +1,9 @@
-// The desktop program's folder: every file of the program is found relative to it. Set once
-// at start (from "-d", else the default below), with forward slashes and no trailing one.
+// The desktop program's folder: every file of the program is found relative to it. Chosen
+// once at start (from "-d", else the default below), with forward slashes and no trailing one.
 #pragma once
 
 #include <QIcon>
 #include <QString>
-
-QString programFolder();
-void setProgramFolder(const QString& folder);
 
 // The folder given on the command line: the argument after a leading "-d" when there are
 // more than two arguments, backslashes turned into slashes; empty otherwise.
@@ -16,10 +13,10 @@ QString ProgramFolderFromArguments(int argc, char** argv);
 // (build tree, unpacked copy), else the per-user folder $XDG_DATA_HOME/quellan.
 QString DefaultProgramFolder();
 
-// The folder holding skin/index.html and the icons: the program folder when it holds the page,
+// The folder holding skin/index.html and the icons: `programFolder` when it holds the page,
 // else the application's folder, else the installed data folder beside it (../share/quellan).
-QString PageFolder();
+QString PageFolder(const QString& programFolder);
 
-// The tray icon: quellan.ico in the page folder or its skin/ folder, else the themed icon
+// The tray icon: quellan.ico in `pageFolder` or its skin/ folder, else the themed icon
 // "quellan" that the package installs.
-QIcon TrayIcon();
+QIcon TrayIcon(const QString& pageFolder);

@@ -11,57 +11,35 @@
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
-#include <thread>
 
-#include "desktop/drive/CAction.h"
-#include "desktop/drive/DriveStatus.h"
 #include "desktop/log/MLog.h"
 #include "desktop/settings/CConfig.h"
 #include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/ShippedPage.h"
-#include "desktop/shell/WebData.h"
-#include "desktop/transfers/DownloadFile.h"
-#include "desktop/transfers/MVersion.h"
-#include "desktop/transfers/UploadFile.h"
-#include "platform/process/Process.h"
-#include "platform/service/ServiceManager.h"
 
 namespace {
 
 constexpr int kBalloonMs = 10000;
-constexpr int kServiceStopPolls = 100;
-
-// Opens the drive service; both handles null when either cannot be opened.
-struct DriveService {
-  SC_HANDLE manager = OpenSCManager();
-  SC_HANDLE service = manager ? OpenService(manager, WaitThread::kServiceName) : nullptr;
-  ~DriveService() {
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-  }
-};
 
 }  // namespace
 
-Dialog::Dialog(QWidget* parent) : QDialog(parent), form_(std::make_unique<DialogForm>()) {
+Dialog::Dialog(MLog& log, const QString& programFolder, const CConfig& settings, DialogHooks hooks,
+               QWidget* parent)
+    : QDialog(parent), log_(log), hooks_(std::move(hooks)), form_(std::make_unique<DialogForm>()) {
   setUpForm();
   makePageTransparent();
   setWindowFlags(Qt::FramelessWindowHint);
   form_->webView->resize(size());
-  initialise();
+  applySettings(settings);
+  loadPage(programFolder);
+  setUpTray(programFolder);
+  connect(form_->webView->page()->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this,
+          &Dialog::populateJavaScriptWindowObject);
   setAttribute(Qt::WA_TranslucentBackground, true);
   moveRange_ = MoveRange{0, 0, 50, width()};
 }
 
-Dialog::~Dialog() {
-  waitThread_.reset();  // before the action and the window it reports to go
-  uploads_.reset();     // its workers ask the action for drive folders
-  downloads_.reset();
-  delete trayIcon_;
-  trayIcon_ = nullptr;
-  SetDesktopLog(nullptr);
-  delete log_;
-}
+Dialog::~Dialog() = default;
 
 void Dialog::setUpForm() {
   if (objectName().isEmpty()) setObjectName(QStringLiteral("Dialog"));
@@ -95,68 +73,32 @@ void Dialog::makePageTransparent() {
   form_->webView->setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
-void Dialog::initialise() {
-  if (programFolder().isEmpty()) setProgramFolder(DefaultProgramFolder());
-  const QString folder = programFolder();
-  log_ = new MLog(folder + QStringLiteral("/quellan.log"));
-  SetDesktopLog(log_);
-  iniPath_ = folder + QStringLiteral("/tarvex.ini");
+void Dialog::applySettings(const CConfig& settings) {
+  if (settings.debugging & 1) form_->webView->setContextMenuPolicy(Qt::DefaultContextMenu);
+  resize(WindowSizeFromSettings(settings.width, settings.height, size()));
+}
 
-  auto* settings = new CConfig(iniPath_);
-  settings->load();
-  if (settings->debugging & 1) form_->webView->setContextMenuPolicy(Qt::DefaultContextMenu);
-  downloads_ = std::make_unique<DownloadFile>(folder);
-  downloads_->load();
-  uploads_ = std::make_unique<UploadFile>(
-      folder, [this](const std::string& key) {  // Each upload worker asks over a connection of its
-                                                // own, closed when it has the answer.
-        return action_->newConnection()->localPathOfKey(key);
-      });
-  uploads_->load();
-  QSize windowSize = WindowSizeFromSettings(settings->width, settings->height, size());
-  if (!settings->process.isEmpty()) processKillList_ = settings->process.split(QLatin1Char(','));
-  resize(windowSize);
-  delete settings;
-
-  action_ = std::make_unique<CAction>(CAction::DriveProgramBesideMe(), folder);
-  page_->setShippedUrl(QUrl::fromLocalFile(PageFolder() + QStringLiteral("/skin/index.html")));
+void Dialog::loadPage(const QString& programFolder) {
+  page_->setShippedUrl(
+      QUrl::fromLocalFile(PageFolder(programFolder) + QStringLiteral("/skin/index.html")));
   connect(page_, &ShippedPage::refused, this, [this](const QUrl& url) {
-    log_->write(QStringLiteral("page: refused to show %1").arg(url.toString()));
+    log_.write(QStringLiteral("page: refused to show %1").arg(url.toString()));
   });
   form_->webView->setUrl(page_->shippedUrl());
   form_->webView->installEventFilter(this);
-  setUpTray();
-
-  bridge_ = new WebData(*action_, this);
-  bridge_->setDownloads(downloads_.get());
-  bridge_->setUploads(uploads_.get());
-  auto* bridgeSettings = new CConfig(iniPath_);
-  bridgeSettings->load();
-  bridge_->setConfig(bridgeSettings);
-  connect(form_->webView->page()->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this,
-          &Dialog::populateJavaScriptWindowObject);
-  version_ = new MVersion(folder, this);
-  bridge_->setVersion(version_);
-  QWebFrame* frame = form_->webView->page()->mainFrame();
-  connect(version_, &MVersion::answer, frame,
-          [frame](const QString& script) { frame->evaluateJavaScript(script); });
-  bridge_->setFrame(form_->webView->page()->mainFrame());
-
-  waitThread_ = std::make_unique<WaitThread>(this, *action_, PublishedDriveStatus());
-  waitThread_->start(QThread::InheritPriority);
 }
 
-void Dialog::setUpTray() {
+void Dialog::setUpTray(const QString& programFolder) {
   exitAction_ = new QAction(QStringLiteral("退出"), this);
   connect(exitAction_, &QAction::triggered, this, &Dialog::quit);
   stopServiceAction_ = new QAction(QStringLiteral("停止Ondrel服务"), this);
   connect(stopServiceAction_, &QAction::triggered, this, &Dialog::ServiceCmd);
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    log_->write(QStringLiteral("no system tray: running without the tray icon"));
+    log_.write(QStringLiteral("no system tray: running without the tray icon"));
     return;
   }
-  trayIcon_ = new QSystemTrayIcon(this);
-  trayIcon_->setIcon(TrayIcon());
+  trayIcon_ = std::make_unique<QSystemTrayIcon>(this);
+  trayIcon_->setIcon(TrayIcon(PageFolder(programFolder)));
   trayIcon_->setVisible(true);
   trayIcon_->showMessage(QString(), windowTitle(), QSystemTrayIcon::Information, kBalloonMs);
   trayIcon_->setToolTip(windowTitle());
@@ -165,13 +107,13 @@ void Dialog::setUpTray() {
   trayMenu_->addSeparator();
   trayMenu_->addAction(stopServiceAction_);
   trayIcon_->setContextMenu(trayMenu_.get());
-  connect(trayIcon_, &QSystemTrayIcon::activated, this, &Dialog::iconIsActived);
+  connect(trayIcon_.get(), &QSystemTrayIcon::activated, this, &Dialog::iconIsActived);
 }
 
 // Only the shipped page gets the bridge: its frame's address is checked at every load.
 void Dialog::populateJavaScriptWindowObject() {
   QWebFrame* frame = page_->mainFrame();
-  if (!page_->isShippedPage(frame->url())) return;
+  if (bridge_ == nullptr || !page_->isShippedPage(frame->url())) return;
   frame->addToJavaScriptWindowObject(QStringLiteral("Quellanview"), bridge_);
 }
 
@@ -215,7 +157,7 @@ void Dialog::changeEvent(QEvent* event) {
 }
 
 void Dialog::resizeEvent(QResizeEvent* event) {
-  log_->write(event->size().width());
+  log_.write(event->size().width());
   form_->webView->resize(event->size());
 }
 
@@ -227,56 +169,15 @@ void Dialog::iconIsActived(QSystemTrayIcon::ActivationReason reason) {
 void Dialog::quit() { close(); }
 
 void Dialog::closeEvent(QCloseEvent* event) {
-  action_->stopDrive();
-  {
-    DriveService drive;
-    if (drive.service) ControlService(drive.service, SERVICE_CONTROL_STOP, nullptr);
-  }
-  for (const QString& name : processKillList_) {
-    if (!name.isEmpty()) process::KillByImageName(name.toStdString());
-  }
+  if (hooks_.closing) hooks_.closing();
   event->accept();
 }
 
 void Dialog::ServiceCmd() {
-  DriveService drive;
-  if (!drive.service) return;
-  bool done = false;
-  switch (PublishedDriveStatus().values().serviceFlag) {
-    case 0:
-      done = StartService(drive.service);
-      break;
-    case 1: {
-      SERVICE_STATUS status{};
-      done = ControlService(drive.service, SERVICE_CONTROL_STOP, &status);
-      for (int waits = 0;
-           done && waits < kServiceStopPolls && QueryServiceStatus(drive.service, &status) &&
-           status.dwCurrentState != SERVICE_STOPPED;
-           ++waits)
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      break;
-    }
-    default:
-      break;
-  }
-  if (!done) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("操作服务失败"),
-                    QStringLiteral("操作服务失败"), QMessageBox::Ok);
-    box.exec();
-  }
-}
-
-void Dialog::notify() {
-  DriveStatusValues status = PublishedDriveStatus().values();
-  if (!notices_.changed(status.code, status.serviceFlag)) return;
-  // Every notice is also logged, so a program without a tray still tells what happened.
-  log_->write(QStringLiteral("notice %1 %2 %3")
-                  .arg(status.code)
-                  .arg(status.text)
-                  .arg(status.code == 2 ? status.runDriveLetter : QString())
-                  .trimmed());
-  QMetaObject::invokeMethod(
-      this, [this, text = status.text] { showNotice(text); }, Qt::QueuedConnection);
+  if (!hooks_.operateService || hooks_.operateService() != ServiceOutcome::Failed) return;
+  QMessageBox box(QMessageBox::Information, QStringLiteral("操作服务失败"),
+                  QStringLiteral("操作服务失败"), QMessageBox::Ok);
+  box.exec();
 }
 
 void Dialog::showNotice(const QString& text) {

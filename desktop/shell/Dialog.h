@@ -1,27 +1,24 @@
 // The desktop program's only window: frameless and translucent, holding nothing but a web
-// view that shows the skin page, with a tray icon and its menu. It starts the drive watcher
-// and wires the page's script to the bridge; closing it stops the drive and ends the program.
+// view that shows the skin page, with a tray icon and its menu. It offers the page's bridge
+// to the shipped page on every load and carries out the page's window operations; what its
+// close and its tray entries do to the drive is handed in by the program.
 #pragma once
 
 #include <QDialog>
 #include <QPoint>
-#include <QStringList>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <memory>
 
-#include "desktop/drive/NoticeFilter.h"
-#include "desktop/drive/WaitThread.h"
+#include "desktop/bridge/BridgeWindow.h"
+#include "desktop/shell/DriveService.h"
 #include "desktop/shell/WindowGeometry.h"
 
+class CConfig;
+class MLog;
 class QAction;
 class QMenu;
 class QWebView;
-class CAction;
-class MLog;
-class DownloadFile;
-class UploadFile;
-class MVersion;
-class WebData;
 class ShippedPage;
 
 // What the form set-up builds: the web view child.
@@ -29,21 +26,40 @@ struct DialogForm {
   QWebView* webView = nullptr;
 };
 
-class Dialog : public QDialog, public DriveNoticeTarget {
+// What the window hands on to the rest of the program.
+struct DialogHooks {
+  // Runs when the window closes, before the close is accepted.
+  std::function<void()> closing;
+  // The tray's service entry.
+  std::function<ServiceOutcome()> operateService;
+};
+
+class Dialog : public QDialog, public BridgeWindow {
   Q_OBJECT
 
  public:
-  explicit Dialog(QWidget* parent = nullptr);
+  // The window takes its size and the web view's context menu from `settings`; the page comes
+  // from `programFolder` (or the installed page folder). `log` outlives the window.
+  Dialog(MLog& log, const QString& programFolder, const CConfig& settings, DialogHooks hooks,
+         QWidget* parent = nullptr);
   ~Dialog() override;
 
-  // Called by the drive watcher on its own thread after every pass.
-  void notify() override;
+  // The object the shipped page's script reaches as "Quellanview"; offered from the next
+  // load on.
+  void setBridge(QObject* bridge) { bridge_ = bridge; }
+  // A tray balloon; GUI thread only.
+  void showNotice(const QString& text);
 
   // Window operations for the bridge.
-  void showWindow();
-  void centreOnDesktop();
-  void setMoveRange(int top, int left, int height, int width);
-  void setMoving(bool enabled) { movingEnabled_ = enabled; }
+  void showWindow() override;
+  void hideWindow() override { hide(); }
+  void minimiseWindow() override { showMinimized(); }
+  void moveWindow(int x, int y) override { move(x, y); }
+  void resizeWindow(int width, int height) override { resize(width, height); }
+  void closeWindow() override { close(); }
+  void centreOnDesktop() override;
+  void setMoveRange(int top, int left, int height, int width) override;
+  void setMoving(bool enabled) override { movingEnabled_ = enabled; }
 
   QWebView* webView() const { return form_->webView; }
 
@@ -62,29 +78,22 @@ class Dialog : public QDialog, public DriveNoticeTarget {
  private:
   void setUpForm();
   void makePageTransparent();
-  void initialise();
-  void setUpTray();
+  void applySettings(const CConfig& settings);
+  void loadPage(const QString& programFolder);
+  void setUpTray(const QString& programFolder);
   void restoreFrameless();
-  void showNotice(const QString& text);
 
+  MLog& log_;
+  const DialogHooks hooks_;
   std::unique_ptr<DialogForm> form_;
   ShippedPage* page_ = nullptr;  // owned by the web view
-  QString iniPath_;
-  MLog* log_ = nullptr;
-  std::unique_ptr<CAction> action_;
-  QSystemTrayIcon* trayIcon_ = nullptr;
   std::unique_ptr<QMenu> trayMenu_;
-  QAction* exitAction_ = nullptr;
-  QAction* stopServiceAction_ = nullptr;
-  WebData* bridge_ = nullptr;
-  QStringList processKillList_;
-  NoticeFilter notices_;
+  std::unique_ptr<QSystemTrayIcon> trayIcon_;  // goes before its menu
+  QAction* exitAction_ = nullptr;              // owned by the window
+  QAction* stopServiceAction_ = nullptr;       // owned by the window
+  QObject* bridge_ = nullptr;
   QPoint lastGlobalPosition_;
   MoveRange moveRange_;
   bool movingEnabled_ = false;
   bool dragging_ = false;
-  std::unique_ptr<WaitThread> waitThread_;
-  std::unique_ptr<DownloadFile> downloads_;
-  std::unique_ptr<UploadFile> uploads_;
-  MVersion* version_ = nullptr;
 };

@@ -2,7 +2,7 @@
 // interface, and their order is part of it: a slot's index in the meta-object stays fixed.
 // Text slots answer one JSON result object ("returnCode", and where given "result" and
 // "errorMessage"); the others act on the window and answer nothing. Every slot runs on the GUI
-// thread, called synchronously from the page.
+// thread, called synchronously from the page, and hands the call to the helper of its group.
 #pragma once
 
 #include <QChar>
@@ -10,13 +10,16 @@
 #include <QString>
 #include <QVariantMap>
 
-class CConfig;
+#include "desktop/bridge/ListAnswers.h"
+#include "desktop/bridge/LocalAnswers.h"
+#include "desktop/bridge/SettingsAnswers.h"
+#include "desktop/bridge/TaskAnswers.h"
+#include "desktop/bridge/VersionAnswers.h"
+#include "desktop/bridge/WindowAnswers.h"
+
 class CAction;
 class Dialog;
-class DownloadFile;
-class UploadFile;
-class MVersion;
-class QWebFrame;
+struct DesktopContext;
 
 class WebData : public QObject {
   Q_OBJECT
@@ -24,101 +27,116 @@ class WebData : public QObject {
   Q_PROPERTY(QVariantMap driveStates READ driveStates CONSTANT)
 
  public:
-  // `window` (may be null in tests) is also the parent.
-  WebData(CAction& action, Dialog* window);
+  // The context, the drive control and the settings (loaded) stay owned by the caller and
+  // outlive the bridge; `window` may be null (tests).
+  WebData(DesktopContext& context, CAction& action, CConfig& config, Dialog* window);
   ~WebData() override;
 
-  // Keeps `config` (loaded) for the bridge's lifetime.
-  void setConfig(CConfig* config);
-  void setFrame(QWebFrame* frame) { frame_ = frame; }
   // The task managers and the version checker stay owned by the caller.
-  void setDownloads(DownloadFile* downloads) { downloads_ = downloads; }
-  void setUploads(UploadFile* uploads) { uploads_ = uploads; }
-  void setVersion(MVersion* version) { version_ = version; }
-  CConfig* config() const { return config_; }
-  QString loginSession() const { return loginSession_; }
-
+  void setDownloads(DownloadFile* downloads) { tasks_.setDownloads(downloads); }
+  void setUploads(UploadFile* uploads) { tasks_.setUploads(uploads); }
+  void setVersion(MVersion* version) { version_.setVersion(version); }
+  QString loginSession() const { return tasks_.loginSession(); }
   QVariantMap driveStates() const;
 
  public slots:
-  void init();
-  QString getUserName();
-  QString getPassWord();
-  QString getDriveLetter();
+  void init() { settings_.init(); }
+  QString getUserName() { return settings_.getUserName(); }
+  QString getPassWord() { return settings_.getPassWord(); }
+  QString getDriveLetter() { return settings_.getDriveLetter(); }
   QString getRunDriveLetter();
   QString getDriveLetterList();
   QString getServerAddress();
-  QString setUserName(QString username);
-  QString setPassWord(QString password);
-  QString setDriveLetter(QChar letter);
+  QString setUserName(QString username) { return settings_.setUserName(username); }
+  QString setPassWord(QString password) { return settings_.setPassWord(password); }
+  QString setDriveLetter(QChar letter) { return settings_.setDriveLetter(letter); }
   QString play(QString fileid);
-  QString saveData(QString key, QString value);
-  QString getData(QString key);
+  QString saveData(QString key, QString value) { return settings_.saveData(key, value); }
+  QString getData(QString key) { return settings_.getData(key); }
   QString restartDisk();
   QString startDisk(int maxRetryTimes, int timeout);
   QString stopDisk();
   QString openFolder(QString fileid);
   QString flushList();
-  QString openLocalFile(QString fileid);
-  QString openLocalFolder(QString fileid);
-  QString getClipTextData();
-  QString openUrl(QString url);
-  QString setMaxActiveDownloadTaskNumber(int maxActiveDownloadTaskNumber);
-  QString getAllDownloadTaskList();
-  QString getDownloadingTaskList();
-  QString getCompletedTaskList();
-  QString modifyLocalSavePath(QString fileid, QString filename, bool isSetToDefualt);
-  QString modifyDefaultLocalSavePath();
-  QString modifyLocalPath();
-  QString getDefaultLocalSavePath();
-  QString setDefaultLocalSavePath(QString path);
-  QString getDiskInfo(QString fileid);
+  QString openLocalFile(QString fileid) { return tasks_.openLocalFile(fileid); }
+  QString openLocalFolder(QString fileid) { return tasks_.openLocalFolder(fileid); }
+  QString getClipTextData() { return local_.getClipTextData(); }
+  QString openUrl(QString url) { return local_.openUrl(url); }
+  QString setMaxActiveDownloadTaskNumber(int maxActiveDownloadTaskNumber) {
+    return tasks_.setMaxActiveDownloadTaskNumber(maxActiveDownloadTaskNumber);
+  }
+  QString getAllDownloadTaskList() { return tasks_.getAllDownloadTaskList(); }
+  QString getDownloadingTaskList() { return tasks_.getDownloadingTaskList(); }
+  QString getCompletedTaskList() { return tasks_.getCompletedTaskList(); }
+  QString modifyLocalSavePath(QString fileid, QString filename, bool isSetToDefualt) {
+    Q_UNUSED(fileid);
+    return local_.modifyLocalSavePath(filename, isSetToDefualt);
+  }
+  QString modifyDefaultLocalSavePath() { return local_.modifyDefaultLocalSavePath(); }
+  QString modifyLocalPath() { return local_.modifyLocalPath(); }
+  QString getDefaultLocalSavePath() { return settings_.getDefaultLocalSavePath(); }
+  QString setDefaultLocalSavePath(QString path) { return settings_.setDefaultLocalSavePath(path); }
+  QString getDiskInfo(QString fileid) { return tasks_.getDiskInfo(fileid); }
   QString addLocalDownloadTask(QString fileid, QString url, QString filepath, qint64 fullsize,
-                               bool isAutoStart);
-  QString pauseDownloadTask(QString fileid);
-  QString startDownloadTask(QString fileid);
-  QString deleteDownloadTask(QString fileid, bool isDeleteLocal);
-  QString getLocalFilePath();
-  QString addLocalUploadTask(QString filepath, QString pid, bool isAutoStart);
-  QString pauseUploadTask(QString upid);
-  QString startUploadTask(QString upid);
-  QString deleteUploadTask(QString upid, bool isDeleteFile);
-  QString getAllUploadTaskList();
-  QString getUploadingTaskList();
-  QString getCompletedUploadingTaskList();
+                               bool isAutoStart) {
+    return tasks_.addLocalDownloadTask(fileid, url, filepath, fullsize, isAutoStart);
+  }
+  QString pauseDownloadTask(QString fileid) { return tasks_.pauseDownloadTask(fileid); }
+  QString startDownloadTask(QString fileid) { return tasks_.startDownloadTask(fileid); }
+  QString deleteDownloadTask(QString fileid, bool isDeleteLocal) {
+    return tasks_.deleteDownloadTask(fileid, isDeleteLocal);
+  }
+  QString getLocalFilePath() { return local_.getLocalFilePath(); }
+  QString addLocalUploadTask(QString filepath, QString pid, bool isAutoStart) {
+    return tasks_.addLocalUploadTask(filepath, pid, isAutoStart);
+  }
+  QString pauseUploadTask(QString upid) { return tasks_.pauseUploadTask(upid); }
+  QString startUploadTask(QString upid) { return tasks_.startUploadTask(upid); }
+  QString deleteUploadTask(QString upid, bool isDeleteFile) {
+    return tasks_.deleteUploadTask(upid, isDeleteFile);
+  }
+  QString getAllUploadTaskList() { return tasks_.getAllUploadTaskList(); }
+  QString getUploadingTaskList() { return tasks_.getUploadingTaskList(); }
+  QString getCompletedUploadingTaskList() { return tasks_.getCompletedUploadingTaskList(); }
   QString mkdir(QString id, QString path);
   QString remove(QString id, bool isRemoveEmptyFolder);
   QString getNetDiskStatus();
-  QString getFileList(QString fileIdList, int filter);
-  QString getFolderListById(QString id);
-  QString getFolderTree(int filter);
+  QString getFileList(QString fileIdList, int filter) {
+    return lists_.getFileList(fileIdList, filter);
+  }
+  QString getFolderListById(QString id) { return lists_.getFolderListById(id); }
+  QString getFolderTree(int filter) { return lists_.getFolderTree(filter); }
   QString rename(QString id, QString name);
-  QString getNetDiskFileList(QString fileId, bool sub);
-  QString getCurVersion();
-  void getNewVersion(QString back);
-  void downloadNewProgram(QString back);
-  void setMouseMoveRange(int top, int left, int height, int width);
-  void isMoving(bool moving);
-  void moveScreenCentre();
-  void close();
-  void miniWindow();
-  void hideWindow();
-  void moveWindow(int x, int y);
-  void setLoginSession(QString session);
-  void resize(int w, int h);
-  void hide();
-  void show();
+  QString getNetDiskFileList(QString fileId, bool sub) {
+    return lists_.getNetDiskFileList(fileId, sub);
+  }
+  QString getCurVersion() { return version_.getCurVersion(); }
+  void getNewVersion(QString back) { version_.getNewVersion(back); }
+  void downloadNewProgram(QString back) { version_.downloadNewProgram(back); }
+  void setMouseMoveRange(int top, int left, int height, int width) {
+    window_.setMouseMoveRange(top, left, height, width);
+  }
+  void isMoving(bool moving) { window_.isMoving(moving); }
+  void moveScreenCentre() { window_.moveScreenCentre(); }
+  void close() { window_.close(); }
+  void miniWindow() { window_.miniWindow(); }
+  void hideWindow() { window_.hideWindow(); }
+  void moveWindow(int x, int y) { window_.moveWindow(x, y); }
+  void setLoginSession(QString session) { tasks_.setLoginSession(session); }
+  void resize(int w, int h) { window_.resize(w, h); }
+  // Kept for pages that call it; hideWindow() is the slot that hides the window.
+  void hide() {}
+  void show() { window_.show(); }
 
  private:
-  // The settings store, made and loaded on first use when none was given.
-  CConfig& settings();
+  CConfig& settings() const { return settings_.config(); }
 
+  DesktopContext& context_;
   CAction& action_;
-  Dialog* window_ = nullptr;
-  CConfig* config_ = nullptr;
-  QWebFrame* frame_ = nullptr;
-  DownloadFile* downloads_ = nullptr;
-  UploadFile* uploads_ = nullptr;
-  MVersion* version_ = nullptr;
-  QString loginSession_;
+  bridge::SettingsAnswers settings_;
+  bridge::LocalAnswers local_;
+  bridge::ListAnswers lists_;
+  bridge::TaskAnswers tasks_;
+  bridge::VersionAnswers version_;
+  bridge::WindowAnswers window_;
 };

@@ -10,6 +10,7 @@
 #include "desktop/drive/CAction.h"
 #include "desktop/drive/DriveStatus.h"
 #include "desktop/settings/CConfig.h"
+#include "desktop/shell/DesktopContext.h"
 #include "desktop/shell/WebData.h"
 #include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/ticks/Ticks.h"
@@ -117,7 +118,7 @@ QVariantMap WebData::driveStates() const {
 }
 
 QString WebData::getNetDiskStatus() {
-  DriveStatusValues status = PublishedDriveStatus().values();
+  DriveStatusValues status = context_.driveStatus.values();
   Json::Value drive;
   drive["Code"] = status.code;
   drive["Info"] = Text(status.text);

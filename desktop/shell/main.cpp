@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/Autostart.h"
+#include "desktop/shell/DesktopContext.h"
+#include "desktop/shell/DesktopProgram.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/InstanceLock.h"
 #include "desktop/shell/PluginFolders.h"
-#include "desktop/settings/ProgramFolder.h"
 #include "desktop/shell/TerminationSignals.h"
 #include "platform/codepage/CodePage.h"
 
@@ -58,15 +60,14 @@ int main(int argc, char** argv) {
   if (int status = RunOneShotOption(argc, argv); status >= 0) return status;
   if (!instance_lock::Acquire()) return -1;
   QString folder = ProgramFolderFromArguments(argc, argv);
-  if (!folder.isEmpty()) setProgramFolder(folder);
   ::signal(SIGPIPE, SIG_IGN);
   codepage::InitProcessLocale();
 
   QApplication app(argc, argv);
-  auto* dialog = new Dialog;
-  CloseOnTerminationSignals(dialog);
-  dialog->setVisible(true);
+  DesktopContext context(folder.isEmpty() ? DefaultProgramFolder() : folder);
+  DesktopProgram program(context);
+  CloseOnTerminationSignals(&program.window());
+  program.window().setVisible(true);
   app.exec();
-  delete dialog;
   return 0;
 }

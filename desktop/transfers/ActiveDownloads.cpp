@@ -1,46 +1,26 @@
 #include "desktop/transfers/ActiveDownloads.h"
 
-#include "platform/sync/Mutex.h"
-
-namespace activedownloads {
-namespace {
-
-struct Counts {
-  Mutex lock;
-  int running GUARDED_BY(lock) = 0;
-  int limit GUARDED_BY(lock) = kDefaultLimit;
-};
-
-Counts& counts() {
-  static Counts instance;
-  return instance;
+int ActiveDownloads::running() const {
+  MutexLock hold(lock_);
+  return running_;
 }
 
-}  // namespace
-
-int Running() {
-  MutexLock hold(counts().lock);
-  return counts().running;
+int ActiveDownloads::limit() const {
+  MutexLock hold(lock_);
+  return limit_;
 }
 
-int Limit() {
-  MutexLock hold(counts().lock);
-  return counts().limit;
+void ActiveDownloads::setLimit(int limit) {
+  MutexLock hold(lock_);
+  limit_ = limit;
 }
 
-void SetLimit(int limit) {
-  MutexLock hold(counts().lock);
-  counts().limit = limit;
+void ActiveDownloads::increment() {
+  MutexLock hold(lock_);
+  ++running_;
 }
 
-void Increment() {
-  MutexLock hold(counts().lock);
-  ++counts().running;
+void ActiveDownloads::decrement() {
+  MutexLock hold(lock_);
+  --running_;
 }
-
-void Decrement() {
-  MutexLock hold(counts().lock);
-  --counts().running;
-}
-
-}  // namespace activedownloads

@@ -7,10 +7,10 @@
 #include <set>
 #include <vector>
 
+#include "desktop/tasklines/TaskLine.h"
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFileThread.h"
 #include "desktop/transfers/DownloadTarget.h"
-#include "desktop/tasklines/TaskLine.h"
 #include "desktop/transfers/TaskListFile.h"
 
 namespace {
@@ -21,8 +21,8 @@ DownloadFileThread* WorkerOf(const TaskRecord& task) {
 
 }  // namespace
 
-DownloadFile::DownloadFile(const QString& folder, QObject* parent)
-    : QObject(parent), listPath_(folder + QStringLiteral("/.tasklist")) {
+DownloadFile::DownloadFile(const QString& folder, ActiveDownloads& active, QObject* parent)
+    : QObject(parent), listPath_(folder + QStringLiteral("/.tasklist")), active_(active) {
   scheduler_.setInterval(kSchedulerMs);
   connect(&scheduler_, &QTimer::timeout, this, &DownloadFile::timer);
   scheduler_.start();
@@ -38,8 +38,6 @@ DownloadFile::~DownloadFile() {
 }
 
 void DownloadFile::setSession(const QString& session) { session_ = session; }
-
-void DownloadFile::setMaxActive(int limit) { activedownloads::SetLimit(limit); }
 
 int DownloadFile::add(const std::string& fileId, const std::string& url,
                       const std::string& filePath, int64_t fullSize, bool autoStart) {
@@ -96,7 +94,7 @@ int DownloadFile::startLocked(TaskRecord& task) {
     // Each request is signed with the session of that moment: a task started before the
     // page logged in, or across a new login, still signs with a valid one.
     task.worker = new DownloadFileThread(
-        task, [this] { return session_; }, [this] { save(); });
+        task, active_, [this] { return session_; }, [this] { save(); });
   }
   return 0;
 }
@@ -194,8 +192,7 @@ void DownloadFile::removeLocalFile(const TaskRecord& task) {
 
 bool DownloadFile::schedule(TaskRecord& task) {
   if (DownloadFileThread* worker = WorkerOf(task)) {
-    if (task.wish == kWishRun && task.status == kTaskWaiting &&
-        activedownloads::Running() < activedownloads::Limit())
+    if (task.wish == kWishRun && task.status == kTaskWaiting && active_.running() < active_.limit())
       worker->run();
     int32_t status = task.status;
     bool retire = status == kTaskCompleted || status == kTaskFailed ||

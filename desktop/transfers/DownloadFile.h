@@ -17,6 +17,7 @@
 #include "desktop/transfers/TaskRecord.h"
 #include "platform/sync/Mutex.h"
 
+class ActiveDownloads;
 class DownloadFileThread;
 
 class DownloadFile : public QObject {
@@ -25,13 +26,12 @@ class DownloadFile : public QObject {
  public:
   static constexpr int kSchedulerMs = 2000;
 
-  // Keeps its list in `folder` + "/.tasklist". The scheduler runs from construction on.
-  explicit DownloadFile(const QString& folder, QObject* parent = nullptr);
+  // Keeps its list in `folder` + "/.tasklist". The scheduler runs from construction on and
+  // starts workers while fewer than the limit of `active` run.
+  DownloadFile(const QString& folder, ActiveDownloads& active, QObject* parent = nullptr);
   ~DownloadFile() override;
 
   void setSession(const QString& session);
-  // Changes the program-wide limit of running downloads.
-  static void setMaxActive(int limit);
 
   // 0; -1 when the file id is listed already; -2 when the file's folder cannot be made.
   int add(const std::string& fileId, const std::string& url, const std::string& filePath,
@@ -73,6 +73,7 @@ class DownloadFile : public QObject {
   void removeLocalFile(const TaskRecord& task) REQUIRES(lock_);
 
   const QString listPath_;
+  ActiveDownloads& active_;
   QString session_;
   bool busy_ = false;
   mutable Mutex lock_;

@@ -16,10 +16,12 @@ constexpr qint64 kReadBufferBytes = 1 << 20;
 
 }  // namespace
 
-DownloadFileThread::DownloadFileThread(TaskRecord& task, std::function<QString()> session,
+DownloadFileThread::DownloadFileThread(TaskRecord& task, ActiveDownloads& active,
+                                       std::function<QString()> session,
                                        std::function<void()> saveList, QObject* parent)
     : QObject(parent),
       task_(task),
+      active_(active),
       session_(std::move(session)),
       saveList_(std::move(saveList)),
       network_(std::make_unique<QNetworkAccessManager>()) {
@@ -49,7 +51,7 @@ DownloadFileThread::~DownloadFileThread() {
   secondTimer_.stop();
   if (task_.status != kTaskCompleted) task_.status = kTaskStopped;
   task_.speed = 0;
-  if (counted_) activedownloads::Decrement();
+  if (counted_) active_.decrement();
 }
 
 QString DownloadFileThread::SignedAddress(const QString& url, const QString& session,
@@ -65,7 +67,7 @@ void DownloadFileThread::run() {
   task_.status = kTaskRunning;
   // A worker restarted after an unfinished request is still one running worker.
   if (!counted_) {
-    activedownloads::Increment();
+    active_.increment();
     counted_ = true;
   }
   if (task_.wish == kWishHold) return;

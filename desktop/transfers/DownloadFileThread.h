@@ -17,6 +17,7 @@
 #include "desktop/transfers/TaskRecord.h"
 #include "platform/sync/Mutex.h"
 
+class ActiveDownloads;
 class QFile;
 class QNetworkAccessManager;
 
@@ -24,9 +25,10 @@ class DownloadFileThread : public QObject {
   Q_OBJECT
 
  public:
-  // Nothing is sent until run(). `session` gives the login session each request is signed
-  // with; `saveList` saves the task list after each finished request.
-  DownloadFileThread(TaskRecord& task, std::function<QString()> session,
+  // Nothing is sent until run(). The worker counts itself into `active` while it runs.
+  // `session` gives the login session each request is signed with; `saveList` saves the task
+  // list after each finished request.
+  DownloadFileThread(TaskRecord& task, ActiveDownloads& active, std::function<QString()> session,
                      std::function<void()> saveList, QObject* parent = nullptr);
   // Closes the file and settles the task: Status 2 when complete, else 0; Speed 0.
   ~DownloadFileThread() override;
@@ -61,6 +63,7 @@ class DownloadFileThread : public QObject {
   bool acceptBody(QNetworkReply& reply) REQUIRES(lock_);
 
   TaskRecord& task_;
+  ActiveDownloads& active_;
   const std::function<QString()> session_;
   std::function<void()> saveList_;
   Mutex lock_;

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "desktop/settings/CConfig.h"
-#include "desktop/settings/ProgramFolder.h"
 #include "desktop/log/MLog.h"
+#include "desktop/settings/CConfig.h"
 #include "desktop/transfers/TaskListFile.h"
 #include "tests/support/TempDir.h"
 
@@ -21,7 +20,6 @@ mode_t PermissionsOf(const std::string& path) {
 TEST(ProgramFilesTest, DesktopFilesAreMadeForTheirUserAlone) {
   TempDir dir;
   const mode_t umaskBefore = ::umask(022);  // the usual one, which leaves new files readable
-  setProgramFolder(QString::fromStdString(dir.path()));
   CConfig settings(QString::fromStdString(dir.file("tarvex.ini")));
   settings.setPassWord(QStringLiteral("0123456789abcdef0123456789abcdef"));
   settings.save(QStringLiteral("page key"), QStringLiteral("page value"));

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "desktop/settings/CConfig.h"
-#include "desktop/settings/ProgramFolder.h"
 #include "platform/profile/Profile.h"
 #include "tests/support/TempDir.h"
 
@@ -20,7 +19,6 @@ std::u16string U(const QString& text) {
 
 TEST(CConfigTest, MissingFileGivesDefaultsAndTextNumbersReadAsZero) {
   TempDir dir;
-  setProgramFolder(Q(dir.path()));
   CConfig missing(Q(dir.file("none.ini")));
   missing.load();
   EXPECT_EQ(missing.driveLetter, "M");
@@ -46,7 +44,6 @@ TEST(CConfigTest, DefaultDownloadFolderKeepsTheDrivePrefix) {
 
 TEST(CConfigTest, BothProgramsReadWhatTheOtherWrote) {
   TempDir dir;
-  setProgramFolder(Q(dir.path()));
   std::string ini = dir.file("tarvex.ini");
   CConfig config(Q(ini));
   config.setUserName(QStringLiteral("张三 user"));
@@ -82,7 +79,6 @@ TEST(CConfigTest, BothProgramsReadWhatTheOtherWrote) {
 
 TEST(CConfigTest, PageStoreRoundTripsAndEmptyValueRemovesTheKey) {
   TempDir dir;
-  setProgramFolder(Q(dir.path()));
   CConfig config(Q(dir.file("tarvex.ini")));
   const QString pairs[][2] = {{"lastFolder", "/我的空间/照片"},
                               {"\?\?\?", "值 with = and ;"},

@@ -15,8 +15,9 @@
 #include <fstream>
 
 #include "WebViewLoad.h"
+#include "desktop/shell/DesktopContext.h"
+#include "desktop/shell/DesktopProgram.h"
 #include "desktop/shell/Dialog.h"
-#include "desktop/settings/ProgramFolder.h"
 #include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -50,10 +51,21 @@ class DialogTest : public ::testing::Test {
   void SetUp() override {
     ::setenv("QUELLAN_PIPE", dir.file("no-drive").c_str(), 1);
     std::filesystem::create_directories(dir.file("skin"));
-    setProgramFolder(QString::fromStdString(dir.path()));
+  }
+  // The whole program on `dir`, made once the test has laid out its files.
+  DesktopProgram& startProgram() {
+    context = std::make_unique<DesktopContext>(QString::fromStdString(dir.path()));
+    program = std::make_unique<DesktopProgram>(*context);
+    return *program;
+  }
+  void TearDown() override {
+    program.reset();
+    context.reset();
   }
 
   TempDir dir;
+  std::unique_ptr<DesktopContext> context;
+  std::unique_ptr<DesktopProgram> program;
   static inline int argc = 1;
   static inline char name[] = "dialog_test";
   static inline char* argv[] = {name, nullptr};
@@ -64,7 +76,7 @@ TEST_F(DialogTest, SizesDragsAndExposesTheBridgeOnEveryLoad) {
   std::ofstream(dir.file("skin/index.html")) << "<html><body>page</body></html>";
   std::ofstream(dir.file("tarvex.ini")) << "[Set]\nWidth=800\nHeight=0\n";
 
-  Dialog dialog;
+  Dialog& dialog = startProgram().window();
   EXPECT_EQ(dialog.size(), QSize(800, 690));
   QWebView* view = dialog.webView();
   ASSERT_TRUE(WaitForLoad(view));
@@ -173,7 +185,7 @@ TEST_F(DialogTest, OnlyTheShippedPageGetsTheBridge) {
   Browser browser;
   QDesktopServices::setUrlHandler("http", &browser, "open");
 
-  Dialog dialog;
+  Dialog& dialog = startProgram().window();
   dialog.show();
   QWebView* view = dialog.webView();
   ASSERT_TRUE(WaitForLoad(view));

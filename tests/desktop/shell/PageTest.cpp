@@ -21,7 +21,8 @@
 
 #include "LaidOutProgramFolder.h"
 #include "WebViewLoad.h"
-#include "desktop/settings/ProgramFolder.h"
+#include "desktop/shell/DesktopContext.h"
+#include "desktop/shell/DesktopProgram.h"
 #include "desktop/shell/Dialog.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
@@ -210,10 +211,11 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   char* argv[] = {name, nullptr};
   codepage::InitProcessLocale();
   QApplication app(argc, argv);
-  setProgramFolder(QString::fromStdString(folder()));
+  DesktopContext context(QString::fromStdString(folder()));
   OpenedFiles opened;
   QDesktopServices::setUrlHandler("file", &opened, "open");
-  Dialog dialog;
+  DesktopProgram program(context);
+  Dialog& dialog = program.window();
   CloseOnExit closer{dialog};
   dialog.show();
   QWebView* view = dialog.webView();

@@ -8,7 +8,7 @@
 
 #include "desktop/drive/CAction.h"
 #include "desktop/settings/CConfig.h"
-#include "desktop/settings/ProgramFolder.h"
+#include "desktop/shell/DesktopContext.h"
 #include "desktop/shell/WebData.h"
 #include "tests/support/Files.h"
 #include "tests/support/FuseDrives.h"
@@ -39,11 +39,13 @@ TEST(WebDataDrives, OffersEveryFreeLetterAndKeepsTheConfiguredOne) {
   QCoreApplication app(argc, argv);
   TempDriveRoot root;
   TempDir folder;
-  setProgramFolder(QString::fromStdString(folder.path()));
+  DesktopContext context(QString::fromStdString(folder.path()));
   WriteFile(folder.file("tarvex.ini"), "[Set]\nDriveLetter=M\n");
   ::setenv("QUELLAN_PIPE", folder.file("Tarvex").c_str(), 1);
-  CAction action(QStringLiteral("/nonexistent"), QString::fromStdString(folder.path()));
-  WebData bridge(action, nullptr);
+  CAction action(QStringLiteral("/nonexistent"), context.programFolder);
+  CConfig settings(context.settingsPath());
+  settings.load();
+  WebData bridge(context, action, settings, nullptr);
 
   auto c = std::make_unique<EmptyDrive>('C');
   auto d = std::make_unique<EmptyDrive>('D');

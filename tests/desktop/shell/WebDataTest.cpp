@@ -15,12 +15,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop/bridge/ResultText.h"
 #include "desktop/drive/CAction.h"
 #include "desktop/settings/CConfig.h"
-#include "desktop/settings/ProgramFolder.h"
+#include "desktop/shell/DesktopContext.h"
 #include "desktop/shell/WebData.h"
-#include "desktop/bridge/ResultText.h"
-#include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "platform/driveroot/DriveRoot.h"
 #include "tests/desktop/shell/ScriptedDrivePipe.h"
@@ -66,13 +65,12 @@ class WebDataTest : public ::testing::Test {
   void SetUp() override {
     EnsureApplication();
     ::setenv("QUELLAN_PIPE", pipePath().c_str(), 1);
-    setProgramFolder(QString::fromStdString(folder_.path()));
+    context_ = std::make_unique<DesktopContext>(QString::fromStdString(folder_.path()));
     action_ = std::make_unique<CAction>(QString::fromStdString(folder_.file("drive.sh")),
                                         QString::fromStdString(folder_.path()));
-    bridge_ = std::make_unique<WebData>(*action_, nullptr);
-    auto* settings = new CConfig(QString::fromStdString(folder_.file("tarvex.ini")));
-    settings->load();
-    bridge_->setConfig(settings);
+    settings_ = std::make_unique<CConfig>(context_->settingsPath());
+    settings_->load();
+    bridge_ = std::make_unique<WebData>(*context_, *action_, *settings_, nullptr);
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened_, "open");
   }
   void TearDown() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
@@ -86,7 +84,9 @@ class WebDataTest : public ::testing::Test {
   }
 
   TempDir folder_;
+  std::unique_ptr<DesktopContext> context_;
   std::unique_ptr<CAction> action_;
+  std::unique_ptr<CConfig> settings_;
   std::unique_ptr<WebData> bridge_;
   OpenedUrls opened_;
 };
@@ -358,7 +358,7 @@ TEST_F(WebDataTest, DownloadsStartWithThePagesSession) {
       server.webPort(), "/page/login?username=alice&password=" + testclients::Md5("secret"));
   ASSERT_EQ(login.body.substr(0, 3), "ok,");
 
-  DownloadFile downloads(QString::fromStdString(folder_.path()));
+  DownloadFile downloads(QString::fromStdString(folder_.path()), context_->downloadCounts);
   bridge_->setDownloads(&downloads);
   QString url = QStringLiteral("http://127.0.0.1:%1/download?id=%2")
                     .arg(server.webPort())
@@ -377,7 +377,7 @@ TEST_F(WebDataTest, DownloadsStartWithThePagesSession) {
     downloads.timer();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     auto task = downloads.task(id);
-    return task && task->status == kTaskCompleted && !activedownloads::Running();
+    return task && task->status == kTaskCompleted && !context_->downloadCounts.running();
   };
   ASSERT_TRUE(WaitFor(finished, 30s));
   EXPECT_EQ(ReadFile(target.toStdString()), std::string(200000, 'x'));

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop/tasklines/TaskLine.h"
 #include "desktop/transfers/ActiveDownloads.h"
 #include "desktop/transfers/DownloadFile.h"
-#include "desktop/tasklines/TaskLine.h"
 #include "tests/desktop/transfers/QtTestApp.h"
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackClients.h"
@@ -67,13 +67,14 @@ class DownloadTest : public ::testing::Test {
     return PumpUntil([&] {
       downloads.timer();
       auto task = downloads.task(id);
-      return task && task->status == kTaskCompleted && !activedownloads::Running();
+      return task && task->status == kTaskCompleted && !active_.running();
     });
   }
 
   ReferenceServer server_;
   QString session_;
   TempDir local_;
+  ActiveDownloads active_;
   std::map<std::string, std::string> ids_;
   size_t answersSeen_ = 0;
 };
@@ -101,7 +102,7 @@ TEST_F(DownloadTest, AFileAtTheTargetIsKeptAndTheDownloadLandsBesideIt) {
     if (!c.atTarget.empty()) WriteFile(target, c.atTarget);
     if (!c.atPart.empty()) WriteFile(target + ".part", c.atPart);
     markAnswers();
-    DownloadFile downloads(QString::fromStdString(local_.path()));
+    DownloadFile downloads(QString::fromStdString(local_.path()), active_);
     downloads.setSession(session_);
     std::string id = ids_[name];
     ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
@@ -126,7 +127,7 @@ TEST_F(DownloadTest, EndedMidTransferResumesItsOwnPartialFileAfterTheRestart) {
   std::string part = target + ".part";
   const QString folder = QString::fromStdString(local_.path());
   {
-    DownloadFile downloads(folder);
+    DownloadFile downloads(folder, active_);
     downloads.setSession(session_);
     ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
     downloads.timer();
@@ -135,9 +136,9 @@ TEST_F(DownloadTest, EndedMidTransferResumesItsOwnPartialFileAfterTheRestart) {
   const uintmax_t partial = fs::file_size(part);
   ASSERT_LT(partial, data.size());
   EXPECT_FALSE(fs::exists(target));  // nothing takes the name before the file is complete
-  EXPECT_EQ(activedownloads::Running(), 0);
+  EXPECT_EQ(active_.running(), 0);
 
-  DownloadFile restarted(folder);
+  DownloadFile restarted(folder, active_);
   restarted.setSession(session_);
   ASSERT_EQ(restarted.load(), 1);
   EXPECT_EQ(restarted.task(id)->status, kTaskStopped);  // nothing resumes by itself
@@ -157,7 +158,7 @@ TEST_F(DownloadTest, PauseKeepsTheBytesAndStartAppends) {
   std::string url = placeFile("paused.bin", data);
   std::string id = ids_["paused.bin"];
   std::string target = local_.file("paused.bin");
-  DownloadFile downloads(QString::fromStdString(local_.path()));
+  DownloadFile downloads(QString::fromStdString(local_.path()), active_);
   downloads.setSession(session_);
   const std::string part = target + ".part";
   ASSERT_EQ(downloads.add(id, url, target, static_cast<int64_t>(data.size()), true), 0);
@@ -183,7 +184,7 @@ TEST_F(DownloadTest, PauseKeepsTheBytesAndStartAppends) {
 
 TEST_F(DownloadTest, SchedulerNeedsASessionAndKeepsTheLimit) {
   const std::string data = PatternBytes(8 << 20, 9);
-  DownloadFile downloads(QString::fromStdString(local_.path()));
+  DownloadFile downloads(QString::fromStdString(local_.path()), active_);
   std::vector<std::string> ids;
   for (int i = 0; i < 6; ++i) {
     std::string name = "f" + std::to_string(i) + ".bin";
@@ -192,12 +193,12 @@ TEST_F(DownloadTest, SchedulerNeedsASessionAndKeepsTheLimit) {
     ASSERT_EQ(downloads.add(ids.back(), url, local_.file(name), (int64_t)data.size(), true), 0);
   }
   downloads.timer();  // no session yet: nothing runs
-  EXPECT_EQ(activedownloads::Running(), 0);
+  EXPECT_EQ(active_.running(), 0);
   for (const auto& id : ids) EXPECT_EQ(downloads.task(id)->status, kTaskWaiting);
 
   downloads.setSession(session_);
   downloads.timer();
-  EXPECT_EQ(activedownloads::Running(), 5);
+  EXPECT_EQ(active_.running(), 5);
   EXPECT_EQ(downloads.task(ids.back())->status, kTaskWaiting);
   EXPECT_EQ(downloads.start(ids.back()), -2);  // it has its worker already
   // The sixth runs once one of the five ended.
@@ -216,7 +217,7 @@ TEST_F(DownloadTest, AddMakesFoldersAndTheListSurvivesARestart) {
   const QString folder = QString::fromStdString(local_.path());
   std::string windowsStyle = local_.path() + "\\dl\\a\\b.bin";
   {
-    DownloadFile downloads(folder);
+    DownloadFile downloads(folder, active_);
     ASSERT_EQ(downloads.add("7", "http://127.0.0.1:1/download?id=7", windowsStyle, 10, false), 0);
     EXPECT_EQ(downloads.add("7", "http://other", "/elsewhere", 20, false), -1);
     auto task = downloads.task("7");
@@ -248,7 +249,7 @@ TEST_F(DownloadTest, AddMakesFoldersAndTheListSurvivesARestart) {
       << R"({"CompletedTime":"0","CreateTime":"1","FileId":"strayPart","FileName":"x","FilePath":"/x","FullSize":"5","PartFile":"/y","Size":"1","Status":0,"Time":0,"Url":"u"})"
          "\r\n"
       << "not json\r\n";
-  DownloadFile restarted(folder);
+  DownloadFile restarted(folder, active_);
   ASSERT_EQ(restarted.load(), 3);
   EXPECT_FALSE(restarted.task("s11"));
   EXPECT_FALSE(restarted.task("big"));
