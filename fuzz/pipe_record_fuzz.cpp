@@ -90,9 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file != nullptr) std::fclose(file);
     return MirrorConfig(std::u16string(ini.begin(), ini.end()));
   }();
-  Drive().currentMirror = &mirror;
-  Drive().currentSettings = &settings;
+  static DriveProcess drive;
+  drive.currentMirror = &mirror;
+  drive.currentSettings = &settings;
   BytesConnection connection(data, size);
-  ServeConnection(connection);
+  ServeConnection(connection, drive);
   return 0;
 }

@@ -52,10 +52,11 @@ void Receive(const uint8_t* data, size_t size, ReadRequest request, int32_t capa
   socket.attach(pair[1]);
   std::vector<uint8_t> out(capacity > 0 ? capacity : 1);
   std::atomic<bool> stop{false};
+  CStreamLog log;  // without a path: the fuzzer writes no log file
   // Several replies in a row, as a slave connection receives them.
   for (int i = 0; i < 4; ++i) {
     int32_t dataSize = 0;
-    Fields fields = ReceiveDataReply(socket, request, 1000, &stop,
+    Fields fields = ReceiveDataReply(log, socket, request, 1000, &stop,
                                      capacity > 0 ? out.data() : nullptr, capacity, &dataSize);
     CheckReply(request, fields, capacity, dataSize);
     if (!IsOk(fields)) break;

@@ -17,6 +17,7 @@
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/tree/FileListWriter.h"
 #include "drive/tree/FolderTree.h"
 #include "drive/tree/ListReplyReader.h"
@@ -69,7 +70,9 @@ int main(int argc, char** argv) {
 
   TempDir temp;
   std::filesystem::path folder = temp.path();
-  Drive().programFolder = folder.string() + "/";
+  DriveProcess drive;
+  StorageProcess storage;
+  drive.programFolder = folder.string() + "/";
 
   TreeListing listing = MakeTreeListing(entries, depth);
   std::string reply = "ok,1,10,1," + text_digest::EncodeBase64(listing.lines);
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
   options.webPort = server.port();
   std::vector<double> whole, wholeCpu, parse, fileList;
   {
-    QLVMirror mirror(options);
+    QLVMirror mirror(drive, storage, options);
     mirror.SetConfig(&config);
     for (int round = 0; round < rounds; ++round) {
       auto start = Clock::now();

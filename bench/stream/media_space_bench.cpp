@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   size_t buffers = 0;
   double seconds = 0;
   {
-    CMediaSpace reader(folder);
+    StreamContext stream;
+    CMediaSpace reader(folder, stream);
     auto started = std::chrono::steady_clock::now();
     if (reader.open(argv[1], std::atoi(argv[2]), argv[3], argv[4]) != "ok") {
       std::fprintf(stderr, "open failed\n");

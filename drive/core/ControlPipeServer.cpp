@@ -13,12 +13,13 @@ namespace {
 // several sent at once only the first is taken, the rest waiting for the next read.
 class SocketConnection : public PipeConnection {
  public:
-  SocketConnection(named_pipe::ServedClient& pipe, std::chrono::milliseconds idleLimit)
-      : pipe_(pipe), idleLimit_(idleLimit) {}
+  SocketConnection(named_pipe::ServedClient& pipe, std::chrono::milliseconds idleLimit,
+                   MirrorLog& log)
+      : pipe_(pipe), idleLimit_(idleLimit), log_(log) {}
   long readRecord(PipeMessage& message) override {
     long count = pipe_.read(&message, sizeof(message), idleLimit_);
     if (count == named_pipe::PipeServer::kTimedOut) {
-      DriveLog().log(u"pipe client idle, dropped", kLogProgress);
+      log_.log(u"pipe client idle, dropped", kLogProgress);
       return -1;
     }
     return count;
@@ -30,23 +31,28 @@ class SocketConnection : public PipeConnection {
  private:
   named_pipe::ServedClient& pipe_;
   const std::chrono::milliseconds idleLimit_;
+  MirrorLog& log_;
 };
 
 }  // namespace
 
-ControlPipeServer::ControlPipeServer(std::string path, std::function<void()> onPipeLost,
+ControlPipeServer::ControlPipeServer(DriveProcess& drive, std::string path,
+                                     std::function<void()> onPipeLost,
                                      std::chrono::milliseconds idleLimit)
-    : path_(std::move(path)), onPipeLost_(std::move(onPipeLost)), idleLimit_(idleLimit) {}
+    : drive_(drive),
+      path_(std::move(path)),
+      onPipeLost_(std::move(onPipeLost)),
+      idleLimit_(idleLimit) {}
 
-ControlPipeServer::ControlPipeServer()
-    : ControlPipeServer(named_pipe::PipePath(), [] { EndProcess(0); }) {}
+ControlPipeServer::ControlPipeServer(DriveProcess& drive)
+    : ControlPipeServer(drive, named_pipe::PipePath(), [&drive] { EndProcess(drive, 0); }) {}
 
 bool ControlPipeServer::start() {
   if (thread_.joinable()) return true;
   stopping_ = false;
   bool created = pipe_.create(path_);
   if (!created) {
-    DriveLog().log(u"create fifo Err", kLogProgress);
+    drive_.log().log(u"create fifo Err", kLogProgress);
     // Without the pipe the program ends; say why where the person who started it looks.
     std::fprintf(stderr,
                  "quellan: cannot make the control pipe %s (its folder must be yours and "
@@ -71,8 +77,8 @@ void ControlPipeServer::serve() {
     std::unique_ptr<named_pipe::ServedClient> client = pipe_.accept();
     if (!client) break;
     sessions.start(std::move(client), [this](named_pipe::ServedClient& served) {
-      SocketConnection connection(served, idleLimit_);
-      ServeConnection(connection);
+      SocketConnection connection(served, idleLimit_, drive_.log());
+      ServeConnection(connection, drive_);
     });
   }
   // The clients still served are made to leave, so that their sessions end.

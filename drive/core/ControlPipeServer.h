@@ -14,6 +14,8 @@
 
 #include "platform/pipe/PipeServer.h"
 
+struct DriveProcess;
+
 class ControlPipeServer {
  public:
   // Time a client is given to send each whole record. The desktop program asks once a second.
@@ -21,11 +23,12 @@ class ControlPipeServer {
   // Clients served at once; more wait in the pipe's queue until one leaves.
   static constexpr size_t kMaxClients = 8;
 
-  // `onPipeLost` runs on the server thread when the pipe fails; the program ends there.
-  ControlPipeServer(std::string path, std::function<void()> onPipeLost,
+  // Serves the commands from `drive`. `onPipeLost` runs on the server thread when the pipe
+  // fails; the program ends there.
+  ControlPipeServer(DriveProcess& drive, std::string path, std::function<void()> onPipeLost,
                     std::chrono::milliseconds idleLimit = kIdleLimit);
   // At the default pipe path, ending the process when the pipe fails.
-  ControlPipeServer();
+  explicit ControlPipeServer(DriveProcess& drive);
   ~ControlPipeServer() { stop(); }
   ControlPipeServer(const ControlPipeServer&) = delete;
   ControlPipeServer& operator=(const ControlPipeServer&) = delete;
@@ -39,6 +42,7 @@ class ControlPipeServer {
  private:
   void serve();
 
+  DriveProcess& drive_;
   const std::string path_;
   const std::function<void()> onPipeLost_;
   const std::chrono::milliseconds idleLimit_;

@@ -5,6 +5,7 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/IOMirror.h"
+#include "drive/core/MountCycle.h"
 #include "platform/codepage/CodePage.h"
 
 namespace {
@@ -21,10 +22,16 @@ std::string Utf8Of(LPCWSTR name) {
   return name != nullptr ? codepage::WideToUtf8(name) : std::string();
 }
 
+// The drive program the driver serves: the mount hands the driver a MountOptions record,
+// which the driver passes to every callback.
+DriveProcess& DriveOf(PDOKAN_FILE_INFO info) {
+  return *static_cast<MountOptions*>(info->DokanOptions)->drive;
+}
+
 // Calls `call` on the current mirror; -1 when no mirror is set.
 template <typename Call>
-int OnMirror(Call&& call) {
-  IOMirror* mirror = Drive().currentMirror;
+int OnMirror(PDOKAN_FILE_INFO info, Call&& call) {
+  IOMirror* mirror = DriveOf(info).currentMirror;
   return mirror != nullptr ? call(*mirror) : -1;
 }
 
@@ -32,12 +39,12 @@ int OnMirror(Call&& call) {
 // "<context> <pid> <Operation>:<name>: [Return:<result>]" after it.
 template <typename Call>
 int Logged(const char* operation, LPCWSTR fileName, PDOKAN_FILE_INFO info, Call&& call) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = DriveOf(info).log();
   // Converted only when the debug mask asks for callback lines.
   std::string name = log.wants(kLogCallbacks) ? Utf8Of(fileName) : std::string();
   log.logf(kLogCallbacks, "%" PRId64 " %ld %s:%s", ContextOf(info), ProcessOf(info), operation,
            name.c_str());
-  int result = OnMirror(call);
+  int result = OnMirror(info, call);
   if (log.wants(kLogCallbacks) && name.empty()) name = Utf8Of(fileName);  // mask just changed
   log.logf(kLogCallbacks, "%" PRId64 " %ld %s:%s: [Return:%d]", ContextOf(info), ProcessOf(info),
            operation, name.c_str(), result);
@@ -46,11 +53,11 @@ int Logged(const char* operation, LPCWSTR fileName, PDOKAN_FILE_INFO info, Call&
 
 int CreateFileCallback(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                        DWORD creationDisposition, DWORD flagsAndAttributes, PDOKAN_FILE_INFO info) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = DriveOf(info).log();
   std::string name = Utf8Of(fileName);
   log.logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:%s CreationDisposition:%d", ContextOf(info),
            ProcessOf(info), name.c_str(), static_cast<int>(creationDisposition));
-  int result = OnMirror([&](IOMirror& mirror) {
+  int result = OnMirror(info, [&](IOMirror& mirror) {
     return mirror.CreateFile(fileName, desiredAccess, shareMode, creationDisposition,
                              flagsAndAttributes, info);
   });
@@ -135,11 +142,11 @@ int DeleteDirectoryCallback(LPCWSTR fileName, PDOKAN_FILE_INFO info) {
 
 int MoveFileCallback(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
                      PDOKAN_FILE_INFO info) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = DriveOf(info).log();
   std::string from = Utf8Of(existingName), to = Utf8Of(newName);
   log.logf(kLogCallbacks, "%" PRId64 " %ld MoveFile:%s - %s ", ContextOf(info), ProcessOf(info),
            from.c_str(), to.c_str());
-  int result = OnMirror([&](IOMirror& mirror) {
+  int result = OnMirror(info, [&](IOMirror& mirror) {
     return mirror.MoveFile(existingName, newName, replaceIfExisting, info);
   });
   log.logf(kLogCallbacks, "%" PRId64 " %ld MoveFile:%s - %s [Return:%d]", ContextOf(info),
@@ -174,7 +181,7 @@ int UnlockFileCallback(LPCWSTR fileName, LONGLONG byteOffset, LONGLONG length,
 
 int GetDiskFreeSpaceCallback(PULONGLONG freeBytesAvailable, PULONGLONG totalBytes,
                              PULONGLONG totalFreeBytes, PDOKAN_FILE_INFO info) {
-  return OnMirror([&](IOMirror& mirror) {
+  return OnMirror(info, [&](IOMirror& mirror) {
     return mirror.GetDiskFreeSpace(freeBytesAvailable, totalBytes, totalFreeBytes, info);
   });
 }
@@ -183,7 +190,7 @@ int GetVolumeInformationCallback(LPWSTR volumeNameBuffer, DWORD volumeNameSize,
                                  LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
                                  LPDWORD fileSystemFlags, LPWSTR fileSystemNameBuffer,
                                  DWORD fileSystemNameSize, PDOKAN_FILE_INFO info) {
-  return OnMirror([&](IOMirror& mirror) {
+  return OnMirror(info, [&](IOMirror& mirror) {
     return mirror.GetVolumeInformation(volumeNameBuffer, volumeNameSize, volumeSerialNumber,
                                        maximumComponentLength, fileSystemFlags,
                                        fileSystemNameBuffer, fileSystemNameSize, info);
@@ -191,9 +198,9 @@ int GetVolumeInformationCallback(LPWSTR volumeNameBuffer, DWORD volumeNameSize,
 }
 
 int UnmountCallback(PDOKAN_FILE_INFO info) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = DriveOf(info).log();
   log.logf(kLogCallbacks, "%" PRId64 " %ld Unmount", ContextOf(info), ProcessOf(info));
-  int result = OnMirror([&](IOMirror& mirror) { return mirror.Unmount(info); });
+  int result = OnMirror(info, [&](IOMirror& mirror) { return mirror.Unmount(info); });
   log.logf(kLogCallbacks, "%" PRId64 " %ld Unmount: [Return:%d]", ContextOf(info), ProcessOf(info),
            result);
   return result;

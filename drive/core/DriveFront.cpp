@@ -11,9 +11,9 @@
 
 namespace {
 
-void ReleaseMirror(IOMirror* mirror) {
+void ReleaseMirror(DriveProcess& drive, IOMirror* mirror) {
   // The control pipe thread may be inside a call on the mirror; this waits for it.
-  Drive().clearCurrentMirror();
+  drive.clearCurrentMirror();
   delete mirror;
 }
 
@@ -28,16 +28,14 @@ uint16_t ThreadCountOf(int32_t setting) {
 
 // The letter to start the search from: the run drive letter, set from the DriveLetter
 // setting by the first mount of the process. 0 when neither is set.
-WCHAR StartLetter(const MirrorConfig& settings) {
-  DriveProcess& drive = Drive();
+WCHAR StartLetter(DriveProcess& drive, const MirrorConfig& settings) {
   if (drive.runDriveLetter().empty() && !settings.DriveLetter.empty())
     drive.setRunDriveLetter(settings.DriveLetter.substr(0, 1));
   std::u16string letter = drive.runDriveLetter();
   return letter.empty() ? u'\0' : letter[0];
 }
 
-void LogResult(int result) {
-  MirrorLog& log = DriveLog();
+void LogResult(MirrorLog& log, int result) {
   switch (result) {
     case DOKAN_SUCCESS:
       log.log(u"Dokan:Success", kLogResults);
@@ -65,60 +63,61 @@ void LogResult(int result) {
 
 }  // namespace
 
-int Mount(MountCycle& cycle, const RunLoopTiming& timing, const std::atomic<bool>& keepRunning) {
+int Mount(DriveProcess& drive, MountCycle& cycle, const RunLoopTiming& timing,
+          const std::atomic<bool>& keepRunning) {
   MirrorConfig& settings = cycle.settings;
-  if (settings.readSettings() != 0) return -1;
+  if (settings.readSettings(drive) != 0) return -1;
   while (settings.Run != 1) {
     if (!keepRunning) return 0;
     std::this_thread::sleep_for(timing.runPoll);
   }
 
-  DriveProcess& drive = Drive();
   IOMirror* mirror = drive.createMirror ? drive.createMirror() : new IOMirror();
   drive.currentMirror = mirror;
   mirror->SetConfig(&settings);
   drive.currentSettings = &settings;
-  if (mirror->Login() < 0) {
-    ReleaseMirror(mirror);
+  if (mirror->Login(drive) < 0) {
+    ReleaseMirror(drive, mirror);
     return -2;
   }
 
   cycle.operations = std::make_unique<DOKAN_OPERATIONS>();
-  cycle.options = std::make_unique<DOKAN_OPTIONS>();
+  cycle.options = std::make_unique<MountOptions>();
+  cycle.options->drive = &drive;
   cycle.options->ThreadCount = ThreadCountOf(settings.ThreadCount);
 
-  WCHAR letter = StartLetter(settings);
-  ReclaimDeadDriveLetter(letter);
+  WCHAR letter = StartLetter(drive, settings);
+  ReclaimDeadDriveLetter(drive.log(), letter);
   if (!FindFreeDriveLetter(JoinedDriveRoots(), letter)) {
     // Every letter is in use: give up this cycle; the run loop tries again later.
-    DriveLog().log(u"Dokan:No free drive letter", kLogResults);
+    drive.log().log(u"Dokan:No free drive letter", kLogResults);
     drive.setDriveState(DOKAN_MOUNT_ERROR);
-    ReleaseMirror(mirror);
+    ReleaseMirror(drive, mirror);
     ReleaseDriverRecords(cycle);
     return 0;
   }
   if (letter != u'\0') drive.setRunDriveLetter(std::u16string(1, letter));
-  DriveLog().log(u"RunDriveLetter:" + drive.runDriveLetter(), kLogProgress);
+  drive.log().log(u"RunDriveLetter:" + drive.runDriveLetter(), kLogProgress);
 
   cycle.options->DriveLetter = letter;
   cycle.options->Options |= DOKAN_OPTION_KEEP_ALIVE;
   cycle.options->Options |= DOKAN_OPTION_REMOVABLE;
   FillDriveCallbacks(*cycle.operations);
-  DriveLog().log(u"开始装载磁盘", kLogProgress);
+  drive.log().log(u"开始装载磁盘", kLogProgress);
 
   drive.setDriveState(drive_state::kMounted);
   int result = DokanMain(cycle.options.get(), cycle.operations.get());
   drive.setDriveState(result == DOKAN_SUCCESS ? drive_state::kStopped : result);
-  LogResult(result);
+  LogResult(drive.log(), result);
 
-  ReleaseMirror(mirror);
+  ReleaseMirror(drive, mirror);
   ReleaseDriverRecords(cycle);
   return 0;
 }
 
-int Unmount() {
-  DriveLog().log(u"Dokan:Unmount\n", kLogResults);
-  std::u16string letter = Drive().runDriveLetter();
+int Unmount(DriveProcess& drive) {
+  drive.log().log(u"Dokan:Unmount\n", kLogResults);
+  std::u16string letter = drive.runDriveLetter();
   DokanUnmount(letter.empty() ? u'\0' : letter[0]);
   return 0;
 }

@@ -1,6 +1,6 @@
 #include "drive/core/DriveLetterSearch.h"
 
-#include "drive/core/DriveProcess.h"
+#include "drive/core/MirrorLog.h"
 #include "platform/dokan/DeadMount.h"
 #include "platform/dokan/Dokan.h"
 
@@ -29,10 +29,9 @@ std::u16string JoinedDriveRoots() {
   return joined;
 }
 
-void ReclaimDeadDriveLetter(WCHAR letter) {
+void ReclaimDeadDriveLetter(MirrorLog& log, WCHAR letter) {
   if (!dokan::ClearDeadDrive(letter)) return;
-  DriveLog().log(u"Dokan:Cleared the dead mount of " + std::u16string(1, letter) + u":",
-                 kLogResults);
+  log.log(u"Dokan:Cleared the dead mount of " + std::u16string(1, letter) + u":", kLogResults);
 }
 
 bool FindFreeDriveLetter(const std::u16string& roots, WCHAR& letter) {

@@ -6,13 +6,15 @@
 
 #include "platform/dokan/DokanTypes.h"
 
+class MirrorLog;
+
 // The system's drive roots joined into one text, e.g. u"C:\\D:\\".
 std::u16string JoinedDriveRoots();
 
 // Takes away a mount of `letter` that a drive program left behind when it ended without
 // unmounting (its file system process is gone), so the drive mounts there again instead of
-// at the next free letter; logs it. A live mount is left alone.
-void ReclaimDeadDriveLetter(WCHAR letter);
+// at the next free letter; logs it to `log`. A live mount is left alone.
+void ReclaimDeadDriveLetter(MirrorLog& log, WCHAR letter);
 
 // Moves `letter` on while `roots` holds it followed by ":" (an exact, case-sensitive match),
 // trying each of the 26 letters at most once. Returns false, leaving `letter` as it was, when

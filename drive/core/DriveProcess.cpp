@@ -6,20 +6,8 @@
 #include "drive/core/IOMirror.h"
 #include "platform/dokan/Dokan.h"
 
-DriveProcess& Drive() {
-  static DriveProcess process;
-  return process;
-}
-
-MirrorLog& DriveLog() {
-  DriveProcess& drive = Drive();
-  if (drive.log) return *drive.log;
-  static MirrorLog consoleOnly(std::string(), drive.debugMask);
-  return consoleOnly;
-}
-
-void OpenDriveLog(const std::string& path) {
-  Drive().log = std::make_unique<MirrorLog>(path, Drive().debugMask);
+void DriveProcess::openLog(const std::string& path) {
+  openedLog_ = std::make_unique<MirrorLog>(path, debugMask);
 }
 
 void DriveProcess::setDriveState(int32_t value) {
@@ -47,9 +35,9 @@ void DriveProcess::setRunDriveLetter(const std::u16string& letter) {
   runDriveLetter_ = letter;
 }
 
-void EndProcess(int code) {
+void EndProcess(const DriveProcess& drive, int code) {
   // A drive left mounted by a process that is gone stays behind as a dead mount point.
-  std::u16string letter = Drive().runDriveLetter();
+  std::u16string letter = drive.runDriveLetter();
   if (!letter.empty()) DokanUnmount(letter[0]);
   std::fflush(nullptr);
   std::_Exit(code);

@@ -1,4 +1,5 @@
-// Process-wide state of the drive program: one instance, created at start, alive until exit.
+// The drive program's state: one instance, made by main and handed down to whatever needs it,
+// alive until exit.
 // Each item is written by one party and read by others; the scalar items are atomics and the
 // run drive letter has a lock of its own.
 #pragma once
@@ -19,8 +20,6 @@ class MirrorConfig;
 struct DriveProcess {
   // Program folder in the local code page, always ending in "/"; set before any thread starts.
   std::string programFolder;
-  // The log; set by the run routine before any thread starts.
-  std::unique_ptr<MirrorLog> log;
 
   std::atomic<uint32_t> debugMask{0};
   std::atomic<IOMirror*> currentMirror{nullptr};
@@ -47,6 +46,13 @@ struct DriveProcess {
   std::u16string runDriveLetter() const;
   void setRunDriveLetter(const std::u16string& letter);
 
+  // The process log, or a console-only log while the run routine has not opened one.
+  MirrorLog& log() { return openedLog_ ? *openedLog_ : consoleLog_; }
+  // Opens the process log on `path` (the run routine does this once, before any thread).
+  void openLog(const std::string& path);
+  // Closes the log opened by openLog (tests, before their folder goes).
+  void closeLog() { openedLog_.reset(); }
+
   // Creates the mirror of a mount cycle (the storage client in the program; tests put their
   // own). Set before the run loop starts.
   std::function<IOMirror*()> createMirror;
@@ -56,21 +62,15 @@ struct DriveProcess {
   std::function<void(int32_t)> onDriveState;
 
  private:
+  std::unique_ptr<MirrorLog> openedLog_;
+  MirrorLog consoleLog_{std::string(), debugMask};
   Mutex currentObjectsLock_;
   std::atomic<int32_t> driveState_{0};
   mutable Mutex letterLock_;
   std::u16string runDriveLetter_ GUARDED_BY(letterLock_);
 };
 
-DriveProcess& Drive();
-
-// The process log, or a console-only log while the run routine has not opened one.
-MirrorLog& DriveLog();
-
-// Opens the process log on `path` (the run routine does this once, before any thread).
-void OpenDriveLog(const std::string& path);
-
 // Ends the process with `code` at once, unmounting the drive and flushing the console and
 // files first. Used where worker threads may still run (service stop, tether check), so no
 // static destructor races them.
-[[noreturn]] void EndProcess(int code);
+[[noreturn]] void EndProcess(const DriveProcess& drive, int code);

@@ -19,24 +19,24 @@ namespace {
 // In a terminal, Ctrl+C, a hang-up or a plain kill ends the drive program; the drive is
 // unmounted first so that no dead mount point stays behind. The signals are blocked in every
 // thread and taken by one waiting thread.
-void EndOnTerminationSignals() {
+void EndOnTerminationSignals(const DriveProcess& drive) {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals] {
+  std::thread([signals, &drive] {
     int received = 0;
     while (sigwait(&signals, &received) != 0) {
     }
-    EndProcess(0);
+    EndProcess(drive, 0);
   }).detach();
 }
 
 }  // namespace
 
-int DriveMain(int argc, char** argv) {
+int DriveMain(DriveProcess& drive, int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine commandLine = ParseCommandLine(args);
   if (commandLine.action == CommandLine::Action::kHelp) {
@@ -47,7 +47,6 @@ int DriveMain(int argc, char** argv) {
     std::printf("错误: MFC 初始化失败\n");
     return 1;
   }
-  DriveProcess& drive = Drive();
   if (!commandLine.programFolder.empty()) drive.programFolder = commandLine.programFolder;
   if (commandLine.tether) {
     drive.tether = true;
@@ -66,12 +65,11 @@ int DriveMain(int argc, char** argv) {
       RemoveService();
       return 0;
     case CommandLine::Action::kService:
-      RunAsService();
-      EndProcess(0);
+      RunAsService(drive);
     case CommandLine::Action::kRun:
-      EndOnTerminationSignals();
-      RunRoutine();
-      EndProcess(0);
+      EndOnTerminationSignals(drive);
+      RunRoutine(drive);
+      EndProcess(drive, 0);
   }
   return 0;
 }

@@ -44,10 +44,10 @@ std::map<std::u16string, std::u16string> IOMirror::GetChildren(const std::u16str
 
 int IOMirror::DoLogin() { return 0; }
 
-int IOMirror::Login() {
-  Drive().setDriveState(drive_state::kLoggingIn);
+int IOMirror::Login(DriveProcess& drive) {
+  drive.setDriveState(drive_state::kLoggingIn);
   int result = DoLogin();
-  Drive().setDriveState(DriveStateForLogin(result));
+  drive.setDriveState(DriveStateForLogin(result));
   return result;
 }
 

@@ -20,6 +20,7 @@
 #include "platform/driveprotocol/DriveProtocol.h"
 
 class MirrorConfig;
+struct DriveProcess;
 
 namespace mirror_error {
 constexpr int kGeneral = pipe_result::kGeneral;
@@ -86,9 +87,9 @@ class IOMirror {
   // The folder's children: child key → child's upper-cased path, in key order.
   virtual std::map<std::u16string, std::u16string> GetChildren(const std::u16string& key);
 
-  // Logs in: sets DriveState to 4 on entry and then from the result (see DoLogin).
-  // Returns 0 or more on success, a negative login code on failure.
-  int Login();
+  // Logs in: sets the DriveState of `drive` to 4 on entry and then from the result (see
+  // DoLogin). Returns 0 or more on success, a negative login code on failure.
+  int Login(DriveProcess& drive);
 
  protected:
   // The login itself; the base behaviour succeeds at once.

@@ -52,17 +52,17 @@ void MirrorConfig::writeKey(const char16_t* section, const char16_t* key,
   WritePrivateProfileString(section, key, value, codepage::WideToAnsi(settingsPath_));
 }
 
-int MirrorConfig::readSettings() {
+int MirrorConfig::readSettings(DriveProcess& drive) {
   std::string path = codepage::WideToAnsi(settingsPath_);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    DriveLog().log(settingsPath_ + u"不存在!", kLogResults);
+    drive.log().log(settingsPath_ + u"不存在!", kLogResults);
     return -1;
   }
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive.log();
 
   Debug = ParseDebugValue(readKey(u"Set", u"Debug", u"0"));
-  Drive().debugMask = static_cast<uint32_t>(Debug.load());
+  drive.debugMask = static_cast<uint32_t>(Debug.load());
   const bool echo = Debug != 0;
 
   std::u16string text = readKey(u"Set", u"CacheMod", u"");

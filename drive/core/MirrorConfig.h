@@ -7,6 +7,8 @@
 
 #include "platform/sync/Mutex.h"
 
+struct DriveProcess;
+
 // Storage service host used when the settings name none.
 inline constexpr char16_t kDefaultServerAddress[] = u"127.0.0.1";
 
@@ -31,9 +33,10 @@ class MirrorConfig {
 
   const std::u16string& settingsPath() const { return settingsPath_; }
 
-  // Reads the settings file into this record. Returns 0, or -1 when the file does not exist
-  // (a category-1 line is logged and no field changes).
-  int readSettings();
+  // Reads the settings file into this record and sets the debug mask of `drive` from it.
+  // Returns 0, or -1 when the file does not exist (a category-1 line is logged to the log of
+  // `drive` and no field changes).
+  int readSettings(DriveProcess& drive);
 
   // Each sets the field and writes its key to the file at once; each returns 0.
   int setDebug(int32_t value);

@@ -16,7 +16,7 @@ bool PipeCommands::dispatch(PipeMessage& request) {
     case kSettingsDriveLetter:
       return replyWith(request, settingsDriveLetter());
     case kDriveState:
-      return replyWith(request, std::to_string(Drive().driveState()));
+      return replyWith(request, std::to_string(drive_.driveState()));
     case kSetUserName:
     case kSetPassWord:
     case kSetDebug:
@@ -33,7 +33,7 @@ bool PipeCommands::dispatch(PipeMessage& request) {
       stopDrive();
       return true;
     case kRefresh:
-      Drive().refreshRequest = 1;
+      drive_.refreshRequest = 1;
       return true;
     case kMakeFolders: {
       std::string key;
@@ -42,7 +42,8 @@ bool PipeCommands::dispatch(PipeMessage& request) {
     }
     case kDeleteByKey: {
       std::u16string key = codepage::AnsiToWide(request.firstPart());
-      std::u16string path = OnMirror(std::u16string(), [&](IOMirror& m) { return m.GetPath(key); });
+      std::u16string path =
+          OnMirror(drive_, std::u16string(), [&](IOMirror& m) { return m.GetPath(key); });
       int32_t result = deleteByKey(key, path);
       return replyTwoParts(request, result, codepage::WideToAnsi(path));
     }
@@ -53,7 +54,7 @@ bool PipeCommands::dispatch(PipeMessage& request) {
     case kDeleteAtPath: {
       std::u16string path = codepage::AnsiToWide(request.firstPart());
       std::u16string key =
-          OnMirror(std::u16string(), [&](IOMirror& m) { return m.GetIdOfPath(path); });
+          OnMirror(drive_, std::u16string(), [&](IOMirror& m) { return m.GetIdOfPath(path); });
       int32_t result = key.empty() ? mirror_error::kGeneral : deleteByKey(key, path);
       return replyWith(request, std::to_string(result));
     }
@@ -75,18 +76,18 @@ bool PipeCommands::replyTwoParts(PipeMessage& request, int32_t result, const std
 }
 
 std::string PipeCommands::runDriveLetter() const {
-  return codepage::WideToAnsi(Drive().runDriveLetter());
+  return codepage::WideToAnsi(drive_.runDriveLetter());
 }
 
 std::string PipeCommands::settingsDriveLetter() const {
-  return Drive().withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
+  return drive_.withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
     if (settings == nullptr || settings->DriveLetter.empty()) return std::string();
     return codepage::WideToAnsi(settings->DriveLetter.substr(0, 1));
   });
 }
 
 void PipeCommands::changeSettings(int32_t command, std::string_view text) {
-  Drive().withCurrentObjects([&](IOMirror*, MirrorConfig* settings) {
+  drive_.withCurrentObjects([&](IOMirror*, MirrorConfig* settings) {
     if (settings == nullptr) return;
     if (command == pipe_command::kSetUserName) settings->setUserName(codepage::Utf8ToWide(text));
     if (command == pipe_command::kSetPassWord) settings->setPassWord(codepage::Utf8ToWide(text));
@@ -98,27 +99,27 @@ void PipeCommands::changeSettings(int32_t command, std::string_view text) {
 std::string PipeCommands::drivePath(std::string_view key) const {
   std::u16string wideKey = codepage::Utf8ToWide(key);
   return codepage::WideToAnsi(
-      OnMirror(std::u16string(), [&](IOMirror& m) { return m.GetDrivePath(wideKey); }));
+      OnMirror(drive_, std::u16string(), [&](IOMirror& m) { return m.GetDrivePath(wideKey); }));
 }
 
 int32_t PipeCommands::childCount(std::string_view path) const {
   std::u16string widePath = codepage::AnsiToWide(path);
-  return OnMirror(int32_t{-1}, [&](IOMirror& m) {
+  return OnMirror(drive_, int32_t{-1}, [&](IOMirror& m) {
     std::u16string key = m.GetIdOfPath(widePath);
     return key.empty() ? int32_t{-1} : static_cast<int32_t>(m.GetChildren(key).size());
   });
 }
 
 void PipeCommands::startDrive() {
-  Drive().withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
+  drive_.withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
     if (settings != nullptr) settings->Run = 1;
   });
-  Unmount();
+  Unmount(drive_);
 }
 
 void PipeCommands::stopDrive() {
-  Unmount();
-  Drive().withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
+  Unmount(drive_);
+  drive_.withCurrentObjects([](IOMirror*, MirrorConfig* settings) {
     if (settings != nullptr) settings->Run = 0;
   });
 }

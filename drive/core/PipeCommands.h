@@ -12,11 +12,13 @@
 
 class IOMirror;
 class PipeConnection;
+struct DriveProcess;
 struct NodeRecord;
 
 class PipeCommands {
  public:
-  explicit PipeCommands(PipeConnection& connection) : connection_(connection) {}
+  PipeCommands(PipeConnection& connection, DriveProcess& drive)
+      : connection_(connection), drive_(drive) {}
 
   // Acts on one accepted request and writes its replies. False when a write failed (the
   // connection is over).
@@ -49,6 +51,7 @@ class PipeCommands {
   bool sendFileLine(PipeMessage& request, int32_t filter, const NodeRecord& record);
 
   PipeConnection& connection_;
+  DriveProcess& drive_;
 };
 
 // One file line of the entry stream: key, name, time twice, folder path and size, joined

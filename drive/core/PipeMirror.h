@@ -5,10 +5,10 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/IOMirror.h"
 
-// `use(mirror)` on the current mirror, or `fallback` when there is none.
+// `use(mirror)` on the current mirror of `drive`, or `fallback` when there is none.
 template <typename Result, typename Use>
-Result OnMirror(Result fallback, Use&& use) {
-  return Drive().withCurrentObjects([&](IOMirror* mirror, MirrorConfig*) -> Result {
+Result OnMirror(DriveProcess& drive, Result fallback, Use&& use) {
+  return drive.withCurrentObjects([&](IOMirror* mirror, MirrorConfig*) -> Result {
     return mirror != nullptr ? use(*mirror) : fallback;
   });
 }

@@ -36,8 +36,8 @@ std::u16string ParentFolder(const std::u16string& path) {
 // Changes made over the pipe do not pass through the kernel, which keeps names, attributes
 // and listings cached: tell it about each changed entry and the folder that lists it.
 // Called after the mirror call has returned, so no lock of the tree is held.
-void TellDriveChanged(std::initializer_list<std::u16string> paths) {
-  std::u16string letter = Drive().runDriveLetter();
+void TellDriveChanged(const DriveProcess& drive, std::initializer_list<std::u16string> paths) {
+  std::u16string letter = drive.runDriveLetter();
   if (letter.empty()) return;
   for (const std::u16string& path : paths) {
     if (path.empty()) continue;
@@ -59,7 +59,7 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
   std::u16string key = codepage::AnsiToWide(parentKey);
   std::u16string relative = StripOneSeparator(codepage::AnsiToWide(relativePath));
   std::u16string created, first;
-  int32_t result = OnMirror(int32_t{kUnknownParent}, [&](IOMirror& mirror) {
+  int32_t result = OnMirror(drive_, int32_t{kUnknownParent}, [&](IOMirror& mirror) {
     std::u16string base = key.empty() ? u"\\" : mirror.GetPath(key);
     if (base.empty()) return kUnknownParent;
     if (base.back() != u'\\') base += u'\\';
@@ -75,22 +75,22 @@ int32_t PipeCommands::makeFolders(std::string_view parentKey, std::string_view r
     return last;
   });
   if (result == kUnknownParent || created.empty()) return result;
-  TellDriveChanged({first, created});
+  TellDriveChanged(drive_, {first, created});
   std::u16string id =
-      OnMirror(std::u16string(), [&](IOMirror& m) { return m.GetIdOfPath(created); });
+      OnMirror(drive_, std::u16string(), [&](IOMirror& m) { return m.GetIdOfPath(created); });
   *newKey = codepage::WideToAnsi(id);
   return id.empty() ? result : 0;
 }
 
 int32_t PipeCommands::deleteByKey(const std::u16string& key, const std::u16string& path) {
   if (path.empty()) return mirror_error::kGeneral;
-  int32_t result = OnMirror(int32_t{mirror_error::kGeneral}, [&](IOMirror& mirror) {
+  int32_t result = OnMirror(drive_, int32_t{mirror_error::kGeneral}, [&](IOMirror& mirror) {
     NodeRecord record;
     if (mirror.GetEntry(key, &record) != 0) return int32_t{mirror_error::kGeneral};
     return static_cast<int32_t>(record.isFolder() ? mirror.DeleteDirectory(path.c_str(), nullptr)
                                                   : mirror.DeleteFile(path.c_str(), nullptr));
   });
-  if (result == 0) TellDriveChanged({path});
+  if (result == 0) TellDriveChanged(drive_, {path});
   return result;
 }
 
@@ -98,14 +98,14 @@ int32_t PipeCommands::rename(std::string_view key, std::string_view newName) {
   std::u16string wideKey = codepage::AnsiToWide(key);
   std::u16string name = codepage::AnsiToWide(newName);
   std::u16string from, to;
-  int32_t result = OnMirror(int32_t{mirror_error::kFileNotFound}, [&](IOMirror& mirror) {
+  int32_t result = OnMirror(drive_, int32_t{mirror_error::kFileNotFound}, [&](IOMirror& mirror) {
     NodeRecord record;
     if (mirror.GetEntry(wideKey, &record) != 0) return int32_t{mirror_error::kFileNotFound};
     from = record.folderPath + record.name;
     to = record.folderPath + name;
     return static_cast<int32_t>(mirror.MoveFile(from.c_str(), to.c_str(), 0, nullptr));
   });
-  if (result == 0) TellDriveChanged({from, to});
+  if (result == 0) TellDriveChanged(drive_, {from, to});
   return result;
 }
 
@@ -141,7 +141,8 @@ bool PipeCommands::streamKeys(PipeMessage& request, int32_t filter, std::string_
     std::string_view key = list.substr(from, bar == std::string_view::npos ? bar : bar - from);
     std::u16string wideKey = codepage::AnsiToWide(key);
     NodeRecord record;
-    int found = OnMirror(int{-1}, [&](IOMirror& m) { return m.GetEntry(wideKey, &record); });
+    int found =
+        OnMirror(drive_, int{-1}, [&](IOMirror& m) { return m.GetEntry(wideKey, &record); });
     if (found == 0 && !sendFileLine(request, filter, record)) return false;
     if (bar == std::string_view::npos) break;
     from = bar + 1;
@@ -155,7 +156,7 @@ bool PipeCommands::streamFolder(PipeMessage& request, int32_t filter,
   // itself from walking for ever.
   std::set<std::u16string> walked;
   auto childrenOf = [&](const std::u16string& key) {
-    return OnMirror(std::map<std::u16string, std::u16string>(),
+    return OnMirror(drive_, std::map<std::u16string, std::u16string>(),
                     [&](IOMirror& m) { return m.GetChildren(key); });
   };
   // An explicit stack of child lists keeps deep trees off the call stack; a deque, so that
@@ -176,7 +177,8 @@ bool PipeCommands::streamFolder(PipeMessage& request, int32_t filter,
     }
     std::u16string key = (level.next++)->first;
     NodeRecord record;
-    if (OnMirror(int{-1}, [&](IOMirror& m) { return m.GetEntry(key, &record); }) != 0) continue;
+    if (OnMirror(drive_, int{-1}, [&](IOMirror& m) { return m.GetEntry(key, &record); }) != 0)
+      continue;
     if (!record.isFolder()) {
       if (!sendFileLine(request, filter, record)) return false;
       continue;

@@ -11,15 +11,15 @@ bool AcceptableRecord(long bytesRead, const PipeMessage& message) {
          static_cast<size_t>(message.length) <= kPipeTextSize;
 }
 
-void ServeConnection(PipeConnection& connection) {
-  PipeCommands commands(connection);
+void ServeConnection(PipeConnection& connection, DriveProcess& drive) {
+  PipeCommands commands(connection, drive);
   for (;;) {
     PipeMessage message;
     long count = connection.readRecord(message);
     if (count < 0) return;
     if (!AcceptableRecord(count, message)) continue;
     if (message.command == pipe_command::kEndConnection) return;
-    Drive().lastPipeMessageTime = GetTickCount();
+    drive.lastPipeMessageTime = GetTickCount();
     if (!commands.dispatch(message)) return;
   }
 }

@@ -20,5 +20,7 @@ class PipeConnection {
 // True when a record read whole can be acted on: 1024 bytes, a length that fits its text.
 bool AcceptableRecord(long bytesRead, const PipeMessage& message);
 
-// Serves records until the client closes or sends -100.
-void ServeConnection(PipeConnection& connection);
+struct DriveProcess;
+
+// Serves records until the client closes or sends -100, answering from `drive`.
+void ServeConnection(PipeConnection& connection, DriveProcess& drive);

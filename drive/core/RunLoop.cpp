@@ -30,13 +30,13 @@ std::string FolderOfProgram() {
 
 }  // namespace
 
-void RunMountCycles(const RunLoopTiming& timing, const std::atomic<bool>& keepRunning) {
-  DriveProcess& drive = Drive();
+void RunMountCycles(DriveProcess& drive, const RunLoopTiming& timing,
+                    const std::atomic<bool>& keepRunning) {
   while (keepRunning) {
     drive.setDriveState(drive_state::kStarting);
     auto cycle =
         std::make_unique<MountCycle>(codepage::AnsiToWide(drive.programFolder + "tarvex.ini"));
-    Mount(*cycle, timing, keepRunning);
+    Mount(drive, *cycle, timing, keepRunning);
     Pause(timing.afterMount, keepRunning);
     drive.setDriveState(drive_state::kStopped);
     drive.clearCurrentSettings();
@@ -45,21 +45,20 @@ void RunMountCycles(const RunLoopTiming& timing, const std::atomic<bool>& keepRu
   }
 }
 
-void RunRoutine() {
+void RunRoutine(DriveProcess& drive) {
   // Sockets: a peer that goes away must give an error, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
 
-  DriveProcess& drive = Drive();
   // Without -d: the program's own folder when it is self-contained (build tree, unpacked
   // copy), else the per-user data folder, since an installed program's folder is not the
   // user's to write.
   if (drive.programFolder.empty())
     drive.programFolder = appfolder::DefaultProgramFolder(FolderOfProgram()) + "/";
-  OpenDriveLog(drive.programFolder + "mirror.log");
+  drive.openLog(drive.programFolder + "mirror.log");
 
-  ControlPipeServer pipe;
+  ControlPipeServer pipe(drive);
   pipe.start();
-  static const std::atomic<bool> forever{true};
-  RunMountCycles(RunLoopTiming{}, forever);
+  const std::atomic<bool> forever{true};
+  RunMountCycles(drive, RunLoopTiming{}, forever);
   pipe.stop();
 }

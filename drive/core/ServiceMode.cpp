@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "drive/core/DriveProcess.h"
 #include "drive/core/RunLoop.h"
 #include "platform/process/Process.h"
 #include "platform/service/ServiceDispatcher.h"
@@ -11,28 +12,40 @@
 
 namespace {
 
-SERVICE_STATUS serviceStatus{};  // written by the service main and the control handler
-SERVICE_STATUS_HANDLE statusHandle = nullptr;
+// The service while it runs: the drive program's state and the status the service main and
+// the control handler write.
+struct RunningService {
+  DriveProcess& drive;
+  SERVICE_STATUS status{};
+  SERVICE_STATUS_HANDLE statusHandle = nullptr;
+};
+
+// The dispatcher calls the service main and the control handler through plain function
+// pointers that carry no context, so they find the running service here. Set by RunAsService,
+// which never returns, so the service it points to lives as long as the process.
+RunningService* runningService = nullptr;
 
 void ControlHandler(uint32_t control) {
+  RunningService& service = *runningService;
   if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-    serviceStatus.dwCurrentState = SERVICE_STOPPED;
-    serviceStatus.dwWin32ExitCode = 0;
+    service.status.dwCurrentState = SERVICE_STOPPED;
+    service.status.dwWin32ExitCode = 0;
   }
-  SetServiceStatus(statusHandle, &serviceStatus);
+  SetServiceStatus(service.statusHandle, &service.status);
 }
 
 void ServiceMain(int, char**) {
-  serviceStatus = SERVICE_STATUS{};
-  serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
-  serviceStatus.dwCurrentState = SERVICE_START_PENDING;
-  serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
-  statusHandle = RegisterServiceCtrlHandler(kServiceName, ControlHandler);
-  if (statusHandle == nullptr) return;
-  serviceStatus.dwCurrentState = SERVICE_RUNNING;
-  SetServiceStatus(statusHandle, &serviceStatus);
-  while (serviceStatus.dwCurrentState == SERVICE_RUNNING) {
-    RunRoutine();
+  RunningService& service = *runningService;
+  service.status = SERVICE_STATUS{};
+  service.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
+  service.status.dwCurrentState = SERVICE_START_PENDING;
+  service.status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+  service.statusHandle = RegisterServiceCtrlHandler(kServiceName, ControlHandler);
+  if (service.statusHandle == nullptr) return;
+  service.status.dwCurrentState = SERVICE_RUNNING;
+  SetServiceStatus(service.statusHandle, &service.status);
+  while (service.status.dwCurrentState == SERVICE_RUNNING) {
+    RunRoutine(service.drive);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   }
 }
@@ -83,7 +96,12 @@ void RemoveService() {
   std::printf("Service %s Delete!\n", kServiceName);
 }
 
-void RunAsService() {
-  static const SERVICE_TABLE_ENTRY table[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
+void RunAsService(DriveProcess& drive) {
+  RunningService service{drive};
+  runningService = &service;
+  const SERVICE_TABLE_ENTRY table[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
   StartServiceCtrlDispatcher(table);
+  // The service thread may still be inside the run routine: the process ends here, while
+  // `service` is still alive.
+  EndProcess(drive, 0);
 }

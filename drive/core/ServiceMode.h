@@ -9,5 +9,8 @@ void InstallService();
 // Stops the service when it runs, then removes it; prints the outcome on the console.
 void RemoveService();
 
-// Hands the main thread to the service dispatcher; returns when the service has stopped.
-void RunAsService();
+struct DriveProcess;
+
+// Hands the main thread to the service dispatcher, which runs the run routine on `drive`;
+// ends the process (status 0) when the service has stopped.
+[[noreturn]] void RunAsService(DriveProcess& drive);

@@ -6,6 +6,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/Entry.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 
 namespace {
 
@@ -48,7 +49,13 @@ void ShareHeapsBetweenThreads() { mallopt(M_ARENA_MAX, 2); }
 
 int main(int argc, char** argv) {
   ShareHeapsBetweenThreads();
+  // The program's state, handed down to everything that needs it; it lives until the process
+  // ends (DriveMain ends the process itself once the drive runs).
+  DriveProcess drive;
+  StorageProcess storage;
   // Each mount cycle talks to the storage service through a mirror of its own.
-  Drive().createMirror = [] { return new QLVMirror(OptionsFromEnvironment()); };
-  return DriveMain(argc, argv);
+  drive.createMirror = [&drive, &storage] {
+    return new QLVMirror(drive, storage, OptionsFromEnvironment());
+  };
+  return DriveMain(drive, argc, argv);
 }

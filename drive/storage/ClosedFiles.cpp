@@ -42,8 +42,3 @@ std::vector<std::string> ClosedFiles::headKeys() const {
   for (const auto& file : files_) keys.push_back(file->headKey());
   return keys;
 }
-
-ClosedFiles& ClosedContexts() {
-  static ClosedFiles files;
-  return files;
-}

@@ -1,7 +1,7 @@
 // Contexts of closed files wait here before they are freed: the driver may still deliver a
 // read on another thread after the close. A context is freed once it is idle and was closed
-// more than 1 s ago, or in any case 100 s after its close. One list for the whole program,
-// oldest close first.
+// more than 1 s ago, or in any case 100 s after its close. One list for the whole program
+// (kept in StorageProcess), oldest close first.
 #pragma once
 
 #include <cstdint>
@@ -37,5 +37,3 @@ class ClosedFiles {
   mutable Mutex lock_;
   std::list<std::unique_ptr<QLVFile>> files_ GUARDED_BY(lock_);
 };
-
-ClosedFiles& ClosedContexts();

@@ -22,8 +22,3 @@ std::vector<NodeRecord> PendingNodes::snapshot() const {
   for (const auto& [id, node] : nodes_) copy.push_back(node);
   return copy;
 }
-
-PendingNodes& PendingUploads() {
-  static PendingNodes table;
-  return table;
-}

@@ -1,5 +1,6 @@
 // Files created on the drive whose upload has not been closed yet. The service does not list
-// them, so every tree read puts them back into the new tree. One table for the whole program.
+// them, so every tree read puts them back into the new tree. One table for the whole program (kept
+// in StorageProcess).
 #pragma once
 
 #include <map>
@@ -20,5 +21,3 @@ class PendingNodes {
   mutable Mutex lock_;
   std::map<std::u16string, NodeRecord> nodes_ GUARDED_BY(lock_);
 };
-
-PendingNodes& PendingUploads();

@@ -1,14 +1,14 @@
 #include "drive/storage/QLVFile.h"
 
-#include "drive/core/DriveProcess.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
 
-QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession)
+QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession,
+                 const std::string& programFolder, StreamContext& stream)
     : id(std::move(fileId)),
       size(fileSize),
       session(std::move(fileSession)),
-      media_(std::make_unique<CMediaSpace>(Drive().programFolder)) {}
+      media_(std::make_unique<CMediaSpace>(programFolder, stream)) {}
 
 QLVFile::~QLVFile() = default;
 

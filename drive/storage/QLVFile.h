@@ -13,6 +13,7 @@
 #include "platform/sync/Mutex.h"
 
 class CMediaSpace;
+struct StreamContext;
 struct UploadState;
 
 class QLVFile {
@@ -20,7 +21,9 @@ class QLVFile {
   static constexpr uint32_t kMediaOpen = 0x1;  // the media reader is open
   static constexpr uint32_t kUpload = 0x2;     // the context of an upload
 
-  QLVFile(std::u16string id, int64_t size, WebSession session);
+  // The reader of the file keeps its head files in `programFolder` and shares `stream`.
+  QLVFile(std::u16string id, int64_t size, WebSession session, const std::string& programFolder,
+          StreamContext& stream);
   ~QLVFile();
   QLVFile(const QLVFile&) = delete;
   QLVFile& operator=(const QLVFile&) = delete;

@@ -5,9 +5,7 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
-#include "drive/storage/ClosedFiles.h"
-#include "drive/storage/MirrorRunState.h"
-#include "drive/storage/PendingNodes.h"
+#include "drive/storage/StorageProcess.h"
 
 namespace {
 
@@ -35,18 +33,19 @@ bool UnlistableName(NodeText name) {
 
 }  // namespace
 
-QLVMirror::QLVMirror(const MirrorOptions& options) : options_(options) {
-  MirrorRunState() = run_state::kRunning;
+QLVMirror::QLVMirror(DriveProcess& drive, StorageProcess& shared, const MirrorOptions& options)
+    : drive_(drive), shared_(shared), options_(options) {
+  shared_.runState = run_state::kRunning;
   maintenance_ = std::thread(&QLVMirror::maintenanceLoop, this);
 }
 
 QLVMirror::~QLVMirror() {
   int32_t running = run_state::kRunning;
-  MirrorRunState().compare_exchange_strong(running, run_state::kStopRequested);
+  shared_.runState.compare_exchange_strong(running, run_state::kStopRequested);
   // The thread reports the stopped state as its last act; joining is the wait for it.
   if (maintenance_.joinable()) maintenance_.join();
   // The drive is unmounted by now: no read can still run on a closed file.
-  ClosedContexts().releaseAll();
+  shared_.closedFiles.releaseAll();
   MutexLock guard(webLock_);
   web_.close();
 }
@@ -78,7 +77,7 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   if (!node) return mirror_error::kFileNotFound;
 
   // A file being uploaded has only its local size; the service knows nothing newer.
-  if (node->stale && !PendingUploads().contains(node->id().str())) {
+  if (node->stale && !shared_.pendingUploads.contains(node->id().str())) {
     // The service is asked without the tree lock, so other callers are not held up by it.
     std::u16string id = node->id().str();
     lock.unlock();

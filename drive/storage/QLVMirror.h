@@ -36,6 +36,8 @@
 
 class MirrorConfig;
 class QLVFile;
+struct DriveProcess;
+struct StorageProcess;
 struct BuiltTree;
 struct StreamLink;
 
@@ -53,7 +55,10 @@ struct MirrorOptions {
 
 class QLVMirror : public IOMirror {
  public:
-  explicit QLVMirror(const MirrorOptions& options = MirrorOptions());
+  // Serves the drive program `drive` (its program folder, log, run drive letter and pipe
+  // state) and keeps what outlives a mount cycle in `shared`.
+  QLVMirror(DriveProcess& drive, StorageProcess& shared,
+            const MirrorOptions& options = MirrorOptions());
   ~QLVMirror() override;
   QLVMirror(const QLVMirror&) = delete;
   QLVMirror& operator=(const QLVMirror&) = delete;
@@ -141,7 +146,7 @@ class QLVMirror : public IOMirror {
   // Adds the files whose upload is not closed yet; one `fresh` lists already (an overwrite in
   // progress) keeps the size counted so far and stays stale. `current`, when given, is asked
   // for that size.
-  static void addPendingUploads(FolderTables& fresh, const FolderTables* current);
+  void addPendingUploads(FolderTables& fresh, const FolderTables* current) const;
   // Writes ".filelist" now, with the tree lock held throughout.
   void writeFileList() REQUIRES(treeLock_);
   // The two halves of it: the content, written beside the file under the lock (or from
@@ -227,6 +232,8 @@ class QLVMirror : public IOMirror {
   std::optional<NodeRecord> nodeOfPath(std::u16string_view path) const REQUIRES(treeLock_);
   std::optional<NodeRecord> nodeOfId(const std::u16string& id) const REQUIRES(treeLock_);
 
+  DriveProcess& drive_;
+  StorageProcess& shared_;
   const MirrorOptions options_;
   std::atomic<MirrorConfig*> config_{nullptr};
 

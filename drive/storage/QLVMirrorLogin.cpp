@@ -11,7 +11,7 @@ int QLVMirror::DoLogin() {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
   std::u16string password = config ? config->passWord() : std::u16string();
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   if (userName.empty()) {
     log.log(u"QLVMirror:login:-1 UserName is Null !", kLogResults);
     return -1;

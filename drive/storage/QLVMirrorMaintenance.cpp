@@ -8,15 +8,14 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/CachePruning.h"
-#include "drive/storage/ClosedFiles.h"
-#include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/storage/TetherCheck.h"
 #include "platform/ticks/Ticks.h"
 
 void QLVMirror::maintenanceLoop() {
-  std::atomic<int32_t>& state = MirrorRunState();
-  DriveProcess& drive = Drive();
+  std::atomic<int32_t>& state = shared_.runState;
+  DriveProcess& drive = drive_;
   std::error_code error;
   // Without the folder its pruning simply finds nothing to do.
   std::filesystem::create_directories(cache_pruning::TemporaryCacheFolder(), error);
@@ -38,11 +37,11 @@ void QLVMirror::maintenanceLoop() {
   state = run_state::kStopped;
 }
 
-void QLVMirror::releaseClosedFiles() { ClosedContexts().releaseOne(GetTickCount()); }
+void QLVMirror::releaseClosedFiles() { shared_.closedFiles.releaseOne(GetTickCount()); }
 
 void QLVMirror::pruneDiskCaches() {
   std::set<std::string> inUse = headKeysInUse();
-  cache_pruning::PruneHeadFolder(Drive().programFolder + "cache", inUse);
+  cache_pruning::PruneHeadFolder(drive_.programFolder + "cache", inUse);
   MirrorConfig* config = config_.load();
   if (config)
     cache_pruning::PruneTemporaryFolder(cache_pruning::TemporaryCacheFolder(), config->MaxDiskCache,
@@ -50,7 +49,7 @@ void QLVMirror::pruneDiskCaches() {
 }
 
 void QLVMirror::checkTether() {
-  DriveProcess& drive = Drive();
+  DriveProcess& drive = drive_;
   if (!TetherExpired(drive.tether, drive.lastPipeMessageTime, GetTickCount(),
                      options_.tetherSilenceMs))
     return;
@@ -59,7 +58,7 @@ void QLVMirror::checkTether() {
     options_.endOnTether();
     return;
   }
-  ::Unmount();
-  WaitForUnmount(std::chrono::seconds(5));
-  EndProcess(0);
+  ::Unmount(drive_);
+  WaitForUnmount(drive_, std::chrono::seconds(5));
+  EndProcess(drive_, 0);
 }

@@ -8,9 +8,8 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/replies/ReplyText.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/storage/MirrorRunState.h"
-#include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/tree/DrivePaths.h"
 
 namespace {
@@ -35,7 +34,7 @@ bool InsideOf(std::u16string_view path, std::u16string_view folder) {
 
 int QLVMirror::nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
                            std::u16string* replyText) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   std::u16string tag = u"QLVMirror:" + std::u16string(action);
   StreamedReply reply;
   {
@@ -68,7 +67,7 @@ void QLVMirror::dropFile(const std::u16string& id) {
   if (!node) return;
   used_ = std::max<int64_t>(0, used_ - node->size);
   tables_.erase(id);
-  PendingUploads().remove(id);
+  shared_.pendingUploads.remove(id);
   forgetContent({id});
 }
 
@@ -256,7 +255,7 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
     return mirror_error::kGeneral;
   std::u16string id = Trimmed(std::u16string_view(reply).substr(std::min<size_t>(3, reply.size())));
   if (id.empty()) {
-    DriveLog().log(u"QLVMirror:mkdir:-2 " + reply, kLogResults);
+    drive_.log().log(u"QLVMirror:mkdir:-2 " + reply, kLogResults);
     return mirror_error::kGeneral;
   }
 

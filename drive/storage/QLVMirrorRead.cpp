@@ -7,11 +7,9 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/ReadLinkReply.h"
-#include "drive/storage/ClosedFiles.h"
-#include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/ReadLinkCache.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/stream/CMediaSpace.h"
 #include "drive/stream/HeadCache.h"
 #include "drive/wire/ReplyFrame.h"
@@ -73,7 +71,8 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 }
 
 std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node, int* result) {
-  auto file = std::make_unique<QLVFile>(node.key, node.size, session());
+  auto file = std::make_unique<QLVFile>(node.key, node.size, session(), drive_.programFolder,
+                                        shared_.stream);
   *result = openStream(*file);
   if (*result != 0) return nullptr;
   MutexLock guard(openFilesLock_);
@@ -87,31 +86,31 @@ int QLVMirror::openForReading(const std::u16string& path, const NodeRecord& node
   std::unique_ptr<QLVFile> file = openReadContext(node, &result);
   if (!file) return result;
   info->Context = ContextValue(file.release());
-  DriveLog().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:read:%s",
-                  static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
-                  Utf8(path).c_str());
+  drive_.log().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:read:%s",
+                    static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
+                    Utf8(path).c_str());
   return 0;
 }
 
 int QLVMirror::openStream(QLVFile& file) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   file.enter();
   StreamLink link;
   {
     MutexLock linkGuard(file.linkLock);
-    std::optional<StreamLink> cached = ReadLinks().fresh(file.id, ReadLinks().now());
+    std::optional<StreamLink> cached = shared_.readLinks.fresh(file.id, shared_.readLinks.now());
     if (cached) {
       link = *cached;
     } else {
       // A link asked for while the file changed may be of the old content: it is not kept.
-      uint64_t dropsBefore = ReadLinks().drops();
+      uint64_t dropsBefore = shared_.readLinks.drops();
       int result = requestReadLink(file, &link);
       if (result < 0) {
         log.logf(kLogResults, "readdist ERR:%d %s", result, Utf8(file.id).c_str());
         file.leave();
         return mirror_error::kAccessDenied;
       }
-      ReadLinks().store(file.id, link, ReadLinks().now(), dropsBefore);
+      shared_.readLinks.store(file.id, link, shared_.readLinks.now(), dropsBefore);
     }
   }
 
@@ -137,14 +136,14 @@ int QLVMirror::openStream(QLVFile& file) {
 
 // Runs on a web client of its own, so reads never wait behind a tree read.
 int QLVMirror::requestReadLink(const QLVFile& file, StreamLink* link) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   FormedRequest request =
       FormRequest(web_action::kReadLink, {{u"id", file.id}}, file.session, RequestTimestamp());
   log.logf(kLogResults, "readdist %s", Utf8(request.path).c_str());
   MirrorConfig* config = config_.load();
   if (!config) return -1;
   WebClient client;
-  client.setAbortCheck([] { return !MirrorRunning(); });
+  client.setAbortCheck([this] { return !shared_.running(); });
   if (client.open(config->ServerAddress, options_.webPort, request.path, u"GET") != WebClient::kOk)
     return -1;
   if (client.send() != WebClient::kOk) return -2;
@@ -173,7 +172,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   if (!fileName || !info || !bytesRead || (!buffer && bytesToRead > 0) || offset < 0)
     return mirror_error::kAccessDenied;
   std::u16string path(fileName);
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
 
   if (EmptyContext(*info)) {
     // Opened without the read branch (for example for its attributes only): open it now.
@@ -208,7 +207,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   int32_t count = 0;
   if (offset < file.size) {
     file.enter();
-    ReadLinks().touch(file.id, ReadLinks().now());
+    shared_.readLinks.touch(file.id, shared_.readLinks.now());
     count = file.media().read(buffer, offset,
                               static_cast<int32_t>(std::min<DWORD>(bytesToRead, INT32_MAX)));
     file.leave();
@@ -239,13 +238,15 @@ void QLVMirror::retireContext(std::unique_ptr<QLVFile> file) {
   }
   if (file->hasFlag(QLVFile::kMediaOpen)) file->media().close();
   file->setCloseTime(GetTickCount());
-  ClosedContexts().add(std::move(file));
+  shared_.closedFiles.add(std::move(file));
 }
 
 void QLVMirror::forgetContent(const std::vector<std::u16string>& ids) const {
   for (const std::u16string& id : ids) {
-    std::optional<StreamLink> link = ReadLinks().drop(id);
-    if (link) headcache::Remove(Drive().programFolder, codepage::WideToAnsi(link->token2));
+    std::optional<StreamLink> link = shared_.readLinks.drop(id);
+    if (link)
+      headcache::Remove(shared_.stream.log, drive_.programFolder,
+                        codepage::WideToAnsi(link->token2));
   }
 }
 
@@ -255,7 +256,7 @@ std::set<std::string> QLVMirror::headKeysInUse() const {
     MutexLock guard(openFilesLock_);
     for (const QLVFile* file : openFiles_) keys.insert(file->headKey());
   }
-  for (std::string& key : ClosedContexts().headKeys()) keys.insert(std::move(key));
+  for (std::string& key : shared_.closedFiles.headKeys()) keys.insert(std::move(key));
   keys.erase(std::string());
   return keys;
 }

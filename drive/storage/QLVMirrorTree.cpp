@@ -8,9 +8,8 @@
 #include "drive/replies/FileInfoReply.h"
 #include "drive/replies/ListReply.h"
 #include "drive/replies/ReplyText.h"
-#include "drive/storage/MirrorRunState.h"
-#include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/tree/FileListWriter.h"
 #include "drive/tree/ListReplyReader.h"
 #include "drive/tree/TreeChanges.h"
@@ -19,9 +18,9 @@
 #include "platform/ticks/Ticks.h"
 
 int QLVMirror::readDirTree() {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   // The list is staged into new tables while it arrives, so the reply is never held whole.
-  ListReplyReader list(&MirrorRunning);
+  ListReplyReader list([this] { return shared_.running(); });
   StreamedReply::Status status;
   {
     MutexLock guard(webLock_);
@@ -68,7 +67,7 @@ int QLVMirror::readDirTree() {
     MutexLock guard(treeLock_);
     installTree(tree);
     changes = CompareTrees(tree.tables, tables_);
-    if (tables_.nodes.size() == prepared && PendingUploads().snapshot().empty()) {
+    if (tables_.nodes.size() == prepared && shared_.pendingUploads.snapshot().empty()) {
       fileList.sequence = ++fileListSequence_;
     } else {
       fileList = fileListDraft();
@@ -85,9 +84,9 @@ int QLVMirror::readDirTree() {
   return 0;
 }
 
-void QLVMirror::addPendingUploads(FolderTables& fresh, const FolderTables* current) {
+void QLVMirror::addPendingUploads(FolderTables& fresh, const FolderTables* current) const {
   int32_t now = static_cast<int32_t>(std::time(nullptr));
-  for (NodeRecord& pending : PendingUploads().snapshot()) {
+  for (NodeRecord& pending : shared_.pendingUploads.snapshot()) {
     // The current record carries the size counted so far.
     if (current) {
       if (std::optional<NodeRecord> known = current->nodes.record(pending.key)) pending = *known;
@@ -112,7 +111,7 @@ void QLVMirror::installTree(BuiltTree& tree) {
 }
 
 void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
-  std::u16string letter = Drive().runDriveLetter();
+  std::u16string letter = drive_.runDriveLetter();
   if (letter.empty()) return;
   for (const std::u16string& path : paths) DokanNotifyChanged(letter[0], path.c_str());
 }
@@ -125,7 +124,7 @@ void QLVMirror::writeFileList() {
 atomicfile::StagedFile QLVMirror::stageFileList(const FolderTables& tables) const {
   MirrorConfig* config = config_.load();
   std::u16string userName = config ? config->userName() : std::u16string();
-  atomicfile::StagedFile file(Drive().programFolder + ".filelist", appfolder::kPrivateFileMode);
+  atomicfile::StagedFile file(drive_.programFolder + ".filelist", appfolder::kPrivateFileMode);
   FormatFileList(tables, static_cast<int32_t>(GetTickCount()), userName,
                  [&](std::string_view bytes) { file.write(bytes); });
   return file;
@@ -146,13 +145,13 @@ void QLVMirror::saveFileList(FileListDraft& draft) {
   }
   savedFileListSequence_ = draft.sequence;
   if (!draft.file.commit()) {
-    DriveLog().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s.filelist",
-                    Drive().programFolder.c_str());
+    drive_.log().logf(kLogResults, "QLVMirror:writeFileList: cannot write %s.filelist",
+                      drive_.programFolder.c_str());
   }
 }
 
 int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   StreamedReply reply;
   {
     MutexLock guard(webLock_);

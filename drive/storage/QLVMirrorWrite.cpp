@@ -10,10 +10,9 @@
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/ReadLinkReply.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/storage/MirrorRunState.h"
-#include "drive/storage/PendingNodes.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
 #include "drive/tree/DrivePaths.h"
@@ -49,11 +48,6 @@ bool Truncating(DWORD disposition) {
 
 }  // namespace
 
-ReadLinkCache& WriteLinks() {
-  static ReadLinkCache table;
-  return table;
-}
-
 int QLVMirror::createForWriting(const std::u16string& path, DWORD, DWORD, DWORD creationDisposition,
                                 DWORD, PDOKAN_FILE_INFO info) {
   return openUploadAt(path, std::nullopt, creationDisposition, info);
@@ -67,9 +61,9 @@ int QLVMirror::openForWriting(const std::u16string& path, const NodeRecord& node
 
 int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
                             DWORD creationDisposition, PDOKAN_FILE_INFO info) {
-  DriveLog().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:write:%s",
-                  static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
-                  Utf8(path).c_str());
+  drive_.log().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:write:%s",
+                    static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
+                    Utf8(path).c_str());
   SplitPath split = SplitAtLastSeparator(path);
   if (UnacceptableName(split.name)) return mirror_error::kGeneral;
   NodeRecord folder;
@@ -82,7 +76,8 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   if (!folder.writable) return mirror_error::kReadOnly;
 
   auto file = std::make_unique<QLVFile>(existing ? existing->key : std::u16string(),
-                                        existing ? existing->size : 0, session());
+                                        existing ? existing->size : 0, session(),
+                                        drive_.programFolder, shared_.stream);
   // A context whose upload did not open is freed here at once. A service out of space says so;
   // any other failure leaves the path busy.
   int opened = openUpload(*file, folder.key, split.name);
@@ -108,7 +103,7 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
 }
 
 int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   file.enter();
   auto fail = [&](int result) {
     log.logf(kLogResults, "openWrite ERR:%d", result);
@@ -123,7 +118,7 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
                   RequestTimestamp());
   // A web client of its own, so an upload never waits behind a tree read.
   WebClient client;
-  client.setAbortCheck([] { return !MirrorRunning(); });
+  client.setAbortCheck([this] { return !shared_.running(); });
   if (client.open(config->ServerAddress, options_.webPort, request.path, u"GET") != WebClient::kOk)
     return fail(-1);
   if (client.send() != WebClient::kOk) return fail(-2);
@@ -145,7 +140,6 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
   auto upload = std::make_unique<UploadState>();
   upload->id = link.id;
   upload->linkSize = link.size;
-  WriteLinks().store(link.id, StreamLink{link.host, link.port, link.id, {}}, WriteLinks().now());
   int result = 0;
   {
     MutexLock guard(upload->connectionLock);
@@ -169,7 +163,7 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
 }
 
 int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   log.logf(kLogProgress, "append %s: copying the %" PRId64 " bytes the service holds",
            Utf8(node.key).c_str(), node.size);
   int openResult = 0;
@@ -204,7 +198,7 @@ void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& pare
   // service handed out.
   if (!replacedId.empty() && replacedId != id) {
     tables_.erase(replacedId);
-    PendingUploads().remove(replacedId);
+    shared_.pendingUploads.remove(replacedId);
   }
   NodeRecord node;
   if (std::optional<NodeRecord> current = nodeOfId(id)) node = *current;
@@ -218,7 +212,7 @@ void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& pare
   node.writable = 1;
   node.stale = 1;
   tables_.put(node);
-  PendingUploads().put(node);
+  shared_.pendingUploads.put(node);
 }
 
 int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
@@ -231,13 +225,12 @@ int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrit
                       : nullptr;
   if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
   UploadState& upload = *file->upload();
-  MirrorLog& log = DriveLog();
+  MirrorLog& log = drive_.log();
   std::string path = log.wants(kLogDetail) ? Utf8(fileName) : std::string();
   log.logf(kLogDetail, "[WRITE]:%s %" PRId64 " %u", path.c_str(), static_cast<int64_t>(offset),
            static_cast<unsigned>(bytesToWrite));
 
   file->enter();
-  WriteLinks().touch(upload.id, WriteLinks().now());
   int written;
   std::string refusal;
   {
@@ -313,8 +306,8 @@ int QLVMirror::finishUpload(QLVFile& file) {
   file.clearFlag(QLVFile::kUpload);
   bool taken = !failed && status == "ok";
   if (!taken && !failed) {
-    DriveLog().logf(kLogResults, "upload_file Close %s ERR:%s", Utf8(upload.id).c_str(),
-                    status.c_str());
+    drive_.log().logf(kLogResults, "upload_file Close %s ERR:%s", Utf8(upload.id).c_str(),
+                      status.c_str());
   }
   // The service holds the new content from here on.
   if (taken) forgetContent({upload.id});
@@ -324,7 +317,7 @@ int QLVMirror::finishUpload(QLVFile& file) {
     MutexLock guard(treeLock_);
     // No longer pending in any case: a failed upload's node goes at the next tree read, so
     // the drive shows what the service holds.
-    PendingUploads().remove(upload.id);
+    shared_.pendingUploads.remove(upload.id);
     std::optional<NodeRecord> node = nodeOfId(upload.id);
     if (node && taken) {
       if (stored > 0) {

@@ -44,8 +44,3 @@ void ReadLinkCache::clear() {
   MutexLock guard(lock_);
   entries_.clear();
 }
-
-ReadLinkCache& ReadLinks() {
-  static ReadLinkCache cache;
-  return cache;
-}

@@ -2,7 +2,7 @@
 // opening a file again soon needs no "readdist". An entry is fresh while less than 60 s have
 // passed since its last use; every read of the file counts as a use. An entry names one
 // version of the file's content: it is dropped when the file changes or goes. One table for
-// the whole program, kept for the life of the process, under one lock.
+// the whole program (kept in StorageProcess), for the life of the process, under one lock.
 #pragma once
 
 #include <atomic>
@@ -50,5 +50,3 @@ class ReadLinkCache {
   std::map<std::u16string, Entry> entries_ GUARDED_BY(lock_);
   uint64_t drops_ GUARDED_BY(lock_) = 0;
 };
-
-ReadLinkCache& ReadLinks();

@@ -9,9 +9,9 @@ bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks, ui
   return tether && TicksBetween(lastMessageTicks, nowTicks) > silenceMs;
 }
 
-void WaitForUnmount(std::chrono::milliseconds limit) {
+void WaitForUnmount(const DriveProcess& drive, std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Drive().driveState() == drive_state::kMounted &&
+  while (drive.driveState() == drive_state::kMounted &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 
+struct DriveProcess;
+
 constexpr uint32_t kTetherSilenceMs = 10000;
 
 // True when the tether is set and more than `silenceMs` (10,000 ms unless tests shorten it) lie
@@ -13,6 +15,6 @@ constexpr uint32_t kTetherSilenceMs = 10000;
 bool TetherExpired(bool tether, uint32_t lastMessageTicks, uint32_t nowTicks,
                    uint32_t silenceMs = kTetherSilenceMs);
 
-// Waits until the drive is no longer reported mounted, at most `limit`, so that the process
-// does not end with the mount still in place.
-void WaitForUnmount(std::chrono::milliseconds limit);
+// Waits until `drive` no longer reports its drive mounted, at most `limit`, so that the
+// process does not end with the mount still in place.
+void WaitForUnmount(const DriveProcess& drive, std::chrono::milliseconds limit);

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "drive/storage/ReadLinkCache.h"
 #include "drive/stream/CRSWriter.h"
 #include "platform/sync/Mutex.h"
 
@@ -17,7 +16,3 @@ struct UploadState {
   CRSWriter writer GUARDED_BY(connectionLock);
   std::atomic<bool> failed{false};  // a write failed: the upload must not be finished
 };
-
-// The write links of uploads, by file id: recorded when an upload opens and marked used by
-// every write. One table for the whole program.
-ReadLinkCache& WriteLinks();

@@ -16,10 +16,13 @@ constexpr int64_t kSlowRoundTripUs = 1000;
 const char kSeparator[] = "-------------------------------------------------------------";
 }  // namespace
 
-CMediaSpace::CMediaSpace(const std::string& programFolder)
-    : folder_(programFolder), head_(new uint8_t[kHeadCapacity]()) {
-  StreamLog().setPath(folder_ + "vod.log");
-  StreamLog().readMask(folder_ + "media.ini");
+CMediaSpace::CMediaSpace(const std::string& programFolder, StreamContext& context)
+    : folder_(programFolder),
+      log_(context.log),
+      cache_(context.rings),
+      head_(new uint8_t[kHeadCapacity]()) {
+  log_.setPath(folder_ + "vod.log");
+  log_.readMask(folder_ + "media.ini");
 }
 
 CMediaSpace::~CMediaSpace() { close(); }
@@ -28,7 +31,7 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
                               const std::string& token2) {
   MutexLock guard(readLock_);
   stopSlaves();  // a reader that is opened again starts from nothing
-  StreamLog().log(0, "%s", kSeparator);
+  log_.log(0, "%s", kSeparator);
   host_ = host;
   port_ = port;
   token1_ = token1;
@@ -45,26 +48,26 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   runStart_ = 0;
   fastestRoundTripUs_ = INT64_MAX;
 
-  int32_t got = headcache::Read(folder_, token2_, head_.get());
+  int32_t got = headcache::Read(log_, folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
     headSize_ = got;
     cache_.store(head_.get(), 0, got);
   }
   if (headSize_ <= 0) {
-    StreamLog().log(0, "Open: Connect to %s:%d", host_.c_str(), port_);
+    log_.log(0, "Open: Connect to %s:%d", host_.c_str(), port_);
     std::string status = masterOpen();
     if (status == "ok") {
-      StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
-                      token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
+      log_.log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
+               token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
     } else {
-      StreamLog().log(0, "Open Fail(Val=%s): %s:%d %s %s", status.c_str(), host_.c_str(), port_,
-                      token1_.c_str(), token2_.c_str());
+      log_.log(0, "Open Fail(Val=%s): %s:%d %s %s", status.c_str(), host_.c_str(), port_,
+               token1_.c_str(), token2_.c_str());
     }
     return status;
   }
   fileLength_ = headSize_.load();
-  StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
-                  token1_.c_str(), token2_.c_str(), fileLength_.load(), "");
+  log_.log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_, token1_.c_str(),
+           token2_.c_str(), fileLength_.load(), "");
   return "ok";
 }
 
@@ -73,22 +76,22 @@ void CMediaSpace::afterOpen(const uint8_t* head, int32_t headSize) {
   headSize_ = headSize;
   stats_.start(token2_, fileLength_, ext_);
   cache_.store(head_.get(), 0, headSize);
-  headcache::Write(folder_, token2_, head_.get(), headSize);
+  headcache::Write(log_, folder_, token2_, head_.get(), headSize);
   opened_ = true;
 }
 
 void CMediaSpace::noteRead(int64_t offset, int32_t size) {
-  StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld",
-                  static_cast<long>(stats_.readCount()), offset, static_cast<long>(size));
+  log_.log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld", static_cast<long>(stats_.readCount()),
+           offset, static_cast<long>(size));
   stats_.countRead(offset, size);
   int32_t count = stats_.readCount();
   if (count <= kPatternReads) {
     readPattern_ += std::to_string(offset) + "_" + std::to_string(size) + " ";
-    if (count == kPatternReads) StreamLog().log(2, "Read: %s", readPattern_.c_str());
+    if (count == kPatternReads) log_.log(2, "Read: %s", readPattern_.c_str());
   }
-  if (count % kStatisticEvery == 0 && StreamLog().enabled(4)) {
-    StreamLog().log(4, "Statistic: %s", stats_.text().c_str());
-    StreamLog().log(4, "MemCache: %s", cache_.text().c_str());
+  if (count % kStatisticEvery == 0 && log_.enabled(4)) {
+    log_.log(4, "Statistic: %s", stats_.text().c_str());
+    log_.log(4, "MemCache: %s", cache_.text().c_str());
   }
 }
 
@@ -120,17 +123,17 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
   noteRead(offset, size);
   bool sequential = followReadPattern(offset, size);
   auto finish = [&](int32_t wanted, int32_t result) {
-    StreamLog().log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
-                    static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
-                    static_cast<long>(result));
+    log_.log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
+             static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
+             static_cast<long>(result));
     return result;
   };
 
   if (offset + size > headSize_) {
     if (!opened_) {
       if (masterOpen() != "ok") return finish(size, -1);
-      StreamLog().log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
-                      token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
+      log_.log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
+               token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
     }
     if (!slavesStarted_) {
       startSlaves();
@@ -185,7 +188,7 @@ int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t siz
     }
     if (TicksBetween(started, GetTickCount()) >= kFetchLimitMs) {
       slavesStalled_ = true;
-      StreamLog().log(0, "Read: fetch threads silent, reading directly at %" PRId64, offset);
+      log_.log(0, "Read: fetch threads silent, reading directly at %" PRId64, offset);
     }
   }
   if (stop_) return -1;
@@ -214,5 +217,5 @@ void CMediaSpace::close() {
   master_.close();
   for (CRSSocket& socket : slaveSockets_) socket.close();
   cache_.clear();
-  StreamLog().log(0, "Close: %s", token1_.c_str());
+  log_.log(0, "Close: %s", token1_.c_str());
 }

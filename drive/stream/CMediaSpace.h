@@ -13,9 +13,10 @@
 #include <thread>
 
 #include "drive/stream/CMemCache.h"
-#include "drive/wire/CRSSocket.h"
 #include "drive/stream/ManualResetEvent.h"
 #include "drive/stream/ReadStatistics.h"
+#include "drive/stream/StreamContext.h"
+#include "drive/wire/CRSSocket.h"
 #include "drive/wire/ReplyFrame.h"
 #include "platform/sync/Mutex.h"
 
@@ -25,8 +26,8 @@ class CMediaSpace {
   static constexpr int32_t kHeadCapacity = 65536;
 
   // Uses the program folder for "vod.log", "media.ini" and the head files; the folder ends
-  // in "/".
-  explicit CMediaSpace(const std::string& programFolder);
+  // in "/". Logs to the stream log of `context` and counts its rings in its ring budget.
+  CMediaSpace(const std::string& programFolder, StreamContext& context);
   virtual ~CMediaSpace();
   CMediaSpace(const CMediaSpace&) = delete;
   CMediaSpace& operator=(const CMediaSpace&) = delete;
@@ -110,6 +111,7 @@ class CMediaSpace {
   void afterOpen(const uint8_t* head, int32_t headSize) REQUIRES(readLock_);
 
   const std::string folder_;
+  CStreamLog& log_;
   CMemCache cache_;
   CRSSocket slaveSockets_[kSlaves];
   CRSSocket master_;

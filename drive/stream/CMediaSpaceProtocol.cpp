@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "drive/stream/CMediaSpace.h"
-#include "drive/wire/DataReply.h"
 #include "drive/stream/HeadCache.h"
+#include "drive/wire/DataReply.h"
 #include "drive/wire/StreamLog.h"
 
 using namespace streamwire;
@@ -50,8 +50,8 @@ std::string CMediaSpace::masterOpen() {
   // the link of a file that changed since, it is the old head, which must not be followed by
   // the new rest.
   if (headSize_ > 0 && !sameHead(head.get(), headSize)) {
-    StreamLog().log(0, "ReadCacheFile(changed): %s", headcache::HeadPath(folder_, token2_).c_str());
-    headcache::Remove(folder_, token2_);
+    log_.log(0, "ReadCacheFile(changed): %s", headcache::HeadPath(folder_, token2_).c_str());
+    headcache::Remove(log_, folder_, token2_);
     master_.close();
     return kDataError;
   }
@@ -73,8 +73,8 @@ std::string CMediaSpace::slaveOpen(CRSSocket& socket) {
     return kSocketError;
   }
   int32_t ignored = 0;
-  Fields fields =
-      ReceiveDataReply(socket, ReadRequest::kSlaveOpen, kOpenLimitMs, &stop_, nullptr, 0, &ignored);
+  Fields fields = ReceiveDataReply(log_, socket, ReadRequest::kSlaveOpen, kOpenLimitMs, &stop_,
+                                   nullptr, 0, &ignored);
   if (fields.empty()) return kDataIsNull;
   if (!IsOk(fields)) return ErrorWord(fields);
   opened_ = true;
@@ -90,8 +90,8 @@ int32_t CMediaSpace::directReadOnce(uint8_t* buffer, int64_t offset, int32_t siz
   if (length < 0 || length > kMaxRequestText) return -1;
   if (master_.sendRequest(request, sendLock_) != length + kHeaderSize) return -1;
   int32_t got = 0;
-  Fields fields =
-      ReceiveDataReply(master_, ReadRequest::kRead, kDirectReadLimitMs, &stop_, buffer, size, &got);
+  Fields fields = ReceiveDataReply(log_, master_, ReadRequest::kRead, kDirectReadLimitMs, &stop_,
+                                   buffer, size, &got);
   if (fields.empty()) return -1;  // given up at close
   if (IsOk(fields)) {
     *broken = false;
@@ -121,7 +121,7 @@ std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, i
   if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
     return kSocketError;
   }
-  Fields fields = ReceiveDataReply(master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head,
+  Fields fields = ReceiveDataReply(log_, master_, ReadRequest::kOpen, kOpenLimitMs, &stop_, head,
                                    kHeadCapacity, headSize);
   if (ParseOpenReply(fields, reply)) return "ok";
   return IsOk(fields) ? kDataError : ErrorWord(fields);

@@ -23,8 +23,8 @@ constexpr int kReopenEveryMs = 5000;
 void CMediaSpace::queueRequest(const FetchRequest& request) {
   {
     MutexLock guard(queueLock_);
-    StreamLog().log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
-                    static_cast<long>(request.size));
+    log_.log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
+             static_cast<long>(request.size));
     queue_.push_back(request);
   }
   queueWake_.notify_all();  // a thread sleeping before a reopen shares the condition variable
@@ -94,7 +94,7 @@ void CMediaSpace::startSlaves() {
       slaves_[i] = std::thread(&CMediaSpace::slaveLoop, this, i);
     } catch (const std::system_error&) {
       --liveSlaves_;
-      StreamLog().log(0, "Create ReqRecvThread (%ld) Fail", static_cast<long>(i));
+      log_.log(0, "Create ReqRecvThread (%ld) Fail", static_cast<long>(i));
     }
   }
 }
@@ -118,9 +118,9 @@ void CMediaSpace::slaveLoop(int index) {
   std::time_t started = std::time(nullptr);
   int64_t total = 0;
   if (slaveOpen(slaveSockets_[index]) != "ok") {
-    StreamLog().log(0, "Slave Service: SlaveOpen(%ld) Failed", static_cast<long>(index));
+    log_.log(0, "Slave Service: SlaveOpen(%ld) Failed", static_cast<long>(index));
   } else {
-    StreamLog().log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
+    log_.log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
     std::optional<TakenRequest> next;
     while (!stop_) {
@@ -138,9 +138,8 @@ void CMediaSpace::slaveLoop(int index) {
       }
       dataEvent_.set();
     }
-    StreamLog().log(0,
-                    "Exit Thread: FileLength=%" PRId64 " ReceiveSize=%" PRId64 " PlayTime=%ld(S)",
-                    fileLength_.load(), total, static_cast<long>(std::time(nullptr) - started));
+    log_.log(0, "Exit Thread: FileLength=%" PRId64 " ReceiveSize=%" PRId64 " PlayTime=%ld(S)",
+             fileLength_.load(), total, static_cast<long>(std::time(nullptr) - started));
   }
   --liveSlaves_;
   dataEvent_.set();  // a reader waiting on this thread looks again
@@ -153,9 +152,8 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                                std::optional<TakenRequest>* next, uint8_t* chunk, int64_t* total) {
   const FetchRequest& request = taken.request;
   CRSSocket& socket = slaveSockets_[index];
-  StreamLog().log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld",
-                  static_cast<long>(index), static_cast<long>(stats_.readCount()), request.offset,
-                  static_cast<long>(request.size));
+  log_.log(2, "RequestReceive: Index=%ld Times=%ld %" PRId64 " %ld", static_cast<long>(index),
+           static_cast<long>(stats_.readCount()), request.offset, static_cast<long>(request.size));
   int64_t left = fileLength_ - request.offset;
   int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
   if (asked == 0) return true;  // nothing of the file lies there
@@ -170,8 +168,8 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
   while (!stop_) {
     if (connected) {
       int32_t got = 0;
-      Fields fields = ReceiveDataReply(socket, ReadRequest::kFetch, kFetchReplyLimitMs, &stop_,
-                                       chunk, kMaxChunk, &got);
+      Fields fields = ReceiveDataReply(log_, socket, ReadRequest::kFetch, kFetchReplyLimitMs,
+                                       &stop_, chunk, kMaxChunk, &got);
       if (fields.empty()) return false;  // stopped
       if (IsOk(fields)) {
         if (timed) {
@@ -186,12 +184,12 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
         cache_.store(chunk, reply.offset, got);
         slavesStalled_ = false;
         dataEvent_.set();  // a reader waiting for these bytes need not wait for the rest
-        StreamLog().log(5,
-                        "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
-                        " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
-                        static_cast<long>(stats_.readCount()), request.offset,
-                        static_cast<long>(request.size), reply.offset, static_cast<long>(got),
-                        static_cast<long>(asked), *total);
+        log_.log(5,
+                 "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
+                 " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,
+                 static_cast<long>(stats_.readCount()), request.offset,
+                 static_cast<long>(request.size), reply.offset, static_cast<long>(got),
+                 static_cast<long>(asked), *total);
         if (received >= asked) return true;
         if (pipelined && !*next) {
           if (std::optional<FetchRequest> following = takeQueuedRequest()) {
@@ -202,8 +200,8 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
         continue;
       }
       if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
-        StreamLog().log(5, "RequestReceive(Timeout): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
-                        request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+        log_.log(5, "RequestReceive(Timeout): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+                 request.offset, static_cast<long>(request.size), static_cast<long>(asked));
         continue;
       }
     }
@@ -212,15 +210,13 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
     if (*next) (*next)->sent = false;  // a new connection knows nothing of it
     if (reopenSlave(index, reopenDelayMs) == "ok") {
       reopenDelayMs = 0;
-      StreamLog().log(7,
-                      "RequestReceive(ReOpen Success): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
-                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+      log_.log(7, "RequestReceive(ReOpen Success): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+               request.offset, static_cast<long>(request.size), static_cast<long>(asked));
       if (received >= asked) return true;
       connected = fetchRequest(socket, request.offset + received, asked - received) > 0;
     } else {
-      StreamLog().log(7,
-                      "RequestReceive(ReOpen Failed): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
-                      request.offset, static_cast<long>(request.size), static_cast<long>(asked));
+      log_.log(7, "RequestReceive(ReOpen Failed): ReqOffset=%" PRId64 " ReqSize=%ld RSize=%ld",
+               request.offset, static_cast<long>(request.size), static_cast<long>(asked));
       connected = false;
       reopenDelayMs = kReopenEveryMs;  // later attempts keep the reopen spacing
     }
@@ -241,8 +237,7 @@ std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
     if (counter % kReopenEveryMs != 0) continue;
     std::string status = slaveOpen(socket);
     if (status == "ok") {
-      StreamLog().log(0, "RequestReceive: ReOpen Success(Interval=%ld)",
-                      static_cast<long>(counter));
+      log_.log(0, "RequestReceive: ReOpen Success(Interval=%ld)", static_cast<long>(counter));
       return status;
     }
     if (status != kTimeout) return status;

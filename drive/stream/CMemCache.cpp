@@ -1,14 +1,7 @@
 #include "drive/stream/CMemCache.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-
-namespace {
-std::atomic<int64_t> allRings{0};
-}  // namespace
-
-int64_t CMemCache::allRingBytes() { return allRings.load(); }
 
 CMemCache::~CMemCache() {
   MutexLock guard(lock_);
@@ -16,7 +9,7 @@ CMemCache::~CMemCache() {
 }
 
 void CMemCache::releaseRings() {
-  allRings -= ringBytes_;
+  rings_.giveBack(ringBytes_);
   ringBytes_ = 0;
   lastUse_.clear();
 }
@@ -42,7 +35,7 @@ CStreamBuf* CMemCache::takeRing(int64_t offset, const CStreamBuf* keep) {
       oldestSpent = buffer.get();
   }
   if (oldestSpent) oldest = oldestSpent;
-  bool overBudget = allRings.load() + kRingCapacity > kAllRingsBudget;
+  bool overBudget = rings_.heldBytes() + kRingCapacity > kAllRingsBudget;
   CStreamBuf* ring = nullptr;
   if (oldest && (rings >= kMostRings || overBudget)) {
     // The ring keeps its area; it is given the next id as a new ring would be.
@@ -51,14 +44,14 @@ CStreamBuf* CMemCache::takeRing(int64_t offset, const CStreamBuf* keep) {
   } else {
     ring = addBuffer(kRingCapacity, maxId_++);
     ringBytes_ += kRingCapacity;
-    allRings += kRingCapacity;
+    rings_.take(kRingCapacity);
   }
   ring->reset(offset);
   touch(ring);
   return ring;
 }
 
-CMemCache::CMemCache() {
+CMemCache::CMemCache(RingBudget& rings) : rings_(rings) {
   MutexLock guard(lock_);
   addBuffer(kFirstCapacity, maxId_++);
   // The id 1 is reserved for the large-block buffer; rings count on from 2.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "drive/stream/CStreamBuf.h"
+#include "drive/stream/RingBudget.h"
 #include "platform/sync/Mutex.h"
 
 struct FetchRequest {
@@ -41,13 +42,11 @@ class CMemCache {
   static constexpr int kMostRings = 20;                    // 25 MiB of rings per pool
   static constexpr int64_t kAllRingsBudget = 256LL << 20;  // rings of all pools together
 
-  CMemCache();
+  // `rings` counts this pool's rings together with those of the other pools.
+  explicit CMemCache(RingBudget& rings);
   ~CMemCache();
   CMemCache(const CMemCache&) = delete;
   CMemCache& operator=(const CMemCache&) = delete;
-
-  // Bytes held in rings by all pools of the process.
-  static int64_t allRingBytes();
 
   void store(const uint8_t* bytes, int64_t offset, int32_t size);
   // Copies [offset, offset + size) when held (in one buffer or across two). 0 or -1.
@@ -89,6 +88,7 @@ class CMemCache {
   std::optional<FetchRequest> request(int64_t offset, int32_t size = kRequestSize) REQUIRES(lock_);
   std::optional<FetchRequest> planStart(int64_t offset) REQUIRES(lock_);
 
+  RingBudget& rings_;
   mutable Mutex lock_;
   std::vector<std::unique_ptr<CStreamBuf>> buffers_ GUARDED_BY(lock_);
   int32_t maxId_ GUARDED_BY(lock_) = 0;
@@ -103,5 +103,5 @@ class CMemCache {
   int64_t readMark_ GUARDED_BY(lock_) = -1;  // offset of the latest lookup; -1 before any
   uint64_t useClock_ GUARDED_BY(lock_) = 0;
   std::unordered_map<const CStreamBuf*, uint64_t> lastUse_ GUARDED_BY(lock_);
-  int64_t ringBytes_ GUARDED_BY(lock_) = 0;  // this pool's share of allRingBytes()
+  int64_t ringBytes_ GUARDED_BY(lock_) = 0;  // this pool's share of rings_
 };

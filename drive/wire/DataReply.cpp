@@ -18,23 +18,22 @@ const char* RequestName(ReadRequest request) {
   return "";
 }
 
-Fields ReceiveDataReply(CRSSocket& socket, ReadRequest request, int timeoutMs,
+Fields ReceiveDataReply(CStreamLog& log, CRSSocket& socket, ReadRequest request, int timeoutMs,
                         const std::atomic<bool>* stop, uint8_t* data, int32_t capacity,
                         int32_t* dataSize) {
   *dataSize = 0;
   Fields fields = socket.receiveReply(timeoutMs, stop);
   if (fields.empty()) return fields;
   const std::string& text = socket.lastText();
-  if (!text.empty()) StreamLog().log(7, "RecvData: Buf=%s", text.c_str());
+  if (!text.empty()) log.log(7, "RecvData: Buf=%s", text.c_str());
   if (text.empty() || !IsOk(fields)) return fields;  // a status word or an error reply
 
   int32_t announced = 0;
   if (request == ReadRequest::kRead || request == ReadRequest::kFetch) {
     DataReply reply;
     if (!ParseDataReply(fields, capacity, &reply)) return {kDataError};
-    StreamLog().log(7, "RecvData: hsize=%ld result=%s n=%ld dsize=%ld",
-                    static_cast<long>(text.size()), text.c_str(), static_cast<long>(text.size()),
-                    static_cast<long>(reply.size));
+    log.log(7, "RecvData: hsize=%ld result=%s n=%ld dsize=%ld", static_cast<long>(text.size()),
+            text.c_str(), static_cast<long>(text.size()), static_cast<long>(reply.size));
     announced = reply.size;
   } else if (request == ReadRequest::kOpen) {
     OpenReply reply;

@@ -8,11 +8,6 @@
 
 #include "platform/appfolder/PrivateFiles.h"
 
-CStreamLog& StreamLog() {
-  static CStreamLog log;
-  return log;
-}
-
 void CStreamLog::setPath(const std::string& path) {
   MutexLock guard(lock_);
   path_ = path;
@@ -70,6 +65,7 @@ void CStreamLog::log(int level, const char* format, ...) {
   std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
 
   MutexLock guard(lock_);
+  if (path_.empty()) return;
   FILE* file = appfolder::OpenPrivateForAppend(path_, "a");
   if (!file) return;
   std::fprintf(file, "%s %s\n", stamp, text);

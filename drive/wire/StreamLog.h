@@ -1,6 +1,6 @@
 // The stream log "vod.log": one file for the whole program, shared by every reader and its
-// threads. Each line carries a level; level 0 is always written, any other level only when
-// its bit is set in the mask read from "media.ini".
+// threads. Nothing is written until the owner has given it a path. Each line carries a level; level
+// 0 is always written, any other level only when its bit is set in the mask read from "media.ini".
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,8 @@ class CStreamLog {
   static constexpr int64_t kRotateAbove = 5000000;
   static constexpr size_t kMaxLine = 10240;
 
-  // Stores the log path; a log already larger than kRotateAbove bytes becomes path + ".1"
-  // (replacing an older one).
+  // Stores the log path (until then the log writes nothing); a log already larger than kRotateAbove
+  // bytes becomes path + ".1" (replacing an older one).
   void setPath(const std::string& path);
   std::string path() const;
 
@@ -32,9 +32,6 @@ class CStreamLog {
 
  private:
   mutable Mutex lock_;
-  std::string path_ GUARDED_BY(lock_){"./vod.log"};
+  std::string path_ GUARDED_BY(lock_);
   uint32_t mask_ GUARDED_BY(lock_) = 0;
 };
-
-// The program's stream log.
-CStreamLog& StreamLog();

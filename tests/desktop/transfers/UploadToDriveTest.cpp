@@ -36,11 +36,11 @@ TEST(UploadToDrive, CopiesReachTheServiceAndPausedCopiesResume) {
   ASSERT_TRUE(server.start());
   ServiceDrive drive(folders, 'U');
   ASSERT_TRUE(drive.start(server, "alice", "secret"));
-  ControlPipeServer pipeServer(folders.pipePath(), [] {});
+  ControlPipeServer pipeServer(folders.drive(), folders.pipePath(), [] {});
   ASSERT_TRUE(pipeServer.start());
   DrivePipeClient pipe(folders.pipePath());
   const std::string folderId =
-      codepage::WideToUtf8(Drive().currentMirror.load()->GetIdOfPath(u"\\我的空间"));
+      codepage::WideToUtf8(folders.drive().currentMirror.load()->GetIdOfPath(u"\\我的空间"));
   ASSERT_FALSE(folderId.empty());
 
   // The first run holds at the folder look-up until the second add has been tried.

@@ -47,17 +47,18 @@ TEST(IOMirrorTest, BaseLookupsAreEmptyAndLoginSucceeds) {
   EXPECT_EQ(mirror.GetEntry(u"1", &record), 0);
   EXPECT_EQ(record.name, u"untouched");
   EXPECT_TRUE(mirror.GetChildren(u"1").empty());
-  EXPECT_EQ(mirror.Login(), 0);
-  EXPECT_EQ(Drive().driveState(), 5);
+  DriveProcess drive;
+  EXPECT_EQ(mirror.Login(drive), 0);
+  EXPECT_EQ(drive.driveState(), 5);
 }
 
 class FixedLogin : public IOMirror {
  public:
-  explicit FixedLogin(int result) : result_(result) {}
+  FixedLogin(int result, const DriveProcess& drive) : result_(result), drive_(drive) {}
 
  protected:
   int DoLogin() override {
-    seenDuringLogin = Drive().driveState();
+    seenDuringLogin = drive_.driveState();
     return result_;
   }
 
@@ -66,16 +67,18 @@ class FixedLogin : public IOMirror {
 
  private:
   int result_;
+  const DriveProcess& drive_;
 };
 
 TEST(IOMirrorTest, LoginResultsMapOntoDriveState) {
   const std::pair<int, int32_t> cases[] = {{0, 5},   {3, 5},   {-1, 10}, {-2, 11}, {-3, 11},
                                            {-4, 12}, {-5, 12}, {-6, 12}, {-7, -1}, {-100, -1}};
+  DriveProcess drive;
   for (auto [result, state] : cases) {
-    FixedLogin mirror(result);
-    EXPECT_EQ(mirror.Login(), result);
+    FixedLogin mirror(result, drive);
+    EXPECT_EQ(mirror.Login(drive), result);
     EXPECT_EQ(mirror.seenDuringLogin, 4);
-    EXPECT_EQ(Drive().driveState(), state) << "login result " << result;
+    EXPECT_EQ(drive.driveState(), state) << "login result " << result;
   }
 }
 

@@ -9,10 +9,7 @@ namespace {
 
 class MirrorConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Drive().debugMask = 0;
-    OpenDriveLog(dir.file("mirror.log"));
-  }
+  void SetUp() override { drive.openLog(dir.file("mirror.log")); }
   MirrorConfig configWith(const std::string& text) {
     WriteFile(dir.file("tarvex.ini"), text);
     return MirrorConfig(codepage::Utf8ToWide(dir.file("tarvex.ini")));
@@ -20,6 +17,7 @@ class MirrorConfigTest : public ::testing::Test {
   std::vector<std::string> logLines() { return LogTexts(dir.file("mirror.log")); }
 
   TempDir dir;
+  DriveProcess drive;
 };
 
 TEST(DebugValueTest, WordsAndNumbers) {
@@ -36,7 +34,7 @@ TEST(DebugValueTest, WordsAndNumbers) {
 TEST_F(MirrorConfigTest, MissingKeysGiveTheDefaults) {
   // Keys that are present but empty count as missing.
   MirrorConfig config = configWith("[Set]\nRun=\nDriveLetter=\nServerAddress=  \n");
-  ASSERT_EQ(config.readSettings(), 0);
+  ASSERT_EQ(config.readSettings(drive), 0);
   EXPECT_EQ(config.Debug, 0);
   EXPECT_EQ(config.CacheMod, 2);
   EXPECT_EQ(config.MaxDiskCache, 300);
@@ -45,13 +43,13 @@ TEST_F(MirrorConfigTest, MissingKeysGiveTheDefaults) {
   EXPECT_EQ(config.Run, 1);
   EXPECT_EQ(config.ThreadCount, 10);
   EXPECT_EQ(config.userName(), u"");
-  EXPECT_EQ(Drive().debugMask, 0u);
+  EXPECT_EQ(drive.debugMask, 0u);
 }
 
 TEST_F(MirrorConfigTest, MissingFileLogsAndChangesNothing) {
-  Drive().debugMask = 1;
+  drive.debugMask = 1;
   MirrorConfig config(codepage::Utf8ToWide(dir.file("absent.ini")));
-  EXPECT_EQ(config.readSettings(), -1);
+  EXPECT_EQ(config.readSettings(drive), -1);
   EXPECT_EQ(config.MaxDiskCache, 100);
   EXPECT_EQ(config.Run, 0);
   EXPECT_EQ(config.DriveLetter, u"M");
@@ -64,8 +62,8 @@ TEST_F(MirrorConfigTest, DebugSetsTheMaskAndEchoesEverySetting) {
   MirrorConfig config = configWith(
       "[Set]\nDebug=31\nCacheMod=3\nMaxDiskCache=50\nDriveLetter=Q\nServerAddress=host.example\n"
       "Run=0\n[User]\nUserName=王五\nPassWord=0123456789abcdef0123456789abcdef\n");
-  ASSERT_EQ(config.readSettings(), 0);
-  EXPECT_EQ(Drive().debugMask, 31u);
+  ASSERT_EQ(config.readSettings(drive), 0);
+  EXPECT_EQ(drive.debugMask, 31u);
   std::vector<std::string> lines = logLines();
   const char* expected[] = {
       "CacheMod:3", "MaxDiskCache:50 MB", "DriveLetter:Q",  "ServerAddress:host.example",
@@ -76,8 +74,8 @@ TEST_F(MirrorConfigTest, DebugSetsTheMaskAndEchoesEverySetting) {
 
 TEST_F(MirrorConfigTest, DebugTrueWritesNoDetailLines) {
   MirrorConfig config = configWith("[Set]\nDebug=true\n");
-  ASSERT_EQ(config.readSettings(), 0);
-  EXPECT_EQ(Drive().debugMask, 9u);
+  ASSERT_EQ(config.readSettings(drive), 0);
+  EXPECT_EQ(drive.debugMask, 9u);
   EXPECT_TRUE(logLines().empty());
 }
 
@@ -86,7 +84,7 @@ TEST_F(MirrorConfigTest, GarbageFileYieldsDefaultsOrZero) {
                         "[Set]\nDebug=\xFF\xFE\nCacheMod=abc\nRun=" + std::string(4000, '9') +
                         "\nMaxDiskCache=-\nDriveLetter=" + std::string(3000, 'Z');
   MirrorConfig config = configWith(garbage);
-  ASSERT_EQ(config.readSettings(), 0);
+  ASSERT_EQ(config.readSettings(drive), 0);
   EXPECT_EQ(config.Debug, 0);
   EXPECT_EQ(config.CacheMod, 0);
   EXPECT_EQ(config.Run, INT32_MAX);
@@ -96,14 +94,14 @@ TEST_F(MirrorConfigTest, GarbageFileYieldsDefaultsOrZero) {
 
 TEST_F(MirrorConfigTest, SettersWriteTheirKeysAtOnce) {
   MirrorConfig config = configWith("[Set]\nDebug=1\n");
-  ASSERT_EQ(config.readSettings(), 0);
+  ASSERT_EQ(config.readSettings(drive), 0);
   EXPECT_EQ(config.setDebug(16), 0);
   EXPECT_EQ(config.setUserName(u"赵六"), 0);
   EXPECT_EQ(config.setPassWord(u"abc"), 0);
   EXPECT_EQ(config.Debug, 16);
-  EXPECT_EQ(Drive().debugMask, 1u) << "the mask only changes at the next read";
+  EXPECT_EQ(drive.debugMask, 1u) << "the mask only changes at the next read";
   MirrorConfig reread(config.settingsPath());
-  ASSERT_EQ(reread.readSettings(), 0);
+  ASSERT_EQ(reread.readSettings(drive), 0);
   EXPECT_EQ(reread.Debug, 16);
   EXPECT_EQ(reread.userName(), u"赵六");
   EXPECT_EQ(reread.passWord(), u"abc");

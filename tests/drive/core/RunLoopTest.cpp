@@ -16,14 +16,14 @@ using namespace std::chrono_literals;
 // Records every DriveState value and lets the test wait for a given number of them.
 class StateRecorder {
  public:
-  StateRecorder() {
-    Drive().onDriveState = [this](int32_t state) {
+  explicit StateRecorder(DriveProcess& drive) : drive_(drive) {
+    drive_.onDriveState = [this](int32_t state) {
       std::lock_guard<std::mutex> guard(lock_);
       states_.push_back(state);
       changed_.notify_all();
     };
   }
-  ~StateRecorder() { Drive().onDriveState = nullptr; }
+  ~StateRecorder() { drive_.onDriveState = nullptr; }
 
   std::vector<int32_t> waitFor(size_t count) {
     std::unique_lock<std::mutex> guard(lock_);
@@ -35,6 +35,7 @@ class StateRecorder {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<int32_t> states_;  // guarded by lock_
+  DriveProcess& drive_;
 };
 
 class RefusedLogin : public IOMirror {
@@ -51,20 +52,16 @@ class RefusedLogin : public IOMirror {
 class RunLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Drive().programFolder = dir.path() + "/";
-    OpenDriveLog(dir.file("mirror.log"));
-    Drive().debugMask = 0;
-    Drive().createMirror = [] { return new RefusedLogin(); };
+    drive.programFolder = dir.path() + "/";
+    drive.openLog(dir.file("mirror.log"));
+    drive.createMirror = [] { return new RefusedLogin(); };
   }
-  void TearDown() override {
-    stopLoop();
-    Drive().createMirror = nullptr;
-  }
+  void TearDown() override { stopLoop(); }
   void startLoop() {
     timing.afterMount = 10ms;
     timing.afterStop = 10ms;
     timing.runPoll = 10ms;
-    loop = std::thread([this] { RunMountCycles(timing, keepRunning); });
+    loop = std::thread([this] { RunMountCycles(drive, timing, keepRunning); });
   }
   void stopLoop() {
     keepRunning = false;
@@ -72,14 +69,15 @@ class RunLoopTest : public ::testing::Test {
   }
 
   TempDir dir;
+  DriveProcess drive;
   RunLoopTiming timing;
   std::atomic<bool> keepRunning{true};
   std::thread loop;
 };
 
 TEST_F(RunLoopTest, MissingSettingsFileRetriesWithoutLoggingIn) {
-  Drive().debugMask = 1;
-  StateRecorder states;
+  drive.debugMask = 1;
+  StateRecorder states(drive);
   startLoop();
   EXPECT_EQ(states.waitFor(4), (std::vector<int32_t>{1, 8, 1, 8}));
   stopLoop();
@@ -89,14 +87,14 @@ TEST_F(RunLoopTest, MissingSettingsFileRetriesWithoutLoggingIn) {
 
 TEST_F(RunLoopTest, RefusedLoginEndsTheCycleAndDestroysTheMirror) {
   WriteFile(dir.file("tarvex.ini"), "[Set]\nRun=1\n[User]\nUserName=a\n");
-  StateRecorder states;
+  StateRecorder states(drive);
   startLoop();
   EXPECT_EQ(states.waitFor(8), (std::vector<int32_t>{1, 4, 12, 8, 1, 4, 12, 8}));
   stopLoop();
   EXPECT_GE(RefusedLogin::created, 2);
   EXPECT_EQ(RefusedLogin::created, RefusedLogin::destroyed);
-  EXPECT_EQ(Drive().currentMirror, nullptr);
-  EXPECT_EQ(Drive().currentSettings, nullptr);
+  EXPECT_EQ(drive.currentMirror, nullptr);
+  EXPECT_EQ(drive.currentSettings, nullptr);
 }
 
 }  // namespace

@@ -46,25 +46,23 @@ class ControlPipeTest : public ::testing::Test {
   void SetUp() override {
     WriteFile(dir.file("tarvex.ini"), "[Set]\nDriveLetter=R\nRun=1\n[User]\nUserName=old\n");
     settings = std::make_unique<MirrorConfig>(codepage::AnsiToWide(dir.file("tarvex.ini")));
-    settings->readSettings();
+    settings->readSettings(drive);
     mirror.add(u"kDocs", u"", u"Docs", true);
     mirror.add(u"kTop", u"", u"top.txt", false, 1);
     mirror.add(u"k2", u"kDocs", u"a.txt", false, 2, 12);
     mirror.add(u"k1", u"kDocs", u"sub", true);
     mirror.add(u"k3", u"k1", u"c.txt", false, 1, 5000000000LL);
     mirror.add(u"kA", u"", u"A", true);
-    Drive().currentMirror = &mirror;
-    Drive().currentSettings = settings.get();
-    Drive().setRunDriveLetter(u"Q");
-    Drive().setDriveState(2);
+    drive.currentMirror = &mirror;
+    drive.currentSettings = settings.get();
+    drive.setRunDriveLetter(u"Q");
+    drive.setDriveState(2);
     ASSERT_TRUE(server.start());
   }
   void TearDown() override {
     server.stop();
-    Drive().clearCurrentMirror();
-    Drive().clearCurrentSettings();
-    Drive().setRunDriveLetter(u"");
-    Drive().refreshRequest = 0;
+    drive.clearCurrentMirror();
+    drive.clearCurrentSettings();
   }
 
   // Lines of one entry stream; fails the test unless it ends with the empty final record.
@@ -87,9 +85,10 @@ class ControlPipeTest : public ::testing::Test {
   }
 
   TempDir dir;
+  DriveProcess drive;
   std::string path = dir.file("run/Tarvex");
   std::atomic<int> pipeLost{0};
-  ControlPipeServer server{path, [this] { ++pipeLost; }};
+  ControlPipeServer server{drive, path, [this] { ++pipeLost; }};
   std::unique_ptr<MirrorConfig> settings;
   KeyedMirror mirror;
 };
@@ -118,7 +117,7 @@ TEST_F(ControlPipeTest, EveryCommandAnswersAndActs) {
        [&] { EXPECT_NE(ReadFile(ini).find("Debug=23"), std::string::npos); }},
       {Request(21), kNoReply, [&] { EXPECT_EQ(settings->Run, 0); }},
       {Request(20), kNoReply, [&] { EXPECT_EQ(settings->Run, 1); }},
-      {Request(22), kNoReply, [&] { EXPECT_EQ(Drive().refreshRequest, 1); }},
+      {Request(22), kNoReply, [&] { EXPECT_EQ(drive.refreshRequest, 1); }},
       {Request(99, "ignored"), kNoReply, {}},
       // \A exists: the creation goes on to \A\B and answers its key.
       {TwoParts(31, "", "\\A\\B\\"), "0\0new1"s,
@@ -188,17 +187,17 @@ TEST_F(ControlPipeTest, EntryStreamWalksFoldersAndKeyLists) {
 TEST_F(ControlPipeTest, MalformedRecordsAreIgnoredAndMinus100EndsTheConnection) {
   RawPipeClient client(path);
   ASSERT_TRUE(client.connected());
-  Drive().lastPipeMessageTime = GetTickCount() - 60000;
+  drive.lastPipeMessageTime = GetTickCount() - 60000;
   for (int32_t length : {1024, 5000, 1016, -1}) {
     PipeMessage bad = Request(9);
     bad.length = length;
     ASSERT_TRUE(client.send(bad));
   }
   ASSERT_TRUE(client.waitTaken());
-  EXPECT_GT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 50000u)
+  EXPECT_GT(TicksBetween(drive.lastPipeMessageTime, GetTickCount()), 50000u)
       << "a dropped record counted as a sign of life";
   EXPECT_EQ(client.ask(Request(9)), "2");
-  EXPECT_LT(TicksBetween(Drive().lastPipeMessageTime, GetTickCount()), 5000u);
+  EXPECT_LT(TicksBetween(drive.lastPipeMessageTime, GetTickCount()), 5000u);
 
   ASSERT_TRUE(client.send(Request(-100)));
   EXPECT_TRUE(client.closedByServer());
@@ -257,7 +256,7 @@ TEST_F(ControlPipeTest, RecordsAreTakenWholeHoweverTheSocketDeliversThem) {
 
 TEST_F(ControlPipeTest, AnIdleClientIsDroppedSoTheNextIsServed) {
   const std::string quickPath = dir.file("quick/Tarvex");
-  ControlPipeServer quick(quickPath, {}, 300ms);
+  ControlPipeServer quick(drive, quickPath, {}, 300ms);
   ASSERT_TRUE(quick.start());
   RawPipeClient idle(quickPath);
   ASSERT_EQ(idle.ask(Request(9)), "2");
@@ -268,7 +267,7 @@ TEST_F(ControlPipeTest, AnIdleClientIsDroppedSoTheNextIsServed) {
   ASSERT_TRUE(next.connected());
   EXPECT_EQ(next.ask(Request(7)), "Q");
   EXPECT_TRUE(idle.closedByServer());
-  EXPECT_EQ(Drive().refreshRequest, 0);
+  EXPECT_EQ(drive.refreshRequest, 0);
 }
 
 TEST_F(ControlPipeTest, ClientGivesUpOnAMissingReplyAndReplacesADroppedConnection) {
@@ -283,7 +282,7 @@ TEST_F(ControlPipeTest, ClientGivesUpOnAMissingReplyAndReplacesADroppedConnectio
 
   // A connection the server dropped while it sat idle is replaced before the next request.
   const std::string quickPath = dir.file("quick/Tarvex");
-  ControlPipeServer quick(quickPath, {}, 100ms);
+  ControlPipeServer quick(drive, quickPath, {}, 100ms);
   ASSERT_TRUE(quick.start());
   DrivePipeClient client(quickPath);
   ASSERT_EQ(client.driveState(), 2);
@@ -315,8 +314,8 @@ TEST(ControlPipeClientTest, ClientRefusesAPipeInAFolderOpenToOthersAndSaysWhyOnc
 }
 
 TEST_F(ControlPipeTest, WithoutMirrorOrSettingsCommandsAnswerAsForUnknownKeys) {
-  Drive().clearCurrentMirror();
-  Drive().clearCurrentSettings();
+  drive.clearCurrentMirror();
+  drive.clearCurrentSettings();
   RawPipeClient client(path);
   ASSERT_TRUE(client.connected());
   EXPECT_EQ(client.ask(Request(8)), "");
@@ -411,11 +410,12 @@ TEST_F(ControlPipeTest, ClientSendsNothingTooLongForOneRecord) {
 
 TEST(ControlPipeServerTest, APipeThatCannotBeServedIsReported) {
   TempDir dir;
+  DriveProcess drive;
   std::atomic<int> lost{0};
-  ControlPipeServer first(dir.file("Tarvex"), [&] { ++lost; });
+  ControlPipeServer first(drive, dir.file("Tarvex"), [&] { ++lost; });
   ASSERT_TRUE(first.start());
   // One instance only: a second server on the same path fails and reports the pipe lost.
-  ControlPipeServer second(dir.file("Tarvex"), [&] { ++lost; });
+  ControlPipeServer second(drive, dir.file("Tarvex"), [&] { ++lost; });
   EXPECT_FALSE(second.start());
   WaitFor([&] { return lost != 0; }, std::chrono::seconds(5));
   EXPECT_EQ(lost, 1);

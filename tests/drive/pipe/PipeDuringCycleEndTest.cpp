@@ -16,7 +16,8 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
   SKIP_WITHOUT_FUSE();
   TestDriveFolders folders;
   folders.writeSettings("Q", 0);
-  Drive().createMirror = [] {
+  DriveProcess& drive = folders.drive();
+  drive.createMirror = [] {
     auto* mirror = new KeyedMirror();
     mirror->add(u"kDocs", u"", u"Docs", true);
     for (int i = 0; i < 50; ++i)
@@ -24,16 +25,16 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
                   u"kDocs", u"f.txt", false);
     return mirror;
   };
-  ControlPipeServer pipe(folders.pipePath(), [] {});
+  ControlPipeServer pipe(drive, folders.pipePath(), [] {});
   ASSERT_TRUE(pipe.start());
   KeyedMirror::callsOnDeadMirrors = 0;
   std::atomic<int> mounts{0};
-  Drive().onDriveState = [&](int32_t state) {
+  drive.onDriveState = [&](int32_t state) {
     if (state == 2) ++mounts;
   };
 
   std::atomic<bool> keepRunning{true};
-  std::thread cycles([&] { RunMountCycles(RunLoopTiming{0ms, 0ms, 10ms}, keepRunning); });
+  std::thread cycles([&] { RunMountCycles(drive, RunLoopTiming{0ms, 0ms, 10ms}, keepRunning); });
   std::atomic<bool> asking{true};
   std::atomic<int> pathsSeen{0};
   std::atomic<int32_t> stopCommand{0};  // 20 or 21 for the asker to send next
@@ -57,19 +58,20 @@ TEST(PipeDuringCycleEnd, MirrorCallsNeverOutliveTheCycle) {
       asking = false;
       keepRunning = false;
       WaitFor([&] {
-        Unmount();
-        return Drive().currentMirror.load() == nullptr;
+        Unmount(drive);
+        return drive.currentMirror.load() == nullptr;
       });
       cycles.join();
       asker.join();
-      Drive().createMirror = nullptr;
-      Drive().onDriveState = nullptr;
+      drive.createMirror = nullptr;
+      drive.onDriveState = nullptr;
     }
     std::atomic<bool>& asking;
     std::atomic<bool>& keepRunning;
     std::thread& cycles;
     std::thread& asker;
-  } finish{asking, keepRunning, cycles, asker};
+    DriveProcess& drive;
+  } finish{asking, keepRunning, cycles, asker, drive};
 
   // Commands 20 and 21 each unmount: the cycle ends (its mirror is freed) and the loop
   // mounts the next one at once.

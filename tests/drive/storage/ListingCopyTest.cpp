@@ -9,6 +9,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/FakeWebService.h"
 #include "tests/support/TempDir.h"
@@ -59,14 +60,16 @@ TEST(Listing, AFolderOfManyChildrenIsListedWithoutCopyingThem) {
     lines += std::to_string(100 + i) + ",file " + std::to_string(i) + ".dat,file,7,1,1500000001\n";
   }
   TempDir temp;
-  Drive().programFolder = temp.path() + "/";
+  DriveProcess drive;
+  StorageProcess storage;
+  drive.programFolder = temp.path() + "/";
   FakeWebService service;
   service.set("list3", FakeWebService::ListReply("1,5,100", lines));
   MirrorConfig config(codepage::Utf8ToWide(temp.path() + "/tarvex.ini"));
   config.ServerAddress = u"127.0.0.1";
   MirrorOptions options;
   options.webPort = service.port();
-  QLVMirror mirror(options);
+  QLVMirror mirror(drive, storage, options);
   mirror.SetConfig(&config);
   ASSERT_EQ(mirror.readDirTree(), 0);
 

@@ -13,6 +13,7 @@
 #include "drive/replies/NodeLine.h"
 #include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/tree/FolderTree.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/Files.h"
@@ -74,9 +75,8 @@ std::map<std::u16string, Seen> Expected(const fs::path& folder) {
 class MirrorServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Drive().programFolder = folder_.path() + "/";
-    Drive().debugMask = 0xff;
-    Drive().refreshRequest = 0;
+    drive_.programFolder = folder_.path() + "/";
+    drive_.debugMask = 0xff;
     server_.addUser("alice", "secret", 3);
     ASSERT_TRUE(server_.start());
     config_ = std::make_unique<MirrorConfig>(codepage::Utf8ToWide(folder_.file("tarvex.ini")));
@@ -88,7 +88,7 @@ class MirrorServiceTest : public ::testing::Test {
 
   std::unique_ptr<QLVMirror> makeMirror(MirrorOptions options = MirrorOptions()) {
     options.webPort = static_cast<uint16_t>(server_.webPort());
-    auto mirror = std::make_unique<QLVMirror>(options);
+    auto mirror = std::make_unique<QLVMirror>(drive_, storage_, options);
     mirror->SetConfig(config_.get());
     return mirror;
   }
@@ -96,6 +96,8 @@ class MirrorServiceTest : public ::testing::Test {
   fs::path userDir() const { return server_.userDir("alice"); }
 
   TempDir folder_;
+  DriveProcess drive_;
+  StorageProcess storage_;
   ReferenceServer server_;
   std::unique_ptr<MirrorConfig> config_;
 };
@@ -103,9 +105,9 @@ class MirrorServiceTest : public ::testing::Test {
 TEST_F(MirrorServiceTest, LoginReadsTheTreeAndTheQuota) {
   auto mirror = makeMirror();
   std::vector<int32_t> states;
-  Drive().onDriveState = [&](int32_t state) { states.push_back(state); };
-  EXPECT_EQ(mirror->Login(), 0);
-  Drive().onDriveState = nullptr;
+  drive_.onDriveState = [&](int32_t state) { states.push_back(state); };
+  EXPECT_EQ(mirror->Login(drive_), 0);
+  drive_.onDriveState = nullptr;
   EXPECT_EQ(states, (std::vector<int32_t>{4, 5}));
 
   std::u16string download = mirror->GetIdOfPath(u"\\下载空间");
@@ -131,14 +133,14 @@ TEST_F(MirrorServiceTest, LoginReadsTheTreeAndTheQuota) {
 TEST_F(MirrorServiceTest, WrongPasswordAndEmptyUserAreRefused) {
   config_->setPassWord(text_digest::Md5Text(u"wrong"));
   auto mirror = makeMirror();
-  EXPECT_EQ(mirror->Login(), -5);
-  EXPECT_EQ(Drive().driveState(), 12);
+  EXPECT_EQ(mirror->Login(drive_), -5);
+  EXPECT_EQ(drive_.driveState(), 12);
   mirror.reset();
 
   config_->setUserName(u"");
   mirror = makeMirror();
-  EXPECT_EQ(mirror->Login(), -1);
-  EXPECT_EQ(Drive().driveState(), 10);
+  EXPECT_EQ(mirror->Login(drive_), -1);
+  EXPECT_EQ(drive_.driveState(), 10);
 }
 
 TEST_F(MirrorServiceTest, DriveShowsTheServiceTreeExactly) {
@@ -152,7 +154,7 @@ TEST_F(MirrorServiceTest, DriveShowsTheServiceTreeExactly) {
   fs::create_directories(mine / "Empty Folder");
 
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   EXPECT_EQ(Listing(*mirror, u"\\我的空间"), Expected(mine));
   EXPECT_EQ(Listing(*mirror, u"\\我的空间\\Photos"), Expected(mine / "Photos"));
   EXPECT_EQ(Listing(*mirror, u"\\我的空间\\Photos\\2019"), Expected(mine / "Photos" / "2019"));
@@ -178,17 +180,17 @@ TEST_F(MirrorServiceTest, RefreshesPickUpNewFiles) {
   options.maintenanceStep = std::chrono::milliseconds(10);
   options.refreshSteps = 1'000'000;
   auto mirror = makeMirror(options);
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   EXPECT_EQ(mirror->GetIdOfPath(u"\\我的空间\\new.txt"), u"");
   WriteFile(userDir() / "我的空间" / "new.txt", "hello", 1600000000);
-  Drive().refreshRequest = 1;
+  drive_.refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\我的空间\\new.txt") != u""; }));
   EXPECT_NE(ReadFile(fs::path(folder_.path()) / ".filelist").find("|new.txt|"), std::string::npos);
   mirror.reset();
 
   options.refreshSteps = 10;  // a periodic read every 100 ms
   mirror = makeMirror(options);
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   WriteFile(userDir() / "我的空间" / "later.txt", "later", 1600000000);
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\我的空间\\later.txt") != u""; }));
 }
@@ -197,7 +199,7 @@ TEST_F(MirrorServiceTest, StaleFileIsRefreshedFromTheService) {
   fs::path file = userDir() / "我的空间" / "grow.bin";
   WriteFile(file, "12345", 1600000000);
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   std::u16string id = mirror->GetIdOfPath(u"\\我的空间\\grow.bin");
   ASSERT_NE(id, u"");
 

@@ -136,7 +136,7 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   ASSERT_TRUE(server.start());
   std::mutex statesLock;
   std::vector<int32_t> states;
-  Drive().onDriveState = [&](int32_t state) {
+  folders.drive().onDriveState = [&](int32_t state) {
     std::lock_guard<std::mutex> guard(statesLock);
     states.push_back(state);
   };
@@ -169,7 +169,7 @@ TEST(MountedDrive, ShowsTheServiceTreeAndRefreshesOnRequest) {
   WriteFile(fs::path(server.userDir("alice")) / "我的空间" / "Photos" / "new.txt", "new",
             1600000100);
   EXPECT_FALSE(fs::exists(drive / "我的空间" / "Photos" / "new.txt"));
-  Drive().refreshRequest = 1;
+  folders.drive().refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return fs::exists(drive / "我的空间" / "Photos" / "new.txt"); }));
   EXPECT_NE(ReadFile(folders.programFolder() + ".filelist").find("|new.txt|"), std::string::npos);
 }
@@ -313,7 +313,7 @@ TEST(MountedDrive, RefreshShowsRenamesSizesAndRemovalsAtOnce) {
   fs::rename(remote / "Mixed Case.TXT", remote / "Renamed.TXT");
   WriteFile(remote / "Photos" / "2019" / "a.jpg", std::string(5000, 'b'), 1600000200);
   fs::remove_all(remote / "Old Folder");
-  Drive().refreshRequest = 1;
+  folders.drive().refreshRequest = 1;
 
   auto allShown = [&] {
     std::set<std::string> top = Listing(mine);

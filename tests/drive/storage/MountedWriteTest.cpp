@@ -94,8 +94,6 @@ class MountedWriteTest : public ::testing::Test {
   void SetUp() override {
     reason_ = FuseMissingReason();
     if (!reason_.empty()) return;
-    // Links of an earlier test's service name the same ids with another port.
-    ReadLinks().clear();
     server_.addUser("alice", "secret");
     mine_ = fs::path(server_.userDir("alice")) / "我的空间";
   }
@@ -115,7 +113,7 @@ class MountedWriteTest : public ::testing::Test {
   void readTreeAgain() {
     std::string log = folders_.programFolder() + "mirror.log";
     size_t before = CountOf(ReadFile(log), "初始化完成");
-    Drive().refreshRequest = 1;
+    folders_.drive().refreshRequest = 1;
     ASSERT_TRUE(WaitFor([&] { return CountOf(ReadFile(log), "初始化完成") > before; }));
   }
 

@@ -10,8 +10,8 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/storage/MirrorRunState.h"
 #include "drive/storage/QLVMirror.h"
+#include "drive/storage/StorageProcess.h"
 #include "drive/storage/TetherCheck.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
@@ -40,15 +40,13 @@ class MirrorTest : public ::testing::Test {
   static void SetUpTestSuite() {
     temp_ = std::make_unique<TempDir>();
     folder_ = temp_->path();
-    Drive().programFolder = folder_.string() + "/";
-    Drive().debugMask = 0xff;
-    OpenDriveLog((folder_ / "mirror.log").string());
   }
   static void TearDownTestSuite() { temp_.reset(); }
 
   void SetUp() override {
-    Drive().refreshRequest = 0;
-    Drive().tether = false;
+    drive_.programFolder = folder_.string() + "/";
+    drive_.debugMask = 0xff;
+    drive_.openLog((folder_ / "mirror.log").string());
     fs::remove(folder_ / ".filelist");
     config_ =
         std::make_unique<MirrorConfig>(codepage::Utf8ToWide((folder_ / "tarvex.ini").string()));
@@ -63,7 +61,7 @@ class MirrorTest : public ::testing::Test {
 
   std::unique_ptr<QLVMirror> makeMirror(MirrorOptions options = MirrorOptions()) {
     options.webPort = service_.port();
-    auto mirror = std::make_unique<QLVMirror>(options);
+    auto mirror = std::make_unique<QLVMirror>(drive_, storage_, options);
     mirror->SetConfig(config_.get());
     return mirror;
   }
@@ -72,6 +70,8 @@ class MirrorTest : public ::testing::Test {
 
   static std::unique_ptr<TempDir> temp_;
   static fs::path folder_;
+  DriveProcess drive_;
+  StorageProcess storage_;
   std::unique_ptr<MirrorConfig> config_;
   FakeWebService service_;
 };
@@ -104,9 +104,9 @@ std::vector<std::u16string> Names(const std::vector<WIN32_FIND_DATAW>& entries) 
 TEST_F(MirrorTest, LoginSucceedsSignsWithTheNewSessionAndReadsTheTree) {
   auto mirror = makeMirror();
   std::vector<int32_t> states;
-  Drive().onDriveState = [&](int32_t state) { states.push_back(state); };
-  EXPECT_EQ(mirror->Login(), 0);
-  Drive().onDriveState = nullptr;
+  drive_.onDriveState = [&](int32_t state) { states.push_back(state); };
+  EXPECT_EQ(mirror->Login(drive_), 0);
+  drive_.onDriveState = nullptr;
   EXPECT_EQ(states, (std::vector<int32_t>{4, 5}));
   EXPECT_EQ(mirror->session().id, u"CCCC");
   EXPECT_EQ(mirror->session().key, u"DDDD");
@@ -162,8 +162,8 @@ TEST_F(MirrorTest, LoginFailuresHaveTheirCodesLinesAndStates) {
     c.arrange();
     size_t logBefore = Log().size();
     auto mirror = makeMirror();
-    EXPECT_EQ(mirror->Login(), c.code);
-    EXPECT_EQ(Drive().driveState(), c.state);
+    EXPECT_EQ(mirror->Login(drive_), c.code);
+    EXPECT_EQ(drive_.driveState(), c.state);
     std::string newLog = Log().substr(logBefore);
     EXPECT_NE(newLog.find(c.line + "\r\n"), std::string::npos) << newLog;
     // One line per failure: an empty user name never reaches the password check.
@@ -176,11 +176,11 @@ TEST_F(MirrorTest, LoginFailuresHaveTheirCodesLinesAndStates) {
 TEST_F(MirrorTest, UnreachableServiceIsAConnectError) {
   MirrorOptions options;
   options.webPort = ClosedLoopbackPort();
-  auto mirror = std::make_unique<QLVMirror>(options);
+  auto mirror = std::make_unique<QLVMirror>(drive_, storage_, options);
   mirror->SetConfig(config_.get());
   size_t logBefore = Log().size();
-  EXPECT_EQ(mirror->Login(), -2);
-  EXPECT_EQ(Drive().driveState(), 11);
+  EXPECT_EQ(mirror->Login(drive_), -2);
+  EXPECT_EQ(drive_.driveState(), 11);
   EXPECT_NE(Log().substr(logBefore).find("QLVMirror:login:-1 connect err!"), std::string::npos);
 }
 
@@ -189,7 +189,7 @@ TEST_F(MirrorTest, LongLoginReplyIsCutAt1024Bytes) {
   std::string key(600, 'k');
   service_.set("login", "ok," + id + "," + key);
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   // 1024 bytes: "ok," + 600 + "," + 420; the key is the last 600 characters of what is left.
   EXPECT_EQ(mirror->session().id, codepage::Utf8ToWide(id));
   std::string remainder = id + "," + std::string(420, 'k');
@@ -205,7 +205,7 @@ TEST_F(MirrorTest, TreeAnswersTheDriver) {
   }
   service_.set("list3", "ok,15,5,6000," + text_digest::EncodeBase64(lines));
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
 
   std::vector<std::u16string> top = Names(List(*mirror, u"\\"));
   EXPECT_EQ(top, (std::vector<std::u16string>{u".", u"..", u"Photos", u"下载空间", u"Shared"}));
@@ -269,7 +269,7 @@ TEST_F(MirrorTest, TreeAnswersTheDriver) {
 
 TEST_F(MirrorTest, FailedOrCutReadsKeepThePreviousTree) {
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   std::string before = ReadFile(folder_ / ".filelist");
 
   service_.set("list3", "err,Session expired");
@@ -292,7 +292,7 @@ TEST_F(MirrorTest, FailedOrCutReadsKeepThePreviousTree) {
 
 TEST_F(MirrorTest, ListRepliesCutAnywhereNeverBreakTheMirror) {
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   std::string whole = FakeWebService::ListReply("15,5,100", kLines);
   for (size_t cut = 0; cut <= whole.size(); cut += 3) {
     service_.set("list3", whole.substr(0, cut));
@@ -307,14 +307,14 @@ TEST_F(MirrorTest, NamesThatCannotBeListedAreLeftOutOfListings) {
                             "15,5,100", "1,.,file,1,,0\n2,..,dir,0,,0\n3," + std::string(300, 'n') +
                                             ",file,1,,0\n4,ok.txt,file,1,,0\n"));
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   EXPECT_EQ(Names(List(*mirror, u"\\")), (std::vector<std::u16string>{u".", u"..", u"ok.txt"}));
   EXPECT_EQ(mirror->GetPath(u"3").size(), 301u);  // kept whole in the tree all the same
 }
 
 TEST_F(MirrorTest, StaleNodeIsRefreshedThroughFileInfo) {
   auto mirror = makeMirror();
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   service_.set("file_info",
                "ok," + text_digest::EncodeBase64("12,a.jpg,file,999999,11,1700000000\n"));
   mirror->markStale(u"12");
@@ -348,11 +348,11 @@ TEST_F(MirrorTest, RequestedAndPeriodicRefreshesReadTheTreeAgain) {
   slow.maintenanceStep = std::chrono::milliseconds(10);
   slow.refreshSteps = 1'000'000;
   auto mirror = makeMirror(slow);
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   service_.set("list3", FakeWebService::ListReply("15,5,100", kLines + "20,new.txt,file,7,,1\n"));
-  Drive().refreshRequest = 1;
+  drive_.refreshRequest = 1;
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\new.txt") == u"20"; }));
-  EXPECT_TRUE(WaitFor([&] { return Drive().refreshRequest == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return drive_.refreshRequest == 0; }));
   EXPECT_NE(ReadFile(folder_ / ".filelist").find("0|20|new.txt|"), std::string::npos);
   mirror.reset();
 
@@ -361,7 +361,7 @@ TEST_F(MirrorTest, RequestedAndPeriodicRefreshesReadTheTreeAgain) {
   quick.refreshSteps = 5;
   mirror = makeMirror(quick);
   service_.set("list3", FakeWebService::ListReply("15,5,100", kLines));
-  ASSERT_EQ(mirror->Login(), 0);
+  ASSERT_EQ(mirror->Login(drive_), 0);
   EXPECT_EQ(mirror->GetIdOfPath(u"\\new.txt"), u"");
   service_.set("list3", FakeWebService::ListReply("15,5,100", kLines + "21,later.txt,file,7,,1\n"));
   EXPECT_TRUE(WaitFor([&] { return mirror->GetIdOfPath(u"\\later.txt") == u"21"; }));
@@ -369,9 +369,9 @@ TEST_F(MirrorTest, RequestedAndPeriodicRefreshesReadTheTreeAgain) {
 
 TEST_F(MirrorTest, DestructionStopsTheMaintenanceThread) {
   auto mirror = makeMirror();
-  EXPECT_EQ(MirrorRunState(), run_state::kRunning);
+  EXPECT_EQ(storage_.runState, run_state::kRunning);
   mirror.reset();
-  EXPECT_EQ(MirrorRunState(), run_state::kStopped);
+  EXPECT_EQ(storage_.runState, run_state::kStopped);
 }
 
 TEST(TetherCheck, ExpiresAfterTenSecondsOfSilenceOnlyWhenSet) {
@@ -385,30 +385,33 @@ TEST(TetherCheck, ExpiresAfterTenSecondsOfSilenceOnlyWhenSet) {
 
 TEST(TetherCheck, ExpiredTetherCallsTheInjectedEnd) {
   std::atomic<int> ended{0};
-  Drive().tether = true;
-  Drive().lastPipeMessageTime = GetTickCount() - 20000;
+  DriveProcess drive;
+  StorageProcess storage;
+  drive.tether = true;
+  drive.lastPipeMessageTime = GetTickCount() - 20000;
   MirrorOptions options;
   options.maintenanceStep = std::chrono::milliseconds(5);
   options.housekeepingSteps = 2;
   options.endOnTether = [&] { ++ended; };
   {
-    QLVMirror mirror(options);
+    QLVMirror mirror(drive, storage, options);
     EXPECT_TRUE(WaitFor([&] { return ended > 0; }));
   }
   EXPECT_EQ(ended, 1);
-  Drive().tether = false;
 }
 
 TEST(TetherCheckDeathTest, SilentDesktopEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        Drive().tether = true;
-        Drive().lastPipeMessageTime = GetTickCount() - 20000;
+        DriveProcess drive;
+        StorageProcess storage;
+        drive.tether = true;
+        drive.lastPipeMessageTime = GetTickCount() - 20000;
         MirrorOptions options;
         options.maintenanceStep = std::chrono::milliseconds(5);
         options.housekeepingSteps = 2;
-        QLVMirror mirror(options);
+        QLVMirror mirror(drive, storage, options);
         std::this_thread::sleep_for(std::chrono::seconds(30));
         std::_Exit(3);
       },

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "drive/core/DriveProcess.h"
 #include "drive/replies/ReadLinkReply.h"
 #include "drive/storage/CachePruning.h"
 #include "drive/storage/ClosedFiles.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/ReadLinkCache.h"
+#include "drive/stream/StreamContext.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -65,15 +65,14 @@ TEST(ReadLinkCache, EntriesStayFreshForAMinuteAfterTheirLastUseUntilDropped) {
 
 class ClosedFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override { Drive().programFolder = folder_.path() + "/"; }
-
   std::unique_ptr<QLVFile> closedAt(uint32_t ticks, const char16_t* id) {
-    auto file = std::make_unique<QLVFile>(id, 10, WebSession{});
+    auto file = std::make_unique<QLVFile>(id, 10, WebSession{}, folder_.path() + "/", stream_);
     file->setCloseTime(ticks);
     return file;
   }
 
   TempDir folder_;
+  StreamContext stream_;
 };
 
 TEST_F(ClosedFilesTest, IdleContextsGoAfterASecondOnePerCall) {

@@ -13,9 +13,8 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/storage/ClosedFiles.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/ReadLinkCache.h"
+#include "drive/storage/StorageProcess.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
@@ -37,10 +36,9 @@ uint32_t TestTicks() { return testTicks; }
 class ReadPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Drive().programFolder = folder_.path() + "/";
-    Drive().debugMask = 0x13;
-    OpenDriveLog(folder_.file("mirror.log"));
-    ReadLinks().clear();
+    drive_.programFolder = folder_.path() + "/";
+    drive_.debugMask = 0x13;
+    drive_.openLog(folder_.file("mirror.log"));
     server_.addUser("alice", "secret");
     fs::path mine = fs::path(server_.userDir("alice")) / "我的空间";
     fs::create_directories(mine / "Sub Folder");
@@ -59,15 +57,14 @@ class ReadPathTest : public ::testing::Test {
     MirrorOptions options;
     options.webPort = static_cast<uint16_t>(server_.webPort());
     options.refreshSteps = 1'000'000;
-    mirror_ = std::make_unique<QLVMirror>(options);
+    mirror_ = std::make_unique<QLVMirror>(drive_, storage_, options);
     mirror_->SetConfig(config_.get());
-    ASSERT_EQ(mirror_->Login(), 0);
+    ASSERT_EQ(mirror_->Login(drive_), 0);
   }
 
   void TearDown() override {
-    ReadLinks().setClock(nullptr);
     mirror_.reset();
-    Drive().log.reset();
+    drive_.closeLog();
   }
 
   static std::u16string PathOf(const std::string& name) {
@@ -100,6 +97,8 @@ class ReadPathTest : public ::testing::Test {
   std::string mirrorLog() const { return ReadFile(folder_.file("mirror.log")); }
 
   TempDir folder_;
+  DriveProcess drive_;
+  StorageProcess storage_;
   ReferenceServer server_;
   std::unique_ptr<MirrorConfig> config_;
   std::unique_ptr<QLVMirror> mirror_;
@@ -139,7 +138,7 @@ TEST_F(ReadPathTest, OpenDoesNotWaitForASlowTreeRead) {
 }
 
 TEST_F(ReadPathTest, AReadLinkLastsAMinuteAfterTheLastReadOfItsFile) {
-  ReadLinks().setClock(TestTicks);
+  storage_.readLinks.setClock(TestTicks);
   const std::u16string path = PathOf("f3145728.bin");
   const std::string& content = files_["f3145728.bin"];
   DOKAN_FILE_INFO first{}, second{};
@@ -270,12 +269,12 @@ TEST_F(ReadPathTest, CreateFileDispatch) {
 
 TEST_F(ReadPathTest, ClosedContextsWaitForTheirRelease) {
   DOKAN_FILE_INFO info{};
-  size_t before = ClosedContexts().size();
+  size_t before = storage_.closedFiles.size();
   ASSERT_EQ(open(PathOf("f1.bin"), info), 0);
   EXPECT_EQ(mirror_->Cleanup(PathOf("f1.bin").c_str(), &info), 0);
-  EXPECT_EQ(ClosedContexts().size(), before + 1);
+  EXPECT_EQ(storage_.closedFiles.size(), before + 1);
   EXPECT_EQ(mirror_->Cleanup(PathOf("f1.bin").c_str(), &info), 0);  // nothing left to close
-  EXPECT_EQ(ClosedContexts().size(), before + 1);
+  EXPECT_EQ(storage_.closedFiles.size(), before + 1);
   mirror_.reset();  // the end of the mount cycle frees them all
-  EXPECT_EQ(ClosedContexts().size(), 0u);
+  EXPECT_EQ(storage_.closedFiles.size(), 0u);
 }

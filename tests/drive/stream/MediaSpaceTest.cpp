@@ -32,7 +32,7 @@ class MediaSpaceTest : public ::testing::Test {
         server_(service_.handler()) {}
 
   std::unique_ptr<CMediaSpace> openReader(const std::string& expect = "ok") {
-    auto reader = std::make_unique<CMediaSpace>(folder_);
+    auto reader = std::make_unique<CMediaSpace>(folder_, stream_);
     EXPECT_EQ(reader->open("127.0.0.1", server_.port(), "ticket", "cafe01"), expect);
     return reader;
   }
@@ -50,6 +50,7 @@ class MediaSpaceTest : public ::testing::Test {
 
   TempDir dir_;
   std::string folder_;
+  StreamContext stream_;
   FileStreamService service_;
   ScriptedStreamServer server_;
 };
@@ -159,7 +160,7 @@ TEST_F(MediaSpaceTest, CloseWhileAReaderWaitsMakesItReturnMinusOne) {
 }
 
 TEST_F(MediaSpaceTest, OpenFailuresReportTheirWords) {
-  auto reader = std::make_unique<CMediaSpace>(folder_);
+  auto reader = std::make_unique<CMediaSpace>(folder_, stream_);
   EXPECT_EQ(reader->open("127.0.0.1", server_.port(), "wrong", "cafe01"), "token");
   EXPECT_EQ(reader->fileLength(), 0);
   uint8_t byte;

@@ -66,7 +66,8 @@ TEST(StreamBuf, RefusesWritesThatLeaveAGapOrOverflow) {
 }
 
 TEST(MemCache, FirstBufferFillsThenRingsCountFromTwo) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   EXPECT_EQ(cache.maxId(), 2);
   for (int i = 0; i < 10; ++i) Store(cache, i * 65536, 65536);
   auto buffers = cache.buffers();
@@ -85,7 +86,8 @@ TEST(MemCache, FirstBufferFillsThenRingsCountFromTwo) {
 }
 
 TEST(MemCache, FullRingDropsExactlyWhatItAdds) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 1 << 20, 65536);  // no cover: a ring with id 2
   for (int i = 1; i < 20; ++i) Store(cache, (1 << 20) + i * 65536, 65536);
   auto ring = cache.buffers()[1];
@@ -99,7 +101,8 @@ TEST(MemCache, FullRingDropsExactlyWhatItAdds) {
 }
 
 TEST(MemCache, StoringHeldOrOverlappingRangesKeepsTheBytes) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 0, 65536);
   Store(cache, 1000, 2000);  // held already
   auto buffers = cache.buffers();
@@ -112,27 +115,29 @@ TEST(MemCache, StoringHeldOrOverlappingRangesKeepsTheBytes) {
 }
 
 TEST(MemCache, LookupAcrossTwoBuffersNeedsNoGap) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 3 << 20, 65536);            // ring A
   Store(cache, (3 << 20) + 65536, 65536);  // appended to A
   Store(cache, 5 << 20, 65536);            // ring B, far away
   EXPECT_TRUE(Holds(cache, (3 << 20) + 100000, 20000));
   EXPECT_FALSE(Holds(cache, (3 << 20) + 120000, 20000));  // runs past A into nothing
 
-  CMemCache joined;
+  CMemCache joined(rings);
   Store(joined, 0, 65536);
   for (int i = 1; i < 10; ++i) Store(joined, i * 65536, 65536);
   Store(joined, 655360, 65536);  // id 2 starts where id 0 ends
   EXPECT_TRUE(Holds(joined, 655360 - 30000, 60000));
 
-  CMemCache gapped;
+  CMemCache gapped(rings);
   Store(gapped, 2 << 20, 65536);
   Store(gapped, (2 << 20) + 65536 + 10, 65536);  // a new ring after a 10-byte gap
   EXPECT_FALSE(Holds(gapped, (2 << 20) + 60000, 20000));
 }
 
 TEST(MemCache, LargeBlocksGoToIdOneAndReplaceEachOther) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 1 << 20, 200000);
   auto buffers = cache.buffers();
   ASSERT_EQ(buffers.size(), 2u);
@@ -147,7 +152,8 @@ TEST(MemCache, LargeBlocksGoToIdOneAndReplaceEachOther) {
 }
 
 TEST(MemCache, PlannerAsksOncePerWindow) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 0, 65536);  // the head
   auto first = cache.plan(65536);
   ASSERT_TRUE(first);
@@ -186,7 +192,8 @@ TEST(MemCache, PlannerAsksWhenLessThanAWindowIsHeldAhead) {
        {Case{CMemCache::kRequestSize + 4096, false}, Case{CMemCache::kRequestSize, false},
         Case{CMemCache::kRequestSize - 1, true}, Case{4096, true}}) {
     SCOPED_TRACE(c.heldAhead);
-    CMemCache cache;
+    RingBudget rings;
+    CMemCache cache(rings);
     for (int64_t offset = 0; offset < kHeldEnd; offset += 65536) Store(cache, offset, 65536);
     auto request = cache.plan(kHeldEnd - c.heldAhead);
     ASSERT_EQ(request.has_value(), c.asks);
@@ -202,8 +209,9 @@ TEST(MemCache, PlannerAsksWhenLessThanAWindowIsHeldAhead) {
 TEST(MemCache, RandomStoresKeepMemoryBounded) {
   constexpr int64_t kPoolBound =
       CMemCache::kFirstCapacity + int64_t{CMemCache::kMostRings} * CMemCache::kRingCapacity;
+  RingBudget rings;
   std::vector<std::unique_ptr<CMemCache>> pools;
-  for (int p = 0; p < 40; ++p) pools.push_back(std::make_unique<CMemCache>());
+  for (int p = 0; p < 40; ++p) pools.push_back(std::make_unique<CMemCache>(rings));
   uint64_t seed = 1;
   for (int i = 0; i < 2000; ++i) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -213,8 +221,7 @@ TEST(MemCache, RandomStoresKeepMemoryBounded) {
     ASSERT_TRUE(Holds(cache, offset, 65536)) << i;  // the newest run is never the one dropped
     ASSERT_LE(cache.heldCapacity(), kPoolBound);
   }
-  EXPECT_LE(CMemCache::allRingBytes(),
-            CMemCache::kAllRingsBudget + int64_t{CMemCache::kRingCapacity} * 40);
+  EXPECT_LE(rings.heldBytes(), CMemCache::kAllRingsBudget + int64_t{CMemCache::kRingCapacity} * 40);
   // A run that is read keeps its ring while others come and go.
   CMemCache& first = *pools[0];
   Store(first, 0x700000, 65536);
@@ -223,11 +230,12 @@ TEST(MemCache, RandomStoresKeepMemoryBounded) {
     ASSERT_TRUE(Holds(first, 0x700000, 65536)) << i;
   }
   pools.clear();
-  EXPECT_EQ(CMemCache::allRingBytes(), 0);
+  EXPECT_EQ(rings.heldBytes(), 0);
 }
 
 TEST(MemCache, ClearKeepsCountingIds) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 2 << 20, 100);
   EXPECT_EQ(cache.maxId(), 3);
   cache.clear();
@@ -241,7 +249,8 @@ TEST(MemCache, ClearKeepsCountingIds) {
 }
 
 TEST(MemCache, TextNamesEveryBuffer) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   Store(cache, 0, 1000);
   std::vector<uint8_t> out(10);
   cache.lookup(out.data(), 0, 10);
@@ -260,7 +269,8 @@ namespace {
 // up hand on to new rings instead of forgetting bytes the reader has yet to read, and every
 // byte stays readable; the bytes behind the reader may go.
 TEST(MemCache, BytesAheadOfTheReaderAreNeverForgotten) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   for (int64_t offset = 1 << 20; offset < (2 << 20); offset += 65536) Store(cache, offset, 65536);
   ASSERT_TRUE(Holds(cache, 1 << 20, 65536));  // the reader is here
   for (int64_t offset = 2 << 20; offset < (7 << 20); offset += 65536) Store(cache, offset, 65536);
@@ -272,7 +282,8 @@ TEST(MemCache, BytesAheadOfTheReaderAreNeverForgotten) {
 // With a grown window the planner continues the run it asked for, in larger requests, until
 // the window is covered; the start window keeps the one-request rules.
 TEST(MemCache, GrownWindowContinuesTheRunOfRequests) {
-  CMemCache cache;
+  RingBudget rings;
+  CMemCache cache(rings);
   constexpr int32_t kWindow = 4 << 20;
   Store(cache, 0, 65536);
   std::vector<FetchRequest> asked;

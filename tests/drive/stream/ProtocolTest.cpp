@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "drive/wire/CRSSocket.h"
 #include "drive/stream/CRSWriter.h"
+#include "drive/wire/CRSSocket.h"
 #include "drive/wire/DataReply.h"
 #include "drive/wire/ReplyFrame.h"
 #include "platform/sync/Mutex.h"
@@ -50,8 +50,9 @@ Exchange Ask(const ScriptedStreamServer::Handler& script, ReadRequest request, i
   EXPECT_EQ(socket.sendRequest("ask", sendLock), 11);
   out.data.assign(capacity, 0);
   std::atomic<bool> stop{false};
-  out.fields =
-      ReceiveDataReply(socket, request, timeoutMs, &stop, out.data.data(), capacity, &out.dataSize);
+  CStreamLog log;
+  out.fields = ReceiveDataReply(log, socket, request, timeoutMs, &stop, out.data.data(), capacity,
+                                &out.dataSize);
   return out;
 }
 

@@ -48,13 +48,14 @@ class ScriptedReaderTest : public ::testing::Test {
         server_(service_.handler()) {}
 
   std::unique_ptr<CMediaSpace> openReader() {
-    auto reader = std::make_unique<CMediaSpace>(folder_);
+    auto reader = std::make_unique<CMediaSpace>(folder_, stream_);
     EXPECT_EQ(reader->open("127.0.0.1", server_.port(), "t1", "feed"), "ok");
     return reader;
   }
 
   TempDir dir_;
   std::string folder_;
+  StreamContext stream_;
   FileStreamService service_;
   ScriptedStreamServer server_;
 };
@@ -139,10 +140,11 @@ class DeadAddress {
 TEST(DeadStreamAddressTest, OpenFailsInTimeAndCloseReturnsAtOnce) {
   TempDir dir;
   std::string folder = dir.path() + "/";
+  StreamContext stream;
   DeadAddress silent(true);
   DeadAddress unreachable(false);
   auto openOn = [&](int port) {
-    CMediaSpace reader(folder);
+    CMediaSpace reader(folder, stream);
     auto started = Clock::now();
     std::string status = reader.open("127.0.0.1", port, "t1", "dead");
     return std::make_pair(status, Clock::now() - started);
@@ -150,7 +152,7 @@ TEST(DeadStreamAddressTest, OpenFailsInTimeAndCloseReturnsAtOnce) {
   auto silentOpen = std::async(std::launch::async, openOn, silent.port());
   auto unreachableOpen = std::async(std::launch::async, openOn, unreachable.port());
 
-  CMediaSpace closed(folder);
+  CMediaSpace closed(folder, stream);
   auto opening = std::async(
       std::launch::async, [&] { return closed.open("127.0.0.1", unreachable.port(), "t1", "x"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the open begin
@@ -174,6 +176,7 @@ TEST(DeadStreamAddressTest, OpenFailsInTimeAndCloseReturnsAtOnce) {
 TEST(ReaderStressTest, OpenReadCloseCyclesEachCloseWithinASecond) {
   TempDir dir;
   std::string folder = dir.path() + "/";
+  StreamContext stream;
   ReferenceServer server;
   server.addUser("reader", "secret");
   std::ofstream(server.userDir("reader") + "/下载空间/clip.bin", std::ios::binary) << Content();
@@ -188,7 +191,7 @@ TEST(ReaderStressTest, OpenReadCloseCyclesEachCloseWithinASecond) {
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     if (cycle == kCycles / 2) server.setFaults({"fault-delay-ms 30"});
     if (cycle == kCycles * 3 / 4) server.setFaults({"fault-silent t1_read"});
-    CMediaSpace reader(folder);
+    CMediaSpace reader(folder, stream);
     ASSERT_EQ(reader.open(link.host, link.port, link.token1, link.token2), "ok");
     int64_t offset = (int64_t{cycle} * 7919 * 4096) % (kFileSize - 65536);
     int32_t size = cycle % 3 == 0 ? 4096 : 65536;
@@ -226,6 +229,7 @@ TEST(RelayReadTest, DropsEveryThreeMegabytesCostReconnectsNotTimeouts) {
   static const std::string content = PatternBytes(kLarge, 17);
   TempDir dir;
   std::string folder = dir.path() + "/";
+  StreamContext stream;
   LinkRelay relay("127.0.0.1", 0, LinkSettings{});
   ASSERT_TRUE(relay.start());
   ReferenceServer server;
@@ -240,7 +244,7 @@ TEST(RelayReadTest, DropsEveryThreeMegabytesCostReconnectsNotTimeouts) {
   EXPECT_EQ(link.port, relay.port());
 
   auto readWhole = [&](int64_t stallAt = -1) {
-    CMediaSpace reader(folder);
+    CMediaSpace reader(folder, stream);
     EXPECT_EQ(reader.open(link.host, link.port, link.token1, link.token2), "ok");
     std::vector<uint8_t> buffer(65536);
     auto started = Clock::now();

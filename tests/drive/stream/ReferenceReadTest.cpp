@@ -40,7 +40,7 @@ class ReferenceReadTest : public ::testing::Test {
   }
 
   std::unique_ptr<CMediaSpace> openReader() {
-    auto reader = std::make_unique<CMediaSpace>(folder_);
+    auto reader = std::make_unique<CMediaSpace>(folder_, stream_);
     EXPECT_EQ(reader->open(link_.host, link_.port, link_.token1, link_.token2), "ok");
     return reader;
   }
@@ -62,6 +62,7 @@ class ReferenceReadTest : public ::testing::Test {
 
   TempDir dir_;
   std::string folder_;
+  StreamContext stream_;
   ReferenceServer server_;
   ReadLink link_;
 };
@@ -152,7 +153,7 @@ TEST_F(ReferenceReadTest, SilentFetchesAndFailingSlaveOpensFallBackToDirectReads
   auto reader = openReader();
   ASSERT_NO_FATAL_FAILURE(readAll(*reader, 65536, 30 << 20, 34 << 20));
   server_.setFaults({"fault-error t1_open=busy"});
-  CMediaSpace refused(folder_);
+  CMediaSpace refused(folder_, stream_);
   EXPECT_EQ(refused.open(link_.host, link_.port, link_.token1, "other" + link_.token2), "busy");
 }
 

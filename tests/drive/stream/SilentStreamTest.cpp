@@ -11,7 +11,7 @@
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/TextDigest.h"
 #include "drive/storage/QLVMirror.h"
-#include "drive/storage/ReadLinkCache.h"
+#include "drive/storage/StorageProcess.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/dokan/DriveNames.h"
 #include "tests/support/Files.h"
@@ -30,9 +30,10 @@ using dokan::ErrnoOfResult;
 // time limit, an open that needs it too, and a close during such a read returns at once.
 TEST(SilentStreamAddressTest, ReadsFailWithAnIoErrorInTimeAndCloseReturnsAtOnce) {
   TempDir folder;
-  Drive().programFolder = folder.path() + "/";
-  OpenDriveLog(folder.file("mirror.log"));
-  ReadLinks().clear();
+  DriveProcess drive;
+  StorageProcess storage;
+  drive.programFolder = folder.path() + "/";
+  drive.openLog(folder.file("mirror.log"));
   LinkRelay relay("127.0.0.1", 0, LinkSettings{});
   ASSERT_TRUE(relay.start());
   ReferenceServer server;
@@ -50,9 +51,9 @@ TEST(SilentStreamAddressTest, ReadsFailWithAnIoErrorInTimeAndCloseReturnsAtOnce)
   MirrorOptions options;
   options.webPort = static_cast<uint16_t>(server.webPort());
   options.refreshSteps = 1'000'000;
-  QLVMirror mirror(options);
+  QLVMirror mirror(drive, storage, options);
   mirror.SetConfig(&config);
-  ASSERT_EQ(mirror.Login(), 0);
+  ASSERT_EQ(mirror.Login(drive), 0);
   auto path = [](const char* name) { return u"\\下载空间\\" + codepage::Utf8ToWide(name); };
   auto open = [&](const char* name, DOKAN_FILE_INFO& info) {
     return mirror.CreateFile(path(name).c_str(), GENERIC_READ, 7, 3, 0, &info);
@@ -94,7 +95,7 @@ TEST(SilentStreamAddressTest, ReadsFailWithAnIoErrorInTimeAndCloseReturnsAtOnce)
   EXPECT_LT(Clock::now() - closing, std::chrono::seconds(1));
   EXPECT_EQ(waiting.wait_for(std::chrono::seconds(1)), std::future_status::ready);
   EXPECT_EQ(ErrnoOfResult(waiting.get()), EIO);
-  Drive().log.reset();
+  drive.closeLog();
 }
 
 }  // namespace

@@ -18,12 +18,16 @@ TEST(StreamLog, LevelZeroAlwaysOtherLevelsByMask) {
   TempDir dir;
   const std::string folder = dir.path() + "/";
   CStreamLog log;
+  // Before its owner names the file, the log writes nowhere (no "vod.log" in the working folder).
+  log.log(0, "unplaced %s", folder.c_str());
+  EXPECT_EQ(ReadFile("vod.log").find("unplaced " + folder), std::string::npos);
   log.setPath(folder + "vod.log");
   log.readMask(folder + "media.ini");  // missing: mask 0
   log.log(0, "zero %d", 1);
   log.log(2, "two");
   log.log(31, "thirty-one");
   std::string text = ReadFile(folder + "vod.log");
+  EXPECT_EQ(text.find("unplaced"), std::string::npos);
   EXPECT_NE(text.find("] zero 1\n"), std::string::npos);
   EXPECT_EQ(text.find("two"), std::string::npos);
   EXPECT_EQ(text.front(), '[');
@@ -112,19 +116,20 @@ TEST(ReadStatistics, SizeAndJumpBoundaries) {
 TEST(HeadCache, OnlyAWholeHeadIsReadAndNoHeadIsRewritten) {
   TempDir dir;
   const std::string folder = dir.path() + "/";
+  CStreamLog log;
   std::string head(headcache::kHeadSize, 'h');
   uint8_t buffer[headcache::kHeadSize];
-  EXPECT_EQ(headcache::Read(folder, "abc", buffer), -1);
+  EXPECT_EQ(headcache::Read(log, folder, "abc", buffer), -1);
 
-  EXPECT_TRUE(headcache::Write(folder, "abc", reinterpret_cast<const uint8_t*>(head.data()),
+  EXPECT_TRUE(headcache::Write(log, folder, "abc", reinterpret_cast<const uint8_t*>(head.data()),
                                headcache::kHeadSize));
-  EXPECT_EQ(headcache::Read(folder, "abc", buffer), headcache::kHeadSize);
+  EXPECT_EQ(headcache::Read(log, folder, "abc", buffer), headcache::kHeadSize);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), sizeof buffer), head);
 
   // A short head is written, read back short (so never used), and never replaced.
-  EXPECT_TRUE(headcache::Write(folder, "short", reinterpret_cast<const uint8_t*>("xyz"), 3));
-  EXPECT_EQ(headcache::Read(folder, "short", buffer), 3);
-  EXPECT_FALSE(headcache::Write(folder, "short", reinterpret_cast<const uint8_t*>(head.data()),
+  EXPECT_TRUE(headcache::Write(log, folder, "short", reinterpret_cast<const uint8_t*>("xyz"), 3));
+  EXPECT_EQ(headcache::Read(log, folder, "short", buffer), 3);
+  EXPECT_FALSE(headcache::Write(log, folder, "short", reinterpret_cast<const uint8_t*>(head.data()),
                                 headcache::kHeadSize));
   EXPECT_EQ(std::filesystem::file_size(folder + "cache/short"), 3u);
   // Nothing but the two heads: no temporary files left behind.
@@ -139,11 +144,12 @@ TEST(HeadCache, OnlyAWholeHeadIsReadAndNoHeadIsRewritten) {
 TEST(HeadCache, NamesThatAreNotPlainFileNamesAreNeverUsed) {
   TempDir dir;
   const std::string folder = dir.path() + "/";
+  CStreamLog log;
   uint8_t data[4] = {1, 2, 3, 4};
   for (const char* name : {"", ".", "..", "../escape", "a/b"}) {
-    EXPECT_FALSE(headcache::Write(folder, name, data, 4)) << name;
+    EXPECT_FALSE(headcache::Write(log, folder, name, data, 4)) << name;
     uint8_t buffer[headcache::kHeadSize];
-    EXPECT_EQ(headcache::Read(folder, name, buffer), -1) << name;
+    EXPECT_EQ(headcache::Read(log, folder, name, buffer), -1) << name;
   }
   EXPECT_FALSE(std::filesystem::exists(folder + "escape"));
 }

@@ -48,30 +48,30 @@ class DriveFrontTest : public ::testing::Test {
 
 TEST_F(DriveFrontTest, WithoutSettingsFileNoMirrorIsMade) {
   int made = 0;
-  Drive().createMirror = [&] {
+  folders.drive().createMirror = [&] {
     ++made;
     return new MemoryMirror(tree);
   };
   MountCycle cycle(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini"));
   std::atomic<bool> keepRunning{true};
-  EXPECT_EQ(Mount(cycle, RunLoopTiming{}, keepRunning), -1);
+  EXPECT_EQ(Mount(folders.drive(), cycle, RunLoopTiming{}, keepRunning), -1);
   EXPECT_EQ(made, 0);
-  Drive().createMirror = nullptr;
+  folders.drive().createMirror = nullptr;
 }
 
 TEST_F(DriveFrontTest, FailedLoginDestroysTheMirrorAndMountsNothing) {
   folders.writeSettings("M", 1);
   tree->loginResult = -4;
-  Drive().createMirror = [&] { return new MemoryMirror(tree); };
+  folders.drive().createMirror = [&] { return new MemoryMirror(tree); };
   MountCycle cycle(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini"));
   std::atomic<bool> keepRunning{true};
-  EXPECT_EQ(Mount(cycle, RunLoopTiming{}, keepRunning), -2);
+  EXPECT_EQ(Mount(folders.drive(), cycle, RunLoopTiming{}, keepRunning), -2);
   EXPECT_EQ(tree->liveMirrors, 0);
-  EXPECT_EQ(Drive().currentMirror.load(), nullptr);
-  EXPECT_EQ(Drive().driveState(), drive_state::kLoginFailedRefused);
+  EXPECT_EQ(folders.drive().currentMirror.load(), nullptr);
+  EXPECT_EQ(folders.drive().driveState(), drive_state::kLoginFailedRefused);
   EXPECT_FALSE(folders.isMounted('M'));
   EXPECT_TRUE(tree->calls().empty());
-  Drive().createMirror = nullptr;
+  folders.drive().createMirror = nullptr;
 }
 
 TEST_F(DriveFrontTest, ReadingCommandsReachTheMirrorAndShowItsAnswers) {
@@ -365,7 +365,7 @@ TEST_F(DriveFrontTest, TakenLetterMovesToTheNextOne) {
   folders.writeSettings("M", 3);
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('N'));
-  EXPECT_EQ(Drive().runDriveLetter(), u"N");
+  EXPECT_EQ(folders.drive().runDriveLetter(), u"N");
   EXPECT_EQ(run.join(), 0);
   EXPECT_TRUE(HasLine(folders.logLines(), "RunDriveLetter:N"));
 }
@@ -377,7 +377,7 @@ TEST_F(DriveFrontTest, TakenZContinuesAtA) {
   folders.writeSettings("Z", 0);
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('A'));
-  EXPECT_EQ(Drive().runDriveLetter(), u"A");
+  EXPECT_EQ(folders.drive().runDriveLetter(), u"A");
 }
 
 TEST_F(DriveFrontTest, WithEveryLetterTakenTheCycleEndsWithALogLine) {
@@ -392,19 +392,19 @@ TEST_F(DriveFrontTest, WithEveryLetterTakenTheCycleEndsWithALogLine) {
   ASSERT_TRUE(WaitFor([&] { return run.finished(); }));
   EXPECT_EQ(run.join(), 0);
   EXPECT_TRUE(HasLine(folders.logLines(), "Dokan:No free drive letter"));
-  EXPECT_EQ(Drive().driveState(), DOKAN_MOUNT_ERROR);
+  EXPECT_EQ(folders.drive().driveState(), DOKAN_MOUNT_ERROR);
   auto states = run.states();
   EXPECT_EQ(std::count(states.begin(), states.end(), drive_state::kMounted), 0);
   EXPECT_EQ(tree->liveMirrors, 0);
-  EXPECT_EQ(Drive().currentMirror.load(), nullptr);
+  EXPECT_EQ(folders.drive().currentMirror.load(), nullptr);
 }
 
 TEST_F(DriveFrontTest, LowerCaseLetterIsPassedOnAndRefusedByTheDriver) {
   folders.writeSettings("m", 1);
   FrontRun run(folders, tree);
   EXPECT_EQ(run.join(), 0);
-  EXPECT_EQ(Drive().runDriveLetter(), u"m");
-  EXPECT_EQ(Drive().driveState(), DOKAN_DRIVE_LETTER_ERROR);
+  EXPECT_EQ(folders.drive().runDriveLetter(), u"m");
+  EXPECT_EQ(folders.drive().driveState(), DOKAN_DRIVE_LETTER_ERROR);
   EXPECT_TRUE(HasLine(folders.logLines(), "Dokan:Bad Drive letter"));
   EXPECT_EQ(tree->liveMirrors, 0);
 }
@@ -487,20 +487,20 @@ TEST_F(DriveFrontTest, UnmountFromAnotherThreadEndsTheCycle) {
   folders.writeSettings("M", 1);
   FrontRun run(folders, tree);
   ASSERT_TRUE(run.waitMounted('M'));
-  EXPECT_EQ(Drive().driveState(), drive_state::kMounted);
+  EXPECT_EQ(folders.drive().driveState(), drive_state::kMounted);
 
-  std::thread other([] { Unmount(); });
+  std::thread other([this] { Unmount(folders.drive()); });
   other.join();
   ASSERT_TRUE(WaitFor([&] { return run.finished(); }));
   EXPECT_EQ(run.join(), 0);
-  EXPECT_EQ(Drive().driveState(), drive_state::kStopped);
+  EXPECT_EQ(folders.drive().driveState(), drive_state::kStopped);
   auto states = run.states();
   ASSERT_GE(states.size(), 2u);
   EXPECT_EQ(states[states.size() - 2], drive_state::kMounted);
   EXPECT_TRUE(HasLine(folders.logLines(), "Dokan:Success"));
   EXPECT_EQ(tree->liveMirrors, 0);
   EXPECT_EQ(tree->unmountCalls, 1);
-  EXPECT_EQ(Drive().currentMirror.load(), nullptr);
+  EXPECT_EQ(folders.drive().currentMirror.load(), nullptr);
   EXPECT_FALSE(folders.isMounted('M'));
 }
 
@@ -512,7 +512,7 @@ TEST_F(DriveFrontTest, AFileOpenAtUnmountIsClosedExactlyOnce) {
   ASSERT_TRUE(run.waitMounted('M'));
   int fd = ::open(at("/a.txt").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  Unmount();
+  Unmount(folders.drive());
   EXPECT_TRUE(WaitFor([&] { return !folders.isMounted('M'); }));
   ::close(fd);
   EXPECT_EQ(run.join(), 0);
@@ -527,7 +527,7 @@ TEST_F(DriveFrontTest, RunLoopMountsAgainAfterAnUnmount) {
   SKIP_WITHOUT_FUSE();
   folders.writeSettings("M", 0);
   std::atomic<int> made{0};
-  Drive().createMirror = [&] {
+  folders.drive().createMirror = [&] {
     ++made;
     return new MemoryMirror(tree);
   };
@@ -536,25 +536,25 @@ TEST_F(DriveFrontTest, RunLoopMountsAgainAfterAnUnmount) {
   timing.afterStop = std::chrono::milliseconds(20);
   timing.runPoll = std::chrono::milliseconds(20);
   std::atomic<bool> keepRunning{true};
-  std::thread loop([&] { RunMountCycles(timing, keepRunning); });
+  std::thread loop([&] { RunMountCycles(folders.drive(), timing, keepRunning); });
   struct StopLoop {
     std::atomic<bool>& keepRunning;
     std::thread& loop;
-    const TestDriveFolders& folders;
+    TestDriveFolders& folders;
     ~StopLoop() {
       keepRunning = false;
       bool gone = WaitFor([&] {
-        Unmount();
+        Unmount(folders.drive());
         return !folders.isMounted('M') && !folders.isMounted('N');
       });
       if (!gone) ForceUnmountBelow(folders.driveRoot());
       loop.join();
-      Drive().createMirror = nullptr;
+      folders.drive().createMirror = nullptr;
     }
   } stop{keepRunning, loop, folders};
 
   ASSERT_TRUE(WaitFor([&] { return folders.isMounted('M'); }));
-  Unmount();
+  Unmount(folders.drive());
   ASSERT_TRUE(WaitFor([&] { return made == 2 && folders.isMounted('M'); }));
 }
 
@@ -564,12 +564,12 @@ TEST_F(DriveFrontTest, EndingTheProcessLeavesNoMountBehind) {
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    Drive().createMirror = [this] { return new MemoryMirror(tree); };
+    folders.drive().createMirror = [this] { return new MemoryMirror(tree); };
     static MountCycle cycle(codepage::AnsiToWide(folders.programFolder() + "tarvex.ini"));
     static std::atomic<bool> keepRunning{true};
-    std::thread([] { Mount(cycle, RunLoopTiming{}, keepRunning); }).detach();
+    std::thread([this] { Mount(folders.drive(), cycle, RunLoopTiming{}, keepRunning); }).detach();
     if (!WaitFor([&] { return folders.isMounted('M'); })) ::_exit(3);
-    EndProcess(0);
+    EndProcess(folders.drive(), 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

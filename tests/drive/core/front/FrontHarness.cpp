@@ -30,14 +30,13 @@ TestDriveFolders::TestDriveFolders() {
   ::setenv("QUELLAN_DRIVE_ROOT", driveRoot().c_str(), 1);
   // A drive program started from here serves its control pipe in this folder too.
   ::setenv("QUELLAN_PIPE", pipePath().c_str(), 1);
-  Drive().programFolder = programFolder();
-  Drive().setRunDriveLetter(u"");
-  OpenDriveLog(programFolder() + "mirror.log");
+  drive_.programFolder = programFolder();
+  drive_.openLog(programFolder() + "mirror.log");
 }
 
 TestDriveFolders::~TestDriveFolders() {
   ForceUnmountBelow(driveRoot());
-  Drive().log.reset();
+  drive_.closeLog();
   ::unsetenv("QUELLAN_DRIVE_ROOT");
   ::unsetenv("QUELLAN_PIPE");
 }
@@ -69,27 +68,27 @@ std::vector<std::string> TestDriveFolders::logLines() const {
   return lines;
 }
 
-FrontRun::FrontRun(const TestDriveFolders& folders, std::shared_ptr<MemoryTree> tree)
+FrontRun::FrontRun(TestDriveFolders& folders, std::shared_ptr<MemoryTree> tree)
     : folders_(folders),
       cycle_(std::make_unique<MountCycle>(
           codepage::AnsiToWide(folders.programFolder() + "tarvex.ini"))) {
-  Drive().createMirror = [tree] { return new MemoryMirror(tree); };
-  Drive().onDriveState = [this](int32_t state) {
+  folders_.drive().createMirror = [tree] { return new MemoryMirror(tree); };
+  folders_.drive().onDriveState = [this](int32_t state) {
     std::lock_guard<std::mutex> guard(statesLock_);
     states_.push_back(state);
   };
   thread_ = std::thread([this] {
     RunLoopTiming timing;
     timing.runPoll = std::chrono::milliseconds(20);
-    result_ = Mount(*cycle_, timing, keepRunning_);
+    result_ = Mount(folders_.drive(), *cycle_, timing, keepRunning_);
     finished_ = true;
   });
 }
 
 FrontRun::~FrontRun() {
   if (thread_.joinable()) join();
-  Drive().onDriveState = nullptr;
-  Drive().createMirror = nullptr;
+  folders_.drive().onDriveState = nullptr;
+  folders_.drive().createMirror = nullptr;
 }
 
 bool FrontRun::waitMounted(char letter) const {
@@ -100,11 +99,11 @@ bool FrontRun::waitMounted(char letter) const {
 int FrontRun::join() {
   if (!thread_.joinable()) return result_;
   keepRunning_ = false;
-  if (!finished_) Unmount();
+  if (!finished_) Unmount(folders_.drive());
   // A drive that was still on its way up missed the first request; ask again until it goes.
   bool gone = WaitFor([&] {
     if (finished_) return true;
-    std::u16string letter = Drive().runDriveLetter();
+    std::u16string letter = folders_.drive().runDriveLetter();
     if (!letter.empty()) DokanUnmount(letter[0]);
     return false;
   });

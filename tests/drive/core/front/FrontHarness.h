@@ -1,6 +1,6 @@
 // Helpers for tests that mount a real drive: skipping without FUSE, a temporary program
-// folder, drive root and pipe path that are cleaned up (mounts included) even when a test fails, and a
-// mount cycle of the drive front running on its own thread.
+// folder, drive root and pipe path that are cleaned up (mounts included) even when a test fails,
+// and a mount cycle of the drive front running on its own thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "drive/core/DriveProcess.h"
 #include "drive/core/MountCycle.h"
 #include "tests/drive/core/front/MemoryMirror.h"
 #include "tests/support/Leftovers.h"
@@ -28,8 +29,9 @@ std::string FuseMissingReason();
   } while (0)
 
 // A temporary folder holding the program folder (settings, log) and the drive root, which is
-// set as QUELLAN_DRIVE_ROOT while the object lives. Ends the leftovers of crashed tests first;
-// removes its mounts and files when it goes.
+// set as QUELLAN_DRIVE_ROOT while the object lives, and the drive program state of a drive
+// mounted in this process, whose log is opened in the program folder. Ends the leftovers of
+// crashed tests first; removes its mounts and files when it goes.
 class TestDriveFolders {
  public:
   TestDriveFolders();
@@ -50,15 +52,18 @@ class TestDriveFolders {
   // The log's lines without their time stamps.
   std::vector<std::string> logLines() const;
 
+  DriveProcess& drive() { return drive_; }
+
  private:
   TempDir top_;
+  DriveProcess drive_;
 };
 
 // One mount cycle of the drive front (Mount) on its own thread, with a MemoryMirror over
 // `tree` as the cycle's mirror. Unmounts and joins when it goes, also after a failure.
 class FrontRun {
  public:
-  FrontRun(const TestDriveFolders& folders, std::shared_ptr<MemoryTree> tree);
+  FrontRun(TestDriveFolders& folders, std::shared_ptr<MemoryTree> tree);
   ~FrontRun();
   FrontRun(const FrontRun&) = delete;
   FrontRun& operator=(const FrontRun&) = delete;
@@ -71,7 +76,7 @@ class FrontRun {
   std::vector<int32_t> states() const;
 
  private:
-  const TestDriveFolders& folders_;
+  TestDriveFolders& folders_;
   std::unique_ptr<MountCycle> cycle_;
   std::atomic<bool> keepRunning_{true};
   std::atomic<bool> finished_{false};

@@ -21,18 +21,19 @@ bool ServiceDrive::start(const ReferenceServer& server, const std::string& user,
                                  text_digest::Md5Text(codepage::Utf8ToWide(password)))
                           << "\n";
   uint16_t port = static_cast<uint16_t>(server.webPort());
-  Drive().createMirror = [port, refreshSteps] {
+  DriveProcess& drive = folders_.drive();
+  drive.createMirror = [this, &drive, port, refreshSteps] {
     MirrorOptions options;
     options.webPort = port;
     options.maintenanceStep = std::chrono::milliseconds(10);
     options.refreshSteps = refreshSteps;
-    return new QLVMirror(options);
+    return new QLVMirror(drive, storage_, options);
   };
   cycle_ = std::make_unique<MountCycle>(codepage::AnsiToWide(settings));
   keepRunning_ = true;
   finished_ = false;
   thread_ = std::thread([this] {
-    Mount(*cycle_, RunLoopTiming{}, keepRunning_);
+    Mount(folders_.drive(), *cycle_, RunLoopTiming{}, keepRunning_);
     finished_ = true;
   });
   running_ = true;
@@ -46,7 +47,7 @@ void ServiceDrive::stop() {
   keepRunning_ = false;
   if (!WaitFor(
           [&] {
-            if (!finished_) Unmount();
+            if (!finished_) Unmount(folders_.drive());
             return finished_.load();
           },
           std::chrono::seconds(30))) {
@@ -54,6 +55,6 @@ void ServiceDrive::stop() {
   }
   thread_.join();
   running_ = false;
-  Drive().createMirror = nullptr;
-  Drive().onDriveState = nullptr;
+  folders_.drive().createMirror = nullptr;
+  folders_.drive().onDriveState = nullptr;
 }

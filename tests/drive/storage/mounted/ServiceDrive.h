@@ -1,5 +1,7 @@
 // The drive program's mount cycle run in this process over a reference service: settings for
-// one user, a QLVMirror on the service's web port, the cycle on its own thread. Unmounts and
+// one user, a QLVMirror on the service's web port with the storage client's state of its own
+// (kept from one start to the next), the cycle on its own thread, with the drive program state
+// of `folders`. Unmounts and
 // joins when it goes, also after a failed test.
 #pragma once
 
@@ -10,12 +12,13 @@
 #include <thread>
 
 #include "drive/core/MountCycle.h"
+#include "drive/storage/StorageProcess.h"
 #include "tests/drive/core/front/FrontHarness.h"
 #include "tests/support/ReferenceServer.h"
 
 class ServiceDrive {
  public:
-  ServiceDrive(const TestDriveFolders& folders, char letter) : folders_(folders), letter_(letter) {}
+  ServiceDrive(TestDriveFolders& folders, char letter) : folders_(folders), letter_(letter) {}
   ~ServiceDrive() { stop(); }
   ServiceDrive(const ServiceDrive&) = delete;
   ServiceDrive& operator=(const ServiceDrive&) = delete;
@@ -31,8 +34,9 @@ class ServiceDrive {
   std::filesystem::path root() const { return folders_.mountPoint(letter_); }
 
  private:
-  const TestDriveFolders& folders_;
+  TestDriveFolders& folders_;
   const char letter_;
+  StorageProcess storage_;
   std::unique_ptr<MountCycle> cycle_;
   std::atomic<bool> keepRunning_{true};
   std::atomic<bool> finished_{false};
