@@ -6,9 +6,8 @@
 #include "desktop/shell/ServicePort.h"
 
 WebData::WebData(DesktopContext& context, CAction& action, CConfig& config, Dialog* window)
-    : context_(context),
-      action_(action),
-      settings_(config),
+    : settings_(config),
+      drive_(action, context.driveStatus, config),
       local_(config, context.lastLocalFolder, window),
       lists_(context.folderList, context.folderListPath().toStdString()),
       tasks_(context.downloadCounts, config),

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "desktop/bridge/DriveAnswers.h"
 #include "desktop/bridge/ListAnswers.h"
 #include "desktop/bridge/LocalAnswers.h"
 #include "desktop/bridge/SettingsAnswers.h"
@@ -37,27 +38,29 @@ class WebData : public QObject {
   void setUploads(UploadFile* uploads) { tasks_.setUploads(uploads); }
   void setVersion(MVersion* version) { version_.setVersion(version); }
   QString loginSession() const { return tasks_.loginSession(); }
-  QVariantMap driveStates() const;
+  QVariantMap driveStates() const { return bridge::DriveAnswers::DriveStates(); }
 
  public slots:
   void init() { settings_.init(); }
   QString getUserName() { return settings_.getUserName(); }
   QString getPassWord() { return settings_.getPassWord(); }
   QString getDriveLetter() { return settings_.getDriveLetter(); }
-  QString getRunDriveLetter();
-  QString getDriveLetterList();
+  QString getRunDriveLetter() { return drive_.getRunDriveLetter(); }
+  QString getDriveLetterList() { return drive_.getDriveLetterList(); }
   QString getServerAddress();
   QString setUserName(QString username) { return settings_.setUserName(username); }
   QString setPassWord(QString password) { return settings_.setPassWord(password); }
   QString setDriveLetter(QChar letter) { return settings_.setDriveLetter(letter); }
-  QString play(QString fileid);
+  QString play(QString fileid) { return drive_.play(fileid); }
   QString saveData(QString key, QString value) { return settings_.saveData(key, value); }
   QString getData(QString key) { return settings_.getData(key); }
-  QString restartDisk();
-  QString startDisk(int maxRetryTimes, int timeout);
-  QString stopDisk();
-  QString openFolder(QString fileid);
-  QString flushList();
+  QString restartDisk() { return drive_.restartDisk(); }
+  QString startDisk(int maxRetryTimes, int timeout) {
+    return drive_.startDisk(maxRetryTimes, timeout);
+  }
+  QString stopDisk() { return drive_.stopDisk(); }
+  QString openFolder(QString fileid) { return drive_.openFolder(fileid); }
+  QString flushList() { return drive_.flushList(); }
   QString openLocalFile(QString fileid) { return tasks_.openLocalFile(fileid); }
   QString openLocalFolder(QString fileid) { return tasks_.openLocalFolder(fileid); }
   QString getClipTextData() { return local_.getClipTextData(); }
@@ -98,15 +101,17 @@ class WebData : public QObject {
   QString getAllUploadTaskList() { return tasks_.getAllUploadTaskList(); }
   QString getUploadingTaskList() { return tasks_.getUploadingTaskList(); }
   QString getCompletedUploadingTaskList() { return tasks_.getCompletedUploadingTaskList(); }
-  QString mkdir(QString id, QString path);
-  QString remove(QString id, bool isRemoveEmptyFolder);
-  QString getNetDiskStatus();
+  QString mkdir(QString id, QString path) { return drive_.mkdir(id, path); }
+  QString remove(QString id, bool isRemoveEmptyFolder) {
+    return drive_.remove(id, isRemoveEmptyFolder);
+  }
+  QString getNetDiskStatus() { return drive_.getNetDiskStatus(); }
   QString getFileList(QString fileIdList, int filter) {
     return lists_.getFileList(fileIdList, filter);
   }
   QString getFolderListById(QString id) { return lists_.getFolderListById(id); }
   QString getFolderTree(int filter) { return lists_.getFolderTree(filter); }
-  QString rename(QString id, QString name);
+  QString rename(QString id, QString name) { return drive_.rename(id, name); }
   QString getNetDiskFileList(QString fileId, bool sub) {
     return lists_.getNetDiskFileList(fileId, sub);
   }
@@ -131,9 +136,8 @@ class WebData : public QObject {
  private:
   CConfig& settings() const { return settings_.config(); }
 
-  DesktopContext& context_;
-  CAction& action_;
   bridge::SettingsAnswers settings_;
+  bridge::DriveAnswers drive_;
   bridge::LocalAnswers local_;
   bridge::ListAnswers lists_;
   bridge::TaskAnswers tasks_;

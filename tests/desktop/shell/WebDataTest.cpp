@@ -343,7 +343,8 @@ TEST_F(WebDataTest, StartDiskGivesUpAfterItsAttempts) {
   EXPECT_EQ(ReadFile(folder_.file("starts")), line + line + line);
 }
 
-// A download added from the page waits until the page gives its session, then completes.
+// A download added from the page waits until the page gives its session and the limit of
+// running downloads lets it run, then completes.
 TEST_F(WebDataTest, DownloadsStartWithThePagesSession) {
   ReferenceServer server;
   server.addUser("alice", "secret");
@@ -370,9 +371,14 @@ TEST_F(WebDataTest, DownloadsStartWithThePagesSession) {
   downloads.timer();
   EXPECT_EQ(downloads.task(id)->status, kTaskWaiting);
 
+  // The page's limit holds the download back even with the session, until it is raised.
+  bridge_->setMaxActiveDownloadTaskNumber(0);
   ASSERT_TRUE(
       QMetaObject::invokeMethod(bridge_.get(), "setLoginSession",
                                 Q_ARG(QString, QString::fromStdString(login.body.substr(3)))));
+  downloads.timer();
+  EXPECT_EQ(downloads.task(id)->status, kTaskWaiting);
+  bridge_->setMaxActiveDownloadTaskNumber(5);
   auto finished = [&] {
     downloads.timer();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -1,5 +1,5 @@
-// The drive: its letters, start, stop and status, and the operations on remote entries that
-// the drive program performs over the control pipe.
+#include "desktop/bridge/DriveAnswers.h"
+
 #include <chrono>
 #include <thread>
 
@@ -10,16 +10,10 @@
 #include "desktop/drive/CAction.h"
 #include "desktop/drive/DriveStatus.h"
 #include "desktop/settings/CConfig.h"
-#include "desktop/shell/DesktopContext.h"
-#include "desktop/shell/WebData.h"
 #include "platform/driveprotocol/DriveProtocol.h"
 #include "platform/ticks/Ticks.h"
 
-using bridge::Failure;
-using bridge::ResultText;
-using bridge::Success;
-using bridge::Text;
-
+namespace bridge {
 namespace {
 
 constexpr auto kStartPoll = std::chrono::milliseconds(100);
@@ -34,7 +28,7 @@ QString FailureWithCode(const QString& message, int code) {
 
 }  // namespace
 
-QString WebData::getRunDriveLetter() {
+QString DriveAnswers::getRunDriveLetter() {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   std::string letter = action_.pipe().runDriveLetter();
   if (letter.empty())
@@ -42,26 +36,24 @@ QString WebData::getRunDriveLetter() {
   return ResultText(Success(Text(letter)));
 }
 
-QString WebData::getDriveLetterList() {
+QString DriveAnswers::getDriveLetterList() const {
   Json::Value letters(Json::arrayValue);
-  for (const QString& letter :
-       bridge::OfferedDriveLetters(bridge::JoinedLogicalDrives(), settings().driveLetter))
+  for (const QString& letter : OfferedDriveLetters(JoinedLogicalDrives(), config_.driveLetter))
     letters.append(Text(letter));
   return ResultText(Success(letters));
 }
 
-QString WebData::restartDisk() {
+QString DriveAnswers::restartDisk() {
   action_.restartDrive();
   return ResultText(Success());
 }
 
-QString WebData::stopDisk() {
+QString DriveAnswers::stopDisk() {
   action_.stopDrive();
   return ResultText(Success());
 }
 
-// Blocks the GUI thread while it waits, as the page expects a finished answer.
-QString WebData::startDisk(int maxRetryTimes, int timeout) {
+QString DriveAnswers::startDisk(int maxRetryTimes, int timeout) {
   const int64_t limitMs = int64_t{timeout} * 1000;
   for (int attempts = 0;; ++attempts) {
     if (action_.pipe().driveState() == drive_state::kMounted) return ResultText(Success());
@@ -75,23 +67,23 @@ QString WebData::startDisk(int maxRetryTimes, int timeout) {
   }
 }
 
-QString WebData::play(QString fileid) {
+QString DriveAnswers::play(const QString& fileid) {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   QString answer = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
-  if (auto failure = bridge::LocalPathFailure(answer))
+  if (auto failure = LocalPathFailure(answer))
     return ResultText(Failure(failure->code, failure->message));
-  bridge::OpenWithSystem(answer);
+  OpenWithSystem(answer);
   return ResultText(Success());
 }
 
-QString WebData::openFolder(QString fileid) {
+QString DriveAnswers::openFolder(const QString& fileid) {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   if (fileid.isEmpty()) {
     std::string letter = action_.pipe().runDriveLetter();
     // Without a mounted drive there is no root to open.
     if (letter.empty())
       return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
-    bridge::OpenWithSystem(QString::fromStdString(letter) + QLatin1Char(':'));
+    OpenWithSystem(QString::fromStdString(letter) + QLatin1Char(':'));
     return ResultText(Success());
   }
   QString path = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
@@ -99,33 +91,33 @@ QString WebData::openFolder(QString fileid) {
     return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("该文件不存在")));
   int separator = path.lastIndexOf(QLatin1Char('\\'));
   if (separator < 0) return ResultText(Failure(-1, QStringLiteral("该文件路径错误")));
-  bridge::OpenWithSystem(path.left(separator));
+  OpenWithSystem(path.left(separator));
   return ResultText(Success());
 }
 
-QString WebData::flushList() {
+QString DriveAnswers::flushList() {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   if (action_.pipe().requestRefresh() < 0)
     return ResultText(Failure(-1, QStringLiteral("列表错误")));
   return ResultText(Success());
 }
 
-QVariantMap WebData::driveStates() const {
+QVariantMap DriveAnswers::DriveStates() {
   QVariantMap states;
   for (const NamedDriveStatus& status : kNamedDriveStatuses)
     states.insert(QString::fromLatin1(status.name), status.code);
   return states;
 }
 
-QString WebData::getNetDiskStatus() {
-  DriveStatusValues status = context_.driveStatus.values();
+QString DriveAnswers::getNetDiskStatus() const {
+  DriveStatusValues status = status_.values();
   Json::Value drive;
   drive["Code"] = status.code;
   drive["Info"] = Text(status.text);
   return ResultText(Success(drive));
 }
 
-QString WebData::mkdir(QString id, QString path) {
+QString DriveAnswers::mkdir(const QString& id, QString path) {
   path.replace(QLatin1Char('/'), QLatin1Char('\\'));
   std::string key;
   int code = action_.pipe().makeFolders(id.toStdString(), path.toStdString(), &key);
@@ -137,7 +129,7 @@ QString WebData::mkdir(QString id, QString path) {
   return FailureWithCode(QStringLiteral("其他错误:"), code);
 }
 
-QString WebData::rename(QString id, QString name) {
+QString DriveAnswers::rename(const QString& id, const QString& name) {
   int code = action_.pipe().rename(id.toStdString(), name.toStdString());
   if (code == pipe_result::kOk) return ResultText(Success());
   if (code == pipe_result::kAlreadyExists)
@@ -148,7 +140,7 @@ QString WebData::rename(QString id, QString name) {
   return FailureWithCode(QStringLiteral("其他错误:"), code);
 }
 
-QString WebData::remove(QString id, bool isRemoveEmptyFolder) {
+QString DriveAnswers::remove(const QString& id, bool isRemoveEmptyFolder) {
   DrivePipeClient& pipe = action_.pipe();
   std::string path;
   int code = pipe.deleteByKey(id.toStdString(), &path);
@@ -158,9 +150,10 @@ QString WebData::remove(QString id, bool isRemoveEmptyFolder) {
   if (!isRemoveEmptyFolder || path.empty()) return answer;
   // The drive program answers the removed entry's path below its root ("\a\b\c"): each
   // folder above it is removed while it has no children left.
-  for (auto folder = bridge::ParentFolderOf(path); folder;
-       folder = bridge::ParentFolderOf(*folder)) {
+  for (auto folder = ParentFolderOf(path); folder; folder = ParentFolderOf(*folder)) {
     if (pipe.childCount(*folder) != 0 || pipe.deleteAtPath(*folder) != pipe_result::kOk) break;
   }
   return answer;
 }
+
+}  // namespace bridge
