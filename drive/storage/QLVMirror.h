@@ -10,8 +10,11 @@
 // write, set end of file, finishing an upload) and QLVMirrorMaintenance.cpp.
 //
 // Locks: treeLock_ guards the tables; webLock_ serialises the requests on the mirror's web
-// client; openFilesLock_ guards the set of open file contexts. Where both of the first two
-// are needed, treeLock_ is taken first.
+// client; sessionLock_ guards the session (taken after webLock_ when both are held);
+// fileListLock_ guards which ".filelist" content was last put in place (taken after
+// treeLock_);
+// openFilesLock_ guards the set of open file contexts. Where both treeLock_ and webLock_ are
+// needed, treeLock_ is taken first.
 #pragma once
 
 #include <atomic>
