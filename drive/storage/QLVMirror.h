@@ -12,9 +12,8 @@
 // Locks: treeLock_ guards the tables; webLock_ serialises the requests on the mirror's web
 // client; sessionLock_ guards the session (taken after webLock_ when both are held);
 // fileListLock_ guards which ".filelist" content was last put in place (taken after
-// treeLock_);
-// openFilesLock_ guards the set of open file contexts. Where both treeLock_ and webLock_ are
-// needed, treeLock_ is taken first.
+// treeLock_); openFilesLock_ guards the set of open file contexts. Where both treeLock_ and
+// webLock_ are needed, treeLock_ is taken first.
 #pragma once
 
 #include <atomic>
