@@ -5,11 +5,14 @@
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
+#include "drive/storage/DriveChangeNotice.h"
+#include "drive/storage/QLVFile.h"
 #include "drive/storage/StorageProcess.h"
 
 namespace {
 
 constexpr DWORD kRootAttributes = 0x50;
+constexpr DWORD kOpenExisting = 3;
 constexpr int64_t kUnixToFileTimeSeconds = 11644473600LL;
 
 FILETIME FileTimeOf(int32_t unixSeconds) {
@@ -31,49 +34,173 @@ bool UnlistableName(NodeText name) {
          name.size() >= std::size(WIN32_FIND_DATAW{}.cFileName);
 }
 
+bool WriteDisposition(DWORD disposition) {
+  return disposition == 1 || disposition == 2 || disposition == 4 || disposition == 5;
+}
+
 }  // namespace
 
 QLVMirror::QLVMirror(DriveProcess& drive, StorageProcess& shared, const MirrorOptions& options)
-    : drive_(drive), shared_(shared), options_(options) {
+    : drive_(drive),
+      shared_(shared),
+      options_(options),
+      web_(shared, options_, config_),
+      tree_(drive, shared, config_),
+      read_(drive, shared, options_, config_, tree_, web_),
+      names_(drive, tree_, web_),
+      upload_(drive, shared, options_, config_, tree_, web_, read_),
+      treeReads_(drive, shared, tree_, web_),
+      maintenance_(drive, shared, options_, config_, read_, treeReads_) {
   shared_.runState = run_state::kRunning;
-  maintenance_ = std::thread(&QLVMirror::maintenanceLoop, this);
+  maintenance_.start();
 }
 
 QLVMirror::~QLVMirror() {
   int32_t running = run_state::kRunning;
   shared_.runState.compare_exchange_strong(running, run_state::kStopRequested);
   // The thread reports the stopped state as its last act; joining is the wait for it.
-  if (maintenance_.joinable()) maintenance_.join();
+  maintenance_.join();
   // The drive is unmounted by now: no read can still run on a closed file.
   shared_.closedFiles.releaseAll();
-  MutexLock guard(webLock_);
   web_.close();
+}
+
+int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          DWORD creationDisposition, DWORD flagsAndAttributes,
+                          PDOKAN_FILE_INFO info) {
+  if (!fileName || !info) return mirror_error::kGeneral;
+  info->Context = 0;
+  std::u16string path(fileName);
+  if (path == u"\\") {
+    info->IsDirectory = 1;
+    return 0;
+  }
+  std::optional<NodeRecord> node;
+  {
+    MutexLock guard(tree_.lock());
+    node = tree_.nodeOfPath(path);
+  }
+  if (!node || node->key.empty()) {
+    if (creationDisposition == kOpenExisting) return mirror_error::kFileNotFound;
+    return upload_.createForWriting(path, desiredAccess, shareMode, creationDisposition,
+                                    flagsAndAttributes, info);
+  }
+  bool folder = (node->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (creationDisposition == kOpenExisting) {
+    if (folder) {
+      info->IsDirectory = 1;
+      return 0;
+    }
+    // Appending (">>") writes a new upload that starts with the service's content; opened for
+    // reading, the writes would fail one by one.
+    bool appending = (desiredAccess & FILE_APPEND_DATA) != 0 || info->WriteToEndOfFile;
+    if (!appending) return read_.openForReading(path, *node, info);
+    if (!node->writable) return mirror_error::kReadOnly;
+  }
+  if (!node->writable && WriteDisposition(creationDisposition)) return mirror_error::kReadOnly;
+  return upload_.openForWriting(path, *node, desiredAccess, creationDisposition, info);
+}
+
+int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
+  if (!info || EmptyFileContext(*info)) return 0;
+  std::unique_ptr<QLVFile> file(ContextOf(info->Context));
+  info->Context = 0;
+  // An upload that the service did not take is reported, so the closing program learns of it.
+  int result = file->hasFlag(QLVFile::kUpload) ? upload_.finishUpload(*file) : 0;
+  read_.retireContext(std::move(file));
+  return result;
+}
+
+int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                        LONGLONG offset, PDOKAN_FILE_INFO info) {
+  return read_.readFile(fileName, buffer, bytesToRead, bytesRead, offset, info);
+}
+
+int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  return names_.createDirectory(fileName);
+}
+
+int QLVMirror::DeleteFile(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  return names_.deleteFile(fileName);
+}
+
+int QLVMirror::DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+  return names_.deleteDirectory(fileName);
+}
+
+int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
+                        PDOKAN_FILE_INFO) {
+  return names_.moveFile(existingName, newName, replaceIfExisting);
+}
+
+int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
+                         LPDWORD bytesWritten, LONGLONG offset, PDOKAN_FILE_INFO info) {
+  return upload_.writeFile(fileName, buffer, bytesToWrite, bytesWritten, offset, info);
+}
+
+int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
+  return upload_.setEndOfFile(byteOffset, info);
+}
+
+// The service keeps its own times and attributes: both are accepted for an existing entry.
+int QLVMirror::SetFileTime(LPCWSTR fileName, const FILETIME*, const FILETIME*, const FILETIME*,
+                           PDOKAN_FILE_INFO) {
+  return upload_.setFileTime(fileName);
+}
+
+int QLVMirror::SetFileAttributes(LPCWSTR fileName, DWORD, PDOKAN_FILE_INFO info) {
+  return SetFileTime(fileName, nullptr, nullptr, nullptr, info);
+}
+
+int QLVMirror::readDirTree() { return treeReads_.readDirTree(); }
+
+int QLVMirror::fileInfo(const std::u16string& id, NodeRecord* record) {
+  return treeReads_.fileInfo(id, record);
+}
+
+void QLVMirror::notifyDriveChanged(const std::vector<std::u16string>& paths) {
+  NotifyDriveChanged(drive_, paths);
+}
+
+// Login proves the password and hands out the session that signs every later request; a
+// successful login reads the folder tree before it returns.
+int QLVMirror::DoLogin() {
+  MirrorConfig* config = config_.load();
+  std::u16string userName = config ? config->userName() : std::u16string();
+  std::u16string password = config ? config->passWord() : std::u16string();
+  MirrorLog& log = drive_.log();
+  if (userName.empty()) {
+    log.log(u"QLVMirror:login:-1 UserName is Null !", kLogResults);
+    return -1;
+  }
+  if (password.empty()) {
+    log.log(u"QLVMirror:login:-1 PassWord is Null !", kLogResults);
+    return -1;
+  }
+  int result = web_.logIn(userName, password, log);
+  if (result != 0) return result;
+  log.log(u"QLVMirror:login:OK ", kLogProgress);
+  readDirTree();
+  return 0;
 }
 
 int QLVMirror::OpenDirectory(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 int QLVMirror::CloseFile(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 int QLVMirror::FlushFileBuffers(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
 
-std::optional<NodeRecord> QLVMirror::nodeOfPath(std::u16string_view path) const {
-  return tables_.recordOfPath(path);
-}
-
-std::optional<NodeRecord> QLVMirror::nodeOfId(const std::u16string& id) const {
-  return tables_.nodes.record(id);
-}
-
 int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION information,
                                   PDOKAN_FILE_INFO) {
   if (!fileName || !information) return mirror_error::kGeneral;
   std::u16string_view path(fileName);
-  MutexLock lock(treeLock_);
+  MutexLock lock(tree_.lock());
   if (path == u"\\") {
     information->dwFileAttributes = kRootAttributes;
-    information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(quota_) >> 32);
-    information->nFileSizeLow = static_cast<DWORD>(quota_ & 0xffffffff);
+    information->nFileSizeHigh =
+        static_cast<DWORD>(static_cast<uint64_t>(tree_.quotaBytes()) >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(tree_.quotaBytes() & 0xffffffff);
     return 0;
   }
-  const TreeNode* node = tables_.pathIndex.find(path);
+  const TreeNode* node = tree_.tables().pathIndex.find(path);
   if (!node) return mirror_error::kFileNotFound;
 
   // A file being uploaded has only its local size; the service knows nothing newer.
@@ -82,11 +209,11 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
     std::u16string id = node->id().str();
     lock.unlock();
     NodeRecord refreshed;
-    bool fetched = fileInfo(id, &refreshed) == 0;
+    bool fetched = treeReads_.fileInfo(id, &refreshed) == 0;
     lock.lock();
     // The tree decides where a node lives; the service's answer refreshes what it is.
-    if (fetched) tables_.refresh(id, refreshed.size, refreshed.time, refreshed.attributes);
-    node = tables_.nodes.node(id);
+    if (fetched) tree_.tables().refresh(id, refreshed.size, refreshed.time, refreshed.attributes);
+    node = tree_.tables().nodes.node(id);
     if (!node) return mirror_error::kFileNotFound;
   }
 
@@ -113,10 +240,10 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
   fill(&entry, info);
 
   // The children are read in place under the lock: nothing is copied per listing.
-  MutexLock guard(treeLock_);
-  const TreeNode* folder = tables_.pathIndex.find(path);
+  MutexLock guard(tree_.lock());
+  const TreeNode* folder = tree_.tables().pathIndex.find(path);
   if (!folder) return 0;
-  tables_.forEachChild(folder->id(), [&](const TreeNode& child) {
+  tree_.tables().forEachChild(folder->id(), [&](const TreeNode& child) {
     if (UnlistableName(child.name())) return;
     entry = WIN32_FIND_DATAW{};
     entry.dwFileAttributes = child.attributes;
@@ -142,9 +269,10 @@ int QLVMirror::GetVolumeInformation(LPWSTR volumeNameBuffer, DWORD volumeNameSiz
 
 int QLVMirror::GetDiskFreeSpace(PULONGLONG freeBytesAvailable, PULONGLONG totalBytes,
                                 PULONGLONG totalFreeBytes, PDOKAN_FILE_INFO) {
-  MutexLock guard(treeLock_);
-  uint64_t total = static_cast<uint64_t>(std::max<int64_t>(quota_, 0));
-  uint64_t free = static_cast<uint64_t>(std::max<int64_t>(quota_ - used_, 0));
+  MutexLock guard(tree_.lock());
+  uint64_t total = static_cast<uint64_t>(std::max<int64_t>(tree_.quotaBytes(), 0));
+  uint64_t free =
+      static_cast<uint64_t>(std::max<int64_t>(tree_.quotaBytes() - tree_.usedBytes(), 0));
   if (freeBytesAvailable) *freeBytesAvailable = free;
   if (totalBytes) *totalBytes = total;
   if (totalFreeBytes) *totalFreeBytes = free;
@@ -155,26 +283,26 @@ void QLVMirror::SetConfig(MirrorConfig* config) { config_ = config; }
 
 std::u16string QLVMirror::GetDrivePath(const std::u16string& key) {
   MirrorConfig* config = config_.load();
-  MutexLock guard(treeLock_);
-  if (tables_.nodes.count(key) == 0) return std::u16string();
+  MutexLock guard(tree_.lock());
+  if (tree_.tables().nodes.count(key) == 0) return std::u16string();
   std::u16string letter = config ? config->DriveLetter : std::u16string();
-  return letter + u":" + tables_.fullPathOf(key);
+  return letter + u":" + tree_.tables().fullPathOf(key);
 }
 
 std::u16string QLVMirror::GetPath(const std::u16string& key) {
-  MutexLock guard(treeLock_);
-  return tables_.fullPathOf(key);
+  MutexLock guard(tree_.lock());
+  return tree_.tables().fullPathOf(key);
 }
 
 std::u16string QLVMirror::GetIdOfPath(const std::u16string& path) {
-  MutexLock guard(treeLock_);
-  return tables_.idOfPath(path).value_or(std::u16string());
+  MutexLock guard(tree_.lock());
+  return tree_.tables().idOfPath(path).value_or(std::u16string());
 }
 
 int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
   if (!record) return -1;
-  MutexLock guard(treeLock_);
-  std::optional<NodeRecord> node = nodeOfId(key);
+  MutexLock guard(tree_.lock());
+  std::optional<NodeRecord> node = tree_.nodeOfId(key);
   if (!node) return -1;
   *record = std::move(*node);
   record->writable = record->writable ? 2 : 1;
@@ -182,32 +310,29 @@ int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
 }
 
 std::map<std::u16string, std::u16string> QLVMirror::GetChildren(const std::u16string& key) {
-  MutexLock guard(treeLock_);
-  const ChildList* children = tables_.children.find(key);
+  MutexLock guard(tree_.lock());
+  const ChildList* children = tree_.tables().children.find(key);
   return children ? children->copy() : std::map<std::u16string, std::u16string>();
 }
 
 void QLVMirror::markStale(const std::u16string& id) {
-  MutexLock guard(treeLock_);
-  tables_.setStale(id, true);
+  MutexLock guard(tree_.lock());
+  tree_.tables().setStale(id, true);
 }
 
-WebSession QLVMirror::session() {
-  MutexLock guard(sessionLock_);
-  return session_;
-}
+WebSession QLVMirror::session() { return web_.session(); }
 
 int64_t QLVMirror::quota() const {
-  MutexLock guard(treeLock_);
-  return quota_;
+  MutexLock guard(tree_.lock());
+  return tree_.quotaBytes();
 }
 
 int64_t QLVMirror::used() const {
-  MutexLock guard(treeLock_);
-  return used_;
+  MutexLock guard(tree_.lock());
+  return tree_.usedBytes();
 }
 
 std::u16string QLVMirror::downloadFolderId() const {
-  MutexLock guard(treeLock_);
-  return downloadFolderId_;
+  MutexLock guard(tree_.lock());
+  return tree_.downloadFolderId();
 }

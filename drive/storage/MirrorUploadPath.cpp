@@ -1,7 +1,5 @@
-// Creating and uploading files inside writable folders: the write branch of create-file with
-// its write link ("writedist") and write connection ("tw_create"), writes at the driver's
-// offsets ("tw_write"), set end of file, and finishing the upload at cleanup ("tw_close").
-// The file's node is in the tree from the create on, pending until its upload is finished.
+#include "drive/storage/MirrorUploadPath.h"
+
 #include <cinttypes>
 #include <climits>
 #include <ctime>
@@ -10,8 +8,12 @@
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/ReadLinkReply.h"
 #include "drive/replies/TextDigest.h"
+#include "drive/storage/ContentChanges.h"
+#include "drive/storage/DriveChangeNotice.h"
+#include "drive/storage/MirrorOptions.h"
+#include "drive/storage/MirrorReadPath.h"
+#include "drive/storage/MirrorWebSession.h"
 #include "drive/storage/QLVFile.h"
-#include "drive/storage/QLVMirror.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
@@ -48,19 +50,31 @@ bool Truncating(DWORD disposition) {
 
 }  // namespace
 
-int QLVMirror::createForWriting(const std::u16string& path, DWORD, DWORD, DWORD creationDisposition,
-                                DWORD, PDOKAN_FILE_INFO info) {
+MirrorUploadPath::MirrorUploadPath(DriveProcess& drive, StorageProcess& shared,
+                                   const MirrorOptions& options,
+                                   const std::atomic<MirrorConfig*>& config, MirrorTreeStore& tree,
+                                   MirrorWebSession& web, MirrorReadPath& read)
+    : drive_(drive),
+      shared_(shared),
+      options_(options),
+      config_(config),
+      tree_(tree),
+      web_(web),
+      read_(read) {}
+
+int MirrorUploadPath::createForWriting(const std::u16string& path, DWORD, DWORD,
+                                       DWORD creationDisposition, DWORD, PDOKAN_FILE_INFO info) {
   return openUploadAt(path, std::nullopt, creationDisposition, info);
 }
 
-int QLVMirror::openForWriting(const std::u16string& path, const NodeRecord& node, DWORD,
-                              DWORD creationDisposition, PDOKAN_FILE_INFO info) {
+int MirrorUploadPath::openForWriting(const std::u16string& path, const NodeRecord& node, DWORD,
+                                     DWORD creationDisposition, PDOKAN_FILE_INFO info) {
   if (node.isFolder()) return mirror_error::kAccessDenied;
   return openUploadAt(path, node, creationDisposition, info);
 }
 
-int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
-                            DWORD creationDisposition, PDOKAN_FILE_INFO info) {
+int MirrorUploadPath::openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
+                                   DWORD creationDisposition, PDOKAN_FILE_INFO info) {
   drive_.log().logf(kLogCallbacks, "%" PRId64 " %ld CreateFile:write:%s",
                     static_cast<int64_t>(info->Context), static_cast<long>(info->ProcessId),
                     Utf8(path).c_str());
@@ -68,15 +82,15 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   if (UnacceptableName(split.name)) return mirror_error::kGeneral;
   NodeRecord folder;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> found = nodeOfPath(split.folder);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> found = tree_.nodeOfPath(split.folder);
     if (!found) return mirror_error::kPathNotFound;
     folder = *found;
   }
   if (!folder.writable) return mirror_error::kReadOnly;
 
   auto file = std::make_unique<QLVFile>(existing ? existing->key : std::u16string(),
-                                        existing ? existing->size : 0, session(),
+                                        existing ? existing->size : 0, web_.session(),
                                         drive_.programFolder, shared_.stream);
   // A context whose upload did not open is freed here at once. A service out of space says so;
   // any other failure leaves the path busy.
@@ -91,18 +105,19 @@ int QLVMirror::openUploadAt(const std::u16string& path, std::optional<NodeRecord
   }
   int64_t size = keepsContent ? existing->size : 0;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> parent = nodeOfId(folder.key);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> parent = tree_.nodeOfId(folder.key);
     if (parent) {
       addUploadNode(path, *parent, id, existing ? existing->key : std::u16string(), size);
-      writeFileList();
+      tree_.writeFileList();
     }
   }
   info->Context = ContextValue(file.release());
   return 0;
 }
 
-int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name) {
+int MirrorUploadPath::openUpload(QLVFile& file, const std::u16string& pid,
+                                 const std::u16string& name) {
   MirrorLog& log = drive_.log();
   file.enter();
   auto fail = [&](int result) {
@@ -162,12 +177,12 @@ int QLVMirror::openUpload(QLVFile& file, const std::u16string& pid, const std::u
   return result;
 }
 
-int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
+int MirrorUploadPath::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
   MirrorLog& log = drive_.log();
   log.logf(kLogProgress, "append %s: copying the %" PRId64 " bytes the service holds",
            Utf8(node.key).c_str(), node.size);
   int openResult = 0;
-  std::unique_ptr<QLVFile> source = openReadContext(node, &openResult);
+  std::unique_ptr<QLVFile> source = read_.openReadContext(node, &openResult);
   UploadState& target = *upload.upload();
   std::vector<uint8_t> piece(kCopyPieceBytes);
   int64_t offset = 0;
@@ -181,7 +196,7 @@ int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
     failed = got <= 0 || target.writer.write(offset, got, piece.data()) < 0;
     offset += std::max(got, 0);
   }
-  if (source) retireContext(std::move(source));
+  if (source) read_.retireContext(std::move(source));
   if (!failed) return 0;
   log.logf(kLogResults, "append %s ERR: copied %" PRId64 " of %" PRId64 " bytes",
            Utf8(node.key).c_str(), offset, node.size);
@@ -191,17 +206,17 @@ int QLVMirror::copyServiceContent(const NodeRecord& node, QLVFile& upload) {
   return result;
 }
 
-void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& parent,
-                              const std::u16string& id, const std::u16string& replacedId,
-                              int64_t size) {
+void MirrorUploadPath::addUploadNode(const std::u16string& path, const NodeRecord& parent,
+                                     const std::u16string& id, const std::u16string& replacedId,
+                                     int64_t size) {
   // An overwrite shows one entry: the node the upload replaces gives way to the id the
   // service handed out.
   if (!replacedId.empty() && replacedId != id) {
-    tables_.erase(replacedId);
+    tree_.tables().erase(replacedId);
     shared_.pendingUploads.remove(replacedId);
   }
   NodeRecord node;
-  if (std::optional<NodeRecord> current = nodeOfId(id)) node = *current;
+  if (std::optional<NodeRecord> current = tree_.nodeOfId(id)) node = *current;
   node.key = id;
   node.name = SplitAtLastSeparator(path).name;
   node.folderPath = FolderPathBelow(parent);
@@ -211,12 +226,12 @@ void QLVMirror::addUploadNode(const std::u16string& path, const NodeRecord& pare
   node.time = static_cast<int32_t>(std::time(nullptr));
   node.writable = 1;
   node.stale = 1;
-  tables_.put(node);
+  tree_.tables().put(node);
   shared_.pendingUploads.put(node);
 }
 
-int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
-                         LPDWORD bytesWritten, LONGLONG offset, PDOKAN_FILE_INFO info) {
+int MirrorUploadPath::writeFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
+                                LPDWORD bytesWritten, LONGLONG offset, PDOKAN_FILE_INFO info) {
   if (!fileName || !info || !bytesWritten || (!buffer && bytesToWrite > 0) || offset < 0 ||
       bytesToWrite > INT32_MAX)
     return mirror_error::kAccessDenied;
@@ -248,46 +263,41 @@ int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrit
     return UploadFailure(refusal);
   }
   {
-    MutexLock guard(treeLock_);
-    if (std::optional<NodeRecord> node = nodeOfId(upload.id)) {
+    MutexLock guard(tree_.lock());
+    if (std::optional<NodeRecord> node = tree_.nodeOfId(upload.id)) {
       node->stale = 1;
       node->size = std::max<int64_t>(node->size, offset + count);
-      tables_.put(*node);
+      tree_.tables().put(*node);
     }
   }
   *bytesWritten = static_cast<DWORD>(count);
   return 0;
 }
 
-int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
+int MirrorUploadPath::setEndOfFile(LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
   if (!info || byteOffset < 0) return mirror_error::kAccessDenied;
   QLVFile* file = info->Context != 0 && info->Context != static_cast<ULONG64>(info->ProcessId)
                       ? ContextOf(info->Context)
                       : nullptr;
   if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
-  MutexLock guard(treeLock_);
-  if (std::optional<NodeRecord> node = nodeOfId(file->upload()->id)) {
+  MutexLock guard(tree_.lock());
+  if (std::optional<NodeRecord> node = tree_.nodeOfId(file->upload()->id)) {
     node->size = byteOffset;
     node->stale = 1;
-    tables_.put(*node);
+    tree_.tables().put(*node);
   }
   return 0;
 }
 
 // The service keeps its own times and attributes; setting them (as touch and cp -r do) is
 // accepted and changes nothing.
-int QLVMirror::SetFileTime(LPCWSTR fileName, const FILETIME*, const FILETIME*, const FILETIME*,
-                           PDOKAN_FILE_INFO) {
+int MirrorUploadPath::setFileTime(LPCWSTR fileName) {
   if (!fileName) return mirror_error::kGeneral;
-  MutexLock guard(treeLock_);
-  return nodeOfPath(fileName) ? 0 : mirror_error::kFileNotFound;
+  MutexLock guard(tree_.lock());
+  return tree_.nodeOfPath(fileName) ? 0 : mirror_error::kFileNotFound;
 }
 
-int QLVMirror::SetFileAttributes(LPCWSTR fileName, DWORD, PDOKAN_FILE_INFO info) {
-  return SetFileTime(fileName, nullptr, nullptr, nullptr, info);
-}
-
-int QLVMirror::finishUpload(QLVFile& file) {
+int MirrorUploadPath::finishUpload(QLVFile& file) {
   UploadState& upload = *file.upload();
   bool failed = upload.failed;
   int64_t stored = 0;
@@ -310,30 +320,30 @@ int QLVMirror::finishUpload(QLVFile& file) {
                       status.c_str());
   }
   // The service holds the new content from here on.
-  if (taken) forgetContent({upload.id});
+  if (taken) ForgetContent(shared_, drive_.programFolder, {upload.id});
 
   std::vector<std::u16string> dropped;
   {
-    MutexLock guard(treeLock_);
+    MutexLock guard(tree_.lock());
     // No longer pending in any case: a failed upload's node goes at the next tree read, so
     // the drive shows what the service holds.
     shared_.pendingUploads.remove(upload.id);
-    std::optional<NodeRecord> node = nodeOfId(upload.id);
+    std::optional<NodeRecord> node = tree_.nodeOfId(upload.id);
     if (node && taken) {
       if (stored > 0) {
-        tables_.refresh(upload.id, stored, node->time, node->attributes);
+        tree_.tables().refresh(upload.id, stored, node->time, node->attributes);
       } else {
         // The service holds an empty file, which the drive does not show.
         std::u16string folder = node->folderPath;
         if (folder.size() > 1 && folder.back() == u'\\') folder.pop_back();
         dropped = {FullPath(*node), folder};
-        dropFile(upload.id);
+        tree_.dropFile(upload.id);
       }
     }
-    writeFileList();
+    tree_.writeFileList();
   }
   // The kernel keeps names it was given and made no change here itself: it is told, outside
   // the lock. A release holds no folder of the kernel's locked, so this cannot wait on itself.
-  notifyDriveChanged(dropped);
+  NotifyDriveChanged(drive_, dropped);
   return taken ? 0 : UploadFailure(status);
 }

@@ -1,5 +1,5 @@
-// The maintenance thread: housekeeping every 3 s (closed files, tether check) and a tree read
-// every 10 minutes or when a refresh was requested.
+#include "drive/storage/MirrorMaintenance.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <thread>
@@ -8,12 +8,33 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/CachePruning.h"
-#include "drive/storage/QLVMirror.h"
+#include "drive/storage/MirrorOptions.h"
+#include "drive/storage/MirrorReadPath.h"
+#include "drive/storage/MirrorTreeReads.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/storage/TetherCheck.h"
 #include "platform/ticks/Ticks.h"
 
-void QLVMirror::maintenanceLoop() {
+MirrorMaintenance::MirrorMaintenance(DriveProcess& drive, StorageProcess& shared,
+                                     const MirrorOptions& options,
+                                     const std::atomic<MirrorConfig*>& config, MirrorReadPath& read,
+                                     MirrorTreeReads& treeReads)
+    : drive_(drive),
+      shared_(shared),
+      options_(options),
+      config_(config),
+      read_(read),
+      treeReads_(treeReads) {}
+
+MirrorMaintenance::~MirrorMaintenance() { join(); }
+
+void MirrorMaintenance::start() { thread_ = std::thread(&MirrorMaintenance::loop, this); }
+
+void MirrorMaintenance::join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void MirrorMaintenance::loop() {
   std::atomic<int32_t>& state = shared_.runState;
   DriveProcess& drive = drive_;
   std::error_code error;
@@ -32,15 +53,15 @@ void QLVMirror::maintenanceLoop() {
     }
     if (state != run_state::kRunning) break;
     drive.refreshRequest = 0;
-    readDirTree();
+    treeReads_.readDirTree();
   }
   state = run_state::kStopped;
 }
 
-void QLVMirror::releaseClosedFiles() { shared_.closedFiles.releaseOne(GetTickCount()); }
+void MirrorMaintenance::releaseClosedFiles() { shared_.closedFiles.releaseOne(GetTickCount()); }
 
-void QLVMirror::pruneDiskCaches() {
-  std::set<std::string> inUse = headKeysInUse();
+void MirrorMaintenance::pruneDiskCaches() {
+  std::set<std::string> inUse = read_.headKeysInUse();
   cache_pruning::PruneHeadFolder(drive_.programFolder + "cache", inUse);
   MirrorConfig* config = config_.load();
   if (config)
@@ -48,7 +69,7 @@ void QLVMirror::pruneDiskCaches() {
                                         inUse);
 }
 
-void QLVMirror::checkTether() {
+void MirrorMaintenance::checkTether() {
   DriveProcess& drive = drive_;
   if (!TetherExpired(drive.tether, drive.lastPipeMessageTime, GetTickCount(),
                      options_.tetherSilenceMs))

@@ -1,5 +1,5 @@
-// Name operations: delete, rmdir, rename, move and mkdir. Each sends one request; only an
-// "ok" changes the tables, and every change ends with ".filelist" written again.
+#include "drive/storage/MirrorNames.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -8,8 +8,6 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/replies/ReplyText.h"
 #include "drive/replies/TextDigest.h"
-#include "drive/storage/QLVMirror.h"
-#include "drive/storage/StorageProcess.h"
 #include "drive/tree/DrivePaths.h"
 
 namespace {
@@ -32,19 +30,22 @@ bool InsideOf(std::u16string_view path, std::u16string_view folder) {
 
 }  // namespace
 
-int QLVMirror::nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
-                           std::u16string* replyText) {
+MirrorNames::MirrorNames(DriveProcess& drive, MirrorTreeStore& tree, MirrorWebSession& web)
+    : drive_(drive), tree_(tree), web_(web) {}
+
+int MirrorNames::nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
+                             std::u16string* replyText) {
   MirrorLog& log = drive_.log();
   std::u16string tag = u"QLVMirror:" + std::u16string(action);
   StreamedReply reply;
   {
-    MutexLock guard(webLock_);
-    FormedRequest request = FormRequest(action, params, session(), RequestTimestamp());
-    if (sendOnMirrorClient(request) != WebClient::kOk) {
+    MutexLock guard(web_.lock());
+    FormedRequest request = FormRequest(action, params, web_.session(), RequestTimestamp());
+    if (web_.send(request) != WebClient::kOk) {
       log.log(tag + u":-1", kLogResults);
       return mirror_error::kGeneral;
     }
-    reply = readStreamedReply();
+    reply = web_.readStreamedReply();
   }
   if (reply.status == StreamedReply::Status::kStopped) return mirror_error::kGeneral;
   std::u16string text = reply.text();
@@ -56,28 +57,20 @@ int QLVMirror::nameRequest(std::u16string_view action, const std::vector<WebPara
   return 0;
 }
 
-bool QLVMirror::isProtected(const std::u16string& id) const {
+bool MirrorNames::isProtected(const std::u16string& id) const {
   if (id.empty()) return true;  // the root
-  if (!downloadFolderId_.empty() && id == downloadFolderId_) return true;
-  return tables_.writableFolders.count(id) != 0;
+  if (!tree_.downloadFolderId().empty() && id == tree_.downloadFolderId()) return true;
+  return tree_.tables().writableFolders.count(id) != 0;
 }
 
-void QLVMirror::dropFile(const std::u16string& id) {
-  std::optional<NodeRecord> node = nodeOfId(id);
-  if (!node) return;
-  used_ = std::max<int64_t>(0, used_ - node->size);
-  tables_.erase(id);
-  shared_.pendingUploads.remove(id);
-  forgetContent({id});
-}
-
-void QLVMirror::dropFolder(const std::u16string& id) {
-  if (!nodeOfId(id)) return;
+void MirrorNames::dropFolder(const std::u16string& id) {
+  if (!tree_.nodeOfId(id)) return;
   // Each child is removed with a request of its own, while the tree lock is held.
   std::vector<std::u16string> childIds;
-  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
+  tree_.tables().forEachChild(id,
+                              [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
   for (const std::u16string& childId : childIds) {
-    std::optional<NodeRecord> child = nodeOfId(childId);
+    std::optional<NodeRecord> child = tree_.nodeOfId(childId);
     if (!child) continue;
     if (child->isFolder()) {
       removeFolderLocked(childId);
@@ -85,74 +78,74 @@ void QLVMirror::dropFolder(const std::u16string& id) {
       deleteLocked(childId);
     }
   }
-  tables_.erase(id);
+  tree_.tables().erase(id);
 }
 
-int QLVMirror::deleteLocked(const std::u16string& id) {
-  if (!nodeOfId(id)) return mirror_error::kFileNotFound;
+int MirrorNames::deleteLocked(const std::u16string& id) {
+  if (!tree_.nodeOfId(id)) return mirror_error::kFileNotFound;
   if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
-  dropFile(id);
+  tree_.dropFile(id);
   return 0;
 }
 
-int QLVMirror::removeFolderLocked(const std::u16string& id) {
-  if (!nodeOfId(id)) return mirror_error::kFileNotFound;
+int MirrorNames::removeFolderLocked(const std::u16string& id) {
+  if (!tree_.nodeOfId(id)) return mirror_error::kFileNotFound;
   if (isProtected(id)) return mirror_error::kAccessDenied;
   if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
   dropFolder(id);
   return 0;
 }
 
-int QLVMirror::DeleteFile(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+int MirrorNames::deleteFile(LPCWSTR fileName) {
   if (!fileName) return mirror_error::kGeneral;
   std::u16string id;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> node = nodeOfPath(fileName);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> node = tree_.nodeOfPath(fileName);
     if (!node || node->key.empty()) return mirror_error::kFileNotFound;
     id = node->key;
   }
   if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
-  MutexLock guard(treeLock_);
-  dropFile(id);
-  writeFileList();
+  MutexLock guard(tree_.lock());
+  tree_.dropFile(id);
+  tree_.writeFileList();
   return 0;
 }
 
-int QLVMirror::DeleteDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+int MirrorNames::deleteDirectory(LPCWSTR fileName) {
   if (!fileName) return mirror_error::kGeneral;
   std::u16string id;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> node = nodeOfPath(fileName);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> node = tree_.nodeOfPath(fileName);
     if (!node) return mirror_error::kFileNotFound;
     if (isProtected(node->key)) return mirror_error::kAccessDenied;
     id = node->key;
   }
   if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
-  MutexLock guard(treeLock_);
+  MutexLock guard(tree_.lock());
   dropFolder(id);
-  writeFileList();
+  tree_.writeFileList();
   return 0;
 }
 
-void QLVMirror::placeNode(const std::u16string& id, const std::u16string& parentId,
-                          const std::u16string& name) {
-  std::optional<NodeRecord> parent = nodeOfId(parentId);
-  if (!parent || !tables_.move(id, name, parentId)) return;
+void MirrorNames::placeNode(const std::u16string& id, const std::u16string& parentId,
+                            const std::u16string& name) {
+  std::optional<NodeRecord> parent = tree_.nodeOfId(parentId);
+  if (!parent || !tree_.tables().move(id, name, parentId)) return;
   markWritableBelow(id, parent->writable != 0);
 }
 
-void QLVMirror::markWritableBelow(const std::u16string& id, bool writableAbove) {
-  bool writable = writableAbove || tables_.writableFolders.count(id) != 0;
-  tables_.setWritable(id, writable);
+void MirrorNames::markWritableBelow(const std::u16string& id, bool writableAbove) {
+  bool writable = writableAbove || tree_.tables().writableFolders.count(id) != 0;
+  tree_.tables().setWritable(id, writable);
   std::vector<std::u16string> childIds;
-  tables_.forEachChild(id, [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
+  tree_.tables().forEachChild(id,
+                              [&](const TreeNode& child) { childIds.push_back(child.id().str()); });
   for (const std::u16string& childId : childIds) markWritableBelow(childId, writable);
 }
 
-int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting,
-                        PDOKAN_FILE_INFO) {
+int MirrorNames::moveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExisting) {
   if (!existingName || !newName) return mirror_error::kGeneral;
   std::u16string from(existingName);
   std::u16string to(newName);
@@ -163,13 +156,13 @@ int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExi
   bool replacedProtected = false;
   bool nodeProtected = false;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> found = nodeOfPath(from);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> found = tree_.nodeOfPath(from);
     if (!found) return mirror_error::kFileNotFound;
     node = *found;
     nodeProtected = isProtected(node.key);
     // A new path that differs only in case names the node itself, not a target to replace.
-    std::optional<NodeRecord> existing = nodeOfPath(to);
+    std::optional<NodeRecord> existing = tree_.nodeOfPath(to);
     if (existing && existing->key != node.key) {
       replaced = *existing;
       replacedProtected = isProtected(existing->key);
@@ -189,35 +182,34 @@ int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExi
   if (!keepsShownName && UnacceptableName(target.name)) return mirror_error::kGeneral;
   if (node.isFolder() && InsideOf(target.folder, from)) return mirror_error::kGeneral;
   if (replaced) {
-    int removed = replaced->isFolder() ? DeleteDirectory(to.c_str(), nullptr)
-                                       : DeleteFile(to.c_str(), nullptr);
+    int removed = replaced->isFolder() ? deleteDirectory(to.c_str()) : deleteFile(to.c_str());
     if (removed != 0) return mirror_error::kGeneral;
   }
   if (source.folder == target.folder) return renameNode(node, target.name);
   return moveNode(node, target.folder, target.name);
 }
 
-int QLVMirror::renameNode(const NodeRecord& node, const std::u16string& name) {
+int MirrorNames::renameNode(const NodeRecord& node, const std::u16string& name) {
   if (nameRequest(web_action::kRename,
                   {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) != 0)
     return mirror_error::kGeneral;
-  MutexLock guard(treeLock_);
-  if (std::optional<NodeRecord> current = nodeOfId(node.key)) {
+  MutexLock guard(tree_.lock());
+  if (std::optional<NodeRecord> current = tree_.nodeOfId(node.key)) {
     placeNode(node.key, current->parentKey, name);
   }
-  writeFileList();
+  tree_.writeFileList();
   return 0;
 }
 
 // "move" carries only the new parent; when the name changes too, "rename" follows, so that
 // the service keeps the name the drive shows. Should that rename be refused, the drive shows
 // the name the service kept.
-int QLVMirror::moveNode(const NodeRecord& node, const std::u16string& folder,
-                        const std::u16string& name) {
+int MirrorNames::moveNode(const NodeRecord& node, const std::u16string& folder,
+                          const std::u16string& name) {
   std::u16string parentId;
   {
-    MutexLock guard(treeLock_);
-    std::optional<NodeRecord> parent = nodeOfPath(folder);
+    MutexLock guard(tree_.lock());
+    std::optional<NodeRecord> parent = tree_.nodeOfPath(folder);
     if (!parent) return mirror_error::kGeneral;
     parentId = parent->key;
   }
@@ -229,21 +221,22 @@ int QLVMirror::moveNode(const NodeRecord& node, const std::u16string& folder,
                   {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) == 0) {
     shownName = name;
   }
-  MutexLock guard(treeLock_);
+  MutexLock guard(tree_.lock());
   placeNode(node.key, parentId, shownName);
-  writeFileList();
+  tree_.writeFileList();
   return 0;
 }
 
-int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
+int MirrorNames::createDirectory(LPCWSTR fileName) {
   if (!fileName) return mirror_error::kGeneral;
   std::u16string path(fileName);
   SplitPath split = SplitAtLastSeparator(path);
   std::u16string parentId;
   {
-    MutexLock guard(treeLock_);
-    if (tables_.pathIndex.count(UpperCasePath(path)) != 0) return mirror_error::kAlreadyExists;
-    std::optional<NodeRecord> parent = nodeOfPath(split.folder);
+    MutexLock guard(tree_.lock());
+    if (tree_.tables().pathIndex.count(UpperCasePath(path)) != 0)
+      return mirror_error::kAlreadyExists;
+    std::optional<NodeRecord> parent = tree_.nodeOfPath(split.folder);
     if (!parent) return mirror_error::kPathNotFound;
     parentId = parent->key;
   }
@@ -259,8 +252,8 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
     return mirror_error::kGeneral;
   }
 
-  MutexLock guard(treeLock_);
-  std::optional<NodeRecord> parent = nodeOfId(parentId);
+  MutexLock guard(tree_.lock());
+  std::optional<NodeRecord> parent = tree_.nodeOfId(parentId);
   if (!parent) return 0;  // the parent went meanwhile; the next tree read shows the folder
   NodeRecord folder;
   folder.key = id;
@@ -271,7 +264,7 @@ int QLVMirror::CreateDirectory(LPCWSTR fileName, PDOKAN_FILE_INFO) {
   folder.time = static_cast<int32_t>(std::time(nullptr));
   // Writable at once inside a writable folder, as the next tree read will show it.
   folder.writable = parent->writable;
-  tables_.put(folder);
-  writeFileList();
+  tree_.tables().put(folder);
+  tree_.writeFileList();
   return 0;
 }

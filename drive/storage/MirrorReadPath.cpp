@@ -1,77 +1,39 @@
-// Opening and reading files: the create-file dispatch, the read link ("readdist", cached for
-// 60 s), the media reader behind each open file, reads, and cleanup handing the context to
-// the closed-file list.
+#include "drive/storage/MirrorReadPath.h"
+
 #include <cinttypes>
 #include <climits>
 
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/replies/ReadLinkReply.h"
+#include "drive/storage/MirrorOptions.h"
+#include "drive/storage/MirrorTreeStore.h"
+#include "drive/storage/MirrorWebSession.h"
 #include "drive/storage/QLVFile.h"
-#include "drive/storage/QLVMirror.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/stream/CMediaSpace.h"
-#include "drive/stream/HeadCache.h"
 #include "drive/wire/ReplyFrame.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/ticks/Ticks.h"
 
 namespace {
 
-constexpr DWORD kOpenExisting = 3;
-
 std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); }
-
-// A file context the read path did not set: zero, or the calling process id that some
-// callers leave in it.
-bool EmptyContext(const DOKAN_FILE_INFO& info) {
-  return info.Context == 0 || info.Context == static_cast<ULONG64>(info.ProcessId);
-}
-
-bool WriteDisposition(DWORD disposition) {
-  return disposition == 1 || disposition == 2 || disposition == 4 || disposition == 5;
-}
 
 }  // namespace
 
-int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          DWORD creationDisposition, DWORD flagsAndAttributes,
-                          PDOKAN_FILE_INFO info) {
-  if (!fileName || !info) return mirror_error::kGeneral;
-  info->Context = 0;
-  std::u16string path(fileName);
-  if (path == u"\\") {
-    info->IsDirectory = 1;
-    return 0;
-  }
-  std::optional<NodeRecord> node;
-  {
-    MutexLock guard(treeLock_);
-    node = nodeOfPath(path);
-  }
-  if (!node || node->key.empty()) {
-    if (creationDisposition == kOpenExisting) return mirror_error::kFileNotFound;
-    return createForWriting(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes,
-                            info);
-  }
-  bool folder = (node->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (creationDisposition == kOpenExisting) {
-    if (folder) {
-      info->IsDirectory = 1;
-      return 0;
-    }
-    // Appending (">>") writes a new upload that starts with the service's content; opened for
-    // reading, the writes would fail one by one.
-    bool appending = (desiredAccess & FILE_APPEND_DATA) != 0 || info->WriteToEndOfFile;
-    if (!appending) return openForReading(path, *node, info);
-    if (!node->writable) return mirror_error::kReadOnly;
-  }
-  if (!node->writable && WriteDisposition(creationDisposition)) return mirror_error::kReadOnly;
-  return openForWriting(path, *node, desiredAccess, creationDisposition, info);
+bool EmptyFileContext(const DOKAN_FILE_INFO& info) {
+  return info.Context == 0 || info.Context == static_cast<ULONG64>(info.ProcessId);
 }
 
-std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node, int* result) {
-  auto file = std::make_unique<QLVFile>(node.key, node.size, session(), drive_.programFolder,
+MirrorReadPath::MirrorReadPath(DriveProcess& drive, StorageProcess& shared,
+                               const MirrorOptions& options,
+                               const std::atomic<MirrorConfig*>& config, MirrorTreeStore& tree,
+                               MirrorWebSession& web)
+    : drive_(drive), shared_(shared), options_(options), config_(config), tree_(tree), web_(web) {}
+
+std::unique_ptr<QLVFile> MirrorReadPath::openReadContext(const NodeRecord& node, int* result) {
+  auto file = std::make_unique<QLVFile>(node.key, node.size, web_.session(), drive_.programFolder,
                                         shared_.stream);
   *result = openStream(*file);
   if (*result != 0) return nullptr;
@@ -80,8 +42,8 @@ std::unique_ptr<QLVFile> QLVMirror::openReadContext(const NodeRecord& node, int*
   return file;
 }
 
-int QLVMirror::openForReading(const std::u16string& path, const NodeRecord& node,
-                              PDOKAN_FILE_INFO info) {
+int MirrorReadPath::openForReading(const std::u16string& path, const NodeRecord& node,
+                                   PDOKAN_FILE_INFO info) {
   int result = 0;
   std::unique_ptr<QLVFile> file = openReadContext(node, &result);
   if (!file) return result;
@@ -92,7 +54,7 @@ int QLVMirror::openForReading(const std::u16string& path, const NodeRecord& node
   return 0;
 }
 
-int QLVMirror::openStream(QLVFile& file) {
+int MirrorReadPath::openStream(QLVFile& file) {
   MirrorLog& log = drive_.log();
   file.enter();
   StreamLink link;
@@ -135,7 +97,7 @@ int QLVMirror::openStream(QLVFile& file) {
 }
 
 // Runs on a web client of its own, so reads never wait behind a tree read.
-int QLVMirror::requestReadLink(const QLVFile& file, StreamLink* link) {
+int MirrorReadPath::requestReadLink(const QLVFile& file, StreamLink* link) {
   MirrorLog& log = drive_.log();
   FormedRequest request =
       FormRequest(web_action::kReadLink, {{u"id", file.id}}, file.session, RequestTimestamp());
@@ -166,21 +128,21 @@ int QLVMirror::requestReadLink(const QLVFile& file, StreamLink* link) {
   return result;
 }
 
-int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
-                        LONGLONG offset, PDOKAN_FILE_INFO info) {
+int MirrorReadPath::readFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                             LONGLONG offset, PDOKAN_FILE_INFO info) {
   if (bytesRead) *bytesRead = static_cast<DWORD>(-1);
   if (!fileName || !info || !bytesRead || (!buffer && bytesToRead > 0) || offset < 0)
     return mirror_error::kAccessDenied;
   std::u16string path(fileName);
   MirrorLog& log = drive_.log();
 
-  if (EmptyContext(*info)) {
+  if (EmptyFileContext(*info)) {
     // Opened without the read branch (for example for its attributes only): open it now.
     if (path == u"\\") return mirror_error::kAccessDenied;
     std::optional<NodeRecord> node;
     {
-      MutexLock guard(treeLock_);
-      std::optional<NodeRecord> found = nodeOfPath(path);
+      MutexLock guard(tree_.lock());
+      std::optional<NodeRecord> found = tree_.nodeOfPath(path);
       if (found && !found->key.empty() && !(found->attributes & FILE_ATTRIBUTE_DIRECTORY))
         node = *found;
     }
@@ -221,17 +183,7 @@ int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWO
   return 0;
 }
 
-int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
-  if (!info || EmptyContext(*info)) return 0;
-  std::unique_ptr<QLVFile> file(ContextOf(info->Context));
-  info->Context = 0;
-  // An upload that the service did not take is reported, so the closing program learns of it.
-  int result = file->hasFlag(QLVFile::kUpload) ? finishUpload(*file) : 0;
-  retireContext(std::move(file));
-  return result;
-}
-
-void QLVMirror::retireContext(std::unique_ptr<QLVFile> file) {
+void MirrorReadPath::retireContext(std::unique_ptr<QLVFile> file) {
   {
     MutexLock guard(openFilesLock_);
     openFiles_.erase(file.get());
@@ -241,16 +193,7 @@ void QLVMirror::retireContext(std::unique_ptr<QLVFile> file) {
   shared_.closedFiles.add(std::move(file));
 }
 
-void QLVMirror::forgetContent(const std::vector<std::u16string>& ids) const {
-  for (const std::u16string& id : ids) {
-    std::optional<StreamLink> link = shared_.readLinks.drop(id);
-    if (link)
-      headcache::Remove(shared_.stream.log, drive_.programFolder,
-                        codepage::WideToAnsi(link->token2));
-  }
-}
-
-std::set<std::string> QLVMirror::headKeysInUse() const {
+std::set<std::string> MirrorReadPath::headKeysInUse() const {
   std::set<std::string> keys;
   {
     MutexLock guard(openFilesLock_);
