@@ -19,11 +19,14 @@
 // pipe's lookups) and dispatches create-file and cleanup between the read and upload paths.
 //
 // Lock order, where more than one is held: tree lock, then web lock, then session lock; tree
-// lock, then .filelist lock. A concern that needs both the tables and the mirror's client
-// (rmdir removing children, a tree read replacing the tables) takes the tree lock first. The
-// locks live in different objects, so clang's ordering attributes cannot name the pair; each
-// class states the order of its own two locks, and the entry points that take locks of
-// another concern say which they must not be called with (EXCLUDES).
+// lock, then .filelist lock. Removing a folder sends a request for each child with the tree
+// lock held, so it is the one concern that holds the tables and the mirror's client at once;
+// a tree read holds the web lock for the transfer and takes the tree lock only after it. The
+// open-files lock is taken with no other mirror lock held. The locks of the shared state
+// (read links, pending uploads, closed files) come after all of these. The locks live in
+// different objects, so clang's ordering attributes cannot name the pair; each class states
+// the order of its own two locks, and the entry points that take another concern's lock say
+// which they must not be called with (EXCLUDES).
 #pragma once
 
 #include <atomic>
