@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds one flavour: "release" into build/ (optimised) or "asan" into build-asan/
-# (AddressSanitizer + UndefinedBehaviorSanitizer) or "tsan" into build-tsan/, or "fuzz" into
-# build-fuzz/: the libraries, the programs and the libFuzzer targets built with clang, whose
-# lock annotation check (-Wthread-safety, warnings as errors) fails the build on a field touched
-# without its lock. "threadsafety" is the same clang build.
+# Builds one flavour: "release" into build/ (optimised) or "asan" into build-asan/ or "tsan"
+# into build-tsan/ (ThreadSanitizer). "asan", "fuzz" and "threadsafety" are one clang
+# build in build-asan/: AddressSanitizer + UndefinedBehaviorSanitizer for the whole suite, the
+# lock annotation check (-Wthread-safety, warnings as errors: a field touched without its lock
+# fails the build) and the libFuzzer targets.
 # QUELLAN_WERROR=ON in the environment makes every warning an error.
 # Usage: build.sh [FLAVOUR [TARGET...]]; without targets everything of the flavour is built.
 set -euo pipefail
@@ -13,16 +13,19 @@ flavour=${1:-release}
 werror=${QUELLAN_WERROR:-OFF}
 case "$flavour" in
   release) dir=build; flags=(-DCMAKE_BUILD_TYPE=Release) ;;
-  asan) dir=build-asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DQUELLAN_SANITIZE=ON -DQUELLAN_BENCH=OFF) ;;
-  tsan) dir=build-tsan; flags=(-DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON -DQUELLAN_BENCH=OFF) ;;
-  fuzz | threadsafety)
-    dir=build-fuzz
+  asan | fuzz | threadsafety)
+    dir=build-asan
     werror=ON
-    export CC=clang CXX=clang++
-    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLAN_FUZZ=ON -DQUELLAN_TESTS=OFF
-           -DQUELLAN_BENCH=OFF)
+    # Named in the cache too: a build-asan/ configured earlier with another compiler starts over.
+    flags=(-DCMAKE_C_COMPILER="$(command -v clang)" -DCMAKE_CXX_COMPILER="$(command -v clang++)"
+           -DCMAKE_BUILD_TYPE=Debug -DQUELLAN_SANITIZE=ON -DQUELLAN_FUZZ=ON -DQUELLAN_BENCH=OFF)
     ;;
-  *) echo "usage: build.sh [release|asan|tsan|fuzz|threadsafety] [TARGET...]" >&2; exit 2 ;;
+  tsan) dir=build-tsan; flags=(-DCMAKE_BUILD_TYPE=Debug -DQUELLAN_TSAN=ON -DQUELLAN_BENCH=OFF) ;;
+  *)
+    echo "usage: build.sh [release|asan|fuzz|threadsafety|tsan] [TARGET...]" >&2
+    echo "  asan, fuzz and threadsafety are the same clang build (build-asan/)" >&2
+    exit 2
+    ;;
 esac
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds every libFuzzer target with clang into build-fuzz/ (scripts/build.sh fuzz, the same
-# clang build that checks the lock annotations) and runs each for a fixed time (first argument,
-# seconds; default 20), as many at once as the machine has cores, seeded from
-# fuzz/corpus/<target>/. Every source fuzz/<target>.cpp is a target: one that was not built, or
-# has no seed inputs, fails the run with the reason. Exits non-zero when a target finds a crash;
-# its input is kept in build-fuzz/.
+# Builds every libFuzzer target with clang into build-asan/fuzz/ (scripts/build.sh fuzz, the
+# same clang build that runs the sanitized suite and checks the lock annotations) and runs each
+# for a fixed time (first argument, seconds; default 20), as many at once as the machine has
+# cores, seeded from fuzz/corpus/<target>/. Every source fuzz/<target>.cpp is a target: one that
+# was not built, or has no seed inputs, fails the run with the reason. Exits non-zero when a
+# target finds a crash; its input is kept in build-asan/fuzz-runs/.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
-out="$top/build-fuzz"
+out="$top/build-asan/fuzz-runs"
+built="$top/build-asan/fuzz"
 jobs=$(nproc)
 
 for tool in clang clang++; do
@@ -18,12 +19,13 @@ for tool in clang clang++; do
   fi
 done
 bash "$top/scripts/build.sh" fuzz fuzzers || { echo "fuzz: FAILED: build" >&2; exit 1; }
+mkdir -p "$out"
 
 # run_target NAME: checks that the target was built and has seeds, then runs it. Prints its
 # report; returns 0 when it ran clean, 1 when it found a crash, 2 when it could not run.
 run_target() {
   local name=$1
-  local fuzzer="$out/fuzz/$name"
+  local fuzzer="$built/$name"
   if [ ! -x "$fuzzer" ]; then
     echo "=== fuzz $name: FAILED: not built (see the CMake warning above)"
     return 2

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing; builds the libraries, programs and fuzz targets with clang, which
-# checks the lock annotations; builds the sanitizer and the optimised flavours and runs the
-# whole test suite in both, as many tests at once as the machine has cores; runs the stream
-# reader's tests under ThreadSanitizer, builds the Debian package from the optimised build and
-# checks it without installing it (lintian, the unpacked programs), then runs every fuzz
-# target for a short fixed time. Each step prints how long it took.
+# Installs what is missing; builds everything with clang under AddressSanitizer +
+# UndefinedBehaviorSanitizer, which also checks the lock annotations and builds the fuzz
+# targets, and runs the whole test suite in it; builds the optimised flavour and runs the whole
+# suite there too, as many tests at once as the machine has cores; builds the Debian package
+# from the optimised build and checks it without installing it (lintian, the unpacked
+# programs); runs the stream reader's tests under ThreadSanitizer, then every fuzz target for a
+# short fixed time. Each step prints how long it took.
 # Every build treats warnings as errors. Ends with one "N passed, N failed, N skipped" line;
 # every skipped test is listed with the reason it gave.
 set -uo pipefail
@@ -64,19 +65,15 @@ step() {
   step_start=$SECONDS
 }
 
-# One clang build serves the lock check and the fuzz targets: the libraries and programs built
-# with -Wthread-safety -Werror (building is the check), and the fuzz targets run at the end.
-step "clang build (lock check, fuzz targets)"
-echo "=== clang: libraries, programs and fuzz targets with -Wthread-safety -Werror"
-bash "$top/scripts/build.sh" fuzz ||
-  { echo "=== clang: build failed (a lock annotation or warning above)"; exit 1; }
-
+# One clang build serves three jobs: the sanitized suite, the lock check (-Wthread-safety
+# -Werror: building is the check) and the fuzz targets, which run at the end.
 for flavour in asan release; do
   dir="$top/build"
   [ "$flavour" = asan ] && dir="$top/build-asan"
   step "$flavour build"
   echo "=== $flavour: build"
-  bash "$top/scripts/build.sh" "$flavour" || { echo "=== $flavour: build failed"; exit 1; }
+  bash "$top/scripts/build.sh" "$flavour" ||
+    { echo "=== $flavour: build failed (a warning or lock annotation above)"; exit 1; }
   step "$flavour tests"
   echo "=== $flavour: tests"
   run_suite "$dir"

@@ -239,7 +239,10 @@ TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
     fs::remove(folder() + "/quellan.log");
     writeSettings(stored);
     Quellanview view(folder());
-    EXPECT_TRUE(WaitFor([&] { return log().find(notice) != std::string::npos; }, 60s)) << log();
+    // Clang before 16 cannot capture a structured binding, so the lambda gets a reference to it.
+    EXPECT_TRUE(
+        WaitFor([&, &expected = notice] { return log().find(expected) != std::string::npos; }, 60s))
+        << log();
     view.terminate();
     EXPECT_EQ(view.waitExit(30s), 0);
     EXPECT_EQ(view.driveChild(), 0);

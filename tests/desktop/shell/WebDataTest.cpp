@@ -126,8 +126,8 @@ TEST(WebDataSlots, TheMetaObjectListsTheSlotsInTheirFixedOrder) {
       "QString getDefaultLocalSavePath()",
       "QString setDefaultLocalSavePath(QString path)",
       "QString getDiskInfo(QString fileid)",
-      "QString addLocalDownloadTask(QString fileid, QString url, QString filepath, "
-      "qlonglong fullsize, bool isAutoStart)",
+      ("QString addLocalDownloadTask(QString fileid, QString url, QString filepath, "
+       "qlonglong fullsize, bool isAutoStart)"),
       "QString pauseDownloadTask(QString fileid)",
       "QString startDownloadTask(QString fileid)",
       "QString deleteDownloadTask(QString fileid, bool isDeleteLocal)",
