@@ -4,7 +4,8 @@
 # build in build-asan/: AddressSanitizer + UndefinedBehaviorSanitizer for the whole suite, the
 # lock annotation check (-Wthread-safety, warnings as errors: a field touched without its lock
 # fails the build) and the libFuzzer targets.
-# QUELLAN_WERROR=ON in the environment makes every warning an error.
+# QUELLAN_WERROR=ON in the environment makes every warning an error; QUELLAN_BENCH=OFF leaves
+# the benchmarks out of the optimised build.
 # Usage: build.sh [FLAVOUR [TARGET...]]; without targets everything of the flavour is built.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +13,11 @@ flavour=${1:-release}
 [ $# -eq 0 ] || shift
 werror=${QUELLAN_WERROR:-OFF}
 case "$flavour" in
-  release) dir=build; flags=(-DCMAKE_BUILD_TYPE=Release) ;;
+  release)
+    dir=build
+    # The benchmarks need build/ too; the test command leaves them out (QUELLAN_BENCH=OFF).
+    flags=(-DCMAKE_BUILD_TYPE=Release -DQUELLAN_BENCH="${QUELLAN_BENCH:-ON}")
+    ;;
   asan | fuzz | threadsafety)
     dir=build-asan
     werror=ON

@@ -16,6 +16,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export QUELLAN_WERROR=ON
+# The benchmarks are run on their own, not here.
+export QUELLAN_BENCH=OFF
 
 jobs=$(nproc)
 status=0
