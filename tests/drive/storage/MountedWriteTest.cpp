@@ -177,8 +177,8 @@ TEST_F(MountedWriteTest, CopiesLandByteIdenticalAndShowAtOnce) {
   readTreeAgain();
   EXPECT_EQ(fs::file_size(drive_ / "gaps.bin"), 250u);
   // The tree read logs its end before it saves ".filelist".
-  EXPECT_TRUE(WaitFor(
-      [&] { return fileList().find("\\我的空间\\|1|250\r\n") != std::string::npos; }));
+  EXPECT_TRUE(
+      WaitFor([&] { return fileList().find("\\我的空间\\|1|250\r\n") != std::string::npos; }));
   EXPECT_EQ(::close(fd), 0);
   EXPECT_EQ(ReadFile(mine_ / "gaps.bin"), first + std::string(100, '\0') + second);
   readTreeAgain();
