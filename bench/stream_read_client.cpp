@@ -102,9 +102,8 @@ int main(int argc, char** argv) {
   long long head = std::stoll(open[4]);
   if (!reader.take(nullptr, static_cast<size_t>(head))) return 1;
   long long received = head;
-  if (length > head &&
-      !Send(fd, "t1_read," + open[1] + "," + std::to_string(head) + "," +
-                    std::to_string(length - head))) {
+  if (length > head && !Send(fd, "t1_read," + open[1] + "," + std::to_string(head) + "," +
+                                     std::to_string(length - head))) {
     return 1;
   }
   while (received < length) {
@@ -115,8 +114,7 @@ int main(int argc, char** argv) {
     if (size <= 0 || !reader.take(nullptr, static_cast<size_t>(size))) return 1;
     received += size;
   }
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%lld %.6f\n", received, seconds);
   ::close(fd);
   return 0;

@@ -8,8 +8,8 @@
 #include <QNetworkRequest>
 #include <QSettings>
 
-#include "desktop/transfers/ReleaseFile.h"
 #include "desktop/tasklines/TaskFields.h"
+#include "desktop/transfers/ReleaseFile.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "server/util/StateFile.h"
 #include "server/util/Log.h"
+#include "server/util/StateFile.h"
 
 namespace qserver {
 

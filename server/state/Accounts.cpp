@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "server/util/StateFile.h"
 #include "server/util/SafePath.h"
+#include "server/util/StateFile.h"
 
 namespace qserver {
 

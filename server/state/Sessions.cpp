@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "server/util/StateFile.h"
 #include "server/util/Digest.h"
+#include "server/util/StateFile.h"
 
 namespace qserver {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "server/util/StateFile.h"
 #include "server/util/Digest.h"
 #include "server/util/SafePath.h"
+#include "server/util/StateFile.h"
 
 namespace qserver {
 namespace {
