@@ -35,6 +35,14 @@ WCHAR StartLetter(DriveProcess& drive, const MirrorConfig& settings) {
   return letter.empty() ? u'\0' : letter[0];
 }
 
+// A failed mount's result becomes the drive state, which the desktop program reads by the
+// names the protocol gives these values.
+static_assert(DOKAN_ERROR == drive_state::kFailed);
+static_assert(DOKAN_DRIVE_LETTER_ERROR == drive_state::kBadDriveLetter);
+static_assert(DOKAN_DRIVER_INSTALL_ERROR == drive_state::kDriverInstallError);
+static_assert(DOKAN_START_ERROR == drive_state::kDriverStartError);
+static_assert(DOKAN_MOUNT_ERROR == drive_state::kCannotMount);
+
 void LogResult(MirrorLog& log, int result) {
   switch (result) {
     case DOKAN_SUCCESS:
