@@ -138,6 +138,8 @@ int UploadFile::pause(const std::string& upId) {
   if (found == tasks_.end()) return -1;
   TaskRecord& task = *found->second;
   if (task.status == kTaskWaiting) return -2;
+  // A copy that already completed has nothing left to pause; it stays completed.
+  if (task.status == kTaskCompleted) return 0;
   if (task.wish != kWishHold) {
     task.wish = kWishHold;
     task.status = kTaskWaiting;
