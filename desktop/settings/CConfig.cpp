@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include "platform/appfolder/PrivateFiles.h"
 
@@ -26,6 +27,25 @@ QString ReadText(const QSettings& file, const QString& key, const QString& fallb
   return value.toString();
 }
 
+// Creates the default download folder, and the user's download folder above it when a new
+// account has none yet. Without a home folder the user's folder lies at the file-system root
+// (or is the root): the settings never create folders there. Failures are fine: the download
+// reports a folder it cannot write.
+void CreateDownloadFolder(const QString& userDownloads, const QString& downloads) {
+  QFileInfo user(userDownloads);
+  if (userDownloads.isEmpty() || user.isRoot()) return;
+  if (!user.exists() && QFileInfo(user.absolutePath()).isRoot()) return;
+  QDir().mkpath(downloads);
+}
+
+// Earlier versions stored "/QLDownloads/" at the file-system root as the default; for an
+// ordinary user nothing can be saved there, so every download stopped at once.
+bool IsUnwritableOldDefault(const QString& path) {
+  if (QDir::cleanPath(path) != QStringLiteral("/QLDownloads")) return false;
+  QFileInfo folder(path);
+  return !folder.isDir() || !folder.isWritable();
+}
+
 QString StoredKey(const QString& key) {
   return QStringLiteral("data/") + QString::fromLatin1(key.toUtf8().toBase64());
 }
@@ -37,10 +57,12 @@ CConfig::CConfig(const QString& path, QObject* parent)
 
 QString CConfig::pageStorePath() const { return programFolder_ + QStringLiteral("/.data"); }
 
-QString CConfig::DefaultDownloadFolder(const QString& folder) {
-  int colon = folder.indexOf(QLatin1Char(':'));
-  QString drive = colon < 0 ? QString() : folder.left(colon + 1);
-  return drive + QStringLiteral("/QLDownloads/");
+QString CConfig::UserDownloadFolder() {
+  return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+}
+
+QString CConfig::DefaultDownloadFolder(const QString& userDownloads) {
+  return userDownloads + QStringLiteral("/QLDownloads/");
 }
 
 void CConfig::load() {
@@ -58,9 +80,11 @@ void CConfig::load() {
   process = ReadText(file, QStringLiteral("Set/Process"));
   serverAddress =
       ReadText(file, QStringLiteral("Set/ServerAddress"), QLatin1String(kDefaultServerAddressText));
-  QString downloads = DefaultDownloadFolder(programFolder_);
-  QDir().mkdir(downloads);  // an existing folder or a failure is fine
+  QString userDownloads = UserDownloadFolder();
+  QString downloads = DefaultDownloadFolder(userDownloads);
+  CreateDownloadFolder(userDownloads, downloads);
   defaultPath = ReadText(file, QStringLiteral("Set/DefaultPath"), downloads);
+  if (IsUnwritableOldDefault(defaultPath)) defaultPath = downloads;
 }
 
 void CConfig::writeKey(const QString& key, const QVariant& value) {

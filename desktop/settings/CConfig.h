@@ -13,7 +13,8 @@ class CConfig : public QObject {
   explicit CConfig(const QString& settingsPath, QObject* parent = nullptr);
 
   // Reads every known key, with its default when missing; creates the default download
-  // folder on the way.
+  // folder on the way. A stored download folder of the old default at the file-system root
+  // that this user cannot write reads as the current default.
   void load();
 
   // Each stores the value, writes its key to the file and returns 0.
@@ -31,9 +32,12 @@ class CConfig : public QObject {
   void save(const QString& key, const QString& value);
   QString read(const QString& key);
 
-  // The folder that Set/DefaultPath defaults to: the program folder's drive prefix (up to
-  // and including its first ':', if any) followed by "/QLDownloads/".
-  static QString DefaultDownloadFolder(const QString& folder);
+  // The folder that Set/DefaultPath defaults to: "QLDownloads/" inside the user's download
+  // folder (`userDownloads`, by default UserDownloadFolder()).
+  static QString DefaultDownloadFolder(const QString& userDownloads = UserDownloadFolder());
+  // The user's download folder as the desktop names it (XDG_DOWNLOAD_DIR in
+  // $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Downloads), without a trailing slash.
+  static QString UserDownloadFolder();
 
   QString driveLetter = QStringLiteral("M");
   int debug = 0;
