@@ -8,6 +8,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/replies/ReplyText.h"
 #include "drive/replies/TextDigest.h"
+#include "drive/storage/PendingNodes.h"
 #include "drive/tree/DrivePaths.h"
 
 namespace {
@@ -31,31 +32,7 @@ bool InsideOf(std::u16string_view path, std::u16string_view folder) {
 }  // namespace
 
 MirrorNames::MirrorNames(DriveProcess& drive, MirrorTreeStore& tree, MirrorWebSession& web)
-    : drive_(drive), tree_(tree), web_(web) {}
-
-int MirrorNames::nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
-                             std::u16string* replyText) {
-  MirrorLog& log = drive_.log();
-  std::u16string tag = u"QLVMirror:" + std::u16string(action);
-  StreamedReply reply;
-  {
-    MutexLock guard(web_.lock());
-    FormedRequest request = FormRequest(action, params, web_.session(), RequestTimestamp());
-    if (web_.send(request) != WebClient::kOk) {
-      log.log(tag + u":-1", kLogResults);
-      return mirror_error::kGeneral;
-    }
-    reply = web_.readStreamedReply();
-  }
-  if (reply.status == StreamedReply::Status::kStopped) return mirror_error::kGeneral;
-  std::u16string text = reply.text();
-  if (reply.status == StreamedReply::Status::kFailed || !StartsWithOk(text)) {
-    log.log(tag + u":-2 " + text, kLogResults);
-    return mirror_error::kGeneral;
-  }
-  if (replyText) *replyText = std::move(text);
-  return 0;
-}
+    : drive_(drive), tree_(tree), web_(web), requests_(drive, web) {}
 
 bool MirrorNames::isProtected(const std::u16string& id) const {
   if (id.empty()) return true;  // the root
@@ -83,7 +60,7 @@ void MirrorNames::dropFolder(const std::u16string& id) {
 
 int MirrorNames::deleteLocked(const std::u16string& id) {
   if (!tree_.nodeOfId(id)) return mirror_error::kFileNotFound;
-  if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  if (requests_.send(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
   tree_.dropFile(id);
   return 0;
 }
@@ -91,7 +68,7 @@ int MirrorNames::deleteLocked(const std::u16string& id) {
 int MirrorNames::removeFolderLocked(const std::u16string& id) {
   if (!tree_.nodeOfId(id)) return mirror_error::kFileNotFound;
   if (isProtected(id)) return mirror_error::kAccessDenied;
-  if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  if (requests_.send(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
   dropFolder(id);
   return 0;
 }
@@ -99,17 +76,31 @@ int MirrorNames::removeFolderLocked(const std::u16string& id) {
 int MirrorNames::deleteFile(LPCWSTR fileName) {
   if (!fileName) return mirror_error::kGeneral;
   std::u16string id;
+  std::shared_ptr<UploadMark> upload;
   {
     MutexLock guard(tree_.lock());
     std::optional<NodeRecord> node = tree_.nodeOfPath(fileName);
     if (!node || node->key.empty()) return mirror_error::kFileNotFound;
     id = node->key;
+    upload = tree_.pendingUploads().markOf(id);
   }
-  if (nameRequest(web_action::kDelete, {{u"id", id}}) != 0) return mirror_error::kGeneral;
-  MutexLock guard(tree_.lock());
-  tree_.dropFile(id);
-  tree_.writeFileList();
-  return 0;
+  // A new file whose upload is still open is not on the service yet: its name goes at once
+  // and its upload is dropped at the close. Should the upload finish meanwhile, the service
+  // holds the file and is asked to delete it.
+  bool onService = !upload || upload->replacesServiceFile;
+  for (;;) {
+    if (onService && requests_.send(web_action::kDelete, {{u"id", id}}) != 0)
+      return mirror_error::kGeneral;
+    MutexLock guard(tree_.lock());
+    if (!onService && tree_.pendingUploads().markOf(id) != upload) {
+      onService = true;
+      continue;
+    }
+    if (upload) upload->abandoned = true;
+    tree_.dropFile(id);
+    tree_.writeFileList();
+    return 0;
+  }
 }
 
 int MirrorNames::deleteDirectory(LPCWSTR fileName) {
@@ -122,7 +113,7 @@ int MirrorNames::deleteDirectory(LPCWSTR fileName) {
     if (isProtected(node->key)) return mirror_error::kAccessDenied;
     id = node->key;
   }
-  if (nameRequest(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
+  if (requests_.send(web_action::kRemoveFolder, {{u"id", id}}) != 0) return mirror_error::kGeneral;
   MutexLock guard(tree_.lock());
   dropFolder(id);
   tree_.writeFileList();
@@ -181,50 +172,66 @@ int MirrorNames::moveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfE
   bool keepsShownName = target.name == node.name && source.folder != target.folder;
   if (!keepsShownName && UnacceptableName(target.name)) return mirror_error::kGeneral;
   if (node.isFolder() && InsideOf(target.folder, from)) return mirror_error::kGeneral;
-  if (replaced) {
-    int removed = replaced->isFolder() ? deleteDirectory(to.c_str()) : deleteFile(to.c_str());
-    if (removed != 0) return mirror_error::kGeneral;
+  if (replaced && replaced->isFolder()) {
+    if (deleteDirectory(to.c_str()) != 0) return mirror_error::kGeneral;
+    replaced.reset();
   }
-  if (source.folder == target.folder) return renameNode(node, target.name);
-  return moveNode(node, target.folder, target.name);
+  return placeFile(node, replaced, target.folder, target.name);
 }
 
-int MirrorNames::renameNode(const NodeRecord& node, const std::u16string& name) {
-  if (nameRequest(web_action::kRename,
-                  {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) != 0)
-    return mirror_error::kGeneral;
-  MutexLock guard(tree_.lock());
-  if (std::optional<NodeRecord> current = tree_.nodeOfId(node.key)) {
-    placeNode(node.key, current->parentKey, name);
-  }
-  tree_.writeFileList();
-  return 0;
-}
-
-// "move" carries only the new parent; when the name changes too, "rename" follows, so that
-// the service keeps the name the drive shows. Should that rename be refused, the drive shows
-// the name the service kept.
-int MirrorNames::moveNode(const NodeRecord& node, const std::u16string& folder,
-                          const std::u16string& name) {
-  std::u16string parentId;
+int MirrorNames::placeFile(const NodeRecord& node, const std::optional<NodeRecord>& replaced,
+                           const std::u16string& folder, const std::u16string& name) {
+  const ServicePlace from{node.parentKey, node.name};
+  ServicePlace to;
+  std::shared_ptr<UploadMark> upload, replacedUpload;
   {
     MutexLock guard(tree_.lock());
     std::optional<NodeRecord> parent = tree_.nodeOfPath(folder);
     if (!parent) return mirror_error::kGeneral;
-    parentId = parent->key;
+    to = {parent->key, name};
+    upload = tree_.pendingUploads().markOf(node.key);
+    replacedUpload = replaced ? tree_.pendingUploads().markOf(replaced->key) : nullptr;
+    if (replacedUpload) replacedUpload->abandoned = true;
+    // The drive shows the result at once and in one step, before the requests: a file that
+    // is replaced gives way to the node in the same change of the tables, so that no lookup
+    // finds the name missing.
+    if (replaced) tree_.dropFile(replaced->key);
+    showAt(node.key, to);
+    tree_.writeFileList();
   }
-  if (nameRequest(web_action::kMove, {{u"id", node.key}, {u"pid", parentId}}) != 0)
+  // A replaced file still being uploaded, new to the service, needs no request: its upload
+  // is dropped at its close.
+  bool deleteReplaced = replaced && (!replacedUpload || replacedUpload->replacesServiceFile);
+  if (deleteReplaced && requests_.send(web_action::kDelete, {{u"id", replaced->key}}) != 0) {
+    MutexLock guard(tree_.lock());
+    showAt(node.key, from);
+    tree_.tables().put(*replaced);
+    tree_.usedBytes() += replaced->size;
+    if (replacedUpload) {
+      replacedUpload->abandoned = false;
+      tree_.pendingUploads().put(*replaced, replacedUpload);
+    }
+    tree_.writeFileList();
     return mirror_error::kGeneral;
-  std::u16string shownName = node.name;
-  if (name != node.name &&
-      nameRequest(web_action::kRename,
-                  {{u"id", node.key}, {u"name", text_digest::Base64OfUtf8(name)}}) == 0) {
-    shownName = name;
   }
+  // An upload still open is put in its place by its close, once the service holds the file.
+  if (upload) return 0;
+  ServicePlace held = requests_.place(node.key, from, to);
+  if (held == to) return 0;
+  // The drive shows the place the service kept. A move whose rename was refused keeps the
+  // file in its new folder under its old name and succeeds, as the service has moved it.
   MutexLock guard(tree_.lock());
-  placeNode(node.key, parentId, shownName);
+  showAt(node.key, held);
   tree_.writeFileList();
-  return 0;
+  return held == from ? mirror_error::kGeneral : 0;
+}
+
+void MirrorNames::showAt(const std::u16string& id, const ServicePlace& place) {
+  placeNode(id, place.parentId, place.name);
+  // A file still being uploaded is put back by tree reads where the drive shows it now.
+  if (tree_.pendingUploads().contains(id)) {
+    if (std::optional<NodeRecord> node = tree_.nodeOfId(id)) tree_.pendingUploads().put(*node);
+  }
 }
 
 int MirrorNames::createDirectory(LPCWSTR fileName) {
@@ -242,9 +249,9 @@ int MirrorNames::createDirectory(LPCWSTR fileName) {
   }
   if (UnacceptableName(split.name)) return mirror_error::kGeneral;
   std::u16string reply;
-  if (nameRequest(web_action::kMakeFolder,
-                  {{u"pid", parentId}, {u"name", text_digest::Base64OfUtf8(split.name)}},
-                  &reply) != 0)
+  if (requests_.send(web_action::kMakeFolder,
+                     {{u"pid", parentId}, {u"name", text_digest::Base64OfUtf8(split.name)}},
+                     &reply) != 0)
     return mirror_error::kGeneral;
   std::u16string id = Trimmed(std::u16string_view(reply).substr(std::min<size_t>(3, reply.size())));
   if (id.empty()) {

@@ -3,6 +3,7 @@
 // written again.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "drive/replies/WebRequest.h"
 #include "drive/storage/MirrorTreeStore.h"
 #include "drive/storage/MirrorWebSession.h"
+#include "drive/storage/NameRequests.h"
 
 struct DriveProcess;
 
@@ -27,10 +29,6 @@ class MirrorNames {
       EXCLUDES(tree_.lock(), web_.lock());
 
  private:
-  // One name request on the mirror's client: 0 on "ok" (the reply in `replyText`), else -1
-  // after the action's log line.
-  int nameRequest(std::u16string_view action, const std::vector<WebParam>& params,
-                  std::u16string* replyText = nullptr) EXCLUDES(web_.lock());
   // delete and rmdir with the tree lock already held (inside rmdir); ".filelist" is left to
   // the caller.
   int deleteLocked(const std::u16string& id) REQUIRES(tree_.lock());
@@ -43,10 +41,17 @@ class MirrorNames {
   void markWritableBelow(const std::u16string& folderId, bool writable) REQUIRES(tree_.lock());
   // The download space and the writable folders may not be removed, renamed, moved or replaced.
   bool isProtected(const std::u16string& id) const REQUIRES(tree_.lock());
-  int renameNode(const NodeRecord& node, const std::u16string& name);
-  int moveNode(const NodeRecord& node, const std::u16string& folder, const std::u16string& name);
+  // Puts the file `node` at `name` in `folder`, replacing the file `replaced` there: the
+  // tables change at once, then the service is asked, and what it refused is shown again as
+  // it was. A file whose upload is still open gets its place on the service at the close.
+  int placeFile(const NodeRecord& node, const std::optional<NodeRecord>& replaced,
+                const std::u16string& folder, const std::u16string& name)
+      EXCLUDES(tree_.lock(), web_.lock());
+  // Shows the node at `place` (".filelist" is left to the caller).
+  void showAt(const std::u16string& id, const ServicePlace& place) REQUIRES(tree_.lock());
 
   DriveProcess& drive_;
   MirrorTreeStore& tree_;
   MirrorWebSession& web_;
+  NameRequests requests_;
 };

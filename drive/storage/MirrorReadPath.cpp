@@ -35,7 +35,8 @@ MirrorReadPath::MirrorReadPath(DriveProcess& drive, StorageProcess& shared,
 std::unique_ptr<QLVFile> MirrorReadPath::openReadContext(const NodeRecord& node, int* result) {
   auto file = std::make_unique<QLVFile>(node.key, node.size, web_.session(), drive_.programFolder,
                                         shared_.stream);
-  *result = openStream(*file);
+  // An empty file has nothing to stream (the stream server refuses it): its reads end at once.
+  *result = node.size > 0 ? openStream(*file) : 0;
   if (*result != 0) return nullptr;
   MutexLock guard(openFilesLock_);
   openFiles_.insert(file.get());
@@ -157,7 +158,7 @@ int MirrorReadPath::readFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, 
   }
   QLVFile& file = *ContextOf(info->Context);
   // A reader whose open failed earlier is opened again at every read.
-  if (!file.hasFlag(QLVFile::kMediaOpen)) {
+  if (!file.hasFlag(QLVFile::kMediaOpen) && offset < file.size) {
     int result = openStream(file);
     if (result != 0) return result;
   }

@@ -50,6 +50,8 @@ void MirrorTreeStore::installTree(BuiltTree& tree) {
   if (!tree.downloadFolderId.empty()) downloadFolderId_ = tree.downloadFolderId;
 }
 
+PendingNodes& MirrorTreeStore::pendingUploads() const { return shared_.pendingUploads; }
+
 void MirrorTreeStore::dropFile(const std::u16string& id) {
   std::optional<NodeRecord> node = nodeOfId(id);
   if (!node) return;

@@ -17,6 +17,7 @@ class MirrorConfig;
 struct DriveProcess;
 struct StorageProcess;
 struct BuiltTree;
+class PendingNodes;
 
 class MirrorTreeStore {
  public:
@@ -45,6 +46,9 @@ class MirrorTreeStore {
   // progress) keeps the size counted so far and stays stale. `current`, when given, is asked
   // for that size.
   void addPendingUploads(FolderTables& fresh, const FolderTables* current) const;
+
+  // The uploads not closed yet (kept across mount cycles).
+  PendingNodes& pendingUploads() const;
 
   // Takes a file out of the tables after the service removed it (or holds it empty): the use
   // it counted, its pending upload, its read link and head file go with it.

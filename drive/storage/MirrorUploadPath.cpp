@@ -13,6 +13,7 @@
 #include "drive/storage/MirrorOptions.h"
 #include "drive/storage/MirrorReadPath.h"
 #include "drive/storage/MirrorWebSession.h"
+#include "drive/storage/NameRequests.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/storage/UploadState.h"
@@ -40,6 +41,13 @@ std::string Utf8(std::u16string_view text) { return codepage::WideToUtf8(text); 
 // word: a full disk when it refused for space, else an I/O failure.
 int UploadFailure(const std::string& word) {
   return word == kQuotaWord ? mirror_error::kDiskFull : mirror_error::kGeneral;
+}
+
+// The drive path of the folder holding `node` ("\\" at the top).
+std::u16string ParentFolderPath(const NodeRecord& node) {
+  std::u16string folder = node.folderPath;
+  if (folder.size() > 1 && folder.back() == u'\\') folder.pop_back();
+  return folder;
 }
 
 // Dispositions that start the file empty.
@@ -88,6 +96,8 @@ int MirrorUploadPath::openUploadAt(const std::u16string& path, std::optional<Nod
     folder = *found;
   }
   if (!folder.writable) return mirror_error::kReadOnly;
+  // O_EXCL: the name must be new.
+  if (existing && creationDisposition == CREATE_NEW) return mirror_error::kAlreadyExists;
 
   auto file = std::make_unique<QLVFile>(existing ? existing->key : std::u16string(),
                                         existing ? existing->size : 0, web_.session(),
@@ -97,7 +107,9 @@ int MirrorUploadPath::openUploadAt(const std::u16string& path, std::optional<Nod
   int opened = openUpload(*file, folder.key, split.name);
   if (opened < 0) return opened == mirror_error::kDiskFull ? opened : mirror_error::kPathBusy;
 
-  const std::u16string& id = file->upload()->id;
+  UploadState& upload = *file->upload();
+  upload.replaced = existing;
+  upload.mark->replacesServiceFile = existing.has_value();
   bool keepsContent = existing && !Truncating(creationDisposition) && existing->size > 0;
   if (keepsContent) {
     int copied = copyServiceContent(*existing, *file);
@@ -105,10 +117,14 @@ int MirrorUploadPath::openUploadAt(const std::u16string& path, std::optional<Nod
   }
   int64_t size = keepsContent ? existing->size : 0;
   {
+    MutexLock guard(upload.connectionLock);
+    upload.writtenEnd = upload.length = size;
+  }
+  {
     MutexLock guard(tree_.lock());
     std::optional<NodeRecord> parent = tree_.nodeOfId(folder.key);
     if (parent) {
-      addUploadNode(path, *parent, id, existing ? existing->key : std::u16string(), size);
+      addUploadNode(path, *parent, upload, size);
       tree_.writeFileList();
     }
   }
@@ -154,6 +170,8 @@ int MirrorUploadPath::openUpload(QLVFile& file, const std::u16string& pid,
 
   auto upload = std::make_unique<UploadState>();
   upload->id = link.id;
+  upload->serviceParent = pid;
+  upload->serviceName = name;
   upload->linkSize = link.size;
   int result = 0;
   {
@@ -207,8 +225,9 @@ int MirrorUploadPath::copyServiceContent(const NodeRecord& node, QLVFile& upload
 }
 
 void MirrorUploadPath::addUploadNode(const std::u16string& path, const NodeRecord& parent,
-                                     const std::u16string& id, const std::u16string& replacedId,
-                                     int64_t size) {
+                                     const UploadState& upload, int64_t size) {
+  const std::u16string& id = upload.id;
+  std::u16string replacedId = upload.replaced ? upload.replaced->key : std::u16string();
   // An overwrite shows one entry: the node the upload replaces gives way to the id the
   // service handed out.
   if (!replacedId.empty() && replacedId != id) {
@@ -227,7 +246,7 @@ void MirrorUploadPath::addUploadNode(const std::u16string& path, const NodeRecor
   node.writable = 1;
   node.stale = 1;
   tree_.tables().put(node);
-  shared_.pendingUploads.put(node);
+  shared_.pendingUploads.put(node, upload.mark);
 }
 
 int MirrorUploadPath::writeFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
@@ -252,7 +271,13 @@ int MirrorUploadPath::writeFile(LPCWSTR fileName, const void* buffer, DWORD byte
     MutexLock guard(upload.connectionLock);
     written = upload.writer.write(offset, static_cast<int32_t>(bytesToWrite),
                                   static_cast<const uint8_t*>(buffer));
-    if (written < 0) refusal = upload.writer.lastError();
+    if (written < 0) {
+      refusal = upload.writer.lastError();
+    } else {
+      int64_t end = offset + static_cast<int64_t>(bytesToWrite);
+      upload.writtenEnd = std::max(upload.writtenEnd, end);
+      upload.length = std::max(upload.length, end);
+    }
   }
   file->leave();
   int32_t count = written == 0 ? static_cast<int32_t>(bytesToWrite) : written;
@@ -280,8 +305,21 @@ int MirrorUploadPath::setEndOfFile(LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
                       ? ContextOf(info->Context)
                       : nullptr;
   if (!file || !file->hasFlag(QLVFile::kUpload)) return mirror_error::kAccessDenied;
+  UploadState& upload = *file->upload();
+  {
+    // Bytes already sent cannot be taken back from the stream server: the file cannot
+    // become shorter than what was written. A longer file is filled with zeros at the close.
+    MutexLock guard(upload.connectionLock);
+    if (byteOffset < upload.writtenEnd) {
+      drive_.log().logf(
+          kLogResults, "upload %s: cannot shrink to %" PRId64 " below the %" PRId64 " bytes sent",
+          Utf8(upload.id).c_str(), static_cast<int64_t>(byteOffset), upload.writtenEnd);
+      return mirror_error::kAccessDenied;
+    }
+    upload.length = byteOffset;
+  }
   MutexLock guard(tree_.lock());
-  if (std::optional<NodeRecord> node = tree_.nodeOfId(file->upload()->id)) {
+  if (std::optional<NodeRecord> node = tree_.nodeOfId(upload.id)) {
     node->size = byteOffset;
     node->stale = 1;
     tree_.tables().put(*node);
@@ -299,12 +337,14 @@ int MirrorUploadPath::setFileTime(LPCWSTR fileName) {
 
 int MirrorUploadPath::finishUpload(QLVFile& file) {
   UploadState& upload = *file.upload();
-  bool failed = upload.failed;
+  // Removed while open: dropped, never finished, so the service keeps what it held.
+  bool abandoned = upload.mark->abandoned;
   int64_t stored = 0;
   std::string status;
   {
     MutexLock guard(upload.connectionLock);
-    if (failed) {
+    if (!abandoned && !upload.failed && !padToLength(upload)) upload.failed = true;
+    if (abandoned || upload.failed) {
       // Part of the data never arrived: finishing would replace the service's file with it.
       status = upload.writer.lastError();
       upload.writer.abandon();
@@ -314,6 +354,12 @@ int MirrorUploadPath::finishUpload(QLVFile& file) {
     }
   }
   file.clearFlag(QLVFile::kUpload);
+  if (abandoned) {
+    drive_.log().logf(kLogResults, "upload %s dropped: the file was removed while open",
+                      Utf8(upload.id).c_str());
+    return 0;
+  }
+  bool failed = upload.failed;
   bool taken = !failed && status == "ok";
   if (!taken && !failed) {
     drive_.log().logf(kLogResults, "upload_file Close %s ERR:%s", Utf8(upload.id).c_str(),
@@ -321,29 +367,74 @@ int MirrorUploadPath::finishUpload(QLVFile& file) {
   }
   // The service holds the new content from here on.
   if (taken) ForgetContent(shared_, drive_.programFolder, {upload.id});
-
-  std::vector<std::u16string> dropped;
-  {
-    MutexLock guard(tree_.lock());
-    // No longer pending in any case: a failed upload's node goes at the next tree read, so
-    // the drive shows what the service holds.
-    shared_.pendingUploads.remove(upload.id);
-    std::optional<NodeRecord> node = tree_.nodeOfId(upload.id);
-    if (node && taken) {
-      if (stored > 0) {
-        tree_.tables().refresh(upload.id, stored, node->time, node->attributes);
-      } else {
-        // The service holds an empty file, which the drive does not show.
-        std::u16string folder = node->folderPath;
-        if (folder.size() > 1 && folder.back() == u'\\') folder.pop_back();
-        dropped = {FullPath(*node), folder};
-        tree_.dropFile(upload.id);
-      }
-    }
-    tree_.writeFileList();
-  }
+  FinishedUpload finished = showFinished(upload, taken, stored);
   // The kernel keeps names it was given and made no change here itself: it is told, outside
   // the lock. A release holds no folder of the kernel's locked, so this cannot wait on itself.
-  NotifyDriveChanged(drive_, dropped);
-  return taken ? 0 : UploadFailure(status);
+  NotifyDriveChanged(drive_, finished.changedPaths);
+  if (!taken) return UploadFailure(status);
+  return placeFinished(upload, finished);
+}
+
+bool MirrorUploadPath::padToLength(UploadState& upload) {
+  if (upload.length <= upload.writtenEnd) return true;
+  // The stream server stores what is not written as zeros: one zero byte at the end makes
+  // the stored file as long as the program made it.
+  const uint8_t zero = 0;
+  if (upload.writer.write(upload.length - 1, 1, &zero) < 0) return false;
+  upload.writtenEnd = upload.length;
+  return true;
+}
+
+MirrorUploadPath::FinishedUpload MirrorUploadPath::showFinished(const UploadState& upload,
+                                                                bool taken, int64_t stored) {
+  FinishedUpload finished;
+  MutexLock guard(tree_.lock());
+  // Still the upload the drive shows (no later open of the same file took its place).
+  bool shown = shared_.pendingUploads.take(upload.id, upload.mark.get()).has_value();
+  std::optional<NodeRecord> node = tree_.nodeOfId(upload.id);
+  if (taken && upload.mark->abandoned) {
+    // Removed between the close and here: the service holds it now and is asked to delete it.
+    finished.deleteFromService = true;
+  } else if (taken && node) {
+    // An empty file stays shown (size 0) until a tree read, so that it can be removed again.
+    tree_.tables().refresh(upload.id, stored, node->time, node->attributes);
+    finished.shownPlace = ServicePlace{node->parentKey, node->name};
+  } else if (!taken && node && shown) {
+    // The drive shows what the service holds: the file the upload replaced, or nothing.
+    finished.changedPaths = {FullPath(*node), ParentFolderPath(*node)};
+    if (upload.replaced) {
+      tree_.tables().put(*upload.replaced);
+    } else {
+      tree_.dropFile(upload.id);
+    }
+  }
+  tree_.writeFileList();
+  return finished;
+}
+
+int MirrorUploadPath::placeFinished(const UploadState& upload, const FinishedUpload& finished) {
+  NameRequests requests(drive_, web_);
+  if (finished.deleteFromService) {
+    requests.send(web_action::kDelete, {{u"id", upload.id}});
+    return 0;
+  }
+  const ServicePlace given{upload.serviceParent, upload.serviceName};
+  if (given.name.empty() || !finished.shownPlace || *finished.shownPlace == given) return 0;
+  // Renamed or moved while open: the service is asked now that it holds the file.
+  ServicePlace held = requests.place(upload.id, given, *finished.shownPlace);
+  if (held == *finished.shownPlace) return 0;
+  // The close reports it, and the drive shows where the service kept the file.
+  std::vector<std::u16string> changed;
+  {
+    MutexLock guard(tree_.lock());
+    if (std::optional<NodeRecord> node = tree_.nodeOfId(upload.id)) {
+      changed = {FullPath(*node), ParentFolderPath(*node)};
+      node->parentKey = held.parentId;
+      node->name = held.name;
+      tree_.tables().put(*node);
+      tree_.writeFileList();
+    }
+  }
+  NotifyDriveChanged(drive_, changed);
+  return mirror_error::kGeneral;
 }

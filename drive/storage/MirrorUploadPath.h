@@ -7,9 +7,12 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drive/core/IOMirror.h"
 #include "drive/storage/MirrorTreeStore.h"
+#include "drive/storage/NameRequests.h"
+#include "drive/storage/UploadState.h"
 
 class MirrorConfig;
 class MirrorReadPath;
@@ -49,9 +52,26 @@ class MirrorUploadPath {
   // Sends the service's content of `node` as the upload's first bytes, so that later writes
   // add to it: 0, or after its log line the driver's result (the upload is then abandoned).
   int copyServiceContent(const NodeRecord& node, QLVFile& upload);
-  // Puts the upload's node in the tables and the pending table, replacing `replacedId`.
-  void addUploadNode(const std::u16string& path, const NodeRecord& parent, const std::u16string& id,
-                     const std::u16string& replacedId, int64_t size) REQUIRES(tree_.lock());
+  // Puts the upload's node in the tables and the pending table, replacing the file the
+  // upload replaces.
+  void addUploadNode(const std::u16string& path, const NodeRecord& parent,
+                     const UploadState& upload, int64_t size) REQUIRES(tree_.lock());
+
+  // What the close of an upload leaves to do once the tables show it.
+  struct FinishedUpload {
+    std::vector<std::u16string> changedPaths;  // for the kernel
+    std::optional<ServicePlace> shownPlace;    // where the drive shows the stored file
+    bool deleteFromService = false;            // removed while the close ran
+  };
+  // Writes a zero at the end of a file made longer than its bytes sent: false when refused.
+  bool padToLength(UploadState& upload) REQUIRES(upload.connectionLock);
+  // The tables after the close: the stored file, or what the service still holds.
+  FinishedUpload showFinished(const UploadState& upload, bool taken, int64_t stored)
+      EXCLUDES(tree_.lock());
+  // Sends the delete or the rename the close left: 0, or -1 when the service kept the file
+  // elsewhere than the drive showed it.
+  int placeFinished(const UploadState& upload, const FinishedUpload& finished)
+      EXCLUDES(tree_.lock());
 
   DriveProcess& drive_;
   StorageProcess& shared_;

@@ -34,6 +34,14 @@ bool UnlistableName(NodeText name) {
          name.size() >= std::size(WIN32_FIND_DATAW{}.cFileName);
 }
 
+// The attributes the driver is given: read-only exactly where the drive takes no writes, so
+// programs see 0644/0755 inside the writable folders and 0444/0555 elsewhere. The tables and
+// ".filelist" keep the service's attributes.
+DWORD DriverAttributes(uint32_t attributes, bool writable) {
+  return writable ? (attributes & ~FILE_ATTRIBUTE_READONLY)
+                  : (attributes | FILE_ATTRIBUTE_READONLY);
+}
+
 bool WriteDisposition(DWORD disposition) {
   return disposition == 1 || disposition == 2 || disposition == 4 || disposition == 5;
 }
@@ -194,7 +202,8 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   std::u16string_view path(fileName);
   MutexLock lock(tree_.lock());
   if (path == u"\\") {
-    information->dwFileAttributes = kRootAttributes;
+    // Nothing can be made at the top level.
+    information->dwFileAttributes = DriverAttributes(kRootAttributes, false);
     information->nFileSizeHigh =
         static_cast<DWORD>(static_cast<uint64_t>(tree_.quotaBytes()) >> 32);
     information->nFileSizeLow = static_cast<DWORD>(tree_.quotaBytes() & 0xffffffff);
@@ -218,7 +227,7 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
   }
 
   FILETIME time = FileTimeOf(node->time);
-  information->dwFileAttributes = node->attributes | FILE_ATTRIBUTE_READONLY;
+  information->dwFileAttributes = DriverAttributes(node->attributes, node->writable);
   information->ftCreationTime = time;
   information->ftLastAccessTime = time;
   information->ftLastWriteTime = time;
@@ -246,7 +255,7 @@ int QLVMirror::FindFiles(LPCWSTR pathName, PFillFindData fill, PDOKAN_FILE_INFO 
   tree_.tables().forEachChild(folder->id(), [&](const TreeNode& child) {
     if (UnlistableName(child.name())) return;
     entry = WIN32_FIND_DATAW{};
-    entry.dwFileAttributes = child.attributes;
+    entry.dwFileAttributes = DriverAttributes(child.attributes, child.writable);
     entry.ftCreationTime = entry.ftLastAccessTime = entry.ftLastWriteTime = FileTimeOf(child.time);
     entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(child.size) >> 32);
     entry.nFileSizeLow = static_cast<DWORD>(child.size & 0xffffffff);

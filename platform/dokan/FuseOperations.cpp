@@ -147,6 +147,14 @@ int SetTimes(DriveSession& session, fuse_req_t request, const std::u16string& na
       session.operations->SetFileTime(name.c_str(), nullptr, chosen[0], chosen[1], &call.info));
 }
 
+// Owners are fixed: every entry belongs to the user who mounted the drive. Giving it to that
+// user (as tar and cp -a do) changes nothing and succeeds; any other owner is refused.
+int CheckOwner(const DriveSession& session, const struct stat& attr, int toSet) {
+  if ((toSet & FUSE_SET_ATTR_UID) && attr.st_uid != session.owner) return EPERM;
+  if ((toSet & FUSE_SET_ATTR_GID) && attr.st_gid != session.group) return EPERM;
+  return 0;
+}
+
 void OnSetattr(fuse_req_t request, fuse_ino_t ino, struct stat* attr, int toSet,
                fuse_file_info* fi) {
   DriveSession& session = SessionOf(request);
@@ -154,8 +162,7 @@ void OnSetattr(fuse_req_t request, fuse_ino_t ino, struct stat* attr, int toSet,
   int error = NameOfEntry(session, ino, name, fi != nullptr);
   if (error == 0 && (toSet & FUSE_SET_ATTR_MODE))
     error = SetMode(session, request, name, attr->st_mode, fi);
-  // Owners are fixed: every entry belongs to the user who mounted the drive.
-  if (error == 0 && (toSet & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) error = ENOSYS;
+  if (error == 0) error = CheckOwner(session, *attr, toSet);
   if (error == 0 && (toSet & FUSE_SET_ATTR_SIZE))
     error = SetSize(session, request, name, attr->st_size, fi);
   const int times =
