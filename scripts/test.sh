@@ -78,7 +78,13 @@ for flavour in asan release; do
     { echo "=== $flavour: build failed (a warning or lock annotation above)"; exit 1; }
   step "$flavour tests"
   echo "=== $flavour: tests"
-  run_suite "$dir"
+  # The desktop session test preloads a probe into the real desktop program, which a sanitized
+  # program does not take: it runs in the optimised build only.
+  if [ "$flavour" = asan ]; then
+    run_suite "$dir" -LE xdesktop
+  else
+    run_suite "$dir"
+  fi
 done
 
 step "package"
