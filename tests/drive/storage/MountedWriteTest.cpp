@@ -10,11 +10,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "drive/core/DriveFront.h"
 #include "drive/core/DriveProcess.h"
@@ -420,4 +422,137 @@ TEST_F(MountedWriteTest, ReadsAfterAChangeGiveExactlyTheNewContent) {
   WriteFile(mine_ / "f.bin", fourth);
   std::string seen = ReadUntilError(drive_ / "f.bin");
   EXPECT_TRUE(seen == third.substr(0, seen.size()) || seen == fourth.substr(0, seen.size()));
+}
+
+// What programs rely on beyond copies: mode bits by folder kind, owners, O_EXCL, appending to
+// a new file, empty files removed again, a file removed or renamed while its upload is open,
+// a rename over a file seen as one step from another thread, a refused upload that leaves
+// the old content in view, and ftruncate on an upload.
+TEST_F(MountedWriteTest, FileSemanticsThatProgramsRelyOn) {
+  SKIP_WITHOUT_FUSE_HERE();
+  WriteFile(mine_ / "sub" / "f.txt", "f");
+  WriteFile(mine_ / "keep.txt", "keep");
+  WriteFile(mine_ / "target.txt", "old content");
+  WriteFile(fs::path(server_.userDir("alice")) / "下载空间" / "dl.txt", "dl");
+  mountDrive();
+
+  struct Mode {
+    fs::path path;
+    mode_t mode;
+  };
+  for (const Mode& m : std::vector<Mode>{{root_, S_IFDIR | 0555},
+                                         {root_ / "下载空间", S_IFDIR | 0555},
+                                         {root_ / "下载空间" / "dl.txt", S_IFREG | 0444},
+                                         {drive_, S_IFDIR | 0755},
+                                         {drive_ / "sub", S_IFDIR | 0755},
+                                         {drive_ / "sub" / "f.txt", S_IFREG | 0644}}) {
+    SCOPED_TRACE(m.path);
+    struct stat st {};
+    ASSERT_EQ(::stat(m.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, m.mode);
+  }
+
+  struct Owner {
+    uid_t uid;
+    gid_t gid;
+    int result;
+  };
+  for (const Owner& o : std::vector<Owner>{{::getuid(), ::getgid(), 0},
+                                           {static_cast<uid_t>(-1), ::getgid(), 0},
+                                           {::getuid() + 4242, static_cast<gid_t>(-1), EPERM},
+                                           {static_cast<uid_t>(-1), ::getgid() + 4242, EPERM}}) {
+    SCOPED_TRACE(std::to_string(o.uid) + ":" + std::to_string(o.gid));
+    int result = ::chown((drive_ / "keep.txt").c_str(), o.uid, o.gid);
+    EXPECT_EQ(result == 0 ? 0 : errno, o.result);
+  }
+  EXPECT_EQ(::open((drive_ / "keep.txt").c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644), -1);
+  EXPECT_EQ(errno, EEXIST);
+
+  std::string output;
+  EXPECT_EQ(run("printf ab >> appended.txt && touch empty.txt && rm empty.txt && : > e2 && rm e2",
+                &output),
+            0)
+      << output;
+  EXPECT_EQ(ReadFile(mine_ / "appended.txt"), "ab");
+  // A removal that meets the close of the upload has the service delete it once it holds it.
+  EXPECT_TRUE(
+      WaitFor([&] { return !fs::exists(mine_ / "empty.txt") && !fs::exists(mine_ / "e2"); }));
+
+  // Removed while open: gone at once, and the service never holds it. Renamed while open:
+  // the new name at once, and the service holds it under that name after the close.
+  int removed = ::open((drive_ / "gone.txt").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  int renamed = ::open((drive_ / "draft.txt").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(removed, 0);
+  ASSERT_GE(renamed, 0);
+  EXPECT_EQ(::write(removed, "gone", 4), 4);
+  EXPECT_EQ(::write(renamed, "final", 5), 5);
+  EXPECT_EQ(::unlink((drive_ / "gone.txt").c_str()), 0);
+  EXPECT_FALSE(fs::exists(drive_ / "gone.txt"));
+  EXPECT_EQ(::rename((drive_ / "draft.txt").c_str(), (drive_ / "sub" / "final.txt").c_str()), 0);
+  EXPECT_FALSE(fs::exists(drive_ / "draft.txt"));
+  EXPECT_TRUE(fs::exists(drive_ / "sub" / "final.txt"));
+  EXPECT_EQ(::close(removed), 0);
+  EXPECT_EQ(::close(renamed), 0);
+  EXPECT_FALSE(fs::exists(mine_ / "gone.txt"));
+  EXPECT_FALSE(fs::exists(mine_ / "draft.txt"));
+  EXPECT_EQ(ReadFile(mine_ / "sub" / "final.txt"), "final");
+  EXPECT_EQ(ReadFile(drive_ / "sub" / "final.txt"), "final");
+
+  // ftruncate on an upload: longer is filled with zeros, shorter than what was sent is refused.
+  int cut = ::open((drive_ / "cut.bin").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(cut, 0);
+  EXPECT_EQ(::write(cut, "0123456789", 10), 10);
+  EXPECT_EQ(::ftruncate(cut, 20), 0);
+  EXPECT_EQ(::ftruncate(cut, 10), 0);
+  EXPECT_EQ(::ftruncate(cut, 5), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(::ftruncate(cut, 16), 0);
+  EXPECT_EQ(::close(cut), 0);
+  EXPECT_EQ(ReadFile(mine_ / "cut.bin"), "0123456789" + std::string(6, '\0'));
+
+  // Save by rename: with the service slow to answer, a second thread finds the target at
+  // every moment, with the old content before the rename and the new one after it.
+  server_.setFaults({"fault-web-delay delete=300", "fault-web-delay rename=300"});
+  WriteFile(fs::path(folders_.top()) / "new.txt", "new content");
+  ASSERT_EQ(RunCommand("cp " + Quoted(fs::path(folders_.top()) / "new.txt") + " " +
+                       Quoted(drive_ / "target.txt.tmp")),
+            0);
+  std::atomic<bool> renamedOver{false}, done{false};
+  std::atomic<int> readsAfter{0};
+  std::vector<std::string> wrong;
+  std::thread poller([&] {
+    while (!done) {
+      bool after = renamedOver;
+      std::string seen = ReadFile(drive_ / "target.txt");
+      bool fine = seen == "new content" || (!after && seen == "old content");
+      if (!fine) wrong.push_back(seen.empty() ? "(missing)" : seen);
+      if (after) ++readsAfter;
+    }
+  });
+  EXPECT_EQ(::rename((drive_ / "target.txt.tmp").c_str(), (drive_ / "target.txt").c_str()), 0);
+  renamedOver = true;
+  EXPECT_TRUE(WaitFor([&] { return readsAfter > 3; }));
+  done = true;
+  poller.join();
+  server_.setFaults({});
+  EXPECT_TRUE(wrong.empty()) << wrong.front();
+  EXPECT_EQ(ReadFile(mine_ / "target.txt"), "new content");
+  EXPECT_FALSE(fs::exists(mine_ / "target.txt.tmp"));
+
+  // The service refuses the finish: close fails, and the drive shows the old content at once
+  // and no new file.
+  server_.setFaults({"fault-error tw_close=refused"});
+  WriteFile(fs::path(folders_.top()) / "other.txt", "other content");
+  for (const char* name : {"keep.txt", "fresh.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(RunCommand("cp " + Quoted(fs::path(folders_.top()) / "other.txt") + " " +
+                         Quoted(drive_ / name)),
+              0);
+  }
+  server_.setFaults({});
+  EXPECT_EQ(ReadFile(drive_ / "keep.txt"), "keep");
+  EXPECT_EQ(fs::file_size(drive_ / "keep.txt"), 4u);
+  EXPECT_FALSE(fs::exists(drive_ / "fresh.txt"));
+  EXPECT_EQ(ReadFile(mine_ / "keep.txt"), "keep");
+  EXPECT_FALSE(fs::exists(mine_ / "fresh.txt"));
 }
