@@ -8,6 +8,7 @@
 #include "drive/core/DriveProcess.h"
 #include "drive/core/MirrorConfig.h"
 #include "drive/storage/CachePruning.h"
+#include "drive/storage/LocalCopies.h"
 #include "drive/storage/MirrorOptions.h"
 #include "drive/storage/MirrorReadPath.h"
 #include "drive/storage/MirrorTreeReads.h"
@@ -64,9 +65,14 @@ void MirrorMaintenance::pruneDiskCaches() {
   std::set<std::string> inUse = read_.headKeysInUse();
   cache_pruning::PruneHeadFolder(drive_.programFolder + "cache", inUse);
   MirrorConfig* config = config_.load();
-  if (config)
-    cache_pruning::PruneTemporaryFolder(cache_pruning::TemporaryCacheFolder(), config->MaxDiskCache,
-                                        inUse);
+  if (!config) return;
+  // Local copies of files being edited count against the limit but are never pruned: the
+  // temporary cache gets what they leave.
+  int64_t copiesMiB =
+      (LocalCopies::BytesOnDisk(WriteCacheFolder(drive_.programFolder)) + 1048575) / 1048576;
+  cache_pruning::PruneTemporaryFolder(cache_pruning::TemporaryCacheFolder(),
+                                      std::max<int64_t>(config->MaxDiskCache - copiesMiB, 0),
+                                      inUse);
 }
 
 void MirrorMaintenance::checkTether() {

@@ -41,14 +41,14 @@ class MirrorUploadPath {
   // Ends the upload of a context at cleanup: 0, or when the service did not take it -112 for
   // a refusal for space, else -1.
   int finishUpload(QLVFile& file) EXCLUDES(tree_.lock());
+  // "writedist" and "tw_create" for the context: 0, or after its log line -112 when the
+  // service refused for space, else -1. Also used to upload a local copy whole.
+  int openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name);
 
  private:
   // The write branch shared by new and existing files.
   int openUploadAt(const std::u16string& path, std::optional<NodeRecord> existing,
                    DWORD creationDisposition, PDOKAN_FILE_INFO info) EXCLUDES(tree_.lock());
-  // "writedist" and "tw_create" for the context: 0, or after its log line -112 when the
-  // service refused for space, else -1.
-  int openUpload(QLVFile& file, const std::u16string& pid, const std::u16string& name);
   // Sends the service's content of `node` as the upload's first bytes, so that later writes
   // add to it: 0, or after its log line the driver's result (the upload is then abandoned).
   int copyServiceContent(const NodeRecord& node, QLVFile& upload);

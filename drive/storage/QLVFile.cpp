@@ -1,5 +1,6 @@
 #include "drive/storage/QLVFile.h"
 
+#include "drive/storage/LocalCopies.h"
 #include "drive/storage/UploadState.h"
 #include "drive/stream/CMediaSpace.h"
 
@@ -13,6 +14,8 @@ QLVFile::QLVFile(std::u16string fileId, int64_t fileSize, WebSession fileSession
 QLVFile::~QLVFile() = default;
 
 void QLVFile::setUpload(std::unique_ptr<UploadState> upload) { upload_ = std::move(upload); }
+
+void QLVFile::setLocalCopy(std::shared_ptr<LocalCopy> copy) { localCopy_ = std::move(copy); }
 
 void QLVFile::enter() {
   MutexLock guard(contextLock_);

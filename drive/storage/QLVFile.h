@@ -13,13 +13,16 @@
 #include "platform/sync/Mutex.h"
 
 class CMediaSpace;
+class LocalCopy;
 struct StreamContext;
 struct UploadState;
 
 class QLVFile {
  public:
-  static constexpr uint32_t kMediaOpen = 0x1;  // the media reader is open
-  static constexpr uint32_t kUpload = 0x2;     // the context of an upload
+  static constexpr uint32_t kMediaOpen = 0x1;    // the media reader is open
+  static constexpr uint32_t kUpload = 0x2;       // the context of an upload
+  static constexpr uint32_t kLocalCopy = 0x4;    // a handle on the file's local copy
+  static constexpr uint32_t kCopyWritten = 0x8;  // written since its last cleanup
 
   // The reader of the file keeps its head files in `programFolder` and shares `stream`.
   QLVFile(std::u16string id, int64_t size, WebSession session, const std::string& programFolder,
@@ -40,6 +43,9 @@ class QLVFile {
   bool hasFlag(uint32_t flag) const { return (flags_.load() & flag) != 0; }
   void setFlag(uint32_t flag) { flags_.fetch_or(flag); }
   void clearFlag(uint32_t flag) { flags_.fetch_and(~flag); }
+  // Set or clear a flag; true when this call changed it.
+  bool raiseFlag(uint32_t flag) { return (flags_.fetch_or(flag) & flag) == 0; }
+  bool lowerFlag(uint32_t flag) { return (flags_.fetch_and(~flag) & flag) != 0; }
 
   // Operations running on the context; a context is not freed while any runs.
   void enter();
@@ -53,6 +59,10 @@ class QLVFile {
   UploadState* upload() const { return upload_.get(); }
   void setUpload(std::unique_ptr<UploadState> upload);
 
+  // The local copy a handle works on (flag kLocalCopy); null otherwise.
+  const std::shared_ptr<LocalCopy>& localCopy() const { return localCopy_; }
+  void setLocalCopy(std::shared_ptr<LocalCopy> copy);
+
   // The head-file name of the open reader (its token 2), empty until the stream is open.
   std::string headKey() const;
   void setHeadKey(const std::string& key);
@@ -60,6 +70,7 @@ class QLVFile {
  private:
   std::unique_ptr<CMediaSpace> media_;
   std::unique_ptr<UploadState> upload_;
+  std::shared_ptr<LocalCopy> localCopy_;
   std::atomic<uint32_t> flags_{0};
   std::atomic<uint32_t> closeTime_{0};  // tick count at cleanup
   mutable Mutex contextLock_;

@@ -42,6 +42,13 @@ DWORD DriverAttributes(uint32_t attributes, bool writable) {
                   : (attributes | FILE_ATTRIBUTE_READONLY);
 }
 
+// The handle's context when it works on a local copy, else null.
+QLVFile* CopyHandle(PDOKAN_FILE_INFO info) {
+  if (!info || EmptyFileContext(*info)) return nullptr;
+  QLVFile* file = ContextOf(info->Context);
+  return file->hasFlag(QLVFile::kLocalCopy) ? file : nullptr;
+}
+
 bool WriteDisposition(DWORD disposition) {
   return disposition == 1 || disposition == 2 || disposition == 4 || disposition == 5;
 }
@@ -52,11 +59,13 @@ QLVMirror::QLVMirror(DriveProcess& drive, StorageProcess& shared, const MirrorOp
     : drive_(drive),
       shared_(shared),
       options_(options),
+      copies_(WriteCacheFolder(drive.programFolder)),
       web_(shared, options_, config_),
       tree_(drive, shared, config_),
       read_(drive, shared, options_, config_, tree_, web_),
       names_(drive, tree_, web_),
       upload_(drive, shared, options_, config_, tree_, web_, read_),
+      edits_(drive, shared, config_, tree_, web_, read_, upload_, copies_),
       treeReads_(drive, shared, tree_, web_),
       maintenance_(drive, shared, options_, config_, read_, treeReads_) {
   shared_.runState = run_state::kRunning;
@@ -90,15 +99,27 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
   }
   if (!node || node->key.empty()) {
     if (creationDisposition == kOpenExisting) return mirror_error::kFileNotFound;
+    // A new file opened for reading as well is edited in a local copy; write-only, it streams.
+    if (edits_.wants(std::nullopt, desiredAccess, creationDisposition))
+      return edits_.open(path, std::nullopt, desiredAccess, creationDisposition, info);
     return upload_.createForWriting(path, desiredAccess, shareMode, creationDisposition,
                                     flagsAndAttributes, info);
   }
   bool folder = (node->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (creationDisposition == kOpenExisting && folder) {
+    info->IsDirectory = 1;
+    return 0;
+  }
+  if (!folder) {
+    bool writes = (desiredAccess & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0 ||
+                  info->WriteToEndOfFile || WriteDisposition(creationDisposition);
+    if (writes && !node->writable) return mirror_error::kReadOnly;
+    // Editing in place (read-write, or write-only without truncating), and every open of a
+    // file that is being edited, work on the file's local copy.
+    if (edits_.wants(node, desiredAccess, creationDisposition))
+      return edits_.open(path, node, desiredAccess, creationDisposition, info);
+  }
   if (creationDisposition == kOpenExisting) {
-    if (folder) {
-      info->IsDirectory = 1;
-      return 0;
-    }
     // Appending (">>") writes a new upload that starts with the service's content; opened for
     // reading, the writes would fail one by one.
     bool appending = (desiredAccess & FILE_APPEND_DATA) != 0 || info->WriteToEndOfFile;
@@ -111,6 +132,8 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 
 int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
   if (!info || EmptyFileContext(*info)) return 0;
+  // A handle on a local copy stays open until CloseFile; its cleanup may upload the copy.
+  if (QLVFile* copyHandle = CopyHandle(info)) return edits_.cleanup(*copyHandle);
   std::unique_ptr<QLVFile> file(ContextOf(info->Context));
   info->Context = 0;
   // An upload that the service did not take is reported, so the closing program learns of it.
@@ -121,6 +144,10 @@ int QLVMirror::Cleanup(LPCWSTR, PDOKAN_FILE_INFO info) {
 
 int QLVMirror::ReadFile(LPCWSTR fileName, void* buffer, DWORD bytesToRead, LPDWORD bytesRead,
                         LONGLONG offset, PDOKAN_FILE_INFO info) {
+  int result = 0;
+  if (fileName &&
+      edits_.readFromCopy(fileName, buffer, bytesToRead, bytesRead, offset, info, &result))
+    return result;
   return read_.readFile(fileName, buffer, bytesToRead, bytesRead, offset, info);
 }
 
@@ -143,10 +170,14 @@ int QLVMirror::MoveFile(LPCWSTR existingName, LPCWSTR newName, BOOL replaceIfExi
 
 int QLVMirror::WriteFile(LPCWSTR fileName, const void* buffer, DWORD bytesToWrite,
                          LPDWORD bytesWritten, LONGLONG offset, PDOKAN_FILE_INFO info) {
+  if (QLVFile* copyHandle = CopyHandle(info))
+    return edits_.write(*copyHandle, buffer, bytesToWrite, bytesWritten, offset,
+                        info->WriteToEndOfFile != 0);
   return upload_.writeFile(fileName, buffer, bytesToWrite, bytesWritten, offset, info);
 }
 
 int QLVMirror::SetEndOfFile(LPCWSTR, LONGLONG byteOffset, PDOKAN_FILE_INFO info) {
+  if (QLVFile* copyHandle = CopyHandle(info)) return edits_.setEndOfFile(*copyHandle, byteOffset);
   return upload_.setEndOfFile(byteOffset, info);
 }
 
@@ -189,16 +220,39 @@ int QLVMirror::DoLogin() {
   if (result != 0) return result;
   log.log(u"QLVMirror:login:OK ", kLogProgress);
   readDirTree();
+  // Edits an earlier run could not upload go up now that the tree is known.
+  edits_.recover();
   return 0;
 }
 
 int QLVMirror::OpenDirectory(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
-int QLVMirror::CloseFile(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
-int QLVMirror::FlushFileBuffers(LPCWSTR, PDOKAN_FILE_INFO) { return 0; }
+int QLVMirror::CloseFile(LPCWSTR, PDOKAN_FILE_INFO info) {
+  edits_.close(info);
+  return 0;
+}
+
+// A local copy is made durable on the local disk; everything else has nothing to flush.
+int QLVMirror::FlushFileBuffers(LPCWSTR, PDOKAN_FILE_INFO info) {
+  QLVFile* copyHandle = CopyHandle(info);
+  return copyHandle ? edits_.flush(*copyHandle) : 0;
+}
 
 int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION information,
-                                  PDOKAN_FILE_INFO) {
+                                  PDOKAN_FILE_INFO info) {
   if (!fileName || !information) return mirror_error::kGeneral;
+  // A handle on a local copy is answered from the copy, also once its name is gone.
+  if (QLVFile* copyHandle = CopyHandle(info)) {
+    int64_t size = 0;
+    int32_t seconds = 0;
+    edits_.sizeAndTime(*copyHandle, &size, &seconds);
+    FILETIME time = FileTimeOf(seconds);
+    information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    information->ftCreationTime = information->ftLastAccessTime = information->ftLastWriteTime =
+        time;
+    information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size & 0xffffffff);
+    return 0;
+  }
   std::u16string_view path(fileName);
   MutexLock lock(tree_.lock());
   if (path == u"\\") {
@@ -226,13 +280,17 @@ int QLVMirror::GetFileInformation(LPCWSTR fileName, LPBY_HANDLE_FILE_INFORMATION
     if (!node) return mirror_error::kFileNotFound;
   }
 
-  FILETIME time = FileTimeOf(node->time);
+  // A file being edited shows its local copy's size and time.
+  int64_t size = node->size;
+  int32_t seconds = node->time;
+  edits_.sizeAndTime(node->id().str(), &size, &seconds);
+  FILETIME time = FileTimeOf(seconds);
   information->dwFileAttributes = DriverAttributes(node->attributes, node->writable);
   information->ftCreationTime = time;
   information->ftLastAccessTime = time;
   information->ftLastWriteTime = time;
-  information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(node->size) >> 32);
-  information->nFileSizeLow = static_cast<DWORD>(node->size & 0xffffffff);
+  information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(size & 0xffffffff);
   return 0;
 }
 

@@ -14,6 +14,8 @@
 //                      (the open-files lock, taken with no other mirror lock held)
 //   MirrorNames        delete, rmdir, rename, move, mkdir
 //   MirrorUploadPath   create for writing, uploads, writes, set end of file, finishing
+//   MirrorCopyPath     writing inside files through local copies (LocalCopies), their
+//                      uploads, and the copies an earlier run left
 //   MirrorMaintenance  the maintenance thread: closed files, tether, cache pruning, refresh
 // The façade itself answers from the tables (information, listings, free space, the control
 // pipe's lookups) and dispatches create-file and cleanup between the read and upload paths.
@@ -36,6 +38,8 @@
 #include <vector>
 
 #include "drive/core/IOMirror.h"
+#include "drive/storage/LocalCopies.h"
+#include "drive/storage/MirrorCopyPath.h"
 #include "drive/storage/MirrorMaintenance.h"
 #include "drive/storage/MirrorNames.h"
 #include "drive/storage/MirrorOptions.h"
@@ -137,11 +141,13 @@ class QLVMirror : public IOMirror {
   std::atomic<MirrorConfig*> config_{nullptr};
 
   // Each concern gets references to those declared before it.
+  LocalCopies copies_;
   MirrorWebSession web_;
   MirrorTreeStore tree_;
   MirrorReadPath read_;
   MirrorNames names_;
   MirrorUploadPath upload_;
+  MirrorCopyPath edits_;
   MirrorTreeReads treeReads_;
   MirrorMaintenance maintenance_;  // its thread is started last, joined by the destructor
 };
