@@ -25,6 +25,7 @@
 #include "drive/storage/QLVMirror.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/drive/storage/mounted/ProgramRun.h"
 #include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
@@ -89,41 +90,6 @@ std::set<std::string> Listing(const fs::path& folder) {
   }
   return names;
 }
-
-// The drive program run with `-d folder` and $QUELLAN_PIPE set to `pipe`; killed with SIGKILL
-// and reaped when it goes, unless that was done before.
-class ProgramRun {
- public:
-  ProgramRun(const std::string& folder, const std::string& pipe) {
-    std::vector<std::string> environment{"QUELLAN_PIPE=" + pipe};
-    for (char** at = environ; *at != nullptr; ++at) {
-      if (std::string_view(*at).rfind("QUELLAN_PIPE=", 0) != 0) environment.emplace_back(*at);
-    }
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = QUELLAN_PROGRAM;
-    std::vector<char*> argv{program.data(), const_cast<char*>("-d"),
-                            const_cast<char*>(folder.c_str()), nullptr};
-    pid_ = fork();
-    if (pid_ == 0) {
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  }
-  ~ProgramRun() { kill(); }
-  ProgramRun(const ProgramRun&) = delete;
-  ProgramRun& operator=(const ProgramRun&) = delete;
-  void kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 }  // namespace
 
@@ -349,18 +315,19 @@ TEST(DriveProgram, MountsAtItsOwnLetterAgainAfterBeingKilled) {
   };
   auto works = [&](char letter) { return ReadFile(fileAt(letter)) == std::string(3000, 'a'); };
 
-  auto first = std::make_unique<ProgramRun>(folders.programFolder(), folders.pipePath());
+  auto first =
+      std::make_unique<ProgramRun>(QUELLAN_PROGRAM, folders.programFolder(), folders.pipePath());
   ASSERT_TRUE(WaitFor([&] { return works('Q'); }, std::chrono::seconds(30)));
   first->kill();
   struct stat st {};
   EXPECT_EQ(::stat(folders.mountPoint('Q').c_str(), &st), -1);
   EXPECT_EQ(errno, ENOTCONN);
 
-  ProgramRun again(folders.programFolder(), folders.pipePath());
+  ProgramRun again(QUELLAN_PROGRAM, folders.programFolder(), folders.pipePath());
   EXPECT_TRUE(WaitFor([&] { return works('Q'); }, std::chrono::seconds(30)));
   EXPECT_FALSE(folders.isMounted('R'));
 
-  ProgramRun beside(otherFolder, otherFolder + "Tarvex");
+  ProgramRun beside(QUELLAN_PROGRAM, otherFolder, otherFolder + "Tarvex");
   EXPECT_TRUE(WaitFor([&] { return works('R'); }, std::chrono::seconds(30)));
   EXPECT_TRUE(works('Q'));
 }

@@ -15,8 +15,8 @@ bool ServiceDrive::start(const ReferenceServer& server, const std::string& user,
                          const std::string& password, int refreshSteps, int debug) {
   std::string settings = folders_.programFolder() + "tarvex.ini";
   std::ofstream(settings) << "[Set]\nDebug=" << debug << "\nDriveLetter=" << letter_
-                          << "\nServerAddress=127.0.0.1\nRun=1\n[User]\nUserName=" << user
-                          << "\nPassWord="
+                          << "\nServerAddress=127.0.0.1\nRun=1\n"
+                          << moreSettings << "[User]\nUserName=" << user << "\nPassWord="
                           << codepage::WideToUtf8(
                                  text_digest::Md5Text(codepage::Utf8ToWide(password)))
                           << "\n";

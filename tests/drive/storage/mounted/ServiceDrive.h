@@ -32,6 +32,8 @@ class ServiceDrive {
   // (createMirror, onDriveState) are cleared afterwards.
   void stop();
   std::filesystem::path root() const { return folders_.mountPoint(letter_); }
+  // Lines added to the [Set] section of the settings the next start writes.
+  std::string moreSettings;
 
  private:
   TestDriveFolders& folders_;
