@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "desktop/bridge/DriveCodeText.h"
 #include "desktop/bridge/DriveLetters.h"
 #include "desktop/bridge/PathAnswers.h"
 #include "desktop/bridge/ResultText.h"
@@ -23,7 +24,7 @@ QString Unreachable() {
 }
 
 QString FailureWithCode(const QString& message, int code) {
-  return ResultText(Failure(-1, message + QString::number(code)));
+  return ResultText(DriveCodeFailure(message, code));
 }
 
 }  // namespace
@@ -72,8 +73,7 @@ QString DriveAnswers::play(const QString& fileid) {
   QString answer = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
   if (auto failure = LocalPathFailure(answer))
     return ResultText(Failure(failure->code, failure->message));
-  OpenWithSystem(answer);
-  return ResultText(Success());
+  return OpenAnswer(answer);
 }
 
 QString DriveAnswers::openFolder(const QString& fileid) {
@@ -83,16 +83,14 @@ QString DriveAnswers::openFolder(const QString& fileid) {
     // Without a mounted drive there is no root to open.
     if (letter.empty())
       return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
-    OpenWithSystem(QString::fromStdString(letter) + QLatin1Char(':'));
-    return ResultText(Success());
+    return OpenAnswer(QString::fromStdString(letter) + QLatin1Char(':'));
   }
   QString path = QString::fromStdString(action_.pipe().localPathOfKey(fileid.toStdString()));
   if (path.isEmpty())
     return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("该文件不存在")));
   int separator = path.lastIndexOf(QLatin1Char('\\'));
   if (separator < 0) return ResultText(Failure(-1, QStringLiteral("该文件路径错误")));
-  OpenWithSystem(path.left(separator));
-  return ResultText(Success());
+  return OpenAnswer(path.left(separator));
 }
 
 QString DriveAnswers::flushList() {

@@ -63,8 +63,7 @@ QString LocalAnswers::getClipTextData() const {
 }
 
 QString LocalAnswers::openUrl(QString url) {
-  OpenWithSystem(url.replace(QLatin1Char('\\'), QLatin1Char('/')));
-  return ResultText(Success());
+  return OpenAnswer(url.replace(QLatin1Char('\\'), QLatin1Char('/')));
 }
 
 }  // namespace bridge

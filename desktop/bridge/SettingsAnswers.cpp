@@ -5,6 +5,7 @@
 
 #include "desktop/bridge/ResultText.h"
 #include "desktop/settings/CConfig.h"
+#include "platform/driveroot/DriveRoot.h"
 
 namespace bridge {
 
@@ -16,7 +17,14 @@ QString SettingsAnswers::getUserName() const { return TextAnswer(config_.userNam
 
 QString SettingsAnswers::getPassWord() const { return TextAnswer(config_.passWord); }
 
-QString SettingsAnswers::getDriveLetter() const { return TextAnswer(config_.driveLetter); }
+// Beside the letter the page shows where the drive appears on this machine ("folder").
+QString SettingsAnswers::getDriveLetter() const {
+  Json::Value answer = Success(Text(config_.driveLetter));
+  const QString letter = config_.driveLetter;
+  if (letter.size() == 1)
+    answer["folder"] = Text(driveroot::MountPointOf(letter.at(0).toUpper().unicode()));
+  return ResultText(answer);
+}
 
 QString SettingsAnswers::setUserName(const QString& name) {
   config_.setUserName(name);

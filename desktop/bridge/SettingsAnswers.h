@@ -19,6 +19,7 @@ class SettingsAnswers {
   void init();
   QString getUserName() const;
   QString getPassWord() const;
+  // Also names the letter's folder ("folder"), where the drive is mounted.
   QString getDriveLetter() const;
   QString setUserName(const QString& name);
   // Stores the MD5 digest of the password in lower-case hex, never the password.

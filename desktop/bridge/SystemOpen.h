@@ -6,6 +6,8 @@
 
 namespace bridge {
 
-void OpenWithSystem(const QString& path);
+// Opens `path` and answers the page: success, or a failure whose message says in Chinese
+// what could not be opened and why (the path is missing, or nothing on the system opens it).
+QString OpenAnswer(const QString& path);
 
 }  // namespace bridge

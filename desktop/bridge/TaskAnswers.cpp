@@ -1,5 +1,7 @@
 #include "desktop/bridge/TaskAnswers.h"
 
+#include <QDir>
+
 #include "desktop/bridge/ResultText.h"
 #include "desktop/bridge/SystemOpen.h"
 #include "desktop/bridge/TaskRecords.h"
@@ -136,8 +138,7 @@ QString TaskAnswers::openLocalFile(const QString& fileid) const {
   if (!task) return NoDownloadTask();
   if (task->status != kTaskCompleted)
     return ResultText(Failure(-1, QStringLiteral("文件没有下载完成")));
-  OpenWithSystem(QString::fromStdString(task->filePath));
-  return ResultText(Success());
+  return OpenAnswer(QString::fromStdString(task->filePath));
 }
 
 QString TaskAnswers::openLocalFolder(const QString& fileid) const {
@@ -152,10 +153,13 @@ QString TaskAnswers::openLocalFolder(const QString& fileid) const {
     if (separator < 0) return ResultText(Failure(-1, QStringLiteral("该文件路径错误")));
     folder = path.left(separator);
   } else {
+    // The download folder is made when it is first used; before any download it may not
+    // exist yet.
     folder = config_.defaultPath;
+    if (!folder.isEmpty()) QDir().mkpath(folder);
   }
-  if (!folder.isEmpty()) OpenWithSystem(folder);
-  return ResultText(Success());
+  if (folder.isEmpty()) return ResultText(Success());
+  return OpenAnswer(folder);
 }
 
 }  // namespace bridge

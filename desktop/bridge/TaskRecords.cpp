@@ -56,7 +56,11 @@ Json::Value TaskRecord(const TaskFields& task, bool upload) {
 
 Json::Value TaskRecords(const std::map<std::string, TaskFields>& tasks, bool upload) {
   Json::Value list(Json::arrayValue);
-  for (const auto& [id, task] : tasks) list.append(TaskRecord(task, upload));
+  for (const auto& [id, task] : tasks) {
+    // A task the user deleted leaves the list at once; its manager drops it at its next pass.
+    if (task.wish < kWishHold) continue;
+    list.append(TaskRecord(task, upload));
+  }
   return list;
 }
 

@@ -15,7 +15,7 @@ namespace bridge {
 
 // The page's task record; `upload` chooses the state names of uploads.
 Json::Value TaskRecord(const TaskFields& task, bool upload);
-// The records of `tasks` in ascending order of task id.
+// The records of `tasks` in ascending order of task id, without the tasks being deleted.
 Json::Value TaskRecords(const std::map<std::string, TaskFields>& tasks, bool upload);
 
 // The task operations whose manager codes the page sees as messages.

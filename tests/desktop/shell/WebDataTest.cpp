@@ -343,6 +343,70 @@ TEST_F(WebDataTest, StartDiskGivesUpAfterItsAttempts) {
   EXPECT_EQ(ReadFile(folder_.file("starts")), line + line + line);
 }
 
+// Failures reach the page in Chinese: a drive program's code comes with a sentence beside
+// the message that ends in it, and what the system cannot open is named with the reason,
+// never with a library's English text.
+TEST_F(WebDataTest, FailuresReadAsChineseSentences) {
+  struct Row {
+    const char* operation;
+    int code;
+    QString message;
+    QString sentence;
+  };
+  const Row rows[] = {
+      {"rename", -6009, QStringLiteral("其他错误:-6009"),
+       QStringLiteral("这是受保护或只读的文件夹，不能重命名、删除或在其中新建")},
+      {"rename", -183, QStringLiteral("目的文件已经存在:-183"),
+       QStringLiteral("已经有同名的文件或文件夹")},
+      {"rename", -148, QStringLiteral("其他错误:-148"),
+       QStringLiteral("文件或文件夹正在使用中，请关闭使用它的程序后重试")},
+      {"mkdir", -3, QStringLiteral("父目录不存在:-3"),
+       QStringLiteral("所在的文件夹已经不存在，请刷新列表后重试")},
+      {"remove", -5, QStringLiteral("删除指定目录失败:-5"),
+       QStringLiteral("没有权限修改这个文件或文件夹")},
+      {"remove", -77, QStringLiteral("删除指定目录失败:-77"),
+       QStringLiteral("操作没有成功，请稍后重试")},
+  };
+  int code = 0;
+  ScriptedDrivePipe drive(pipePath(), [&](const PipeMessage& request) {
+    if (request.command == 34) return ScriptedDrivePipe::Reply(request, std::to_string(code));
+    return ScriptedDrivePipe::TwoPartReply(request, std::to_string(code), "");
+  });
+  ASSERT_TRUE(drive.created());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message.toStdString());
+    code = row.code;
+    const std::string operation = row.operation;
+    QString text =
+        operation == "rename"  ? bridge_->rename(QStringLiteral("k"), QStringLiteral("新"))
+        : operation == "mkdir" ? bridge_->mkdir(QStringLiteral("k"), QStringLiteral("新"))
+                               : bridge_->remove(QStringLiteral("k"), false);
+    QJsonObject answer = Parsed(text);
+    EXPECT_EQ(answer[QStringLiteral("returnCode")].toInt(), -1);
+    EXPECT_EQ(answer[QStringLiteral("errorMessage")].toString(), row.message);
+    EXPECT_EQ(answer[QStringLiteral("errorText")].toString(), row.sentence);
+  }
+
+  // With no handler on the system, opening fails with the reason.
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  const QString downloads = QString::fromStdString(folder_.file("下载"));
+  bridge_->setDefaultLocalSavePath(downloads);
+  const QString missing = QString::fromStdString(folder_.file("没有.txt"));
+  const struct {
+    QString answer;
+    QString message;
+  } opens[] = {
+      {bridge_->openLocalFolder(QString()),
+       QStringLiteral("系统中没有可以打开文件夹“%1”的程序，请安装相应的程序后重试").arg(downloads)},
+      {bridge_->openUrl(missing), QStringLiteral("“%1”不存在，无法打开").arg(missing)},
+  };
+  for (const auto& open : opens) {
+    QJsonObject answer = Parsed(open.answer);
+    EXPECT_EQ(answer[QStringLiteral("returnCode")].toInt(), -1);
+    EXPECT_EQ(answer[QStringLiteral("errorMessage")].toString(), open.message);
+  }
+}
+
 // A download added from the page waits until the page gives its session and the limit of
 // running downloads lets it run, then completes.
 TEST_F(WebDataTest, DownloadsStartWithThePagesSession) {
