@@ -10,23 +10,13 @@
 
 #include "desktop/tasklines/TaskFields.h"
 #include "desktop/transfers/ReleaseFile.h"
+#include "desktop/transfers/UpdateAnswers.h"
 
 namespace {
 
-// JSON text with every non-ASCII character written as a \u sequence.
-QString JsonText(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = false;
-  return QString::fromStdString(Json::writeString(builder, value));
-}
-
-Json::Value Failure(const QString& message) {
-  Json::Value object(Json::objectValue);
-  object["returnCode"] = -1;
-  object["errorMessage"] = message.toStdString();
-  return object;
-}
+using update_answers::Failure;
+using update_answers::JsonText;
+using update_answers::Success;
 
 Json::Value Amounts(qint64 received, qint64 total) {
   Json::Value amounts(Json::objectValue);
@@ -35,15 +25,35 @@ Json::Value Amounts(qint64 received, qint64 total) {
   return amounts;
 }
 
-Json::Value Success(const Json::Value& result) {
-  Json::Value object(Json::objectValue);
-  object["returnCode"] = 0;
-  object["result"] = result;
-  return object;
-}
-
 int HttpStatus(QNetworkReply& reply) {
   return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// Why a request to the update server failed, in the page's language: the network library's
+// own texts are English and name its internals. `notFound` is said for a missing file.
+QString ReasonOf(QNetworkReply& reply, const QString& notFound) {
+  switch (reply.error()) {
+    case QNetworkReply::ContentNotFoundError:
+      return notFound;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+      return QStringLiteral("无法连接更新服务器");
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+      return QStringLiteral("更新地址无效");
+    case QNetworkReply::OperationCanceledError:
+      return QStringLiteral("请求已取消");
+    default:
+      break;
+  }
+  if (int status = HttpStatus(reply); status > 0)
+    return QStringLiteral("更新服务器返回错误（HTTP %1）").arg(status);
+  return QStringLiteral("网络错误（代码 %1）").arg(static_cast<int>(reply.error()));
 }
 
 }  // namespace
@@ -80,7 +90,8 @@ void MVersion::version_finished(QNetworkReply* reply) {
   reply->deleteLater();
   if (reply->error() != QNetworkReply::NoError) {
     respond(checkCallback_,
-            JsonText(Failure(QStringLiteral("获取版本文件失败：") + reply->errorString())));
+            JsonText(Failure(QStringLiteral("获取版本文件失败：") +
+                             ReasonOf(*reply, QStringLiteral("服务器上还没有发布新版本")))));
     return;
   }
   {
@@ -106,13 +117,20 @@ void MVersion::readRelease() {
   }
 }
 
+QString MVersion::downloadedFile() {
+  if (downloadBusy_) return QString();
+  if (targetPath_.isEmpty()) readRelease();  // a description from an earlier run
+  if (targetPath_.isEmpty() || !MatchesRelease(targetPath_, newLength_, newMd5_)) return QString();
+  return targetPath_;
+}
+
 void MVersion::download(const QString& callback) {
   if (downloadBusy_) return;
   downloadBusy_ = true;
   downloadCallback_ = callback;
   if (targetPath_.isEmpty()) readRelease();  // a description from an earlier run
   if (targetPath_.isEmpty()) {
-    answerDownloadFailure(QStringLiteral("no update description"));
+    answerDownloadFailure(QStringLiteral("还没有新版本的说明，请先检查更新"));
     downloadBusy_ = false;
     return;
   }
@@ -135,7 +153,7 @@ void MVersion::download(const QString& callback) {
     requestedFrom_ = size;
   }
   if (!downloadFile_->open(mode)) {
-    answerDownloadFailure(downloadFile_->errorString());
+    answerDownloadFailure(QStringLiteral("无法写入更新文件：") + targetPath_);
     endDownload();
     return;
   }
@@ -176,7 +194,7 @@ void MVersion::finished(QNetworkReply* reply) {
     if (reply->bytesAvailable() > 0) read();
     int status = HttpStatus(*reply);
     if (reply->error() != QNetworkReply::NoError || (status != 200 && status != 206)) {
-      answerDownloadFailure(reply->errorString());
+      answerDownloadFailure(ReasonOf(*reply, QStringLiteral("服务器上找不到新版本文件")));
     } else {
       downloadFile_->close();
       keepIfAnnounced();

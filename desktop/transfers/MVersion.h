@@ -33,6 +33,9 @@ class MVersion : public QObject {
   void readRelease();
 
   QString targetPath() const { return targetPath_; }
+  // The downloaded program file when it is complete and matches the description; else empty.
+  QString downloadedFile();
+  QString newVersion() const { return currentNewVersion_; }
 
  signals:
   // A script to evaluate in the page's main frame.

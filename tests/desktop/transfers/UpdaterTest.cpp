@@ -1,11 +1,16 @@
-// The updater against the reference service's update description and program file.
+// The updater against the reference service's update description and program file, and the
+// installation of the downloaded program.
 #include <gtest/gtest.h>
+#include <json/json.h>
+#include <unistd.h>
 
 #include <QRegularExpression>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "desktop/transfers/MVersion.h"
+#include "desktop/transfers/UpdateInstaller.h"
 #include "tests/desktop/transfers/QtTestApp.h"
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackClients.h"
@@ -54,7 +59,11 @@ class UpdaterTest : public ::testing::Test {
     return {};
   }
 
-  const std::string program_ = PatternBytes(3 << 20, 21);
+  // An ELF program as far as its first bytes tell.
+  const std::string program_ =
+      "\x7f"
+      "ELF" +
+      PatternBytes(3 << 20, 21);
   TempDir programs_;
   TempDir folder_;
   std::string releaseFile_;
@@ -78,6 +87,32 @@ TEST_F(UpdaterTest, CheckAnswersTheNewVersionAndKeepsTheDescription) {
   ASSERT_TRUE(PumpUntil([&] { return !answers_.isEmpty(); }));
   EXPECT_TRUE(answers_[0].startsWith(QStringLiteral("onVersion({\"errorMessage\":\"\\u83b7")));
   EXPECT_TRUE(answers_[0].contains(QStringLiteral("\"returnCode\":-1")));
+}
+
+// The text of an answer's "errorMessage" (or "result"), decoded from the script
+// "callback({...})".
+QString AnswerText(const QString& script) {
+  QString json = script.mid(script.indexOf('(') + 1);
+  json.chop(1);
+  Json::Value value;
+  std::istringstream in(json.toStdString());
+  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &value, nullptr)) return script;
+  const Json::Value& text =
+      value.isMember("errorMessage") ? value["errorMessage"] : value["result"];
+  return QString::fromStdString(text.asString());
+}
+
+// With nothing published the update server answers 404: the page hears it in Chinese, without
+// the network library's English text.
+TEST_F(UpdaterTest, NothingPublishedIsSaidInThePagesLanguage) {
+  ReferenceServer bare;
+  ASSERT_TRUE(bare.start(0));
+  WriteFile(folder_.file("release.ini"),
+            "[Version]\r\nNumber=2.0.0\r\nUrl=http://127.0.0.1:" + std::to_string(bare.webPort()) +
+                "/update/release.ini\r\n");
+  auto updater = checkedUpdater();
+  ASSERT_EQ(answers_.size(), 1);
+  EXPECT_EQ(AnswerText(answers_[0]), QStringLiteral("获取版本文件失败：服务器上还没有发布新版本"));
 }
 
 TEST_F(UpdaterTest, DownloadResumesRecognisesAndRefetches) {
@@ -157,6 +192,36 @@ TEST_F(UpdaterTest, AFileUnlikeTheDescriptionIsDeletedAndThePageToldWhy) {
     EXPECT_TRUE(finalAnswer().contains(QStringLiteral("\"returnCode\":-1")));
     EXPECT_FALSE(std::filesystem::exists(target));
   }
+}
+
+// In the build tree the downloaded program takes the running program's place, executable, and
+// the program is asked to restart; before the download there is nothing to install.
+TEST_F(UpdaterTest, InstallReplacesTheProgramWithTheExecutableDownload) {
+  TempDir bin;
+  const std::string program = bin.file("quellanview");
+  WriteFile(program, "old program");
+  auto updater = checkedUpdater();
+  UpdateInstaller installer(*updater, QString::fromStdString(program));
+  QStringList installed;
+  int restarts = 0;
+  QObject::connect(&installer, &UpdateInstaller::answer,
+                   [&](const QString& script) { installed << script; });
+  QObject::connect(&installer, &UpdateInstaller::restartWanted, [&] { ++restarts; });
+
+  installer.install(QStringLiteral("onInstalled"));
+  ASSERT_EQ(installed.size(), 1);
+  EXPECT_EQ(AnswerText(installed[0]), QStringLiteral("新版本还没有下载完成，请先下载"));
+  EXPECT_EQ(ReadFile(program), "old program");
+
+  updater->download(QStringLiteral("onDownload"));
+  ASSERT_TRUE(PumpUntil([&] { return !finalAnswer().isEmpty(); }));
+  installer.install(QStringLiteral("onInstalled"));
+  ASSERT_TRUE(PumpUntil([&] { return restarts == 1; }));
+  ASSERT_EQ(installed.size(), 2);
+  EXPECT_TRUE(installed[1].contains(QStringLiteral("\"returnCode\":0")))
+      << installed[1].toStdString();
+  EXPECT_EQ(ReadFile(program), program_);
+  EXPECT_EQ(::access(program.c_str(), X_OK), 0) << "the new program is executable";
 }
 
 }  // namespace
