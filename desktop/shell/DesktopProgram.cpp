@@ -1,5 +1,6 @@
 #include "desktop/shell/DesktopProgram.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QWebFrame>
 #include <QWebPage>
@@ -14,6 +15,7 @@
 #include "desktop/shell/WebData.h"
 #include "desktop/transfers/DownloadFile.h"
 #include "desktop/transfers/MVersion.h"
+#include "desktop/transfers/UpdateInstaller.h"
 #include "desktop/transfers/UploadFile.h"
 #include "platform/process/Process.h"
 
@@ -45,9 +47,6 @@ void DesktopProgram::makeTransfers() {
 void DesktopProgram::makeWindow() {
   DialogHooks hooks;
   hooks.closing = [this] { closeDown(); };
-  hooks.operateService = [this] {
-    return OperateDriveService(context_.driveStatus.values().serviceFlag);
-  };
   window_ =
       std::make_unique<Dialog>(context_.log, context_.programFolder, settings_, std::move(hooks));
 }
@@ -62,6 +61,21 @@ void DesktopProgram::makeBridge() {
   QWebFrame* frame = window_->webView()->page()->mainFrame();
   QObject::connect(version_.get(), &MVersion::answer, frame,
                    [frame](const QString& script) { frame->evaluateJavaScript(script); });
+  makeUpdateInstaller();
+}
+
+void DesktopProgram::makeUpdateInstaller() {
+  installer_ =
+      std::make_unique<UpdateInstaller>(*version_, QCoreApplication::applicationFilePath());
+  bridge_->setUpdateInstaller(installer_.get());
+  QWebFrame* frame = window_->webView()->page()->mainFrame();
+  QObject::connect(installer_.get(), &UpdateInstaller::answer, frame,
+                   [frame](const QString& script) { frame->evaluateJavaScript(script); });
+  QObject::connect(installer_.get(), &UpdateInstaller::restartWanted, window_.get(), [this] {
+    context_.log.write(QStringLiteral("update: installed, restarting"));
+    restartRequested_ = true;
+    window_->close();
+  });
 }
 
 void DesktopProgram::startWatcher() {

@@ -14,6 +14,7 @@ class Dialog;
 class DownloadFile;
 class DriveNotices;
 class MVersion;
+class UpdateInstaller;
 class UploadFile;
 class WaitThread;
 class WebData;
@@ -26,11 +27,14 @@ class DesktopProgram {
 
   Dialog& window() const { return *window_; }
   WebData& bridge() const { return *bridge_; }
+  // Whether the window closed so that the updated program starts in this one's place.
+  bool restartRequested() const { return restartRequested_; }
 
  private:
   void makeTransfers();
   void makeWindow();
   void makeBridge();
+  void makeUpdateInstaller();
   void startWatcher();
   // The window's close: the drive program, the drive service and the listed processes stop.
   void closeDown();
@@ -43,6 +47,8 @@ class DesktopProgram {
   std::unique_ptr<UploadFile> uploads_;  // its workers ask the drive control for folders
   std::unique_ptr<Dialog> window_;
   std::unique_ptr<MVersion> version_;
+  std::unique_ptr<UpdateInstaller> installer_;
+  bool restartRequested_ = false;
   std::unique_ptr<WebData> bridge_;
   std::unique_ptr<DriveNotices> notices_;
   std::unique_ptr<WaitThread> waitThread_;  // reports to the notices and the window

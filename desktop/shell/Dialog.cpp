@@ -88,10 +88,15 @@ void Dialog::loadPage(const QString& programFolder) {
   form_->webView->installEventFilter(this);
 }
 
+// The tray shows no balloon of its own at start: the drive's notices are the only ones. The
+// service entry stays hidden until the service manager reports the drive's unit installed.
 void Dialog::setUpTray(const QString& programFolder) {
+  showAction_ = new QAction(QStringLiteral("显示窗口"), this);
+  connect(showAction_, &QAction::triggered, this, &Dialog::bringToFront);
   exitAction_ = new QAction(QStringLiteral("退出"), this);
   connect(exitAction_, &QAction::triggered, this, &Dialog::quit);
   stopServiceAction_ = new QAction(QStringLiteral("停止Ondrel服务"), this);
+  stopServiceAction_->setVisible(false);
   connect(stopServiceAction_, &QAction::triggered, this, &Dialog::ServiceCmd);
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     log_.write(QStringLiteral("no system tray: running without the tray icon"));
@@ -100,14 +105,31 @@ void Dialog::setUpTray(const QString& programFolder) {
   trayIcon_ = std::make_unique<QSystemTrayIcon>(this);
   trayIcon_->setIcon(TrayIcon(PageFolder(programFolder)));
   trayIcon_->setVisible(true);
-  trayIcon_->showMessage(QString(), windowTitle(), QSystemTrayIcon::Information, kBalloonMs);
   trayIcon_->setToolTip(windowTitle());
   trayMenu_ = std::make_unique<QMenu>();
+  trayMenu_->addAction(showAction_);
   trayMenu_->addAction(exitAction_);
   trayMenu_->addSeparator();
   trayMenu_->addAction(stopServiceAction_);
   trayIcon_->setContextMenu(trayMenu_.get());
   connect(trayIcon_.get(), &QSystemTrayIcon::activated, this, &Dialog::iconIsActived);
+  serviceUnit_ = new TarvexUnit(this);
+  connect(serviceUnit_, &TarvexUnit::stateChanged, this, &Dialog::showServiceState);
+  connect(serviceUnit_, &TarvexUnit::operationFailed, this, [] {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("操作服务失败"),
+                    QStringLiteral("操作服务失败"), QMessageBox::Ok);
+    box.exec();
+  });
+  connect(trayMenu_.get(), &QMenu::aboutToShow, serviceUnit_, &TarvexUnit::query);
+  serviceUnit_->query();
+}
+
+void Dialog::showServiceState(TarvexUnit::State state) {
+  bool installed = state == TarvexUnit::State::Running || state == TarvexUnit::State::Stopped;
+  stopServiceAction_->setVisible(installed);
+  stopServiceAction_->setText(state == TarvexUnit::State::Stopped
+                                  ? QStringLiteral("启动Ondrel服务")
+                                  : QStringLiteral("停止Ondrel服务"));
 }
 
 // Only the shipped page gets the bridge: its frame's address is checked at every load.
@@ -173,16 +195,30 @@ void Dialog::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+// Stops or starts the drive's unit without waiting for it: the answer comes back as a new
+// state, or as the message box "操作服务失败".
 void Dialog::ServiceCmd() {
-  if (!hooks_.operateService || hooks_.operateService() != ServiceOutcome::Failed) return;
-  QMessageBox box(QMessageBox::Information, QStringLiteral("操作服务失败"),
-                  QStringLiteral("操作服务失败"), QMessageBox::Ok);
-  box.exec();
+  if (serviceUnit_ != nullptr) serviceUnit_->toggle();
 }
 
 void Dialog::showNotice(const QString& text) {
   if (trayIcon_ != nullptr)
     trayIcon_->showMessage(QString(), text, QSystemTrayIcon::Information, kBalloonMs);
+}
+
+void Dialog::bringToFront() {
+  restoreFrameless();
+  raise();
+  activateWindow();
+}
+
+void Dialog::hideWindow() {
+  if (trayIcon_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable()) {
+    hide();
+    return;
+  }
+  log_.write(QStringLiteral("no system tray: the window is minimised instead of hidden"));
+  showMinimized();
 }
 
 void Dialog::showWindow() {

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "desktop/bridge/BridgeWindow.h"
-#include "desktop/shell/DriveService.h"
+#include "desktop/shell/TarvexUnit.h"
 #include "desktop/shell/WindowGeometry.h"
 
 class CConfig;
@@ -30,8 +30,6 @@ struct DialogForm {
 struct DialogHooks {
   // Runs when the window closes, before the close is accepted.
   std::function<void()> closing;
-  // The tray's service entry.
-  std::function<ServiceOutcome()> operateService;
 };
 
 class Dialog : public QDialog, public BridgeWindow {
@@ -49,10 +47,14 @@ class Dialog : public QDialog, public BridgeWindow {
   void setBridge(QObject* bridge) { bridge_ = bridge; }
   // A tray balloon; GUI thread only.
   void showNotice(const QString& text);
+  // Shows the window, restored from hidden or minimised, in front of the others (the tray's
+  // entry, a second start of the program).
+  void bringToFront();
 
   // Window operations for the bridge.
   void showWindow() override;
-  void hideWindow() override { hide(); }
+  // Hides to the tray; without a tray the window is minimised, never lost.
+  void hideWindow() override;
   void minimiseWindow() override { showMinimized(); }
   void moveWindow(int x, int y) override { move(x, y); }
   void resizeWindow(int width, int height) override { resize(width, height); }
@@ -81,6 +83,7 @@ class Dialog : public QDialog, public BridgeWindow {
   void applySettings(const CConfig& settings);
   void loadPage(const QString& programFolder);
   void setUpTray(const QString& programFolder);
+  void showServiceState(TarvexUnit::State state);
   void restoreFrameless();
 
   MLog& log_;
@@ -89,8 +92,10 @@ class Dialog : public QDialog, public BridgeWindow {
   ShippedPage* page_ = nullptr;  // owned by the web view
   std::unique_ptr<QMenu> trayMenu_;
   std::unique_ptr<QSystemTrayIcon> trayIcon_;  // goes before its menu
+  QAction* showAction_ = nullptr;              // owned by the window
   QAction* exitAction_ = nullptr;              // owned by the window
   QAction* stopServiceAction_ = nullptr;       // owned by the window
+  TarvexUnit* serviceUnit_ = nullptr;          // owned by the window; only with a tray
   QObject* bridge_ = nullptr;
   QPoint lastGlobalPosition_;
   MoveRange moveRange_;

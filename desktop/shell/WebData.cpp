@@ -4,6 +4,7 @@
 #include "desktop/shell/DesktopContext.h"
 #include "desktop/shell/Dialog.h"
 #include "desktop/shell/ServicePort.h"
+#include "desktop/transfers/UpdateInstaller.h"
 
 WebData::WebData(DesktopContext& context, CAction& action, CConfig& config, Dialog* window)
     : settings_(config),
@@ -14,6 +15,10 @@ WebData::WebData(DesktopContext& context, CAction& action, CConfig& config, Dial
       window_(window, action) {}
 
 WebData::~WebData() = default;
+
+void WebData::installNewProgram(QString back) {
+  if (installer_ != nullptr) installer_->install(back);
+}
 
 // The address carries the service's port only when the environment moves it off the default.
 QString WebData::getServerAddress() {

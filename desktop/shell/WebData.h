@@ -20,6 +20,7 @@
 
 class CAction;
 class Dialog;
+class UpdateInstaller;
 struct DesktopContext;
 
 class WebData : public QObject {
@@ -37,6 +38,7 @@ class WebData : public QObject {
   void setDownloads(DownloadFile* downloads) { tasks_.setDownloads(downloads); }
   void setUploads(UploadFile* uploads) { tasks_.setUploads(uploads); }
   void setVersion(MVersion* version) { version_.setVersion(version); }
+  void setUpdateInstaller(UpdateInstaller* installer) { installer_ = installer; }
   QString loginSession() const { return tasks_.loginSession(); }
   QVariantMap driveStates() const { return bridge::DriveAnswers::DriveStates(); }
 
@@ -132,6 +134,9 @@ class WebData : public QObject {
   // Kept for pages that call it; hideWindow() is the slot that hides the window.
   void hide() {}
   void show() { window_.show(); }
+  // Installs the downloaded new version and restarts into it; back names the page function
+  // that gets the answer (see UpdateInstaller.h). Does nothing without an installer.
+  void installNewProgram(QString back);
 
  private:
   CConfig& settings() const { return settings_.config(); }
@@ -142,5 +147,6 @@ class WebData : public QObject {
   bridge::ListAnswers lists_;
   bridge::TaskAnswers tasks_;
   bridge::VersionAnswers version_;
+  UpdateInstaller* installer_ = nullptr;
   bridge::WindowAnswers window_;
 };

@@ -132,7 +132,26 @@ Page.settings = (function () {
       box.getElementsByTagName("div")[2].textContent = "已下载到 " + ui.visible(answer.result.File);
       ui.$("version-download").disabled = false;
       ui.ok("新版本已下载完成");
+      offerInstall();
     }
+  }
+
+  // Installing replaces the program (or hands the package to the system's installer, which
+  // asks for the administrator's password) and restarts the program.
+  function offerInstall() {
+    ui.confirm("安装新版本",
+      "新版本已下载。安装后程序会关闭并重新启动；如果程序是用软件包安装的，系统会先请求管理员密码。",
+      "安装并重启", function () {
+        bridge.act("installNewProgram", "Page.settings.onInstalled");
+      });
+  }
+
+  function onInstalled(answer) {
+    if (!answer || answer.returnCode < 0) {
+      ui.error(answer ? bridge.failureText(answer) : "安装新版本失败");
+      return;
+    }
+    ui.ok(String(answer.result || "新版本已安装"));
   }
 
   function load() {
@@ -158,6 +177,7 @@ Page.settings = (function () {
     load: load,
     onNewVersion: onNewVersion,
     onUpdateProgress: onUpdateProgress,
+    onInstalled: onInstalled,
     checkVersion: checkVersion
   };
 })();

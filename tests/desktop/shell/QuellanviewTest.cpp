@@ -1,5 +1,5 @@
 // quellanview as a process, headless, against the reference service and the real drive
-// program: one instance only, plugins from its own folders only, starting the drive from the
+// program: one instance per user, plugins from its own folders only, starting the drive from the
 // page, the watcher's notices while the drive runs, dies and fails to log in, and a close that
 // stops the drive.
 #include <gtest/gtest.h>
@@ -111,10 +111,17 @@ class QuellanviewTest : public ::testing::Test {
         .toStdString();
   }
 
+  // A runtime folder as the session gives one: the user's own, closed to others.
+  static std::string RuntimeFolder(const std::string& path) {
+    fs::create_directories(path);
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+
   TestDriveFolders folders;
   ReferenceServer server;
-  // The copies this test starts share a single-instance lock of their own.
-  ScopedEnv instancePort{"QUELLAN_INSTANCE_PORT", std::to_string(ClosedLoopbackPort())};
+  // The copies this test starts are one user's: they share a runtime folder of their own.
+  ScopedEnv runtime{"XDG_RUNTIME_DIR", RuntimeFolder(folders.top() + "/run")};
 };
 
 // A helper process under a name of its own (a copy of sleep), killed when it goes.
@@ -157,14 +164,40 @@ TEST_F(QuellanviewTest, OneInstanceAndItsCloseEndsTheListedProcesses) {
   Quellanview first(backslashed);
   ASSERT_TRUE(WaitFor([&] { return CountOf(log(), "notice") >= 1; }, 20s)) << log();
   EXPECT_EQ(CountOf(log(), "no system tray: running without the tray icon"), 1u);
-  EXPECT_NE(log().find("800\n"), std::string::npos) << "Set/Width 800 sizes the window";
+  // Every line carries its time; the window's size is no line of its own.
+  std::istringstream lines(log());
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_EQ(line.rfind("[20", 0), 0u) << "a line without its time: " << line;
 
+  // A second start of the same user brings the running window to the front and ends.
   Quellanview second(folder());
-  EXPECT_EQ(second.waitExit(5s), 255);
+  EXPECT_EQ(second.waitExit(10s), 0);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return CountOf(log(), "instance: window brought to the front for a second start") == 1;
+      },
+      5s))
+      << log();
   first.terminate();
   EXPECT_EQ(first.waitExit(15s), 0);
   EXPECT_TRUE(WaitFor([&] { return helperA.killed(); }, 5s));
   EXPECT_TRUE(WaitFor([&] { return helperB.killed(); }, 5s));
+}
+
+// Another user's copy on the same machine (a runtime folder of its own) starts and runs beside
+// the first.
+TEST_F(QuellanviewTest, AnotherUserStartsBesideTheFirst) {
+  writeSettings(Digest("secret"), 0);
+  const std::string running = "instance: running for this user";
+  Quellanview first(folder());
+  ASSERT_TRUE(WaitFor([&] { return CountOf(log(), running) == 1; }, 20s)) << log();
+  Quellanview other(folder(), "", {{"XDG_RUNTIME_DIR", RuntimeFolder(folders.top() + "/run-2")}});
+  ASSERT_TRUE(WaitFor([&] { return CountOf(log(), running) == 2; }, 20s)) << log();
+  EXPECT_EQ(other.waitExit(0ms), -2) << "the other user's copy is still running";
+  other.terminate();
+  first.terminate();
+  EXPECT_EQ(other.waitExit(15s), 0);
+  EXPECT_EQ(first.waitExit(15s), 0);
 }
 
 // A platform plugin planted in the folder the program is started in, which QT_PLUGIN_PATH also
@@ -227,6 +260,10 @@ TEST_F(QuellanviewTest, StartsWatchesAndStopsTheDrive) {
     EXPECT_EQ(CountOf(text, "notice -9 无法连接到网盘或网盘未启动\n"), 1u) << text;
     EXPECT_EQ(CountOf(text, "notice -99 网盘服务未运行\n"), 1u) << text;
     EXPECT_LT(text.find("notice -9 "), text.find("notice -99 "));
+    // Its dead mount is taken away, and the program says what happened.
+    EXPECT_NE(text.find("drive lost: 网盘程序已意外退出，已卸载失效的网盘 Q:\n"), std::string::npos)
+        << text;
+    EXPECT_FALSE(folders.isMounted('Q'));
     ForceUnmountBelow(folders.driveRoot());
     view.terminate();
     EXPECT_EQ(view.waitExit(30s), 0);
