@@ -511,7 +511,8 @@ TEST_F(MountedWriteTest, FileSemanticsThatProgramsRelyOn) {
   EXPECT_EQ(ReadFile(mine_ / "cut.bin"), "0123456789" + std::string(6, '\0'));
 
   // Save by rename: with the service slow to answer, a second thread finds the target at
-  // every moment, with the old content before the rename and the new one after it.
+  // every moment, in the drive and in ".filelist", with the old content before the rename and
+  // the new one after it.
   server_.setFaults({"fault-web-delay delete=300", "fault-web-delay rename=300"});
   WriteFile(fs::path(folders_.top()) / "new.txt", "new content");
   ASSERT_EQ(RunCommand("cp " + Quoted(fs::path(folders_.top()) / "new.txt") + " " +
@@ -529,11 +530,20 @@ TEST_F(MountedWriteTest, FileSemanticsThatProgramsRelyOn) {
       if (after) ++readsAfter;
     }
   });
+  // The desktop program's view, too, never lacks the name.
+  std::atomic<bool> unlisted{false};
+  std::thread listPoller([&] {
+    while (!done) {
+      if (fileList().find("|target.txt|") == std::string::npos) unlisted = true;
+    }
+  });
   EXPECT_EQ(::rename((drive_ / "target.txt.tmp").c_str(), (drive_ / "target.txt").c_str()), 0);
   renamedOver = true;
   EXPECT_TRUE(WaitFor([&] { return readsAfter > 3; }));
   done = true;
   poller.join();
+  listPoller.join();
+  EXPECT_FALSE(unlisted);
   server_.setFaults({});
   EXPECT_TRUE(wrong.empty()) << wrong.front();
   EXPECT_EQ(ReadFile(mine_ / "target.txt"), "new content");
