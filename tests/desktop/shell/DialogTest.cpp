@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWebFrame>
 #include <QWebView>
@@ -18,6 +19,7 @@
 #include "desktop/shell/DesktopContext.h"
 #include "desktop/shell/DesktopProgram.h"
 #include "desktop/shell/Dialog.h"
+#include "desktop/shell/QtTranslations.h"
 #include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -113,6 +115,24 @@ TEST_F(DialogTest, SizesDragsAndExposesTheBridgeOnEveryLoad) {
           Qt::NoButton);
     EXPECT_EQ(dialog.pos() - start, y == 50 ? QPoint(20, 5) : QPoint(0, 0)) << "y " << y;
   }
+}
+
+// Without a tray the page's "hide" minimises the window, which a second start (or the tray's
+// "显示窗口") brings back; Qt's own texts come in Chinese.
+TEST_F(DialogTest, WithoutATrayHidingMinimisesAndQtSpeaksChinese) {
+  std::ofstream(dir.file("skin/index.html")) << "<html><body>page</body></html>";
+  Dialog& dialog = startProgram().window();
+  dialog.setVisible(true);
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  dialog.hideWindow();
+  EXPECT_TRUE(WaitFor([&] { return dialog.isMinimized(); }, std::chrono::seconds(5)));
+  EXPECT_TRUE(dialog.isVisible()) << "the window is never lost";
+  dialog.bringToFront();
+  EXPECT_TRUE(WaitFor([&] { return !dialog.isMinimized() && dialog.isVisible(); },
+                      std::chrono::seconds(5)));
+
+  ASSERT_TRUE(InstallQtTranslations(*app)) << "Qt's translations (qttranslations5-l10n)";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }
 
 // Counts the loads that the page's frames start and end, child frames included.
