@@ -31,6 +31,16 @@ const char* TaskFailureText(int32_t failure) {
       return "网盘中已有同名文件，未上传；请先改名或删除网盘中的文件";
     case kFailureTargetChanged:
       return "网盘中未传完的文件已被改动，未续传；请删除网盘中的该文件后重新上传";
+    case kFailureNotSaved:
+      return "网盘服务未能保存该文件，上传失败；请稍后重新上传";
+    case kFailureDriveFull:
+      return "网盘空间不足，上传失败";
+    case kFailureDriveWrite:
+      return "写入网盘失败，上传未完成";
+    case kFailureNoDrive:
+      return "网盘未启动或目标目录不存在，无法上传";
+    case kFailureSource:
+      return "源文件不存在或无法读取";
     default:
       return "";
   }

@@ -29,6 +29,12 @@ enum TaskFailure : int32_t {
   kFailurePlaceFile,      // download: the complete file cannot take its name
   kFailureTargetTaken,    // upload: the service holds a file of that name the task did not write
   kFailureTargetChanged,  // upload: the task's partial copy at the service was changed by another
+  kFailureNotSaved,       // upload: the drive reported at the close that the service kept nothing
+  kFailureDriveFull,      // upload: a write into the drive found no space
+  kFailureDriveWrite,     // upload: the target could not be made or written
+  kFailureNoDrive,        // upload: the drive program named no folder (not running, or unknown)
+  kFailureSource,         // upload: the local file is missing or cannot be read
+  kFailureLimit,          // one past the last failure
 };
 
 // The name the page sees for a status; `upload` names code 1 "uploading".
@@ -58,7 +64,8 @@ struct TaskFields {
   // none) and the latest modification time its own writes explain, in seconds since 1970.
   int64_t remoteSize = -1;
   int64_t remoteTime = 0;
-  int32_t failure = kFailureNone;  // not stored
+  // Stored for uploads ("Failure"), so a failed upload stays failed across a restart.
+  int32_t failure = kFailureNone;
 };
 
 // Seconds since 1970, as the task times store them.

@@ -123,6 +123,7 @@ std::string UploadLine(const TaskFields& task) {
     object["RemoteSize"] = std::to_string(task.remoteSize);
     object["RemoteTime"] = std::to_string(task.remoteTime);
   }
+  if (task.failure != kFailureNone) object["Failure"] = task.failure;
   return Compact(object);
 }
 
@@ -162,6 +163,14 @@ std::optional<TaskFields> ParseUploadLine(std::string_view line) {
     if (!remoteSize || !remoteTime) return {};
     task->remoteSize = *remoteSize;
     task->remoteTime = *remoteTime;
+  }
+  // A failed upload stays failed, also when all its bytes had been written: the service may
+  // have kept none of them.
+  if (object->isMember("Failure")) {
+    auto failure = Integer(*object, "Failure");
+    if (!failure || *failure < kFailureNone || *failure >= kFailureLimit) return {};
+    task->failure = *failure;
+    if (*failure != kFailureNone) task->status = kTaskFailed;
   }
   return task;
 }

@@ -22,8 +22,9 @@ std::string UploadLine(const TaskFields& task);
 // Status below 11, times, Size and FullSize decimal and not negative, FullSize not below
 // Size, Time not negative. A trailing "\r" is ignored. Loaded tasks hold no wish and no
 // speed; their Status is 2 when stored as completed, else 0 (an upload whose Size reached
-// FullSize counts as completed). The members added later ("PartFile" of a download,
-// "RemoteSize" and "RemoteTime" of an upload) may be missing; present, they are checked too.
+// FullSize counts as completed, unless it holds a failure: such a task loads as failed). The
+// members added later ("PartFile" of a download, "RemoteSize", "RemoteTime" and "Failure" of
+// an upload) may be missing; present, they are checked too.
 std::optional<TaskFields> ParseDownloadLine(std::string_view line);
 std::optional<TaskFields> ParseUploadLine(std::string_view line);
 

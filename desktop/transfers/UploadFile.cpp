@@ -115,6 +115,7 @@ int UploadFile::startLocked(TaskRecord& task) {
     waitForRetired(task);
     task.wish = kWishRun;
     task.status = kTaskWaiting;
+    task.failure = kFailureNone;  // a failed task started again no longer lists as failed
     // Workers ask for a save on this object's thread; they never wait for the list's lock,
     // which start and the scheduler hold while they wait for a worker to end.
     auto* worker = new UploadFileThread(task, localPathOfKey_, [this] {
@@ -173,8 +174,9 @@ void UploadFile::timer() {
     for (auto it = pendingDeletions_.begin(); it != pendingDeletions_.end(); ++it) {
       TaskRecord& task = **it;
       UploadFileThread* worker = WorkerOf(task);
-      if (worker && (task.status == kTaskCompleted || task.status == kTaskStopped))
-        DestroyWorker(task);
+      // Removal set Status 4: a worker that ended before it is done all the same.
+      bool ended = task.status == kTaskCompleted || task.status == kTaskStopped;
+      if (worker && (ended || worker->isFinished())) DestroyWorker(task);
       // Nothing refers to a record without a worker any more, whatever its status.
       if (!task.worker) {
         pendingDeletions_.erase(it);

@@ -2,7 +2,9 @@
 // folder, in chunks of 65536 bytes, on a thread of its own, so that the drive program turns
 // the writes into an upload. Only a copy the task itself left at the service (its size and
 // time as the task last saw them) is continued; a file of that name that the task did not
-// write, or that changed since, is left as it is and the task ends in error.
+// write, or that changed since, is left as it is and the task ends in error. A write or a
+// close that the drive refuses (a full drive, an upload the service did not take) ends the
+// task in error too, with the service holding what it held before.
 #pragma once
 
 #include <QFile>
@@ -39,13 +41,18 @@ class UploadFileThread : public QThread {
   void timer();
 
  private:
-  // The copy; the status the task ends with.
+  // The copy; the status the task ends with. A failure, also one the drive reports at the
+  // close, ends the task failed with its reason, never completed.
   int32_t runCopy();
+  // Records why the task failed; the failed status.
+  int32_t fail(int32_t failure);
   // Opens the target copy: 1 when the copy can go on, else the status the task ends with.
   int32_t openTarget(const QString& folder);
-  // Closes the target copy and records what the task left at the service.
-  void closeTarget();
-  void copy(QFile& source);
+  // Closes the target copy; after a whole `copied` run the copy now at the service is recorded
+  // as the task's own. False when the close failed: the service did not take the copy.
+  bool closeTarget(bool copied);
+  // Copies until the source's end, a pause or a failure; the failure, or kFailureNone.
+  int32_t copy(QFile& source);
 
   TaskRecord& task_;
   std::function<std::string(const std::string&)> localPathOfKey_;

@@ -102,21 +102,28 @@ TEST_F(UploadTest, SameFileTwiceIsRefusedWhileItRunsAndReusedOnceComplete) {
     EXPECT_EQ(ReadFile(targetFolder() + "/twice.bin"), data);
   }
   // The list survives a restart; the task counts as completed. A line written before the
-  // target copy was recorded still loads.
+  // target copy was recorded still loads. A failed task stays failed, even with all its bytes
+  // written; a failure code the program does not know rejects its line.
   std::ofstream(programs_.file(".tasklist.u"), std::ios::app | std::ios::binary)
       << R"({"CompletedTime":"0","CreateTime":"1","FileName":"old.bin","FilePath":"/old.bin","FullSize":"5","PId":"folder1","Size":"1","Status":0,"Time":0,"UpId":"old"})"
+         "\r\n"
+      << R"({"CompletedTime":"0","CreateTime":"1","Failure":6,"FileName":"f.bin","FilePath":"/f.bin","FullSize":"5","PId":"folder1","Size":"5","Status":0,"Time":0,"UpId":"failed"})"
+         "\r\n"
+      << R"({"CompletedTime":"0","CreateTime":"1","Failure":99,"FileName":"u.bin","FilePath":"/u.bin","FullSize":"5","PId":"folder1","Size":"1","Status":0,"Time":0,"UpId":"unknown"})"
          "\r\n";
   UploadFile restarted(programFolder(), DriveFolderOf);
-  ASSERT_EQ(restarted.load(), 2);
+  ASSERT_EQ(restarted.load(), 3);
   EXPECT_EQ(restarted.allTasks().at("old").remoteSize, -1);
+  EXPECT_EQ(restarted.allTasks().at("failed").status, kTaskFailed);
+  EXPECT_EQ(restarted.allTasks().at("failed").failure, kFailureDriveFull);
   EXPECT_EQ(restarted.completedTasks().at(upId).fullSize, static_cast<int64_t>(data.size()));
   EXPECT_EQ(restarted.completedTasks().at(upId).status, kTaskCompleted);
   ASSERT_EQ(restarted.remove(upId, true), 0);
-  EXPECT_EQ(restarted.allTasks().size(), 1u);
+  EXPECT_EQ(restarted.allTasks().size(), 2u);
   EXPECT_EQ(restarted.remove(upId, true), -1);
   restarted.timer();
   UploadFile afterRemoval(programFolder(), DriveFolderOf);
-  EXPECT_EQ(afterRemoval.load(), 1);
+  EXPECT_EQ(afterRemoval.load(), 2);
 }
 
 TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
@@ -169,15 +176,21 @@ TEST_F(UploadTest, PauseLeavesAPartialTargetAndStartAppends) {
 TEST_F(UploadTest, WithoutTheDriveTheTaskEndsInError) {
   std::string source = local_.file("nodrive.bin");
   WriteFile(source, "abc");
-  // The drive's folders come over a control pipe that nobody serves.
-  DrivePipeClient pipe(local_.file("no-pipe"));
-  UploadFile uploads(programFolder(),
-                     [&](const std::string& key) { return pipe.localPathOfKey(key); });
-  ASSERT_EQ(uploads.add(source, "folder1", true), 0);
   const std::string upId = UploadFile::UpIdOf("folder1", "nodrive.bin");
-  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
-  EXPECT_EQ(uploads.start(upId), 0);  // may be tried again
-  ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+  // The drive's folders come over a control pipe that nobody serves; a drive that could not
+  // log in answers an error code instead of a folder.
+  DrivePipeClient pipe(local_.file("no-pipe"));
+  std::vector<UploadFile::LocalPathOfKey> drives = {
+      [&](const std::string& key) { return pipe.localPathOfKey(key); },
+      [](const std::string&) { return std::string("-2"); }};
+  for (const auto& drive : drives) {
+    UploadFile uploads(programFolder(), drive);
+    ASSERT_EQ(uploads.add(source, "folder1", true), 0);
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+    EXPECT_EQ(uploads.allTasks().at(upId).failure, kFailureNoDrive);
+    EXPECT_EQ(uploads.start(upId), 0);  // may be tried again
+    ASSERT_TRUE(WaitFor([&] { return statusOf(uploads, upId) == kTaskFailed; }));
+  }
 }
 
 }  // namespace
