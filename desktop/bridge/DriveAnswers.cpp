@@ -27,11 +27,26 @@ QString FailureWithCode(const QString& message, int code) {
   return ResultText(DriveCodeFailure(message, code));
 }
 
+QString StartFailureText(const QString& reason) {
+  return QStringLiteral("网盘启动失败：") + reason;
+}
+
+// Pending stops and restarts finish before a waiting start looks at the drive.
+constexpr auto kQueuedStepsLimit = std::chrono::seconds(15);
+
 }  // namespace
 
+DriveAnswers::DriveAnswers(CAction& action, const DriveStatus& status, const CConfig& config)
+    : action_(action),
+      quick_(action.newConnection(CAction::kControlReplyLimit)),
+      status_(status),
+      config_(config) {}
+
+DriveAnswers::~DriveAnswers() = default;
+
 QString DriveAnswers::getRunDriveLetter() {
-  if (action_.pipe().openPipe() != 0) return Unreachable();
-  std::string letter = action_.pipe().runDriveLetter();
+  if (quick_->openPipe() != 0) return Unreachable();
+  std::string letter = quick_->runDriveLetter();
   if (letter.empty())
     return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
   return ResultText(Success(Text(letter)));
@@ -45,26 +60,39 @@ QString DriveAnswers::getDriveLetterList() const {
 }
 
 QString DriveAnswers::restartDisk() {
-  action_.restartDrive();
+  action_.requestRestart();
   return ResultText(Success());
 }
 
 QString DriveAnswers::stopDisk() {
-  action_.stopDrive();
+  action_.requestStop();
+  return ResultText(Success());
+}
+
+QString DriveAnswers::beginStartDisk() {
+  action_.requestStart();
   return ResultText(Success());
 }
 
 QString DriveAnswers::startDisk(int maxRetryTimes, int timeout) {
+  action_.waitUntilIdle(kQueuedStepsLimit);
   const int64_t limitMs = int64_t{timeout} * 1000;
   for (int attempts = 0;; ++attempts) {
-    if (action_.pipe().driveState() == drive_state::kMounted) return ResultText(Success());
+    if (quick_->driveState() == drive_state::kMounted) {
+      action_.noteMounted();
+      return ResultText(Success());
+    }
     if (maxRetryTimes > 0 && attempts >= maxRetryTimes)
       return ResultText(Failure(-1, QStringLiteral("超时错误")));
     action_.startDrive();
     const uint32_t started = GetTickCount();
-    while (action_.pipe().driveState() != drive_state::kMounted &&
-           (timeout < 1 || TicksBetween(started, GetTickCount()) < limitMs))
+    while (quick_->driveState() != drive_state::kMounted &&
+           (timeout < 1 || TicksBetween(started, GetTickCount()) < limitMs)) {
+      // A drive program that ended says why at once; waiting longer would change nothing.
+      QString failure = action_.startFailure();
+      if (!failure.isEmpty()) return ResultText(Failure(-1, StartFailureText(failure)));
       std::this_thread::sleep_for(kStartPoll);
+    }
   }
 }
 
@@ -79,7 +107,7 @@ QString DriveAnswers::play(const QString& fileid) {
 QString DriveAnswers::openFolder(const QString& fileid) {
   if (action_.pipe().openPipe() != 0) return Unreachable();
   if (fileid.isEmpty()) {
-    std::string letter = action_.pipe().runDriveLetter();
+    std::string letter = quick_->runDriveLetter();
     // Without a mounted drive there is no root to open.
     if (letter.empty())
       return ResultText(Failure(page_result::kDriveNotRunning, QStringLiteral("网盘未启动")));
@@ -94,9 +122,8 @@ QString DriveAnswers::openFolder(const QString& fileid) {
 }
 
 QString DriveAnswers::flushList() {
-  if (action_.pipe().openPipe() != 0) return Unreachable();
-  if (action_.pipe().requestRefresh() < 0)
-    return ResultText(Failure(-1, QStringLiteral("列表错误")));
+  if (quick_->openPipe() != 0) return Unreachable();
+  if (quick_->requestRefresh() < 0) return ResultText(Failure(-1, QStringLiteral("列表错误")));
   return ResultText(Success());
 }
 
@@ -109,9 +136,25 @@ QVariantMap DriveAnswers::DriveStates() {
 
 QString DriveAnswers::getNetDiskStatus() const {
   DriveStatusValues status = status_.values();
+  const CAction::Activity activity = action_.activity();
+  // The watcher's last pass may lag behind a start or stop just asked for: the status then
+  // tells the step under way rather than contradict it.
+  int code = status.code;
+  if (activity == CAction::Activity::kStopping && code == drive_state::kMounted)
+    code = drive_state::kStopped;
+  const bool noDriveProgramYet = code == drive_status::kNoPipe || code == drive_status::kPipeBroken;
+  if (activity == CAction::Activity::kStarting && noDriveProgramYet) code = drive_state::kStarting;
   Json::Value drive;
-  drive["Code"] = status.code;
-  drive["Info"] = Text(status.text);
+  drive["Code"] = code;
+  drive["Info"] = Text(code == status.code ? status.text : DriveStatusMessage(code));
+  if (code == drive_state::kMounted) drive["Letter"] = Text(status.runDriveLetter);
+  if (activity != CAction::Activity::kIdle)
+    drive["Action"] = activity == CAction::Activity::kStarting ? "start" : "stop";
+  QString failure = action_.startFailure();
+  if (!failure.isEmpty() && activity == CAction::Activity::kIdle)
+    drive["Reason"] = Text(StartFailureText(failure));
+  else if (!status.note.isEmpty())
+    drive["Reason"] = Text(status.note);
   return ResultText(Success(drive));
 }
 

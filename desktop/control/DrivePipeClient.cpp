@@ -67,6 +67,13 @@ bool DrivePipeClient::connected() {
   return handle_ >= 0;
 }
 
+int DrivePipeClient::serverProcess() {
+  MutexLock hold(lock_);
+  if (handle_ >= 0 && named_pipe::ConnectionSpent(handle_)) closeLocked();
+  if (openLocked() != 0) return -1;
+  return named_pipe::ServerProcessOf(handle_);
+}
+
 int DrivePipeClient::closePipe() {
   MutexLock hold(lock_);
   closeLocked();

@@ -50,6 +50,9 @@ class DrivePipeClient {
   int closePipe() EXCLUDES(lock_);
   // True while a pipe is open (the drive program may have dropped it since).
   bool connected() EXCLUDES(lock_);
+  // The process id of the drive program serving the pipe (opening it when needed); -1 when
+  // none can be reached.
+  int serverProcess() EXCLUDES(lock_);
 
   // 0, or -9 when the send failed.
   int requestRefresh();

@@ -1,6 +1,6 @@
 // What the drive watcher last found out about the drive program, published for the GUI
-// thread and the page: the status code with its message, the run drive letter and whether
-// the drive service runs.
+// thread and the page: the status code with its message, the run drive letter, whether the
+// drive service runs, and what happened beyond the code (a drive program that died).
 #pragma once
 
 #include <QString>
@@ -11,8 +11,9 @@
 struct DriveStatusValues {
   int code = drive_status::kNotYetAsked;
   QString text;
-  QString runDriveLetter;
+  QString runDriveLetter;  // of the last pass that found the drive mounted
   int serviceFlag = 0;
+  QString note;  // empty unless the drive program died under its mounted drive
 };
 
 class DriveStatus {
@@ -25,6 +26,18 @@ class DriveStatus {
     MutexLock hold(lock_);
     values_.code = code;
     values_.text = text;
+  }
+  // Code, message and letter of one pass, published together so that no reader sees one
+  // pass's code beside another pass's letter.
+  void publish(int code, const QString& text, const QString& letter) EXCLUDES(lock_) {
+    MutexLock hold(lock_);
+    values_.code = code;
+    values_.text = text;
+    if (!letter.isEmpty()) values_.runDriveLetter = letter;
+  }
+  void setNote(const QString& note) EXCLUDES(lock_) {
+    MutexLock hold(lock_);
+    values_.note = note;
   }
   void setRunDriveLetter(const QString& letter) EXCLUDES(lock_) {
     MutexLock hold(lock_);

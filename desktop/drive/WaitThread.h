@@ -39,14 +39,25 @@ class WaitThread : public QThread {
   // One pass without the sleep and the notice.
   void poll();
 
+  // The note published when the drive program died under its mounted drive.
+  static QString DriveLostNote(const QString& letter, bool cleared);
+
  protected:
   void run() override;
 
  private:
   void updateServiceFlag();
+  // A drive seen mounted at the last pass is gone without a stop asked for here: its dead
+  // mount is taken away and the status says what happened.
+  void noteLostDrive(int code);
 
   DriveNoticeTarget* const window_;
+  CAction& action_;
   const std::unique_ptr<DrivePipeClient> pipe_;
   DriveStatus& status_;
   const int intervalMs_;
+  // Only the watcher thread (or a caller of poll() while it does not run) touches these.
+  int lastCode_ = drive_status::kNotYetAsked;
+  QString lastLetter_;
+  int lastStopEvents_ = 0;
 };

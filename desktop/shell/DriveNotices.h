@@ -1,7 +1,10 @@
 // The notices of drive status changes: after every pass of the drive watcher, on its thread,
-// a status whose code or service flag differs from the last one noticed is logged and shown
-// as a tray balloon (handed to the GUI thread). The first status is always noticed.
+// a status whose code or service flag differs from the last one is logged; a change of the
+// drive's state is also shown as a tray balloon (handed to the GUI thread), but none before a
+// drive program was heard from and only one for an outage however its codes alternate.
 #pragma once
+
+#include <QString>
 
 #include "desktop/drive/NoticeFilter.h"
 #include "desktop/drive/WaitThread.h"
@@ -21,5 +24,7 @@ class DriveNotices : public DriveNoticeTarget {
   const DriveStatus& status_;
   MLog& log_;
   Dialog& window_;
-  NoticeFilter filter_;
+  NoticeFilter logged_{NoticeFilter::Rule::kEveryChange};
+  QString loggedNote_;  // the watcher's thread only
+  NoticeFilter shown_{NoticeFilter::Rule::kChangeOfState};
 };

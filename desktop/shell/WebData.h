@@ -134,6 +134,8 @@ class WebData : public QObject {
   // Kept for pages that call it; hideWindow() is the slot that hides the window.
   void hide() {}
   void show() { window_.show(); }
+  // Starts the drive without waiting; the page follows getNetDiskStatus.
+  QString beginStartDisk() { return drive_.beginStartDisk(); }
   // Installs the downloaded new version and restarts into it; back names the page function
   // that gets the answer (see UpdateInstaller.h). Does nothing without an installer.
   void installNewProgram(QString back);

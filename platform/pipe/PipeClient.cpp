@@ -63,6 +63,13 @@ int OpenPipe(const std::string& path, std::string* refusal) {
   return -1;
 }
 
+int ServerProcessOf(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof(peer);
+  if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return -1;
+  return peer.pid > 0 ? peer.pid : -1;
+}
+
 bool WritePipe(int fd, const void* data, size_t size) {
   return WritePipe(fd, data, size, std::chrono::milliseconds(-1));
 }

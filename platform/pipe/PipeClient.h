@@ -29,4 +29,7 @@ bool ConnectionSpent(int fd);
 
 void ClosePipe(int fd);
 
+// The process id of the server at the other end of `fd`; -1 when it cannot be told.
+int ServerProcessOf(int fd);
+
 }  // namespace named_pipe

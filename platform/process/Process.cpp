@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -58,6 +60,13 @@ bool IsAlive(pid_t pid) {
   return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
 }
 
+// Waits without reaping: a process that is the caller's own child stays a zombie until the
+// caller's waitpid collects its exit status, and a zombie already counts as gone.
+void WaitUntilGone(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+  while (IsAlive(pid) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 }  // namespace
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
@@ -79,15 +88,59 @@ int KillByImageName(const std::string& imageName, int waitMs) {
   ::closedir(proc);
 
   for (pid_t pid : victims) ::kill(pid, SIGKILL);
-  // Waits without reaping: a victim that is the caller's own child stays a zombie until the
-  // caller's waitpid collects its exit status, and a zombie already counts as gone.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  for (pid_t pid : victims) {
-    while (IsAlive(pid) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  for (pid_t pid : victims) WaitUntilGone(pid, deadline);
   return static_cast<int>(victims.size());
 }
+
+bool KillOne(pid_t pid, int waitMs) {
+  if (pid <= 0 || pid == ::getpid() || !OwnedByMe(pid) || ::kill(pid, SIGKILL) != 0) return false;
+  WaitUntilGone(pid, std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs));
+  return true;
+}
+
+pid_t StartDetached(const std::vector<std::string>& argv, int errorFd) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (errorFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+bool ExitedYet(pid_t pid, int* exitCode) {
+  int status = 0;
+  pid_t done = ::waitpid(pid, &status, WNOHANG);
+  if (done != pid) return false;
+  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
+}
+
+std::vector<std::string> CommandLineOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::vector<std::string> args;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    args.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return args;
+}
+
+std::string WorkingFolderOf(pid_t pid) { return ReadLink("/proc/" + std::to_string(pid) + "/cwd"); }
 
 namespace {
 // Reaps `pid` if it ends within `limitMs`; otherwise kills and reaps it and returns false.
