@@ -1,5 +1,6 @@
 #include "desktop/log/MLog.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <string>
@@ -22,7 +23,8 @@ MLog::~MLog() {
 }
 
 void MLog::write(const QString& text) {
-  QString line = text + QLatin1Char('\n');
+  QString line = QDateTime::currentDateTime().toString(QStringLiteral("[yyyy-MM-dd hh:mm:ss] ")) +
+                 text + QLatin1Char('\n');
   std::string bytes = codepage::WideToAnsi(
       std::u16string_view(reinterpret_cast<const char16_t*>(line.utf16()), line.size()));
   MutexLock hold(lock_);

@@ -1,6 +1,7 @@
-// The desktop program's plain text log: one line per write, no time stamps, each line
-// flushed at once. An oversized log is moved aside to "<path>.1" when the log is opened,
-// unless that name is taken already, in which case the log keeps growing.
+// The desktop program's plain text log: one line per write, "[yyyy-MM-dd hh:mm:ss] text" in
+// local time like the drive program's log, each line flushed at once. An oversized log is moved
+// aside to "<path>.1" when the log is opened, unless that name is taken already, in which case the
+// log keeps growing.
 #pragma once
 
 #include <QObject>
@@ -19,9 +20,9 @@ class MLog : public QObject {
   MLog(const QString& path, QObject* parent = nullptr);
   ~MLog() override;
 
-  // Appends the text and a line feed, in the local 8-bit code page.
+  // Appends the time, the text and a line feed, in the local 8-bit code page.
   void write(const QString& text) EXCLUDES(lock_);
-  // Appends the number in decimal and a line feed.
+  // Appends the time, the number in decimal and a line feed.
   void write(int number) EXCLUDES(lock_);
 
  private:

@@ -179,7 +179,6 @@ void Dialog::changeEvent(QEvent* event) {
 }
 
 void Dialog::resizeEvent(QResizeEvent* event) {
-  log_.write(event->size().width());
   form_->webView->resize(event->size());
 }
 
