@@ -206,7 +206,16 @@ BOOL DokanNotifyChanged(WCHAR letter, LPCWSTR path) {
   if (found == registry.end() || found->second->session == nullptr || found->second->detached)
     return 0;
   // Only an entry the kernel has met can be in its cache.
-  uint64_t ino = found->second->drive->inodes.find(fusePath);
-  if (ino != 0) fuse_lowlevel_notify_inval_inode(found->second->session, ino, 0, 0);
+  const dokan::InodeTable& inodes = found->second->drive->inodes;
+  uint64_t ino = inodes.find(fusePath);
+  if (ino == 0) return 1;
+  // The name too: a name the drive dropped would otherwise keep leading the kernel to the old
+  // number, and a new file of that name could not be made, until the cache time ends.
+  size_t slash = fusePath.rfind('/');
+  uint64_t parent = inodes.find(std::string_view(fusePath).substr(0, slash));
+  std::string_view name = std::string_view(fusePath).substr(slash + 1);
+  if (parent != 0 && !name.empty())
+    fuse_lowlevel_notify_inval_entry(found->second->session, parent, name.data(), name.size());
+  fuse_lowlevel_notify_inval_inode(found->second->session, ino, 0, 0);
   return 1;
 }
