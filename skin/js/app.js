@@ -61,7 +61,7 @@ Page.app = (function () {
       var text = String(request.responseText || "");
       if (text.indexOf("ok,") === 0) done(text.substring(3), "");
       else if (text.indexOf("err,Password") === 0) done(null, "用户名或密码错误");
-      else done(null, "登录失败：" + text);
+      else done(null, "登录失败，服务器暂时无法完成登录，请稍后重试");
     };
     request.send(null);
   }
@@ -91,6 +91,7 @@ Page.app = (function () {
     if (!digest) return;
     var accountChanged = !storedName || storedName.result !== name || !storedDigest ||
       storedDigest.result !== digest.result;
+    Page.settings.setAutoLogin(ui.$("login-auto").checked);
     ui.busy("正在登录…");
     loginWith(name, digest.result, accountChanged, function (failure) {
       ui.idle();
@@ -133,13 +134,16 @@ Page.app = (function () {
   }
 
   // With an account in the settings the drive starts with the program, as it would without
-  // the page, and the page logs in with the stored password.
+  // the page, and the page logs in with the stored password, unless the person turned
+  // auto-login off: then the page waits for the password.
   function startWithStoredAccount() {
     var account = storedAccount();
+    var automatic = Page.settings.autoLogin();
     ui.$("login-name").value = account.name;
+    ui.$("login-auto").checked = automatic;
     ui.$("login-server").textContent = serviceBase().replace("http://", "服务器 ");
     showLogin();
-    if (!account.name) return;
+    if (!account.name || !automatic) return;
     Page.drive.startForLogin(false, 1);
     startedAtLoad = true;
     if (!account.digest) return;

@@ -21,7 +21,7 @@ Page.bridge = (function () {
     try {
       text = window.Quellanview[name].apply(window.Quellanview, args);
     } catch (e) {
-      Page.ui.error("调用 " + name + " 失败：" + e.message);
+      Page.ui.error("程序没有完成这个操作（" + name + "），请稍后重试");
       return null;
     }
     try {
@@ -32,8 +32,10 @@ Page.bridge = (function () {
     }
   }
 
+  // The program's sentence for a failure ("errorText") where it gave one, else its message;
+  // never a bare code.
   function failureText(answer) {
-    return answer.errorMessage || ("操作失败（错误码 " + answer.returnCode + "）");
+    return answer.errorText || answer.errorMessage || "操作没有成功，请稍后重试";
   }
 
   // A text slot whose failure is shown as a message: the answer on success, else null.
@@ -63,7 +65,7 @@ Page.bridge = (function () {
       window.Quellanview[name].apply(window.Quellanview, Array.prototype.slice.call(arguments, 1));
       return true;
     } catch (e) {
-      Page.ui.error("调用 " + name + " 失败：" + e.message);
+      Page.ui.error("程序没有完成这个操作（" + name + "），请稍后重试");
       return false;
     }
   }

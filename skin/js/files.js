@@ -10,8 +10,14 @@ Page.files = (function () {
   var writableRoots = {};    // ids of the top-level folders the user may write into
   var expanded = {};         // folder id -> true while open in the tree
   var entries = [];          // rows of the open folder: {kind, id, name, size, time}
+  var order = { key: "name", descending: false };  // the list's column order
 
   function current() { return trail[trail.length - 1]; }
+
+  // The top-level folders are the drive's own: it refuses to rename or remove them.
+  function isProtected(entry) {
+    return entry.kind === "folder" && current().id === "";
+  }
 
   function currentWritable() {
     return trail.length > 1 && writableRoots[trail[1].id] === true;
@@ -86,7 +92,20 @@ Page.files = (function () {
                     size: files[j].fileSize, time: files[j].updateDate });
       }
     }
-    return rows;
+    return sortedEntries(rows);
+  }
+
+  function entryValue(entry, key) {
+    if (key === "size") return entry.kind === "folder" ? -1 : Number(entry.size) || 0;
+    if (key === "time") return Number(entry.time) || 0;
+    return String(entry[key]);
+  }
+
+  // Folders stay above files in either direction.
+  function sortedEntries(rows) {
+    return Page.sorting.sorted(rows, order, entryValue, function (entry) {
+      return entry.kind === "folder" ? 0 : 1;
+    });
   }
 
   function actionButtons(entry) {
@@ -94,7 +113,8 @@ Page.files = (function () {
       return '<button class="icon-btn' + (extra || "") + '" data-action="' + action + '" title="' +
         title + '">' + ui.actionIcon(icon) + "</button>";
     };
-    var tail = b("rename", "rename", "重命名") + b("remove", "remove", "删除", " danger");
+    var tail = isProtected(entry) ? ""
+      : b("rename", "rename", "重命名") + b("remove", "remove", "删除", " danger");
     if (entry.kind === "folder") return b("enter", "open", "打开") + tail;
     return b("download", "download", "下载") + b("play", "open", "打开") +
       b("reveal", "reveal", "打开所在文件夹") + tail;
@@ -200,6 +220,7 @@ Page.files = (function () {
   }
 
   function rename(entry) {
+    if (isProtected(entry)) return ui.error("“" + entry.name + "”是网盘的顶层文件夹，不能重命名");
     ui.prompt("重命名", "新的名称：", ui.visible(entry.name), function (name) {
       if (name === entry.name || name === ui.visible(entry.name)) return;
       var answer = bridge.call("rename", entry.id, name);
@@ -214,6 +235,7 @@ Page.files = (function () {
   }
 
   function remove(entry) {
+    if (isProtected(entry)) return ui.error("“" + entry.name + "”是网盘的顶层文件夹，不能删除");
     var what = entry.kind === "folder" ? "文件夹（连同其中的全部内容）" : "文件";
     ui.confirm("删除", "确定要删除" + what + "“<b>" + ui.escapeHtml(entry.name) + "</b>”吗？删除后无法恢复。",
                "删除", function () {
@@ -283,6 +305,10 @@ Page.files = (function () {
     ui.$("files-refresh").onclick = refresh;
     ui.$("files-upload").onclick = chooseUploads;
     ui.$("files-open-drive").onclick = function () { bridge.call("openFolder", ""); };
+    Page.sorting.attach(ui.$("file-table"), order, function () {
+      entries = sortedEntries(entries);
+      renderList();
+    });
     ui.$("file-table").onclick = function (event) {
       var target = event.target;
       while (target && !target.getAttribute("data-action")) {

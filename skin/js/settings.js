@@ -4,6 +4,8 @@ Page.settings = (function () {
   var ui = Page.ui;
   var bridge = Page.bridge;
   var MAX_DOWNLOADS_KEY = "maxDownloads";
+  var AUTO_LOGIN_KEY = "autoLogin";
+  var letterFolder = "";  // the configured letter's folder on this machine, "<drive root>/K"
   var currentVersion = "";
 
   function loadLetters() {
@@ -11,6 +13,7 @@ Page.settings = (function () {
     var list = bridge.call("getDriveLetterList");
     var select = ui.$("settings-letter");
     select.innerHTML = "";
+    letterFolder = configured && configured.folder ? String(configured.folder) : "";
     var letters = list && list.result ? list.result : [];
     for (var i = 0; i < letters.length; i++) {
       var option = document.createElement("option");
@@ -19,6 +22,25 @@ Page.settings = (function () {
       if (configured && configured.result === letters[i]) option.selected = true;
       select.appendChild(option);
     }
+    showLetterFolder();
+  }
+
+  // The folder of the chosen letter: the drive root holds one folder per letter.
+  function showLetterFolder() {
+    var letter = ui.$("settings-letter").value;
+    var folder = letterFolder && letter ? letterFolder.slice(0, -1) + letter : "";
+    ui.$("settings-letter-folder").textContent = folder ? ui.visible(folder) : "—";
+    ui.$("settings-letter-folder").title = ui.visible(folder);
+  }
+
+  // Auto-login is on unless the person turned it off; the choice lives in the page store.
+  function autoLogin() {
+    var stored = bridge.ask("getData", AUTO_LOGIN_KEY);
+    return !(stored && stored.returnCode >= 0 && stored.result === "0");
+  }
+
+  function setAutoLogin(on) {
+    bridge.call("saveData", AUTO_LOGIN_KEY, on ? "1" : "0");
   }
 
   function saveLetter() {
@@ -157,6 +179,7 @@ Page.settings = (function () {
   function load() {
     ui.$("settings-user").textContent = ui.visible(Page.app.userName());
     ui.$("settings-server").textContent = Page.app.serviceBase();
+    ui.$("settings-auto-login").checked = autoLogin();
     loadLetters();
     loadPath();
     loadMaxDownloads();
@@ -164,6 +187,11 @@ Page.settings = (function () {
 
   function init() {
     ui.$("settings-letter-save").onclick = saveLetter;
+    ui.$("settings-letter").onchange = showLetterFolder;
+    ui.$("settings-auto-login").onchange = function () {
+      setAutoLogin(this.checked);
+      ui.ok(this.checked ? "下次启动时将自动登录" : "下次启动时需要输入密码登录");
+    };
     ui.$("settings-path-save").onclick = savePath;
     ui.$("settings-path-browse").onclick = browsePath;
     ui.$("settings-max-downloads").onchange = saveMaxDownloads;
@@ -175,6 +203,8 @@ Page.settings = (function () {
   return {
     init: init,
     load: load,
+    autoLogin: autoLogin,
+    setAutoLogin: setAutoLogin,
     onNewVersion: onNewVersion,
     onUpdateProgress: onUpdateProgress,
     onInstalled: onInstalled,

@@ -9,10 +9,14 @@ Page.transfers = (function () {
   };
   var lists = {
     download: { slot: "getAllDownloadTaskList", table: "download-table", empty: "downloads-empty",
-                summary: "downloads-summary", badge: "download-badge", tasks: [] },
+                summary: "downloads-summary", badge: "download-badge", tasks: [],
+                order: { key: "name", descending: false } },
     upload: { slot: "getAllUploadTaskList", table: "upload-table", empty: "uploads-empty",
-              summary: "uploads-summary", badge: "upload-badge", tasks: [] }
+              summary: "uploads-summary", badge: "upload-badge", tasks: [],
+              order: { key: "name", descending: false } }
   };
+  // The order of the states in the state column: what needs attention first.
+  var STATUS_ORDER = { error: 0, downloading: 1, uploading: 1, waiting: 2, paused: 3, stop: 4, completed: 5 };
 
   function percent(task) {
     var full = Number(task.fileSize);
@@ -59,31 +63,40 @@ Page.transfers = (function () {
       "</span></td>" + '<td class="actions">' + buttons(kind, task) + "</td>";
   }
 
-  // Updates the rows in place, so a click never lands on a row that is being replaced.
+  function taskValue(task, key) {
+    if (key === "name") return String(task.fileName);
+    if (key === "id") return String(task.fileId);
+    if (key === "progress") return percent(task);
+    if (key === "speed") return task.status === "downloading" || task.status === "uploading" ? Number(task.downloadSpeed) || 0 : 0;
+    if (key === "status") return STATUS_ORDER.hasOwnProperty(task.status) ? STATUS_ORDER[task.status] : 9;
+    return String(task[key]);
+  }
+
+  // Updates the rows in place and moves them into the list's order, so a click never lands
+  // on a row that is being replaced and a new task shows at its place in the order.
   function render(kind) {
     var list = lists[kind];
     var body = ui.$(list.table).getElementsByTagName("tbody")[0];
-    var seen = {};
-    for (var i = 0; i < list.tasks.length; i++) {
-      var task = list.tasks[i];
-      seen[task.fileId] = true;
-      var row = null;
-      for (var r = 0; r < body.rows.length; r++) {
-        if (body.rows[r].getAttribute("data-id") === task.fileId) row = body.rows[r];
-      }
-      var html = rowHtml(kind, task);
+    var tasks = Page.sorting.sorted(list.tasks, list.order, taskValue);
+    var shown = {};
+    for (var r = 0; r < body.rows.length; r++) shown[body.rows[r].getAttribute("data-id")] = body.rows[r];
+    for (var i = 0; i < tasks.length; i++) {
+      var task = tasks[i];
+      var row = shown[task.fileId];
+      delete shown[task.fileId];
       if (!row) {
         row = document.createElement("tr");
         row.setAttribute("data-id", task.fileId);
-        body.appendChild(row);
       }
+      if (body.rows[i] !== row) body.insertBefore(row, body.rows[i] || null);
+      var html = rowHtml(kind, task);
       if (row.getAttribute("data-html") !== html) {
         row.innerHTML = html;
         row.setAttribute("data-html", html);
       }
     }
-    for (var k = body.rows.length - 1; k >= 0; k--) {
-      if (!seen[body.rows[k].getAttribute("data-id")]) body.removeChild(body.rows[k]);
+    for (var gone in shown) {
+      if (shown.hasOwnProperty(gone)) body.removeChild(shown[gone]);
     }
     ui.$(list.empty).className = list.tasks.length === 0 ? "empty" : "empty hidden";
     var running = 0, done = 0;
@@ -141,6 +154,9 @@ Page.transfers = (function () {
       var slot = kind === "download" ? "deleteDownloadTask" : "deleteUploadTask";
       if (bridge.call(slot, task.fileId, kind === "download" && alsoLocal === true)) {
         ui.toast("任务已删除");
+        // The task leaves the list now, not at the next reading.
+        lists[kind].tasks = lists[kind].tasks.filter(function (t) { return t.fileId !== task.fileId; });
+        render(kind);
         poll();
       }
     });
@@ -183,6 +199,8 @@ Page.transfers = (function () {
   function init() {
     wire("download");
     wire("upload");
+    Page.sorting.attach(ui.$(lists.download.table), lists.download.order, function () { render("download"); });
+    Page.sorting.attach(ui.$(lists.upload.table), lists.upload.order, function () { render("upload"); });
     ui.$("downloads-open-folder").onclick = function () { bridge.call("openLocalFolder", ""); };
     ui.$("uploads-add").onclick = function () { ui.$("files-upload").onclick(); };
   }

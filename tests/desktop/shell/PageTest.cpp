@@ -2,8 +2,10 @@
 // real drive program: a person's session driven through the page's own controls — log in,
 // the drive starts, folders and files are listed, a folder is made, renamed and removed, a
 // file is downloaded and another uploaded, and the version is checked and the update fetched.
-// Names holding bidirectional controls show them as visible text. A screenshot of the page with
-// files listed is saved under the build folder.
+// Names holding bidirectional controls show them as visible text. The top-level folders offer
+// no rename or removal, the lists sort by a clicked column (new entries included), a deleted
+// task leaves its list at once, and auto-login is a check box the next start obeys. A
+// screenshot of the page with files listed is saved under the build folder.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -92,6 +94,20 @@ window.T = {
     return false;
   },
   text: function (id) { return document.getElementById(id).textContent; },
+  // The actions a row offers, in order ("enter,rename,remove").
+  actions: function (name) {
+    var rows = document.querySelectorAll("#file-table tbody tr"), e = Page.files.entries(), found = [];
+    for (var i = 0; i < rows.length; i++) {
+      if (e[Number(rows[i].getAttribute("data-index"))].name !== name) continue;
+      var buttons = rows[i].querySelectorAll(".actions [data-action]");
+      for (var j = 0; j < buttons.length; j++) found.push(buttons[j].getAttribute("data-action"));
+    }
+    return found.join(",");
+  },
+  sortBy: function (table, key) {
+    document.querySelector("#" + table + " th[data-sort='" + key + "']").click();
+    return document.querySelector("#" + table + " th[data-sort='" + key + "']").className;
+  },
   // How many bidirectional control characters the page shows: in its text, its tooltips and
   // its input fields.
   bidiShown: function () {
@@ -225,7 +241,11 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   fs::path home = server.userDir("alice");
   SaveScreenshot(view, "page-login.png");
 
-  // Log in: the page stores the account, gets its page session and starts the drive.
+  // Log in: the page stores the account, gets its page session and starts the drive. Auto-login
+  // is a check box, on until the person turns it off.
+  EXPECT_TRUE(
+      page.js("Page.ui.$('login-auto').type === 'checkbox' && Page.ui.$('login-auto').checked")
+          .toBool());
   page.js(
       "Page.ui.$('login-name').value = 'alice'; Page.ui.$('login-password').value = 'secret';"
       "Page.ui.$('login-button').click();");
@@ -235,9 +255,12 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_EQ(page.text("T.text('drive-letter')").toStdString(), "P:");
   EXPECT_EQ(page.text("T.text('account')").toStdString(), "alice");
 
-  // The top level lists both folders; 我的空间 lists its files and its sub-folder.
+  // The top level lists both folders, which are the drive's own: they open, and offer neither
+  // rename nor removal. 我的空间 lists its files and its sub-folder.
   ASSERT_TRUE(page.waitFor("T.has('folder', '我的空间') && T.has('folder', '下载空间')", 20s))
       << page.messages();
+  EXPECT_EQ(page.text("T.actions('我的空间') + ' ' + T.actions('下载空间')").toStdString(),
+            "enter enter");
   ASSERT_TRUE(page.js("T.click('我的空间', 'enter')").toBool());
   ASSERT_TRUE(
       page.waitFor("T.has('folder', '照片') && T.has('file', '报告.txt') && "
@@ -245,7 +268,18 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
                    20s))
       << page.messages();
   EXPECT_EQ(page.text("T.text('files-count')").toStdString(), "1 个文件夹，6 个文件");
+  EXPECT_EQ(page.text("T.actions('照片')").toStdString(), "enter,rename,remove");
   SaveScreenshot(view, "page-after-login.png");
+
+  // A click on the size column sorts by size, a second one from large to small; folders stay
+  // first.
+  EXPECT_EQ(page.text("T.sortBy('file-table', 'size')").toStdString(), "sortable sorted");
+  EXPECT_EQ(page.text("T.sortBy('file-table', 'size')").toStdString(),
+            "sortable sorted descending");
+  EXPECT_EQ(
+      page.text("T.rows()").toStdString(),
+      "folder:照片|file:sample.bin|file:旅行视频.mp4|file:项目计划.pdf|file:会议记录.docx|file:" +
+          kSpoofed + "|file:报告.txt");
 
   // The name with a bidirectional control shows it as text in the list and in the rename and
   // remove dialogs; leaving the rename dialog as shown changes nothing.
@@ -270,10 +304,11 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   ASSERT_TRUE(page.js("T.click('报告.txt', 'reveal')").toBool());
   EXPECT_EQ(opened.last, onDrive) << page.messages();
 
-  // A refused operation shows the program's message, and nothing changes.
+  // A refused operation shows the program's sentence, not a code, and nothing changes.
   ASSERT_TRUE(page.js("T.click('报告.txt', 'rename')").toBool());
   page.js("T.answerDialog('sample.bin')");
-  EXPECT_TRUE(page.waitFor("Page.ui.messages.join('|').indexOf('error:目的文件已经存在') >= 0", 5s))
+  EXPECT_TRUE(
+      page.waitFor("Page.ui.messages.join('|').indexOf('error:已经有同名的文件或文件夹') >= 0", 5s))
       << page.messages();
   EXPECT_TRUE(fs::exists(home / "我的空间/报告.txt"));
 
@@ -355,6 +390,13 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_TRUE(
       WaitFor([&] { return ReadFile(home / "我的空间/上传的文件.bin") == ReadFile(upload); }, 30s));
   EXPECT_TRUE(page.waitFor("T.has('file', '上传的文件.bin')", 20s)) << page.messages();
+  // New files take their place in the list's order (largest first).
+  EXPECT_EQ(page.text("T.rows()")
+                .toStdString()
+                .find("folder:照片|file:暂停的上传.bin|file:sample.bin|file:上传的文件.bin|file:"
+                      "旅行视频.mp4"),
+            0u)
+      << page.messages();
   page.js("Page.app.showView('downloads')");
   SaveScreenshot(view, "page-downloads.png");
 
@@ -373,9 +415,12 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   page.js("Page.app.showView('downloads')");
   ASSERT_TRUE(page.js("T.clickTask('download', 'sample.bin', 'delete')").toBool());
   page.js("T.answerDialog(null)");
+  EXPECT_EQ(page.text("T.task('download', 'sample.bin')").toStdString(), "") << "left at once";
   for (const char* name : {"上传的文件.bin", "暂停的上传.bin"}) {
     ASSERT_TRUE(page.js(QString("T.clickTask('upload', '%1', 'delete')").arg(name)).toBool());
     page.js("T.answerDialog(null)");
+    EXPECT_EQ(page.text(QString("T.task('upload', '%1')").arg(name)).toStdString(), "")
+        << "left at once";
   }
   EXPECT_TRUE(
       page.waitFor("T.task('download', 'sample.bin') === '' && "
@@ -403,11 +448,25 @@ TEST_F(PageTest, APersonsSessionThroughThePage) {
   EXPECT_NE(ReadFile(folder() + "/tarvex.ini").find("DriveLetter=R"), std::string::npos);
 
   // No other failure was shown along the way.
-  EXPECT_EQ(
-      page.text("Page.ui.messages.filter(function (m) { return (m.indexOf('error:') === 0 || "
-                "m.indexOf('login:') === 0) && m.indexOf('目的文件已经存在') < 0; }).join('\\n')")
-          .toStdString(),
-      "");
+  EXPECT_EQ(page.text("Page.ui.messages.filter(function (m) { return (m.indexOf('error:') === 0 || "
+                      "m.indexOf('login:') === 0) && m.indexOf('已经有同名的文件或文件夹') < 0; "
+                      "}).join('\\n')")
+                .toStdString(),
+            "");
+
+  // Auto-login turned off in the settings: the next start fills in the name and waits for the
+  // password instead of logging in.
+  page.js("Page.app.showView('settings')");
+  EXPECT_TRUE(page.js("Page.ui.$('settings-auto-login').checked").toBool());
+  EXPECT_EQ(page.text("T.text('settings-letter-folder')").toStdString(), folders.mountPoint('R'));
+  page.js("Page.ui.$('settings-auto-login').click()");
+  EXPECT_EQ(page.text("Page.bridge.ask('getData', 'autoLogin').result").toStdString(), "0");
+  view->reload();
+  ASSERT_TRUE(WaitForLoad(view));
+  EXPECT_TRUE(
+      page.js("!Page.app.loggedIn() && !Page.ui.$('login-button').disabled && "
+              "!Page.ui.$('login-auto').checked && Page.ui.$('login-name').value === 'alice'")
+          .toBool());
 }
 
 }  // namespace
