@@ -217,13 +217,17 @@ class DesktopSessionTest : public ::testing::Test {
     EXPECT_LE(ms, 100.0) << what << ": " << slowest;
     return took;
   }
-  // Process ids of this user's drive programs.
+  // Process ids of this user's running drive programs.
   std::vector<pid_t> drivePrograms(const DesktopUser& user) {
     std::string out;
     RunCommand("pgrep -u " + std::to_string(user.uid()) + " -x " + kDriveName, &out);
     std::vector<pid_t> pids;
     for (size_t at = 0; at < out.size();) {
-      pids.push_back(static_cast<pid_t>(std::atoi(out.c_str() + at)));
+      pid_t pid = static_cast<pid_t>(std::atoi(out.c_str() + at));
+      // One that ended but was not yet reaped by its parent no longer runs.
+      std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+      size_t state = stat.rfind(") ");
+      if (state != std::string::npos && stat.compare(state + 2, 1, "Z") != 0) pids.push_back(pid);
       at = out.find('\n', at);
       if (at == std::string::npos) break;
       ++at;
