@@ -12,6 +12,7 @@
 #include "drive/storage/MirrorCopyPath.h"
 #include "drive/storage/MirrorUploadPath.h"
 #include "drive/storage/MirrorWebSession.h"
+#include "drive/storage/NameRequests.h"
 #include "drive/storage/QLVFile.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/storage/UploadState.h"
@@ -72,6 +73,7 @@ int MirrorCopyPath::upload(LocalCopy& copy) {
     keepAfterFailure(copy, nodeId, result);
     return result;
   }
+  if (removedMeanwhile(copy, nodeId, sent.id)) return 0;
   std::u16string path = showUploaded(nodeId, place, sent);
   copies_.rename(copy, sent.id);
   {
@@ -127,6 +129,19 @@ int MirrorCopyPath::sendWhole(const LocalCopy& copy, const std::u16string& paren
   return 0;
 }
 
+bool MirrorCopyPath::removedMeanwhile(LocalCopy& copy, const std::u16string& nodeId,
+                                      const std::u16string& sentId) {
+  {
+    MutexLock guard(tree_.lock());
+    if (tree_.nodeOfId(nodeId)) return false;
+  }
+  // Removed while its upload ran: the service, which holds the file now, is asked to remove it.
+  NameRequests(drive_, web_).send(web_action::kDelete, {{u"id", sentId}});
+  MutexLock state(copy.stateLock);
+  copy.abandoned = true;
+  return true;
+}
+
 std::u16string MirrorCopyPath::showUploaded(const std::u16string& nodeId, const NodeRecord& place,
                                             const SentFile& sent) {
   std::vector<std::u16string> changed;
@@ -148,12 +163,9 @@ std::u16string MirrorCopyPath::showUploaded(const std::u16string& nodeId, const 
     node.writable = 1;
     node.stale = 0;
     path = FullPath(node);
-    if (sent.stored > 0) {
-      tree_.tables().put(node);
-    } else {
-      // The service holds an empty file, which the drive does not show.
-      tree_.dropFile(sent.id);
-    }
+    // An empty file stays shown until a tree read, as an empty upload does, so that the
+    // program that made it can still remove it.
+    tree_.tables().put(node);
     tree_.writeFileList();
     changed = {path, node.folderPath.size() > 1
                          ? node.folderPath.substr(0, node.folderPath.size() - 1)

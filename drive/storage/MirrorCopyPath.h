@@ -93,6 +93,9 @@ class MirrorCopyPath {
   // Sends the whole data file as the content of `name` in folder `parentId`.
   int sendWhole(const LocalCopy& copy, const std::u16string& parentId, const std::u16string& name,
                 SentFile* sent);
+  // True when the file was removed while its upload ran; the service is asked to remove it too.
+  bool removedMeanwhile(LocalCopy& copy, const std::u16string& nodeId, const std::u16string& sentId)
+      EXCLUDES(tree_.lock());
   // The tables after an upload: the file under the id the service gave it, at its size.
   std::u16string showUploaded(const std::u16string& nodeId, const NodeRecord& place,
                               const SentFile& sent) EXCLUDES(tree_.lock());

@@ -111,6 +111,8 @@ int QLVMirror::CreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
     return 0;
   }
   if (!folder) {
+    // An exclusive create of a name that exists (O_EXCL) never opens, and so never empties, it.
+    if (creationDisposition == CREATE_NEW) return mirror_error::kAlreadyExists;
     bool writes = (desiredAccess & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0 ||
                   info->WriteToEndOfFile || WriteDisposition(creationDisposition);
     if (writes && !node->writable) return mirror_error::kReadOnly;
