@@ -178,8 +178,10 @@ Page.app = (function () {
         return false;
       };
     }
-    Page.drive.onChange(function (code) {
-      if (loggedIn && code === Page.drive.states.RUNNING) Page.files.reloadSoon();
+    Page.drive.onChange(function (code, before) {
+      var running = Page.drive.states.RUNNING;
+      if (loggedIn && code === running) Page.files.reloadSoon();
+      else if (before === running) Page.files.clear();
     });
     setInterval(function () { if (loggedIn) Page.transfers.poll(); }, 1000);
     Page.drive.poll();

@@ -11,6 +11,7 @@ Page.files = (function () {
   var expanded = {};         // folder id -> true while open in the tree
   var entries = [];          // rows of the open folder: {kind, id, name, size, time}
   var order = { key: "name", descending: false };  // the list's column order
+  var driveAway = false;     // the drive stopped or died: the lists are empty until it runs
 
   function current() { return trail[trail.length - 1]; }
 
@@ -161,7 +162,9 @@ Page.files = (function () {
     body.innerHTML = html;
     var empty = ui.$("files-empty");
     empty.className = entries.length === 0 ? "empty" : "empty hidden";
-    empty.innerHTML = ui.emptyIcon() + (current().id === "" ? "网盘中还没有文件夹" : "这个文件夹是空的");
+    var emptyText = current().id === "" ? "网盘中还没有文件夹" : "这个文件夹是空的";
+    if (driveAway) emptyText = "网盘未运行，启动网盘后这里显示网盘中的文件";
+    empty.innerHTML = ui.emptyIcon() + emptyText;
     var folderCount = entries.length - fileCount;
     ui.$("files-count").textContent = folderCount + " 个文件夹，" + fileCount + " 个文件";
     var writable = currentWritable();
@@ -170,7 +173,21 @@ Page.files = (function () {
     Page.transfers.showUploadTarget();
   }
 
+  // The drive went away: its folders can no longer be opened, so nothing of it is shown
+  // until it runs again.
+  function clear() {
+    trail = [ROOT];
+    roots = [];
+    writableRoots = {};
+    entries = [];
+    driveAway = true;
+    renderTree();
+    renderBreadcrumb();
+    renderList();
+  }
+
   function reload() {
+    driveAway = false;
     loadRoots();
     entries = readEntries();  // a folder that went away elsewhere lists empty
     renderTree();
@@ -328,6 +345,7 @@ Page.files = (function () {
     init: init,
     reload: reload,
     reloadSoon: reloadSoon,
+    clear: clear,
     openTrail: openTrail,
     openFolderById: openFolderById,
     uploadPaths: uploadPaths,
