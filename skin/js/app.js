@@ -180,7 +180,7 @@ Page.app = (function () {
     }
     Page.drive.onChange(function (code, before) {
       var running = Page.drive.states.RUNNING;
-      if (loggedIn && code === running) Page.files.reloadSoon();
+      if (loggedIn && code === running) Page.files.driveRunning();
       else if (before === running) Page.files.clear();
     });
     setInterval(function () { if (loggedIn) Page.transfers.poll(); }, 1000);

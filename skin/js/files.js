@@ -187,7 +187,7 @@ Page.files = (function () {
   }
 
   function reload() {
-    driveAway = false;
+    if (driveAway) return;  // a reading still due from before the drive went shows nothing
     loadRoots();
     entries = readEntries();  // a folder that went away elsewhere lists empty
     renderTree();
@@ -202,6 +202,12 @@ Page.files = (function () {
     setTimeout(reload, 400);
     setTimeout(reload, 1500);
     setTimeout(reload, 4000);
+  }
+
+  // The drive runs (again): its lists are read as it writes them.
+  function driveRunning() {
+    driveAway = false;
+    reloadSoon();
   }
 
   function openTrail(newTrail) {
@@ -346,6 +352,7 @@ Page.files = (function () {
     reload: reload,
     reloadSoon: reloadSoon,
     clear: clear,
+    driveRunning: driveRunning,
     openTrail: openTrail,
     openFolderById: openFolderById,
     uploadPaths: uploadPaths,
