@@ -167,9 +167,9 @@ std::u16string MirrorCopyPath::showUploaded(const std::u16string& nodeId, const 
     // program that made it can still remove it.
     tree_.tables().put(node);
     tree_.writeFileList();
-    changed = {path, node.folderPath.size() > 1
-                         ? node.folderPath.substr(0, node.folderPath.size() - 1)
-                         : node.folderPath};
+    // Only the file: telling the kernel a folder changed drops its entry, which a program
+    // working inside it (its current folder) would lose.
+    changed = {path};
   }
   // Read links and head files of the old content are not used again.
   ForgetContent(shared_, drive_.programFolder, {sent.id});
@@ -198,5 +198,5 @@ void MirrorCopyPath::keepAfterFailure(LocalCopy& copy, const std::u16string& nod
   drive_.log().logf(kLogResults,
                     "writecache %" PRIu64 ": upload of %s failed (%d); the copy is kept in %s",
                     copy.number, Utf8(path).c_str(), result, copy.dataPath.c_str());
-  NotifyDriveChanged(drive_, {path, SplitAtLastSeparator(path).folder});
+  NotifyDriveChanged(drive_, {path});
 }
