@@ -21,8 +21,8 @@
 #include "drive/replies/TextDigest.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
+#include "tests/drive/storage/mounted/MountedServiceTest.h"
 #include "tests/drive/storage/mounted/ProgramRun.h"
-#include "tests/drive/storage/mounted/ServiceDrive.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 #include "tests/support/ScopedEnv.h"
@@ -67,36 +67,21 @@ size_t FilesIn(const fs::path& folder) {
 
 }  // namespace
 
-class MountedEditTest : public ::testing::Test {
+class MountedEditTest : public MountedServiceTest {
  protected:
+  MountedEditTest() : MountedServiceTest('E') {}
+
   void SetUp() override {
-    reason_ = FuseMissingReason();
+    MountedServiceTest::SetUp();
     if (!reason_.empty()) return;
-    server_.addUser("alice", "secret");
-    mine_ = fs::path(server_.userDir("alice")) / "我的空间";
     local_ = fs::path(folders_.top()) / "local";
     fs::create_directories(local_);
   }
 
-  void mountDrive() {
-    ASSERT_TRUE(server_.start());
-    ASSERT_TRUE(mount_.start(server_, "alice", "secret"));
-    drive_ = mount_.root() / "我的空间";
-  }
-
   fs::path writeCache() { return fs::path(folders_.programFolder()) / "writecache"; }
 
-  std::string reason_;
-  TestDriveFolders folders_;
-  ReferenceServer server_;
-  fs::path mine_;
   fs::path local_;
-  fs::path drive_;
-  ServiceDrive mount_{folders_, 'E'};
 };
-
-#define SKIP_WITHOUT_FUSE_HERE() \
-  if (!reason_.empty()) GTEST_SKIP() << reason_
 
 TEST_F(MountedEditTest, EditsInPlaceEndAsOnALocalDisk) {
   SKIP_WITHOUT_FUSE_HERE();

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/drive/core/front/FrontHarness.h"
-#include "tests/drive/storage/mounted/ServiceDrive.h"
+#include "tests/drive/storage/mounted/MountedServiceTest.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -143,13 +143,13 @@ const char* const kGitEnvironment =
 
 }  // namespace
 
-class MountedProgramsTest : public ::testing::Test {
+class MountedProgramsTest : public MountedServiceTest {
  protected:
+  MountedProgramsTest() : MountedServiceTest('P') {}
+
   void SetUp() override {
-    reason_ = FuseMissingReason();
+    MountedServiceTest::SetUp();
     if (!reason_.empty()) return;
-    server_.addUser("alice", "secret");
-    mine_ = fs::path(server_.userDir("alice")) / "我的空间";
     local_ = fs::path(folders_.top()) / "local";
     files_ = fs::path(folders_.top()) / "files";
     fs::create_directories(files_);
@@ -176,10 +176,8 @@ class MountedProgramsTest : public ::testing::Test {
         run.seed(local_ / run.name);
       }
     }
-    ASSERT_TRUE(server_.start());
     // Log level 1: the thousands of callbacks of a clone are not logged one by one.
-    ASSERT_TRUE(mount_.start(server_, "alice", "secret", 1'000'000, 1));
-    drive_ = mount_.root() / "我的空间";
+    mountDrive({}, 1'000'000, 1);
   }
 
   // Runs `command` in `folder`: its exit status, its stdout in `output`, its stderr in `errors`.
@@ -228,14 +226,8 @@ class MountedProgramsTest : public ::testing::Test {
     }
   }
 
-  std::string reason_;
-  TestDriveFolders folders_;
-  ReferenceServer server_;
-  fs::path mine_;
   fs::path local_;
   fs::path files_;  // inputs outside both folders: scripts, archives, sources
-  fs::path drive_;
-  ServiceDrive mount_{folders_, 'P'};
 };
 
 TEST_F(MountedProgramsTest, EditorsAndInPlaceWritesSaveWhatALocalDiskSaves) {

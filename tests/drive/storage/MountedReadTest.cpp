@@ -18,7 +18,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
-#include "tests/drive/storage/mounted/ServiceDrive.h"
+#include "tests/drive/storage/mounted/MountedServiceTest.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -55,24 +55,17 @@ uint64_t LargeFileBytes() {
 
 }  // namespace
 
-class MountedReadTest : public ::testing::Test {
+class MountedReadTest : public MountedServiceTest {
  protected:
+  MountedReadTest() : MountedServiceTest('R') {}
+
   void SetUp() override {
-    reason_ = FuseMissingReason();
+    MountedServiceTest::SetUp();
     if (!reason_.empty()) return;
-    server_.addUser("alice", "secret");
-    mine_ = fs::path(server_.userDir("alice")) / "我的空间";
     for (uint64_t size : {1ULL, 65535ULL, 65536ULL, 65537ULL, 10ULL << 20})
       WritePattern(mine_ / ("f" + std::to_string(size) + ".bin"), size, size);
     WritePattern(mine_ / "大 文件 large.bin", LargeFileBytes(), 99);
     WritePattern(mine_ / "子 文件夹" / "第 一.txt", 300001, 5);
-  }
-
-  // Starts the service (with these fault options) and mounts the drive in this process.
-  void mountDrive(std::vector<std::string> serverArgs = {}, int maintenanceSteps = 1'000'000) {
-    ASSERT_TRUE(server_.start(0, serverArgs));
-    ASSERT_TRUE(mount_.start(server_, "alice", "secret", maintenanceSteps));
-    drive_ = mount_.root() / "我的空间";
   }
 
   // Copies the file off the drive with cp and compares the copy with the service's file.
@@ -86,17 +79,7 @@ class MountedReadTest : public ::testing::Test {
         << output;
     fs::remove(copy);
   }
-
-  std::string reason_;
-  TestDriveFolders folders_;
-  ReferenceServer server_;
-  fs::path mine_;
-  fs::path drive_;
-  ServiceDrive mount_{folders_, 'R'};
 };
-
-#define SKIP_WITHOUT_FUSE_HERE() \
-  if (!reason_.empty()) GTEST_SKIP() << reason_
 
 TEST_F(MountedReadTest, CopiesAreByteIdenticalAlsoWithEightReadersAtOnce) {
   SKIP_WITHOUT_FUSE_HERE();

@@ -25,7 +25,7 @@
 #include "drive/storage/ReadLinkCache.h"
 #include "platform/codepage/CodePage.h"
 #include "tests/drive/core/front/FrontHarness.h"
-#include "tests/drive/storage/mounted/ServiceDrive.h"
+#include "tests/drive/storage/mounted/MountedServiceTest.h"
 #include "tests/support/Files.h"
 #include "tests/support/ReferenceServer.h"
 
@@ -91,20 +91,13 @@ uint64_t LargeUploadBytes() {
 
 }  // namespace
 
-class MountedWriteTest : public ::testing::Test {
+class MountedWriteTest : public MountedServiceTest {
  protected:
-  void SetUp() override {
-    reason_ = FuseMissingReason();
-    if (!reason_.empty()) return;
-    server_.addUser("alice", "secret");
-    mine_ = fs::path(server_.userDir("alice")) / "我的空间";
-  }
+  MountedWriteTest() : MountedServiceTest('W') {}
 
   void mountDrive() {
-    ASSERT_TRUE(server_.start());
-    ASSERT_TRUE(mount_.start(server_, "alice", "secret"));
+    MountedServiceTest::mountDrive();
     root_ = mount_.root();
-    drive_ = root_ / "我的空间";
   }
 
   std::string fileList() { return ReadFile(folders_.programFolder() + ".filelist"); }
@@ -123,17 +116,8 @@ class MountedWriteTest : public ::testing::Test {
     return RunCommand("cd " + Quoted(drive_) + " && " + command, output);
   }
 
-  std::string reason_;
-  TestDriveFolders folders_;
-  ReferenceServer server_;
-  fs::path mine_;
   fs::path root_;
-  fs::path drive_;
-  ServiceDrive mount_{folders_, 'W'};
 };
-
-#define SKIP_WITHOUT_FUSE_HERE() \
-  if (!reason_.empty()) GTEST_SKIP() << reason_
 
 TEST_F(MountedWriteTest, CopiesLandByteIdenticalAndShowAtOnce) {
   SKIP_WITHOUT_FUSE_HERE();
