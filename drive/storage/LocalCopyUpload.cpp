@@ -74,7 +74,13 @@ int MirrorCopyPath::upload(LocalCopy& copy) {
     return result;
   }
   if (removedMeanwhile(copy, nodeId, sent.id)) return 0;
-  std::u16string path = showUploaded(nodeId, place, sent);
+  bool removed = false;
+  std::u16string path = showUploaded(nodeId, place, sent, &removed);
+  if (removed) {
+    // Taken out of the tables between the two looks: the same as removed meanwhile.
+    removedMeanwhile(copy, nodeId, sent.id);
+    return 0;
+  }
   copies_.rename(copy, sent.id);
   {
     MutexLock state(copy.stateLock);
@@ -143,13 +149,27 @@ bool MirrorCopyPath::removedMeanwhile(LocalCopy& copy, const std::u16string& nod
 }
 
 std::u16string MirrorCopyPath::showUploaded(const std::u16string& nodeId, const NodeRecord& place,
-                                            const SentFile& sent) {
+                                            const SentFile& sent, bool* removed) {
   std::vector<std::u16string> changed;
   std::u16string path;
+  ServicePlace sentTo{place.parentKey, place.name};
+  ServicePlace shownAt = sentTo;
   {
     MutexLock guard(tree_.lock());
+    // For an open file's upload (`removed` given) the tables say where it is now: a rename or
+    // move while the upload ran changed only them, and the service is asked to follow below.
+    // A copy left by an earlier run goes where `place` says.
     NodeRecord node = place;
-    std::optional<NodeRecord> parent = tree_.nodeOfId(place.parentKey);
+    if (removed != nullptr) {
+      std::optional<NodeRecord> current = tree_.nodeOfId(nodeId);
+      if (!current) {
+        *removed = true;  // removed since removedMeanwhile looked
+        return path;
+      }
+      node = *current;
+    }
+    shownAt = {node.parentKey, node.name};
+    std::optional<NodeRecord> parent = tree_.nodeOfId(node.parentKey);
     if (nodeId != sent.id) {
       tree_.tables().erase(nodeId);
       shared_.pendingUploads.remove(nodeId);
@@ -174,6 +194,15 @@ std::u16string MirrorCopyPath::showUploaded(const std::u16string& nodeId, const 
   // Read links and head files of the old content are not used again.
   ForgetContent(shared_, drive_.programFolder, {sent.id});
   NotifyDriveChanged(drive_, changed);
+  if (shownAt != sentTo && !path.empty()) {
+    ServicePlace held = NameRequests(drive_, web_).place(sent.id, sentTo, shownAt);
+    if (held != shownAt) {
+      drive_.log().logf(kLogResults,
+                        "writecache: %s was renamed while uploading; the service "
+                        "kept it at its old name",
+                        Utf8(path).c_str());
+    }
+  }
   return path;
 }
 

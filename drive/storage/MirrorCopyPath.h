@@ -96,9 +96,12 @@ class MirrorCopyPath {
   // True when the file was removed while its upload ran; the service is asked to remove it too.
   bool removedMeanwhile(LocalCopy& copy, const std::u16string& nodeId, const std::u16string& sentId)
       EXCLUDES(tree_.lock());
-  // The tables after an upload: the file under the id the service gave it, at its size.
+  // The tables after an upload: the file under the id the service gave it, at its size, at
+  // `place`. With `removed` given (an open file's upload), where the tables have it now: a
+  // rename meanwhile is sent to the service, and a file that left the tables sets `removed`
+  // and changes nothing.
   std::u16string showUploaded(const std::u16string& nodeId, const NodeRecord& place,
-                              const SentFile& sent) EXCLUDES(tree_.lock());
+                              const SentFile& sent, bool* removed = nullptr) EXCLUDES(tree_.lock());
   // After a failed upload the drive shows what the service holds; the copy stays on disk.
   void keepAfterFailure(LocalCopy& copy, const std::u16string& nodeId, int result)
       EXCLUDES(tree_.lock());
