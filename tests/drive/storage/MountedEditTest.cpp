@@ -155,11 +155,12 @@ TEST_F(MountedEditTest, EditsInPlaceEndAsOnALocalDisk) {
   EXPECT_TRUE(ReadFile(mine_ / "renamed.bin") == expected);
   EXPECT_TRUE(ReadFile(drive_ / "renamed.bin") == expected);
   // A lock file made read-write and closed empty (it goes up at the release that follows the
-  // close) can be removed again, also at the service.
+  // close) can be removed again at once; the service follows when its upload has ended.
   Edit(drive_ / "index.lock", O_RDWR | O_CREAT | O_EXCL, {});
   EXPECT_TRUE(WaitFor([&] { return fs::exists(mine_ / "index.lock"); }));
   EXPECT_EQ(::unlink((drive_ / "index.lock").c_str()), 0);
-  EXPECT_FALSE(fs::exists(mine_ / "index.lock"));
+  EXPECT_FALSE(fs::exists(drive_ / "index.lock"));
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(mine_ / "index.lock"); }));
   // Every copy is gone once its file is released (which follows the close).
   EXPECT_TRUE(WaitFor([&] { return FilesIn(writeCache()) == 0; }));
 }
