@@ -178,9 +178,7 @@ void Dialog::changeEvent(QEvent* event) {
   if (event->type() == QEvent::WindowStateChange && !isMinimized()) restoreFrameless();
 }
 
-void Dialog::resizeEvent(QResizeEvent* event) {
-  form_->webView->resize(event->size());
-}
+void Dialog::resizeEvent(QResizeEvent* event) { form_->webView->resize(event->size()); }
 
 void Dialog::iconIsActived(QSystemTrayIcon::ActivationReason reason) {
   if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
