@@ -67,6 +67,7 @@ int MirrorCopyPath::upload(LocalCopy& copy) {
     return 0;
   }
   place = *node;
+  PlaceLocks::Held placeHeld = places_.hold(place.parentKey, place.name);
   SentFile sent;
   int result = sendWhole(copy, place.parentKey, place.name, &sent);
   if (result != 0) {

@@ -18,6 +18,7 @@
 #include "drive/core/IOMirror.h"
 #include "drive/storage/LocalCopies.h"
 #include "drive/storage/MirrorTreeStore.h"
+#include "drive/storage/PlaceLocks.h"
 
 class MirrorConfig;
 class MirrorReadPath;
@@ -119,6 +120,7 @@ class MirrorCopyPath {
   MirrorReadPath& read_;
   MirrorUploadPath& upload_;
   LocalCopies& copies_;
+  PlaceLocks places_;  // one upload per folder and name at a time
   // One copy per file: opens that make or share a copy, and last closes, take turns.
   Mutex createLock_;
 };
