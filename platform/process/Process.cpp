@@ -67,6 +67,14 @@ void WaitUntilGone(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+// The argument list posix_spawn takes: pointers into `argv`, ending with a null.
+std::vector<char*> SpawnArguments(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  return args;
+}
+
 }  // namespace
 
 std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
@@ -101,9 +109,7 @@ bool KillOne(pid_t pid, int waitMs) {
 
 pid_t StartDetached(const std::vector<std::string>& argv, int errorFd) {
   if (argv.empty()) return -1;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> args = SpawnArguments(argv);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -161,9 +167,7 @@ bool WaitWithin(pid_t pid, int limitMs, int* status) {
 
 int RunAndWait(const std::vector<std::string>& argv, bool quiet, int limitMs) {
   if (argv.empty()) return -1;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> args = SpawnArguments(argv);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
