@@ -7,7 +7,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mib=${1:-512}
 rounds=${2:-5}
-server="$top/build/bin/quellan-server"
+server="${QUELLAN_BUILD:-$top/build}/bin/quellan-server"
 [ -x "$server" ] || { echo "build quellan-server first" >&2; exit 1; }
 work=$(mktemp -d)
 pid=""

@@ -8,7 +8,7 @@
 #   bench/read/read_vs_rclone.sh [BIG_MIB] [SAMPLES]   (needs build/ with quellan, quellan-server)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bin="$top/build/bin"
+bin="${QUELLAN_BUILD:-$top/build}/bin"
 measure="$top/bench/read/read_measure.py"
 big_mib=${1:-512}
 samples=${2:-30}

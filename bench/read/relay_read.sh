@@ -7,9 +7,9 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 mib=${1:-64}
-server="$top/build/bin/quellan-server"
-relay="$top/build/bin/quellan-relay"
-client=${READER_BENCH:-"$top/build/bin/media_space_bench"}  # another build of it to compare
+server="${QUELLAN_BUILD:-$top/build}/bin/quellan-server"
+relay="${QUELLAN_BUILD:-$top/build}/bin/quellan-relay"
+client=${READER_BENCH:-"${QUELLAN_BUILD:-$top/build}/bin/media_space_bench"}  # another build of it to compare
 for program in "$server" "$relay" "$client"; do
   [ -x "$program" ] || { echo "build $(basename "$program") first" >&2; exit 1; }
 done

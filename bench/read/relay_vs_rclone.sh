@@ -14,7 +14,7 @@
 # drive program is pointed at its web relay with QUELLAN_WEB_PORT.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bin="$top/build/bin"
+bin="${QUELLAN_BUILD:-$top/build}/bin"
 measure="$top/bench/read/read_measure.py"
 big_mib=${1:-512}
 samples=${2:-20}

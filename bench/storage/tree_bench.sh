@@ -10,7 +10,7 @@
 # disk again for the timed one instead of reusing what it read.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bin="$top/build/bin"
+bin="${QUELLAN_BUILD:-$top/build}/bin"
 sizes=("$@")
 [ $# -eq 0 ] && sizes=(100000 1000000)
 results=$(mktemp)

@@ -9,8 +9,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 mib=${1:-512}
 rounds=${2:-3}
-server="$top/build/bin/quellan-server"
-client=${READER_BENCH:-"$top/build/bin/media_space_bench"}  # another build of it to compare
+server="${QUELLAN_BUILD:-$top/build}/bin/quellan-server"
+client=${READER_BENCH:-"${QUELLAN_BUILD:-$top/build}/bin/media_space_bench"}  # another build of it to compare
 for program in "$server" "$client"; do
   [ -x "$program" ] || { echo "build $(basename "$program") first" >&2; exit 1; }
 done

@@ -4,6 +4,6 @@
 # Needs build/bin/download_task_bench (cmake --build build --target download_task_bench).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bench="$top/build/bin/download_task_bench"
+bench="${QUELLAN_BUILD:-$top/build}/bin/download_task_bench"
 [ -x "$bench" ] || { echo "build download_task_bench first" >&2; exit 1; }
 exec "$bench" "${1:-512}" "${2:-3}"

@@ -14,7 +14,7 @@
 # sqlite3.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bin=${QUELLAN_BIN_DIR:-$top/build/bin}
+bin=${QUELLAN_BIN_DIR:-${QUELLAN_BUILD:-$top/build}/bin}
 big_mib=${1:-100}
 rtt=${RELAY_RTT_MS:-20}
 mbit=${RELAY_MBIT:-1000}

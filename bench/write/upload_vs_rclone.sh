@@ -12,7 +12,7 @@
 #                                           quellan-relay)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-bin="$top/build/bin"
+bin="${QUELLAN_BUILD:-$top/build}/bin"
 mib=${1:-512}
 rtt=${RELAY_RTT_MS:-20}
 mbit=${RELAY_MBIT:-1000}
