@@ -100,6 +100,11 @@ void CRSSocket::attach(int fd) {
   fd_ = fd;
 }
 
+int CRSSocket::detach() {
+  MutexLock guard(fdLock_);
+  return fd_.exchange(-1);
+}
+
 void CRSSocket::close() {
   MutexLock guard(fdLock_);
   int fd = fd_.exchange(-1);
@@ -153,19 +158,23 @@ int CRSSocket::receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs,
   int idle = 0;
   while (total < n) {
     if (stop && stop->load()) return -1;
+    // Bytes already waiting are taken at once; only an empty socket costs a wait. A reply
+    // usually arrives faster than it is read, so most pieces need one call instead of two.
+    ssize_t got = ::recv(fd_, buffer + total, n - total, MSG_DONTWAIT);
+    if (got > 0) {
+      total += static_cast<int32_t>(got);
+      idle = 0;
+      continue;
+    }
+    if (got == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     int ready = waitReadable(kStepMs);
     if (ready < 0) return -1;
     if (ready == 0) {
       idle += kStepMs;
       if (idleLimitMs >= 0 && idle >= idleLimitMs) return -1;
-      continue;
     }
-    idle = 0;
-    ssize_t got = ::recv(fd_, buffer + total, n - total, 0);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got < 0) return -1;
-    if (got == 0) return 0;
-    total += static_cast<int32_t>(got);
   }
   return total;
 }

@@ -29,6 +29,8 @@ class CRSSocket {
 
   // Takes over an already connected descriptor (closing any previous one).
   void attach(int fd);
+  // Gives up the descriptor without closing it (-1 when there is none).
+  int detach();
 
   // Sends the framed request in one piece under `sendLock`. Returns the bytes sent (compare
   // with text length + 8), or -1 without a socket or for a text too long for one frame.
