@@ -142,7 +142,8 @@ int DokanMain(PDOKAN_OPTIONS options, PDOKAN_OPERATIONS operations) {
 
   fuse_lowlevel_ops fuseOps = dokan::MakeFuseOperations();
   std::string fsName = std::string("fsname=quellan-") + static_cast<char>(letter);
-  const char* argv[] = {"quellan",      "-o", "max_read=65536", "-o",
+  std::string maxRead = "max_read=" + std::to_string(dokan::kMaxFuseRead);
+  const char* argv[] = {"quellan",      "-o", maxRead.c_str(),  "-o",
                         fsName.c_str(), "-o", "subtype=quellan"};
   fuse_args args =
       FUSE_ARGS_INIT(static_cast<int>(sizeof argv / sizeof argv[0]), const_cast<char**>(argv));

@@ -19,7 +19,7 @@ namespace {
 constexpr uint64_t kStatfsBlock = 4096;
 
 void OnInit(void* userData, fuse_conn_info* conn) {
-  conn->max_read = kMaxReadPiece;
+  conn->max_read = kMaxFuseRead;
   // Writes of up to 1 MiB at once: every write is one request and reply on the upload
   // connection, so larger pieces mean fewer round trips.
   conn->max_write = kMaxWritePiece;
