@@ -18,32 +18,42 @@ InodeTable::InodeTable() {
   nodes_.resize(kRoot + 1);   // number 0 is never given out
   nodes_[kRoot].lookups = 1;  // the root is never forgotten
   index_.assign(kFirstIndexSize, kEmpty);
+  tags_.assign(kFirstIndexSize, 0);
   live_ = 1;
 }
 
-size_t InodeTable::bucketOf(uint32_t parent, std::string_view name) const {
-  size_t hash = std::hash<std::string_view>{}(name) ^ (parent * 0x9E3779B97F4A7C15ull);
-  return hash & (index_.size() - 1);
+uint64_t InodeTable::hashOf(uint32_t parent, std::string_view name) {
+  return std::hash<std::string_view>{}(name) ^ (parent * 0x9E3779B97F4A7C15ull);
 }
 
 size_t InodeTable::probe(uint32_t parent, std::string_view name, bool& found) const {
   found = false;
+  uint64_t hash = hashOf(parent, name);
+  uint8_t tag = tagOf(hash);
   size_t mask = index_.size() - 1;
   size_t firstDeleted = index_.size();
-  // The index always has empty slots (it grows at half full), so the walk ends.
-  for (size_t at = bucketOf(parent, name);; at = (at + 1) & mask) {
+  // The index always has empty slots (it grows at two thirds full), so the walk ends.
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
     uint32_t ino = index_[at];
     if (ino == kEmpty) return firstDeleted < index_.size() ? firstDeleted : at;
     if (ino == kDeleted) {
       if (firstDeleted == index_.size()) firstDeleted = at;
       continue;
     }
+    // The tag spares reading the entries of most slots that do not match.
+    if (tags_[at] != tag) continue;
     const Node& node = nodes_[ino];
     if (node.parent == parent && nameOf(node) == name) {
       found = true;
       return at;
     }
   }
+}
+
+void InodeTable::fill(size_t at, uint32_t ino) {
+  const Node& node = nodes_[ino];
+  index_[at] = ino;
+  tags_[at] = tagOf(hashOf(node.parent, nameOf(node)));
 }
 
 uint32_t InodeTable::linked(uint32_t parent, std::string_view name) const {
@@ -56,25 +66,26 @@ void InodeTable::growIndex() {
   size_t entries = 0;
   for (uint32_t ino : index_) entries += (ino != kEmpty && ino != kDeleted) ? 1 : 0;
   size_t size = kFirstIndexSize;
-  while (size < (entries + 1) * 4) size *= 2;
+  while (size < (entries + 1) * 2) size *= 2;
   std::vector<uint32_t> old(size, kEmpty);
   old.swap(index_);
+  tags_.assign(size, 0);
   indexUsed_ = 0;
   for (uint32_t ino : old) {
     if (ino == kEmpty || ino == kDeleted) continue;
     bool found = false;
-    index_[probe(nodes_[ino].parent, nameOf(nodes_[ino]), found)] = ino;
+    fill(probe(nodes_[ino].parent, nameOf(nodes_[ino]), found), ino);
     ++indexUsed_;
   }
 }
 
 void InodeTable::link(uint32_t ino) {
-  if ((indexUsed_ + 1) * 2 > index_.size()) growIndex();
+  if ((indexUsed_ + 1) * 3 > index_.size() * 2) growIndex();
   Node& node = nodes_[ino];
   bool found = false;
   size_t at = probe(node.parent, nameOf(node), found);
   if (index_[at] == kEmpty) ++indexUsed_;
-  index_[at] = ino;
+  fill(at, ino);
   ++nodes_[node.parent].children;
 }
 
@@ -117,13 +128,16 @@ InodeTable::Known InodeTable::remember(uint64_t parent, std::string_view name) {
       nodes_.emplace_back();
     }
     Node& node = nodes_[ino];
-    setName(node, name);
+    if (!setName(node, name)) {
+      free_.push_back(ino);
+      return {};
+    }
     node.parent = static_cast<uint32_t>(parent);
     link(ino);
     ++live_;
   }
   Node& node = nodes_[ino];
-  ++node.lookups;
+  if (node.lookups != kKeptForGood) ++node.lookups;
   return {ino, node.generation};
 }
 
@@ -131,7 +145,8 @@ void InodeTable::forget(uint64_t ino, uint64_t count) {
   MutexLock guard(lock_);
   if (ino <= kRoot || ino >= nodes_.size()) return;
   Node& node = nodes_[ino];
-  node.lookups -= std::min(count, node.lookups);
+  if (node.lookups != kKeptForGood)
+    node.lookups -= static_cast<uint32_t>(std::min<uint64_t>(count, node.lookups));
   release(static_cast<uint32_t>(ino));
   compactNames();
 }
@@ -207,10 +222,13 @@ void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParen
   if (ino != 0) {
     uint32_t oldParent = detach(ino);
     Node& node = nodes_[ino];
-    setName(node, newName);
-    node.parent = static_cast<uint32_t>(newParent);
-    link(ino);
+    // A name that cannot be kept leaves the entry without a path, as if removed.
+    if (setName(node, newName)) {
+      node.parent = static_cast<uint32_t>(newParent);
+      link(ino);
+    }
     release(oldParent);
+    release(ino);
   }
   if (replaced != 0) {
     release(replacedParent);
@@ -219,22 +237,24 @@ void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParen
   compactNames();
 }
 
-void InodeTable::setName(Node& node, std::string_view name) {
-  // Copied before the old name is given up: `name` may be a view of it.
-  char* text = names_.allocate(name.size());
-  std::copy(name.begin(), name.end(), text);
+bool InodeTable::setName(Node& node, std::string_view name) {
+  // Stored before the old name is given up: `name` may be a view of it.
+  PackedNames::Ref ref = 0;
+  if (!names_.add(name, ref)) return false;
   names_.giveUp(node.nameLength);
-  node.name = text;
-  node.nameLength = static_cast<uint32_t>(name.size());
+  node.name = ref;
+  node.nameLength = static_cast<uint16_t>(name.size());
+  return true;
 }
 
 void InodeTable::compactNames() {
   if (!names_.worthCompacting()) return;
-  TextArena<char> fresh;
+  PackedNames fresh;
   for (Node& node : nodes_) {
-    char* text = fresh.allocate(node.nameLength);
-    std::copy(node.name, node.name + node.nameLength, text);
-    node.name = text;
+    // The fresh store holds less than the old one, so every name fits.
+    PackedNames::Ref ref = 0;
+    fresh.add(nameOf(node), ref);
+    node.name = ref;
   }
   names_ = std::move(fresh);
 }

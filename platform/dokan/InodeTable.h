@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/arena/TextArena.h"
+#include "platform/dokan/PackedNames.h"
 #include "platform/sync/Mutex.h"
 
 namespace dokan {
@@ -31,7 +31,7 @@ class InodeTable {
   InodeTable();
 
   // The number of `name` in folder `parent`, new or known, counted as one more lookup by the
-  // kernel. Zero when `parent` is not known.
+  // kernel. Zero when `parent` is not known or `name` is longer than any the kernel hands over.
   Known remember(uint64_t parent, std::string_view name) EXCLUDES(lock_);
   // The kernel dropped `count` of its lookups of `ino`; at none left the number is free.
   void forget(uint64_t ino, uint64_t count) EXCLUDES(lock_);
@@ -57,22 +57,32 @@ class InodeTable {
   static constexpr uint32_t kEmpty = 0;
   static constexpr uint32_t kDeleted = UINT32_MAX;
 
+  // 24 bytes: a million entries the kernel knows take 24 MB here besides their names.
   struct Node {
-    const char* name = nullptr;  // in names_
-    uint32_t nameLength = 0;
-    uint32_t parent = 0;    // 0: no path (removed, or a free slot)
-    uint32_t children = 0;  // entries with a path below this one: it stays while they do
+    PackedNames::Ref name = 0;  // in names_
+    uint32_t parent = 0;        // 0: no path (removed, or a free slot)
+    uint32_t children = 0;      // entries with a path below this one: it stays while they do
     uint32_t generation = 0;
-    uint64_t lookups = 0;
+    // The kernel's lookups; one that reaches the largest count is kept for good.
+    uint32_t lookups = 0;
+    uint16_t nameLength = 0;
   };
-  static std::string_view nameOf(const Node& node) { return {node.name, node.nameLength}; }
-  void setName(Node& node, std::string_view name) REQUIRES(lock_);
+  static_assert(sizeof(Node) == 24);
+  static constexpr uint32_t kKeptForGood = UINT32_MAX;
+  std::string_view nameOf(const Node& node) const REQUIRES(lock_) {
+    return names_.view(node.name, node.nameLength);
+  }
+  // False (and the name left as it was) when the name cannot be kept.
+  bool setName(Node& node, std::string_view name) REQUIRES(lock_);
   // Packs the names in use into fresh blocks once most of the old ones are given up.
   void compactNames() REQUIRES(lock_);
 
-  size_t bucketOf(uint32_t parent, std::string_view name) const REQUIRES(lock_);
+  static uint64_t hashOf(uint32_t parent, std::string_view name);
+  static uint8_t tagOf(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
   // Index of the slot holding (parent, name), or of the first free slot on its probe path.
   size_t probe(uint32_t parent, std::string_view name, bool& found) const REQUIRES(lock_);
+  // Puts `ino` into slot `at` of the index.
+  void fill(size_t at, uint32_t ino) REQUIRES(lock_);
   uint32_t linked(uint32_t parent, std::string_view name) const REQUIRES(lock_);
   // Enters `ino` under its parent and name; the parent counts one more child.
   void link(uint32_t ino) REQUIRES(lock_);
@@ -84,12 +94,14 @@ class InodeTable {
   bool pathOfLocked(uint32_t ino, std::string& path) const REQUIRES(lock_);
 
   mutable Mutex lock_;
-  std::deque<Node> nodes_ GUARDED_BY(lock_);       // by number; slot 0 unused
-  TextArena<char> names_ GUARDED_BY(lock_);        // the names of nodes_, packed
-  std::vector<uint32_t> free_ GUARDED_BY(lock_);   // numbers to give out again
-  std::vector<uint32_t> index_ GUARDED_BY(lock_);  // (parent, name) → number, open addressing
-  size_t indexUsed_ GUARDED_BY(lock_) = 0;         // slots not empty (deleted ones included)
-  size_t live_ GUARDED_BY(lock_) = 0;              // numbers in use
+  std::deque<Node> nodes_ GUARDED_BY(lock_);      // by number; slot 0 unused
+  PackedNames names_ GUARDED_BY(lock_);           // the names of nodes_
+  std::vector<uint32_t> free_ GUARDED_BY(lock_);  // numbers to give out again
+  // (parent, name) → number, open addressing, at most two thirds full.
+  std::vector<uint32_t> index_ GUARDED_BY(lock_);
+  std::vector<uint8_t> tags_ GUARDED_BY(lock_);  // a byte of each slot's hash
+  size_t indexUsed_ GUARDED_BY(lock_) = 0;       // slots not empty (deleted ones included)
+  size_t live_ GUARDED_BY(lock_) = 0;            // numbers in use
 };
 
 }  // namespace dokan

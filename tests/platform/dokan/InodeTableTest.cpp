@@ -38,6 +38,15 @@ TEST(InodeTable, NamesFollowMovesAndRemovalsOfTheirFolders) {
   table.removed(year, "a.jpg");
   EXPECT_EQ(PathOf(table, picture), "<none>");
   EXPECT_EQ(table.remember(picture, "child").ino, 0u);  // no lookups below a removed entry
+
+  // A name longer than any the kernel hands over is not kept: no number, and a move to it
+  // leaves the entry without a path instead of under a cut name.
+  const std::string overlong(5000, 'x');
+  EXPECT_EQ(table.remember(year, overlong).ino, 0u);
+  uint64_t note = table.remember(year, "note.txt").ino;
+  table.moved(year, "note.txt", year, overlong);
+  EXPECT_EQ(PathOf(table, note), "<none>");
+  EXPECT_EQ(PathOf(table, year), "/Archive/new");
 }
 
 TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
