@@ -79,6 +79,7 @@ QLVMirror::~QLVMirror() {
   maintenance_.join();
   // The drive is unmounted by now: no read can still run on a closed file.
   shared_.closedFiles.releaseAll();
+  shared_.stream.spares.closeAll();  // the next mount connects its own
   web_.close();
 }
 
