@@ -165,6 +165,10 @@ void FileStreamService::operator()(ScriptedConnection& connection, const std::st
   std::vector<std::string> fields = streamwire::SplitFields(request);
   if (fields.empty()) return connection.hangUp();
   const std::string& name = fields[0];
+  if (name == "t1_open" && hangUpOpens > 0) {
+    --hangUpOpens;
+    return connection.hangUp();
+  }
   if (name == "t1_open" || name == "t_open") return open(connection, fields);
   if (name == "t_close") return;
   if ((name == "t_read" || name == "t1_read") && fields.size() == 4) {

@@ -91,6 +91,7 @@ class FileStreamService {
   std::atomic<int> fetchChunk{65536};        // data per "t1_read" reply
   std::atomic<bool> hold{false};             // answer nothing until cleared, then go on
   std::atomic<bool> refuseAll{false};        // hang up on every request
+  std::atomic<int> hangUpOpens{0};           // hang up on this many "t1_open" requests
 
  private:
   void open(ScriptedConnection& connection, const std::vector<std::string>& fields);
