@@ -19,6 +19,7 @@ const char kSeparator[] = "-----------------------------------------------------
 CMediaSpace::CMediaSpace(const std::string& programFolder, StreamContext& context)
     : folder_(programFolder),
       log_(context.log),
+      spares_(context.spares),
       cache_(context.rings),
       head_(new uint8_t[kHeadCapacity]()) {
   log_.setPath(folder_ + "vod.log");

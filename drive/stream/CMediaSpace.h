@@ -59,9 +59,13 @@ class CMediaSpace {
   int32_t directReadOnce(uint8_t* buffer, int64_t offset, int32_t size, bool* broken)
       REQUIRES(readLock_);
   bool reconnectMaster() REQUIRES(readLock_);
-  // Connects the master connection and sends "t1_open": "ok" with the reply and the head
-  // (kHeadCapacity bytes of room) filled in, else a status word.
+  // Connects the master connection (or takes the server's spare connection) and sends
+  // "t1_open": "ok" with the reply and the head (kHeadCapacity bytes of room) filled in, else
+  // a status word.
   std::string openMasterConnection(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize)
+      REQUIRES(readLock_);
+  // Sends "t1_open" on the connected master connection and reads its reply.
+  std::string requestOpen(streamwire::OpenReply* reply, uint8_t* head, int32_t* headSize)
       REQUIRES(readLock_);
   // The size asked (cut at the file length), 0 when nothing is left to ask for, -1 when the
   // frame could not be sent whole (the connection is broken).
@@ -112,6 +116,7 @@ class CMediaSpace {
 
   const std::string folder_;
   CStreamLog& log_;
+  SpareConnections& spares_;
   CMemCache cache_;
   CRSSocket slaveSockets_[kSlaves];
   CRSSocket master_;

@@ -115,8 +115,7 @@ int32_t CMediaSpace::directRead(uint8_t* buffer, int64_t offset, int32_t size) {
   return directReadOnce(buffer, offset, size, &broken);
 }
 
-std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, int32_t* headSize) {
-  if (master_.connect(host_, port_, CRSSocket::kConnectLimitMs, &stop_) != 0) return kConnectFailed;
+std::string CMediaSpace::requestOpen(OpenReply* reply, uint8_t* head, int32_t* headSize) {
   std::string request = "t1_open," + token1_ + "," + token2_;
   if (master_.sendRequest(request, sendLock_) != static_cast<int>(request.size()) + kHeaderSize) {
     return kSocketError;
@@ -125,6 +124,18 @@ std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, i
                                    kHeadCapacity, headSize);
   if (ParseOpenReply(fields, reply)) return "ok";
   return IsOk(fields) ? kDataError : ErrorWord(fields);
+}
+
+std::string CMediaSpace::openMasterConnection(OpenReply* reply, uint8_t* head, int32_t* headSize) {
+  // The spare saves the connect. The server may have closed it an instant before it was
+  // taken; the open then finds the connection gone and is sent again on a new one.
+  if (spares_.take(host_, port_, master_)) {
+    std::string status = requestOpen(reply, head, headSize);
+    if ((status != kSocketError && status != kSocketClose) || stop_) return status;
+    log_.log(5, "Open: spare connection gone (%s), connecting again", status.c_str());
+  }
+  if (master_.connect(host_, port_, CRSSocket::kConnectLimitMs, &stop_) != 0) return kConnectFailed;
+  return requestOpen(reply, head, headSize);
 }
 
 bool CMediaSpace::reconnectMaster() {

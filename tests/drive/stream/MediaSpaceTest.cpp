@@ -115,6 +115,7 @@ TEST_F(MediaSpaceTest, OpenFromTheDiskCacheReadsTheHeadWithoutNetwork) {
   std::ifstream head(folder_ + "cache/cafe01", std::ios::binary | std::ios::ate);
   ASSERT_EQ(head.tellg(), 65536);
 
+  ASSERT_TRUE(WaitFor([&] { return stream_.spares.readyCount() == 1; }));
   int before = server_.connections();
   auto reader = openReader();
   EXPECT_EQ(reader->fileLength(), 65536);
@@ -166,6 +167,7 @@ TEST_F(MediaSpaceTest, OpenFailuresReportTheirWords) {
   uint8_t byte;
   EXPECT_EQ(reader->read(&byte, 100000, 1), -1);
 
+  ASSERT_TRUE(WaitFor([&] { return stream_.spares.readyCount() == 1; }));
   int before = server_.connections();
   EXPECT_EQ(reader->open("127.0.0.1", server_.port(), "", "cafe01"), "argument_not_correct");
   EXPECT_EQ(reader->open("", server_.port(), "ticket", "cafe01"), "argument_not_correct");
@@ -175,6 +177,28 @@ TEST_F(MediaSpaceTest, OpenFailuresReportTheirWords) {
   int port = server_.port();
   server_.stop();
   EXPECT_EQ(reader->open("127.0.0.1", port, "ticket", "cafe01"), "connect_failed");
+}
+
+// Each open takes the stream server's spare connection, which is then replaced for the next
+// open. A spare the server has closed is no error: the open goes out again on a new one.
+TEST_F(MediaSpaceTest, OpensTakeTheSpareConnectionAndGetPastOneTheServerClosed) {
+  auto openAfresh = [&] {
+    std::filesystem::remove(folder_ + "cache/cafe01");  // so that the open asks the server
+    return openReader();
+  };
+  openAfresh()->close();
+  ASSERT_TRUE(WaitFor([&] { return stream_.spares.readyCount() == 1; }));
+  int connections = server_.connections();
+  openAfresh()->close();
+  ASSERT_TRUE(WaitFor([&] { return stream_.spares.readyCount() == 1; }));
+  EXPECT_EQ(server_.connections(), connections + 1);  // the new spare: the open used the old
+
+  service_.hangUpOpens = 1;
+  int opens = server_.count("t1_open");
+  auto reader = openAfresh();
+  EXPECT_EQ(server_.count("t1_open"), opens + 2);
+  EXPECT_EQ(reader->fileLength(), kFileSize);
+  readSequentially(*reader, 65536, kFileSize - (1 << 20));
 }
 
 // The three fetch threads open their connections side by side and the reader takes its data

@@ -69,6 +69,9 @@ TEST(SilentStreamAddressTest, ReadsFailWithAnIoErrorInTimeAndCloseReturnsAtOnce)
   ASSERT_EQ(open("a.bin", first), 0);
   mirror.Cleanup(path("a.bin").c_str(), &first);
   relay.setBlackHole(true);
+  // The spare connection made before the fault would still answer: from here on every stream
+  // connection is a silent one.
+  storage.stream.spares.closeAll();
 
   DOKAN_FILE_INFO reading{};
   ASSERT_EQ(open("a.bin", reading), 0);
