@@ -71,6 +71,7 @@ void NodeTable::swap(NodeTable& other) noexcept {
   std::swap(store_, other.store_);
   std::swap(texts_, other.texts_);
   std::swap(stagedParentTexts_, other.stagedParentTexts_);
+  std::swap(lastStagedParent_, other.lastStagedParent_);
   std::swap(free_, other.free_);
   std::swap(order_, other.order_);
   std::swap(orphanParents_, other.orphanParents_);

@@ -110,6 +110,7 @@ class NodeTable {
   std::unique_ptr<std::deque<TreeNode>> store_ = std::make_unique<std::deque<TreeNode>>();
   TextArena<char16_t> texts_;
   TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
+  NodeText lastStagedParent_;              // the one the last staged entry points to
   std::vector<Place> free_;                // released entries of store_, reused first
   std::vector<Place> order_;               // every entry, by id
   // Entries whose listed parent is missing: their parent id.

@@ -21,11 +21,20 @@ constexpr uint8_t kStaged = 16;      // added by `stage`, not yet linked
 
 // An entry waiting to be put in id order, with the first four code units of its id packed so
 // that comparing the numbers compares those units: most comparisons end there, without
-// reaching the entry.
+// reaching the entry. The prefix is kept in two halves so that the entry takes 12 bytes, not
+// 16: at a refresh the list is sorted while the tables in use are held too.
 struct StagedEntry {
-  uint64_t prefix;
+  uint32_t prefixHigh;
+  uint32_t prefixLow;
   NodeTable::Place place;
+
+  StagedEntry(uint64_t prefix, NodeTable::Place at)
+      : prefixHigh(static_cast<uint32_t>(prefix >> 32)),
+        prefixLow(static_cast<uint32_t>(prefix)),
+        place(at) {}
+  uint64_t prefix() const { return (static_cast<uint64_t>(prefixHigh) << 32) | prefixLow; }
 };
+static_assert(sizeof(StagedEntry) == 12);
 
 uint64_t IdPrefix(NodeText id) {
   uint64_t prefix = 0;
@@ -55,13 +64,18 @@ void FolderTables::stage(NodeRecord&& record) {
   // aside until they are linked.
   TreeNode& node = nodes.store().emplace_back();
   nodes.setText(node, record.key, record.name);
-  bool narrowParent = NodeText::FitsNarrow(record.parentKey);
-  char16_t* parentText = nodes.stagedParentTexts_.allocate(
-      NodeText::StorageUnits(record.parentKey.size(), narrowParent));
-  NodeText::Store(record.parentKey, narrowParent, parentText);
-  node.stagedParentText = parentText;
-  node.stagedParentLength = static_cast<uint16_t>(record.parentKey.size());
-  node.narrowStagedParent = narrowParent ? 1 : 0;
+  // Siblings are listed one after another: a run of them shares one copy of the parent id.
+  NodeText& parent = nodes.lastStagedParent_;
+  if (!parent.storage() || !(parent == record.parentKey)) {
+    bool narrow = NodeText::FitsNarrow(record.parentKey);
+    char16_t* text =
+        nodes.stagedParentTexts_.allocate(NodeText::StorageUnits(record.parentKey.size(), narrow));
+    NodeText::Store(record.parentKey, narrow, text);
+    parent = NodeText(text, record.parentKey.size(), narrow);
+  }
+  node.stagedParentText = parent.storage();
+  node.stagedParentLength = static_cast<uint16_t>(parent.size());
+  node.narrowStagedParent = parent.narrow() ? 1 : 0;
   node.attributes = record.attributes;
   node.size = record.size;
   node.time = record.time;
@@ -72,14 +86,19 @@ void FolderTables::orderStaged() {
   // Staged entries by id; of lines with the same id the later one wins.
   std::deque<TreeNode>& store = nodes.store();
   std::vector<StagedEntry> order;
+  // Sized once: growing by doubling would hold the old and the new list for a moment.
+  order.reserve(
+      static_cast<size_t>(std::count_if(store.begin(), store.end(), [](const TreeNode& node) {
+        return (node.mark & kStaged) != 0;
+      })));
   for (size_t at = 0; at < store.size(); ++at) {
     if (store[at].mark & kStaged) {
-      order.push_back({IdPrefix(store[at].id()), static_cast<NodeTable::Place>(at)});
+      order.emplace_back(IdPrefix(store[at].id()), static_cast<NodeTable::Place>(at));
     }
   }
   // Equal ids stay in list order, which is the order of their places in the deque.
   std::sort(order.begin(), order.end(), [&](const StagedEntry& a, const StagedEntry& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.prefix() != b.prefix()) return a.prefix() < b.prefix();
     NodeText left = store[a.place].id();
     NodeText right = store[b.place].id();
     if (left != right) return CodeUnitLess()(left, right);
@@ -123,6 +142,7 @@ void FolderTables::orderStaged() {
   // The parent ids are dropped only once every parent is found.
   for (NodeTable::Place place : nodes.order_) store[place].stagedParentLength = 0;
   nodes.stagedParentTexts_ = TextArena<char16_t>();
+  nodes.lastStagedParent_ = NodeText();
   nodes.compactTexts();
 }
 
