@@ -86,6 +86,11 @@ s.sendall(struct.pack('<iiB', 0, 22, 0).ljust(1024, b'\\0')); s.close()" "$QUELL
     q_refresh=$(elapsed "$start" "$(seconds)")
     q_refresh_peak=$(awk '/VmHWM/ { printf "%d", $2 / 1024 }' /proc/$quellan/status)
     echo "quellan: refresh in $q_refresh s, peak memory $q_refresh_peak MiB"
+    # The previous tables are freed once the kernel is told of the changes: given up to 10 s to
+    # come back near the memory before the refresh.
+    wait_for 10 bash -c '[ "$(awk "/VmRSS/ { print int(\$2 / 1024) }" "/proc/$1/status")" -le "$2" ]' \
+      _ "$quellan" $((q_steady + 16)) || true
+    echo "quellan: memory in use after the refresh $(awk '/VmRSS/ { printf "%d", $2 / 1024 }' /proc/$quellan/status) MiB"
   fi
 else
   echo "quellan: the drive did not mount (see $work/quellan.out)"; tail -5 "$work/quellan.out"

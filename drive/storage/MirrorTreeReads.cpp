@@ -1,5 +1,7 @@
 #include "drive/storage/MirrorTreeReads.h"
 
+#include <malloc.h>
+
 #include "drive/core/DriveProcess.h"
 #include "drive/replies/ChunkedText.h"
 #include "drive/replies/FileInfoReply.h"
@@ -10,6 +12,18 @@
 #include "drive/storage/StorageProcess.h"
 #include "drive/tree/ListReplyReader.h"
 #include "drive/tree/TreeChanges.h"
+
+namespace {
+
+// Frees tables no longer shown and hands the freed pages back to the system. The tables lie
+// among the blocks of everything else on the heap, so without the trim the process would keep
+// the size it had while it held two trees.
+void FreeTables(FolderTables& tables) {
+  tables = FolderTables();
+  malloc_trim(0);
+}
+
+}  // namespace
 
 MirrorTreeReads::MirrorTreeReads(DriveProcess& drive, StorageProcess& shared, MirrorTreeStore& tree,
                                  MirrorWebSession& web)
@@ -79,6 +93,7 @@ int MirrorTreeReads::readDirTree() {
   // `tree` now holds the previous tables: the old paths of what changed are worked out from
   // them outside the lock, then they are freed.
   NotifyDriveChanged(drive_, ChangedPaths(tree.tables, changes));
+  FreeTables(tree.tables);
   return 0;
 }
 
