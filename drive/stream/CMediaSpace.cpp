@@ -47,7 +47,7 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
   runStart_ = 0;
-  fastestRoundTripUs_ = INT64_MAX;
+  link_.reset();
 
   int32_t got = headcache::Read(log_, folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
@@ -98,8 +98,9 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
 
 bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
   // Reads out of order within the window (the kernel hands several reads over at once, and
-  // its threads may deliver them in any order) still count as one sequential run.
-  int64_t slack = window_;
+  // its threads may deliver them in any order) still count as one sequential run. The pieces
+  // of two reads of up to 1 MiB each may come interleaved even while the window is small.
+  int64_t slack = std::max<int64_t>(window_, kReorderBytes);
   bool sequential =
       lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
   if (!sequential) {
@@ -109,11 +110,22 @@ bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
     runStart_ = offset;
     if (window_ > CMemCache::kRequestSize) {
       window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
-      dropQueuedRequests();
+      leaveOldPlace();
     }
   }
   lastReadEnd_ = offset + size;
   return sequential;
+}
+
+int32_t CMediaSpace::grownWindow() const {
+  int64_t grown = int64_t{window_} * 2;
+  // Twice the bytes of a round trip keep the link busy while the next requests go out; the
+  // rate lags a sample behind a growing window, so a third lets the window keep up.
+  int64_t keepsLinkBusy = 3 * link_.bytesPerRoundTrip();
+  // Until a rate has been measured the window doubles as before.
+  if (keepsLinkBusy > 0) grown = std::min(grown, keepsLinkBusy);
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(grown, CMemCache::kRequestSize, CMemCache::kLargestWindow));
 }
 
 int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
@@ -161,8 +173,7 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
     result = waitForFetched(buffer, offset, wanted);
     // The window did not cover the time the data took to come over a link with a round trip:
     // let it grow. On a local link the window stays small.
-    if (sequential && fastestRoundTripUs_ >= kSlowRoundTripUs)
-      window_ = std::min(window_ * 2, CMemCache::kLargestWindow);
+    if (sequential && link_.shortestRoundTripUs() >= kSlowRoundTripUs) window_ = grownWindow();
   }
 
   if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);

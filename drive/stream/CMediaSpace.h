@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "drive/stream/CMemCache.h"
+#include "drive/stream/LinkMeter.h"
 #include "drive/stream/ManualResetEvent.h"
 #include "drive/stream/ReadStatistics.h"
 #include "drive/stream/StreamContext.h"
@@ -93,7 +94,13 @@ class CMediaSpace {
   bool serveRequest(int index, const TakenRequest& taken, std::optional<TakenRequest>* next,
                     uint8_t* chunk, int64_t* total);
   std::string reopenSlave(int index, int firstDelayMs);
-  void noteRoundTrip(std::chrono::steady_clock::duration took);
+  // Whether the connection still owes more bytes for a place the reader has left than the
+  // link carries in a round trip: reopening it then costs less than waiting for them.
+  bool leftBehind(const TakenRequest& taken, const std::optional<TakenRequest>& next,
+                  int32_t owed) const;
+  // Drops the connection with what it still owes and opens it again for the new place. A
+  // following request for the new place is sent again on the new connection.
+  void abandonConnection(int index, const TakenRequest& taken, std::optional<TakenRequest>* next);
   bool sleepUnlessStopped(int ms);
   void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
   // Waits until a request is queued or stop is set; nothing when stopped.
@@ -102,8 +109,9 @@ class CMediaSpace {
   std::optional<FetchRequest> takeQueuedRequest() EXCLUDES(queueLock_);
   bool fetchPending() EXCLUDES(queueLock_);
   void planAndQueue(int64_t offset) REQUIRES(readLock_);
-  // Requests queued and not yet taken by a fetch thread are forgotten (after a seek).
-  void dropQueuedRequests() EXCLUDES(queueLock_);
+  // After a seek: queued requests are dropped and the ones already sent are left behind, so
+  // that the new place's request does not wait for the old place's bytes.
+  void leaveOldPlace() REQUIRES(readLock_);
 
   // Read steps (CMediaSpace.cpp).
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
@@ -111,6 +119,10 @@ class CMediaSpace {
   // the run before was long, else one request.
   // Returns whether the read continues the previous ones.
   bool followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
+  // The window after a sequential read had to wait: doubled, but no larger than three times
+  // what the link carries in a round trip under load (the bytes that keep it busy while the
+  // next requests are on their way), so a seek never has much to wait behind.
+  int32_t grownWindow() const REQUIRES(readLock_);
   int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void afterOpen(const uint8_t* head, int32_t headSize) REQUIRES(readLock_);
 
@@ -137,12 +149,14 @@ class CMediaSpace {
   // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and,
   // on a link whose round trip is 1 ms or more, doubles each time a sequential read has to
   // wait for fetched data, so it grows until it covers the link's bandwidth times its round
-  // trip (at most CMemCache::kLargestWindow).
+  // trip under load (at most CMemCache::kLargestWindow).
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
   int64_t runStart_ GUARDED_BY(readLock_) = 0;  // where the current sequential run began
   // A run at least this long counts as streaming, whose next run after a seek is long too.
   static constexpr int64_t kLongRunBytes = 2 << 20;
+  // How far apart reads may come and still continue one run.
+  static constexpr int64_t kReorderBytes = 2 << 20;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
@@ -165,8 +179,11 @@ class CMediaSpace {
   // Set when fetched data failed to come in time; misses then go to the master connection
   // until a fetch thread delivers again.
   std::atomic<bool> slavesStalled_{false};
-  // The shortest time seen from sending a fetch request on an idle connection to its first
-  // reply: the link's round trip (plus the server's time).
-  std::atomic<int64_t> fastestRoundTripUs_{INT64_MAX};
+  // Round trips of fetch requests (from sending one on an idle connection to its first
+  // reply) and the rate fetched data arrives at.
+  LinkMeter link_;
+  // Counts the seeks that left requests behind; each request carries the count it was
+  // queued under.
+  std::atomic<uint32_t> seeks_{0};
   ManualResetEvent dataEvent_;
 };

@@ -21,11 +21,13 @@ constexpr int kReopenEveryMs = 5000;
 }  // namespace
 
 void CMediaSpace::queueRequest(const FetchRequest& request) {
+  FetchRequest stamped = request;
+  stamped.seeks = seeks_;
   {
     MutexLock guard(queueLock_);
     log_.log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
              static_cast<long>(request.size));
-    queue_.push_back(request);
+    queue_.push_back(stamped);
   }
   queueWake_.notify_all();  // a thread sleeping before a reopen shares the condition variable
 }
@@ -46,13 +48,6 @@ std::optional<FetchRequest> CMediaSpace::takeRequest() {
   queue_.pop_front();
   ++busyRequests_;
   return request;
-}
-
-void CMediaSpace::noteRoundTrip(std::chrono::steady_clock::duration took) {
-  int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
-  int64_t fastest = fastestRoundTripUs_;
-  while (us < fastest && !fastestRoundTripUs_.compare_exchange_weak(fastest, us)) {
-  }
 }
 
 std::optional<FetchRequest> CMediaSpace::takeQueuedRequest() {
@@ -76,13 +71,39 @@ void CMediaSpace::planAndQueue(int64_t offset) {
     queueRequest(*request);
 }
 
-void CMediaSpace::dropQueuedRequests() {
+void CMediaSpace::leaveOldPlace() {
+  ++seeks_;
   {
     MutexLock guard(queueLock_);
-    if (queue_.empty()) return;
     queue_.clear();
   }
-  cache_.forgetPlanned();  // what was dropped may be asked for again
+  cache_.forgetPlanned();  // what was dropped or left behind may be asked for again
+}
+
+bool CMediaSpace::leftBehind(const TakenRequest& taken, const std::optional<TakenRequest>& next,
+                             int32_t owed) const {
+  uint32_t seeks = seeks_;
+  if (taken.request.seeks == seeks) return false;
+  int64_t owedBytes = owed;
+  if (next && next->sent && next->request.seeks != seeks) owedBytes += next->request.size;
+  // Until a new connection has answered, the link would have brought this much: less than
+  // that is cheaper to take.
+  int64_t worthTaking = link_.bytesPerConnectionOpen();
+  return owedBytes > std::max<int64_t>(CMemCache::kLargestChunk, worthTaking);
+}
+
+void CMediaSpace::abandonConnection(int index, const TakenRequest& taken,
+                                    std::optional<TakenRequest>* next) {
+  log_.log(5, "RequestReceive(Seek): Index=%ld ReqOffset=%" PRId64 " ReqSize=%ld",
+           static_cast<long>(index), taken.request.offset, static_cast<long>(taken.request.size));
+  if (*next && (*next)->request.seeks != seeks_) {
+    next->reset();
+    MutexLock guard(queueLock_);
+    --busyRequests_;  // taken from the queue, now given up
+  } else if (*next) {
+    (*next)->sent = false;  // the new connection knows nothing of it
+  }
+  reopenSlave(index, 0);
 }
 
 void CMediaSpace::startSlaves() {
@@ -117,9 +138,11 @@ bool CMediaSpace::sleepUnlessStopped(int ms) {
 void CMediaSpace::slaveLoop(int index) {
   std::time_t started = std::time(nullptr);
   int64_t total = 0;
+  std::chrono::steady_clock::time_point opening = std::chrono::steady_clock::now();
   if (slaveOpen(slaveSockets_[index]) != "ok") {
     log_.log(0, "Slave Service: SlaveOpen(%ld) Failed", static_cast<long>(index));
   } else {
+    link_.noteConnectionOpened(std::chrono::steady_clock::now() - opening);
     log_.log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
     std::optional<TakenRequest> next;
@@ -156,7 +179,8 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
            static_cast<long>(stats_.readCount()), request.offset, static_cast<long>(request.size));
   int64_t left = fileLength_ - request.offset;
   int32_t asked = static_cast<int32_t>(std::clamp<int64_t>(left, 0, request.size));
-  if (asked == 0) return true;  // nothing of the file lies there
+  if (asked == 0) return true;                                    // nothing of the file lies there
+  if (!taken.sent && taken.request.seeks != seeks_) return true;  // the reader has moved on
   bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
   // Timed only when the connection had nothing else to answer first.
   bool timed = !taken.sent;
@@ -172,10 +196,12 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                                        &stop_, chunk, kMaxChunk, &got);
       if (fields.empty()) return false;  // stopped
       if (IsOk(fields)) {
+        std::chrono::steady_clock::time_point arrived = std::chrono::steady_clock::now();
         if (timed) {
-          noteRoundTrip(std::chrono::steady_clock::now() - sentAt);
+          link_.noteRoundTrip(arrived - sentAt);
           timed = false;
         }
+        link_.noteDelivered(got, arrived);
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
         silent = 0;
@@ -191,6 +217,10 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                  static_cast<long>(request.size), reply.offset, static_cast<long>(got),
                  static_cast<long>(asked), *total);
         if (received >= asked) return true;
+        if (leftBehind(taken, *next, asked - received)) {
+          abandonConnection(index, taken, next);
+          return !stop_;
+        }
         if (pipelined && !*next) {
           if (std::optional<FetchRequest> following = takeQueuedRequest()) {
             *next = TakenRequest{*following,
@@ -235,8 +265,10 @@ std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
     if (stop_) return kSocketError;
     if (counter > 0 && !sleepUnlessStopped(kReopenStepMs)) return kSocketError;
     if (counter % kReopenEveryMs != 0) continue;
+    std::chrono::steady_clock::time_point opening = std::chrono::steady_clock::now();
     std::string status = slaveOpen(socket);
     if (status == "ok") {
+      link_.noteConnectionOpened(std::chrono::steady_clock::now() - opening);
       log_.log(0, "RequestReceive: ReOpen Success(Interval=%ld)", static_cast<long>(counter));
       return status;
     }

@@ -29,6 +29,9 @@
 struct FetchRequest {
   int64_t offset = 0;
   int32_t size = 0;
+  // The reader's seek count when the request was queued: a request of an earlier count is
+  // for a place the reader has left.
+  uint32_t seeks = 0;
 };
 
 class CMemCache {

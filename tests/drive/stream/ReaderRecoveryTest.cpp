@@ -10,6 +10,8 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -100,6 +102,61 @@ TEST_F(ScriptedReaderTest, RandomReadsStayUnderTheMemoryBound) {
         reader->memCache().heldCapacity(),
         CMemCache::kFirstCapacity + int64_t{CMemCache::kMostRings} * CMemCache::kRingCapacity);
   }
+}
+
+// What the stream log shows of one read: the old place's chunks that arrived while it waited.
+struct WaitedBehind {
+  bool found = false;
+  int64_t bytes = 0;           // chunks of requests for offsets below the read's
+  std::set<int64_t> requests;  // those requests, by offset
+};
+
+WaitedBehind OldChunksDuringRead(const std::string& log, int64_t offset) {
+  WaitedBehind waited;
+  std::string begins = " Offset=" + std::to_string(offset) + " Size=65536";
+  std::istringstream lines(log);
+  bool inside = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("Read: Times=") != std::string::npos && line.find(begins) != std::string::npos) {
+      if (line.find(" Count=") != std::string::npos) return waited;
+      inside = waited.found = true;
+      continue;
+    }
+    size_t chunk = line.find("RequestReceive: Recv--");
+    if (!inside || chunk == std::string::npos) continue;
+    int64_t requestOffset = std::stoll(line.substr(line.find("ReqOffset=", chunk) + 10));
+    int64_t size = std::stoll(line.substr(line.find(" Size=", chunk) + 6));
+    if (requestOffset >= offset) continue;
+    waited.bytes += size;
+    waited.requests.insert(requestOffset);
+  }
+  return waited;
+}
+
+// A seek on a delayed link after a stretch read sequentially (so that the read-ahead has many
+// megabytes out): the first read at the new place does not wait for the old place's requests
+// that were already sent. Their connections are dropped and opened again instead, so hardly
+// any of the old place's bytes arrive before the new place's.
+TEST_F(ScriptedReaderTest, AfterASeekTheNewPlaceDoesNotWaitForTheOldPlacesRequests) {
+  LinkRelay relay("127.0.0.1", server_.port(), LinkSettings{10, 5000000});  // 20 ms, 40 Mbit/s
+  ASSERT_TRUE(relay.start());
+  std::ofstream(folder_ + "media.ini") << "24";  // levels 2 and 5: reads and received chunks
+  auto reader = std::make_unique<CMediaSpace>(folder_, stream_);
+  ASSERT_EQ(reader->open("127.0.0.1", relay.port(), "t1", "feed"), "ok");
+  for (int64_t offset = 0; offset < (8 << 20); offset += 65536)
+    ASSERT_TRUE(ReadsBack(*reader, offset, 65536)) << offset;
+  constexpr int64_t kNewPlace = 40 << 20;
+  ASSERT_TRUE(ReadsBack(*reader, kNewPlace, 65536));
+  ASSERT_TRUE(ReadsBack(*reader, kNewPlace + 65536, 65536));
+  reader.reset();
+
+  WaitedBehind waited = OldChunksDuringRead(ReadFile(folder_ + "vod.log"), kNewPlace);
+  ASSERT_TRUE(waited.found);
+  std::cout << "old place's bytes before the new place's: " << waited.bytes << " from "
+            << waited.requests.size() << " requests\n";
+  // At most the chunk each connection was receiving when the reader moved, and what a
+  // connection owed within about a round trip: far less than one large request.
+  EXPECT_LT(waited.bytes, CMemCache::kLargestRequest / 2);
 }
 
 // A socket that never answers: accepts and reads nothing (`accepting`), or never completes

@@ -1,0 +1,63 @@
+// What the fetch connections of one reader learn about their link: the round trip of fetch
+// requests while others are in flight, and the rate at which the link delivers. Their product
+// is what the read-ahead needs in flight to keep the link busy; asking for more only queues
+// bytes that a seek would then have to wait for.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/sync/Mutex.h"
+
+class LinkMeter {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  void reset() EXCLUDES(lock_);
+  // A fetch request sent on a connection with nothing else to answer got its first reply
+  // after `took`. Other connections may be busy meanwhile: that is the round trip under load.
+  void noteRoundTrip(Clock::duration took) EXCLUDES(lock_);
+  // `bytes` of fetched data arrived at `now`.
+  void noteDelivered(int64_t bytes, Clock::time_point now) EXCLUDES(lock_);
+
+  // The smoothed round trip under load, 0 before the first reply.
+  int64_t roundTripUs() const EXCLUDES(lock_);
+  // The shortest round trip seen: tells a local link from a remote one.
+  int64_t shortestRoundTripUs() const EXCLUDES(lock_);
+  // The highest delivery rate of the recent samples, 0 before the first sample. While the
+  // read-ahead grows, older samples show the smaller window, not the link.
+  int64_t bytesPerSecond() const EXCLUDES(lock_);
+  // The bytes the link carries in one round trip under load, 0 while either is unknown.
+  int64_t bytesPerRoundTrip() const EXCLUDES(lock_);
+  // A fetch connection was connected and opened ("t_open") in `took`.
+  void noteConnectionOpened(Clock::duration took) EXCLUDES(lock_);
+  // The bytes the link carries while a fetch connection is opened again, 0 while unknown.
+  int64_t bytesPerConnectionOpen() const EXCLUDES(lock_);
+
+ private:
+  static constexpr int kRateSamples = 4;
+  // Shorter samples would mostly measure how chunks bunch up after a late wake-up.
+  static constexpr int64_t kShortestSampleUs = 50000;
+
+  int64_t sampleLengthUs() const REQUIRES(lock_);
+  int64_t rate() const REQUIRES(lock_);
+
+  mutable Mutex lock_;
+  int64_t smoothedUs_ GUARDED_BY(lock_) = 0;
+  int64_t shortestUs_ GUARDED_BY(lock_) = INT64_MAX;
+  int64_t openUs_ GUARDED_BY(lock_) = 0;  // the latest connection open
+  // The sample being counted: bytes delivered since `sampleStart_`, the latest at
+  // `lastDelivery_`. A pause in the deliveries (nothing asked for) starts a new sample.
+  bool sampling_ GUARDED_BY(lock_) = false;
+  Clock::time_point sampleStart_ GUARDED_BY(lock_);
+  Clock::time_point lastDelivery_ GUARDED_BY(lock_);
+  int64_t sampleBytes_ GUARDED_BY(lock_) = 0;
+  // Recent samples: bytes and the microseconds they took.
+  struct Sample {
+    int64_t bytes = 0;
+    int64_t us = 0;
+  };
+  std::array<Sample, kRateSamples> samples_ GUARDED_BY(lock_){};
+  int nextSample_ GUARDED_BY(lock_) = 0;
+};
