@@ -49,11 +49,6 @@ void LinkMeter::noteDelivered(int64_t bytes, Clock::time_point now) {
   sampleBytes_ = 0;
 }
 
-int64_t LinkMeter::roundTripUs() const {
-  MutexLock guard(lock_);
-  return smoothedUs_;
-}
-
 int64_t LinkMeter::shortestRoundTripUs() const {
   MutexLock guard(lock_);
   return shortestUs_;
@@ -65,11 +60,6 @@ int64_t LinkMeter::rate() const {
     if (sample.us > 0) highest = std::max(highest, sample.bytes * 1000000 / sample.us);
   }
   return highest;
-}
-
-int64_t LinkMeter::bytesPerSecond() const {
-  MutexLock guard(lock_);
-  return rate();
 }
 
 int64_t LinkMeter::bytesPerRoundTrip() const {

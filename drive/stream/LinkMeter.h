@@ -21,14 +21,11 @@ class LinkMeter {
   // `bytes` of fetched data arrived at `now`.
   void noteDelivered(int64_t bytes, Clock::time_point now) EXCLUDES(lock_);
 
-  // The smoothed round trip under load, 0 before the first reply.
-  int64_t roundTripUs() const EXCLUDES(lock_);
   // The shortest round trip seen: tells a local link from a remote one.
   int64_t shortestRoundTripUs() const EXCLUDES(lock_);
-  // The highest delivery rate of the recent samples, 0 before the first sample. While the
-  // read-ahead grows, older samples show the smaller window, not the link.
-  int64_t bytesPerSecond() const EXCLUDES(lock_);
-  // The bytes the link carries in one round trip under load, 0 while either is unknown.
+  // The bytes the link carries in one round trip under load (the highest delivery rate of the
+  // recent samples times the smoothed round trip), 0 while either is unknown. While the
+  // read-ahead grows, older samples show the smaller window, not the link: hence the highest.
   int64_t bytesPerRoundTrip() const EXCLUDES(lock_);
   // A fetch connection was connected and opened ("t_open") in `took`.
   void noteConnectionOpened(Clock::duration took) EXCLUDES(lock_);
