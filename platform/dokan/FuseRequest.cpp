@@ -37,7 +37,10 @@ int NameOfEntry(DriveSession& session, fuse_ino_t ino, std::u16string& name, boo
   std::string path;
   if (!session.inodes.pathOf(ino, path)) {
     name.clear();
-    return handleCall ? 0 : ENOENT;
+    // The kernel can send a request for a number it found just before the entry was removed
+    // or replaced by a rename (an open racing a save by rename). ESTALE makes it walk the
+    // path again, so the name reaches what holds it now, or ENOENT if nothing does.
+    return handleCall ? 0 : ESTALE;
   }
   return DrivePathOf(path.c_str(), name);
 }

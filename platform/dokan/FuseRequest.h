@@ -44,7 +44,8 @@ struct CallRecord {
 };
 
 // The drive form of entry `ino`'s path, or the errno for it. An open handle whose entry is
-// gone (removed, or replaced by a rename) gets an empty name for its callbacks.
+// gone (removed, or replaced by a rename) gets an empty name for its callbacks; any other
+// request for such an entry gets ESTALE, which the kernel answers by looking the name up again.
 int NameOfEntry(DriveSession& session, fuse_ino_t ino, std::u16string& name,
                 bool handleCall = false);
 // The drive form of `child` in folder `parent`.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/dokan/FuseRequest.h"
 #include "platform/dokan/InodeTable.h"
 
 namespace {
@@ -47,6 +49,21 @@ TEST(InodeTable, NamesFollowMovesAndRemovalsOfTheirFolders) {
   table.moved(year, "note.txt", year, overlong);
   EXPECT_EQ(PathOf(table, note), "<none>");
   EXPECT_EQ(PathOf(table, year), "/Archive/new");
+}
+
+// A save by rename replaces "doc"; a request the kernel sends for the replaced number (an open
+// that found the name just before) is told to look the name up again, not that it is missing.
+TEST(InodeTable, RequestsForAReplacedEntrySendTheKernelBackToTheName) {
+  dokan::DriveSession session;
+  uint64_t doc = session.inodes.remember(InodeTable::kRoot, "doc").ino;
+  uint64_t saved = session.inodes.remember(InodeTable::kRoot, "doc.tmp").ino;
+  session.inodes.moved(InodeTable::kRoot, "doc.tmp", InodeTable::kRoot, "doc");
+  std::u16string name;
+  EXPECT_EQ(dokan::NameOfEntry(session, saved, name), 0);
+  EXPECT_EQ(name, u"\\doc");
+  EXPECT_EQ(dokan::NameOfEntry(session, doc, name), ESTALE);
+  EXPECT_EQ(dokan::NameOfEntry(session, doc, name, /*handleCall=*/true), 0);  // an open handle
+  EXPECT_EQ(name, u"");
 }
 
 TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
