@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <optional>
+
 #include "drive/core/DriveProcess.h"
 #include "drive/replies/ChunkedText.h"
 #include "drive/replies/FileInfoReply.h"
@@ -11,6 +13,7 @@
 #include "drive/storage/DriveChangeNotice.h"
 #include "drive/storage/StorageProcess.h"
 #include "drive/tree/ListReplyReader.h"
+#include "drive/tree/PreviousTexts.h"
 #include "drive/tree/TreeChanges.h"
 
 namespace {
@@ -32,7 +35,15 @@ MirrorTreeReads::MirrorTreeReads(DriveProcess& drive, StorageProcess& shared, Mi
 int MirrorTreeReads::readDirTree() {
   MirrorLog& log = drive_.log();
   // The list is staged into new tables while it arrives, so the reply is never held whole.
+  // Entries that keep their id and name share their texts with the tables in use. The tree
+  // lock is taken for each entry, inside the web lock; nothing takes them the other way round.
   ListReplyReader list([this] { return shared_.running(); });
+  std::optional<PreviousTexts> previous;
+  {
+    MutexLock guard(tree_.lock());
+    previous.emplace(tree_.tables(), tree_.lock());
+  }
+  list.shareTextsWith(&*previous);
   StreamedReply::Status status;
   {
     MutexLock guard(web_.lock());

@@ -17,6 +17,8 @@
 #include "drive/tree/PathIndex.h"
 #include "drive/tree/TreeNode.h"
 
+class PreviousTexts;
+
 class FolderTables {
  public:
   FolderTables() = default;
@@ -55,10 +57,11 @@ class FolderTables {
     if (const ChildList* list = children.find(parentId)) list->forEach(visit);
   }
 
-  // Building (of empty tables): `stage` adds an entry without linking it; `link` then links,
-  // checks and indexes every staged entry and adds the root. It returns the number of entries left
-  // out because their parent chain loops.
-  void stage(NodeRecord&& record);
+  // Building (of empty tables): `stage` adds an entry without linking it, with the text the
+  // tables in use hold for it when `previous` has one; `link` then links, checks and indexes
+  // every staged entry and adds the root. It returns the number of entries left out because
+  // their parent chain loops.
+  void stage(NodeRecord&& record, PreviousTexts* previous = nullptr);
   size_t link(const std::set<std::u16string>& writableIds);
 
  private:

@@ -124,6 +124,7 @@ BuiltTree ListReplyReader::finish() {
     stageLine(line_);
     line_.clear();
   }
+  tree_.previous = nullptr;
   if (tree_.complete) LinkStagedTree(tree_, header().writableIds);
   return std::move(tree_);
 }

@@ -18,6 +18,10 @@ class ListReplyReader {
   // and the tree is marked incomplete.
   explicit ListReplyReader(std::function<bool()> keepRunning);
 
+  // Entries listed as the tables in use hold them share their texts (`previous` must outlive
+  // the reader's finish()).
+  void shareTextsWith(PreviousTexts* previous) { tree_.previous = previous; }
+
   // The next bytes of the reply, as read.
   void feed(std::string_view bytes);
 

@@ -8,10 +8,10 @@ void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_v
   bool narrowId = NodeText::FitsNarrow(id);
   bool narrowName = NodeText::FitsNarrow(name);
   size_t idUnits = NodeText::StorageUnits(id.size(), narrowId);
-  char16_t* text = texts_.allocate(idUnits + NodeText::StorageUnits(name.size(), narrowName));
+  char16_t* text = texts_->allocate(idUnits + NodeText::StorageUnits(name.size(), narrowName));
   NodeText::Store(id, narrowId, text);
   NodeText::Store(name, narrowName, text + idUnits);
-  texts_.giveUp(node.textUnits());
+  dropText(node);
   node.text = text;
   node.idLength = static_cast<uint16_t>(id.size());
   node.nameLength = static_cast<uint16_t>(name.size());
@@ -19,19 +19,63 @@ void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_v
   node.narrowName = narrowName ? 1 : 0;
 }
 
+void NodeTable::borrowText(TreeNode& node, const NodeTable& from, const TreeNode& source) {
+  // Whatever `source`'s text lies in is held: `from`'s own texts or those it borrowed in turn.
+  // They are taken again only once `from` has compacted its texts into a fresh arena.
+  if (from.texts_.get() != borrowedWith_) {
+    auto hold = [this](const std::shared_ptr<const TextArena<char16_t>>& arena) {
+      for (const auto& held : borrowed_) {
+        if (held == arena) return;
+      }
+      borrowed_.push_back(arena);
+      borrowedUnits_ += arena->used();
+    };
+    hold(from.texts_);
+    for (const auto& arena : from.borrowed_) hold(arena);
+    borrowedWith_ = from.texts_.get();
+  }
+  dropText(node);
+  node.text = source.text;
+  node.idLength = source.idLength;
+  node.nameLength = source.nameLength;
+  node.narrowId = source.narrowId;
+  node.narrowName = source.narrowName;
+  node.borrowedText = 1;
+  sharedUnits_ += node.textUnits();
+}
+
+void NodeTable::dropText(TreeNode& node) {
+  if (node.borrowedText) {
+    sharedUnits_ -= node.textUnits();
+    node.borrowedText = 0;
+  } else {
+    texts_->giveUp(node.textUnits());
+  }
+}
+
+bool NodeTable::textsWorthCompacting() const {
+  // Borrowed texts are let go once entries point to less than half of them.
+  return texts_->worthCompacting() || (!borrowed_.empty() && sharedUnits_ * 2 < borrowedUnits_);
+}
+
 void NodeTable::compactTexts(bool always) {
-  if (!always && !texts_.worthCompacting()) return;
-  if (texts_.wasted() == 0) return;
-  TextArena<char16_t> fresh;
+  if (!always && !textsWorthCompacting()) return;
+  if (texts_->wasted() == 0 && borrowed_.empty()) return;
+  auto fresh = std::make_shared<TextArena<char16_t>>();
   // Every entry of the store, staged ones too; released ones hold no text.
   for (TreeNode& node : store()) {
     if (!node.text) continue;
     size_t units = node.textUnits();
-    char16_t* text = fresh.allocate(units);
+    char16_t* text = fresh->allocate(units);
     std::copy(node.text, node.text + units, text);
     node.text = text;
+    node.borrowedText = 0;
   }
   texts_ = std::move(fresh);
+  borrowed_.clear();
+  borrowedUnits_ = 0;
+  sharedUnits_ = 0;
+  borrowedWith_ = nullptr;
 }
 
 template <typename Id>
@@ -70,6 +114,10 @@ bool NodeTable::findPlace(std::u16string_view id, Place& place) const {
 void NodeTable::swap(NodeTable& other) noexcept {
   std::swap(store_, other.store_);
   std::swap(texts_, other.texts_);
+  std::swap(borrowed_, other.borrowed_);
+  std::swap(borrowedUnits_, other.borrowedUnits_);
+  std::swap(sharedUnits_, other.sharedUnits_);
+  std::swap(borrowedWith_, other.borrowedWith_);
   std::swap(stagedParentTexts_, other.stagedParentTexts_);
   std::swap(lastStagedParent_, other.lastStagedParent_);
   std::swap(free_, other.free_);
@@ -89,7 +137,7 @@ NodeTable::Place NodeTable::allocate() {
 
 void NodeTable::release(Place place) {
   TreeNode* node = &store()[place];
-  texts_.giveUp(node->textUnits());
+  dropText(*node);
   *node = TreeNode();
   free_.push_back(place);
 }

@@ -88,6 +88,7 @@ class NodeTable {
 
  private:
   friend class FolderTables;
+  friend class PreviousTexts;
   template <typename Id>
   std::vector<Place>::const_iterator lowerBound(Id id) const;
   template <typename Id>
@@ -99,8 +100,15 @@ class NodeTable {
   void release(Place place);
   // Gives the entry new text; the views may point into its old text.
   void setText(TreeNode& node, std::u16string_view id, std::u16string_view name);
-  // Copies the texts in use into a fresh arena when most of the arena is given up, or always.
+  // Gives the entry the text `source` has in `from`, without a copy: `from`'s texts are held
+  // for as long as this table may point into them. Both tables must stay put meanwhile.
+  void borrowText(TreeNode& node, const NodeTable& from, const TreeNode& source);
+  // Counts the entry's text as no longer used.
+  void dropText(TreeNode& node);
+  // Copies the texts in use into a fresh arena when most of what the table holds is given up,
+  // or always; the texts of earlier tables are no longer held after it.
   void compactTexts(bool always = false);
+  bool textsWorthCompacting() const;
 
   void swap(NodeTable& other) noexcept;
   std::deque<TreeNode>& store() { return *store_; }
@@ -108,7 +116,13 @@ class NodeTable {
 
   // On the heap, so that child lists find it wherever the tables are moved.
   std::unique_ptr<std::deque<TreeNode>> store_ = std::make_unique<std::deque<TreeNode>>();
-  TextArena<char16_t> texts_;
+  std::shared_ptr<TextArena<char16_t>> texts_ = std::make_shared<TextArena<char16_t>>();
+  // Texts of earlier tables some entries still point into (borrowedText), what they held when
+  // taken, how much of it entries point to, and the arena they were last taken along with.
+  std::vector<std::shared_ptr<const TextArena<char16_t>>> borrowed_;
+  size_t borrowedUnits_ = 0;
+  size_t sharedUnits_ = 0;
+  const TextArena<char16_t>* borrowedWith_ = nullptr;
   TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
   NodeText lastStagedParent_;              // the one the last staged entry points to
   std::vector<Place> free_;                // released entries of store_, reused first

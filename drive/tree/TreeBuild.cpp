@@ -7,6 +7,7 @@
 
 #include "drive/replies/ChunkedText.h"
 #include "drive/replies/NodeLine.h"
+#include "drive/tree/PreviousTexts.h"
 
 namespace {
 
@@ -59,11 +60,13 @@ void FolderTables::showApart(std::vector<const TreeNode*>& collided) {
   }
 }
 
-void FolderTables::stage(NodeRecord&& record) {
+void FolderTables::stage(NodeRecord&& record, PreviousTexts* previous) {
   // Staged entries are added in list order at the end of the store, with their parent id kept
   // aside until they are linked.
   TreeNode& node = nodes.store().emplace_back();
-  nodes.setText(node, record.key, record.name);
+  if (!previous || !previous->lend(nodes, node, record.key, record.name)) {
+    nodes.setText(node, record.key, record.name);
+  }
   // Siblings are listed one after another: a run of them shares one copy of the parent id.
   NodeText& parent = nodes.lastStagedParent_;
   if (!parent.storage() || !(parent == record.parentKey)) {
@@ -287,7 +290,7 @@ void StageNode(NodeRecord&& node, BuiltTree& tree) {
       CodeUnitLess()(tree.downloadFolderId, node.key)) {
     tree.downloadFolderId = node.key;
   }
-  tree.tables.stage(std::move(node));
+  tree.tables.stage(std::move(node), tree.previous);
 }
 
 // Stages every kept line of `list`.

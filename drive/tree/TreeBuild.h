@@ -14,6 +14,8 @@ struct BuiltTree {
   std::u16string downloadFolderId;  // the top-level "下载空间" folder, "" when absent
   size_t loopedNodes = 0;           // left out: their parent chain runs in a circle
   bool complete = true;             // false when building was stopped early
+  // While staging: the tables in use, whose texts unchanged entries share; may be null.
+  PreviousTexts* previous = nullptr;
 };
 
 // Name of the top-level download folder.

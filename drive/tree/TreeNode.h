@@ -64,7 +64,8 @@ struct TreeNode {
   uint8_t narrowId : 1 = 0;
   uint8_t narrowName : 1 = 0;
   uint8_t narrowStagedParent : 1 = 0;
-  uint8_t mark = 0;  // scratch state while the tree is built
+  uint8_t borrowedText : 1 = 0;  // the id and name lie in texts of earlier tables
+  uint8_t mark = 0;              // scratch state while the tree is built
 
   NodeText id() const { return {text, idLength, narrowId != 0}; }
   NodeText name() const {

@@ -33,6 +33,8 @@ class TextArena {
   // Counts `units` of an earlier allocation as no longer used.
   void giveUp(size_t units) { wasted_ += units; }
   size_t wasted() const { return wasted_; }
+  // Every unit handed out, given up or not.
+  size_t used() const { return used_; }
   // True when most of what is held is given up.
   bool worthCompacting() const { return wasted_ >= kBlockUnits && wasted_ * 2 > used_; }
 

@@ -14,6 +14,7 @@
 #include "drive/tree/FileListWriter.h"
 #include "drive/tree/FolderTree.h"
 #include "drive/tree/ListReplyReader.h"
+#include "drive/tree/PreviousTexts.h"
 #include "drive/tree/TreeChanges.h"
 #include "platform/codepage/CodePage.h"
 
@@ -21,6 +22,15 @@ namespace {
 
 BuiltTree Build(const std::u16string& list, const std::set<std::u16string>& writable = {}) {
   return BuildFolderTree(list, writable, [] { return true; });
+}
+
+// The tables read from `list` as a refresh reads them: beside the tables in use.
+BuiltTree Refresh(const std::u16string& list, const FolderTables& inUse, Mutex& lock) {
+  PreviousTexts previous(inUse, lock);
+  ListReplyReader reader(nullptr);
+  reader.shareTextsWith(&previous);
+  reader.feed("ok,1,2,3," + codepage::WideToAnsi(text_digest::Base64OfUtf8(std::u16string(list))));
+  return reader.finish();
 }
 
 const std::u16string kSample =
@@ -528,4 +538,40 @@ TEST(FolderTree, NewFoldersAreNotNamedForTheKernelToForget) {
                           u"92,deep.txt,file,1,91,1\n");
   EXPECT_EQ(ChangedPaths(first.tables, CompareTrees(first.tables, grown.tables)),
             std::vector<std::u16string>{u"\\Photos"});
+}
+
+TEST(FolderTree, RefreshedTablesShareUnchangedTextsAndOutliveTheTablesBefore) {
+  Mutex lock;
+  BuiltTree first = Build(kSample);
+  // Listed in another order: 12 renamed, 16 moved with a new size, 11 gone, 17 new.
+  const std::u16string changed =
+      u"16,notes.txt,file,6,10,1500000006\n"
+      u"15,Shared,dir,0,,1500000005\n"
+      u"10,Photos,dir,0,,1500000000\n"
+      u"12,b.jpg,file,2048,10,1500000002\n"
+      u"14,下载空间,dir,0,,1500000004\n"
+      u"17,fresh,file,1,14,1\n";
+  BuiltTree second = Refresh(changed, first.tables, lock);
+  const std::string expected = FormatFileList(Build(changed).tables, 1, u"u");
+  EXPECT_EQ(FormatFileList(second.tables, 1, u"u"), expected);
+  EXPECT_EQ(second.tables.nodes.node(u"15")->text, first.tables.nodes.node(u"15")->text);
+  EXPECT_EQ(second.tables.nodes.node(u"16")->text, first.tables.nodes.node(u"16")->text);
+  EXPECT_NE(second.tables.nodes.node(u"12")->text, first.tables.nodes.node(u"12")->text);
+
+  // The tables before are edited until their texts are packed anew, then freed: the shared
+  // texts stay with the tables that still use them, also through a further refresh.
+  for (int round = 0; round < 3000; ++round) {
+    first.tables.move(u"15", std::u16string(40, u's') + char16_t(u'a' + round % 26), u"");
+  }
+  first.tables = FolderTables();
+  EXPECT_EQ(FormatFileList(second.tables, 1, u"u"), expected);
+  BuiltTree third = Refresh(changed + u"18,later,file,2,15,1\n", second.tables, lock);
+  second.tables = FolderTables();
+  for (int round = 0; round < 3000; ++round) {
+    ASSERT_TRUE(
+        third.tables.move(u"16", std::u16string(40, u'm') + char16_t(u'a' + round % 26), u"10"));
+  }
+  ASSERT_TRUE(third.tables.move(u"16", u"notes.txt", u"10"));
+  EXPECT_EQ(FormatFileList(third.tables, 1, u"u"),
+            FormatFileList(Build(changed + u"18,later,file,2,15,1\n").tables, 1, u"u"));
 }
