@@ -89,6 +89,7 @@ int CRSSocket::connect(const std::string& host, int port, int limitMs,
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   socklen_t length = sizeof localAddress_;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&localAddress_), &length);
+  dropStaged();
   MutexLock guard(fdLock_);
   fd_ = fd;
   return 0;
@@ -96,6 +97,7 @@ int CRSSocket::connect(const std::string& host, int port, int limitMs,
 
 void CRSSocket::attach(int fd) {
   close();
+  dropStaged();
   MutexLock guard(fdLock_);
   fd_ = fd;
 }
@@ -151,6 +153,28 @@ int CRSSocket::waitReadable(int stepMs) {
   return 1;  // readable, hung up or failed: the receive tells which
 }
 
+bool CRSSocket::bytesWaiting() {
+  int fd = fd_;
+  if (fd < 0) return false;
+  if (stagedStart_ < stagedEnd_) return true;
+  ssize_t got;
+  do {
+    got = ::recv(fd, staged_, sizeof staged_, MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return false;
+  stagedStart_ = 0;
+  stagedEnd_ = static_cast<int32_t>(got);
+  return true;
+}
+
+int32_t CRSSocket::takeStaged(uint8_t* buffer, int32_t n) {
+  int32_t moved = std::min(n, stagedEnd_ - stagedStart_);
+  std::memcpy(buffer, staged_ + stagedStart_, static_cast<size_t>(moved));
+  stagedStart_ += moved;
+  if (stagedStart_ == stagedEnd_) dropStaged();
+  return moved;
+}
+
 int CRSSocket::receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs,
                             const std::atomic<bool>* stop) {
   if (fd_ < 0) return -1;
@@ -158,11 +182,23 @@ int CRSSocket::receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs,
   int idle = 0;
   while (total < n) {
     if (stop && stop->load()) return -1;
+    if (stagedStart_ < stagedEnd_) {
+      total += takeStaged(buffer + total, n - total);
+      continue;
+    }
     // Bytes already waiting are taken at once; only an empty socket costs a wait. A reply
     // usually arrives faster than it is read, so most pieces need one call instead of two.
-    ssize_t got = ::recv(fd_, buffer + total, n - total, MSG_DONTWAIT);
+    // A small piece goes through the staging area, which takes what follows it as well.
+    bool small = n - total < static_cast<int32_t>(sizeof staged_);
+    ssize_t got = small ? ::recv(fd_, staged_, sizeof staged_, MSG_DONTWAIT)
+                        : ::recv(fd_, buffer + total, n - total, MSG_DONTWAIT);
     if (got > 0) {
-      total += static_cast<int32_t>(got);
+      if (small) {
+        stagedStart_ = 0;
+        stagedEnd_ = static_cast<int32_t>(got);
+      } else {
+        total += static_cast<int32_t>(got);
+      }
       idle = 0;
       continue;
     }
@@ -182,8 +218,10 @@ int CRSSocket::receiveExact(uint8_t* buffer, int32_t n, int idleLimitMs,
 streamwire::Fields CRSSocket::receiveReply(int timeoutMs, const std::atomic<bool>* stop) {
   using namespace streamwire;
   lastText_.clear();
+  if (stop && stop->load()) return {};
+  // A reply already waiting is read without a wait before it.
   int waited = 0;
-  for (;;) {
+  for (bool waiting = bytesWaiting(); !waiting;) {
     if (stop && stop->load()) return {};
     int ready = waitReadable(kStepMs);
     if (ready < 0) return {kSocketError};

@@ -63,6 +63,12 @@ class CRSSocket {
   bool connectWithin(int fd, int limitMs, const std::atomic<bool>* stop);
   // 1 readable, 0 nothing within the step, -1 wait failed.
   int waitReadable(int stepMs);
+  // Whether bytes wait to be read, taking what is waiting into the staging area; false when
+  // nothing waits or the receive failed (the wait that follows tells which).
+  bool bytesWaiting();
+  // Moves up to n staged bytes to `buffer`; the count moved.
+  int32_t takeStaged(uint8_t* buffer, int32_t n);
+  void dropStaged() { stagedStart_ = stagedEnd_ = 0; }
 
   // Held while the descriptor is set, closed or interrupted, so that interrupt() never reaches
   // a descriptor number that was closed and given to another connection.
@@ -71,4 +77,10 @@ class CRSSocket {
   sockaddr_in localAddress_{};
   sockaddr_in remoteAddress_{};
   std::string lastText_;  // used by the one thread that reads replies
+  // Small pieces (a reply's header and text) are received a frame's worth at a time: one
+  // receive then takes the header, the text and the first data bytes, which wait here for
+  // the next read. Used by the one thread that reads replies, like lastText_.
+  uint8_t staged_[streamwire::kFrameArea];
+  int32_t stagedStart_ = 0;
+  int32_t stagedEnd_ = 0;
 };

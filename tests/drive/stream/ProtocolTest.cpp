@@ -111,6 +111,38 @@ TEST(StreamReplies, DataAndHeadArriveWhole) {
   EXPECT_EQ(parsed.streamId, "9");
 }
 
+// Replies that arrive in one piece are read one after the other, each with its own data:
+// none of the bytes a receive takes beyond the reply it reads is lost.
+TEST(StreamReplies, RepliesArrivingTogetherAreReadInTurn) {
+  auto frame = [](const std::string& text, const std::string& data) {
+    uint32_t length = htonl(static_cast<uint32_t>(text.size()));
+    std::string bytes(4, 'x');
+    bytes.append(reinterpret_cast<const char*>(&length), 4);
+    return bytes + text + data;
+  };
+  const std::string large(3000, 'b');
+  ScriptedStreamServer server([&](ScriptedConnection& c, const std::string&) {
+    c.sendBytes(frame("ok,0,5", "abcde") + frame("ok,5,3000", large) + frame("err,stream", ""));
+  });
+  CRSSocket socket;
+  Mutex sendLock;
+  ASSERT_EQ(socket.connect("127.0.0.1", server.port()), 0);
+  ASSERT_EQ(socket.sendRequest("ask", sendLock), 11);
+  CStreamLog log;
+  std::atomic<bool> stop{false};
+  std::vector<uint8_t> data(65536);
+  int32_t size = 0;
+  auto receive = [&] {
+    return ReceiveDataReply(log, socket, ReadRequest::kFetch, 10000, &stop, data.data(),
+                            static_cast<int32_t>(data.size()), &size);
+  };
+  EXPECT_EQ(receive(), (Fields{"ok", "0", "5"}));
+  EXPECT_EQ(std::string(data.begin(), data.begin() + size), "abcde");
+  EXPECT_EQ(receive(), (Fields{"ok", "5", "3000"}));
+  EXPECT_EQ(std::string(data.begin(), data.begin() + size), large);
+  EXPECT_EQ(receive(), (Fields{"err", "stream"}));
+}
+
 TEST(StreamReplies, MalformedRepliesAreRejectedUnread) {
   struct Case {
     const char* what;
