@@ -128,9 +128,26 @@ int32_t CMediaSpace::grownWindow() const {
       std::clamp<int64_t>(grown, CMemCache::kRequestSize, CMemCache::kLargestWindow));
 }
 
-int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
+int32_t CMediaSpace::read(void* buffer, int64_t offset, int32_t size) {
+  MutexLock guard(readLock_);
+  return readHeld(static_cast<uint8_t*>(buffer), offset, size);
+}
+
+int32_t CMediaSpace::readInPieces(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
   MutexLock guard(readLock_);
+  int32_t done = 0;
+  while (done < size) {
+    int32_t piece = std::min(size - done, CMemCache::kLargestChunk);
+    int32_t got = readHeld(buffer + done, offset + done, piece);
+    if (got < 0) return done > 0 ? done : got;
+    done += got;
+    if (got < piece) break;  // the end of the file
+  }
+  return done;
+}
+
+int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   if (offset < 0 || size < 0 || closing_) return -1;
   if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
@@ -186,14 +203,19 @@ int32_t CMediaSpace::read(void* out, int64_t offset, int32_t size) {
 int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) {
   constexpr int kStepMs = 500;
   constexpr uint32_t kFetchLimitMs = 10000;
+  // From here the fetch threads wake this reader only for its own bytes. The cache is looked
+  // at once more after saying so: bytes stored before that woke nobody.
+  awaited_ = offset;
   planAndQueue(offset);
   uint32_t started = GetTickCount();
-  while (!stop_) {
+  bool held = cache_.lookup(buffer, offset, size) == 0;
+  while (!held && !stop_) {
     if (liveSlaves_ == 0 || slavesStalled_) break;
     dataEvent_.waitFor(kStepMs);
     dataEvent_.reset();
     if (stop_) break;
-    if (cache_.lookup(buffer, offset, size) == 0) return size;
+    held = cache_.lookup(buffer, offset, size) == 0;
+    if (held) break;
     if (!fetchPending()) {
       planAndQueue(offset);
       if (!fetchPending()) break;
@@ -203,6 +225,8 @@ int32_t CMediaSpace::waitForFetched(uint8_t* buffer, int64_t offset, int32_t siz
       log_.log(0, "Read: fetch threads silent, reading directly at %" PRId64, offset);
     }
   }
+  awaited_ = -1;
+  if (held) return size;
   if (stop_) return -1;
   if (cache_.lookup(buffer, offset, size) == 0) return size;
   return directRead(buffer, offset, size);

@@ -40,6 +40,11 @@ class CMediaSpace {
   // Bytes placed in `buffer`, 0 at the end of the file, -1 for an offset past the end, a
   // failed open or a read given up at close, -2 when a direct read got an error reply.
   int32_t read(void* buffer, int64_t offset, int32_t size);
+  // A long read as consecutive reads of at most CMemCache::kLargestChunk, each answered like
+  // read() (from the head, the memory cache or the fetch threads), under one hold of the
+  // reader. Stops at the end of the file; a piece that fails after others were read ends the
+  // read short, one that fails first gives its result.
+  int32_t readInPieces(void* buffer, int64_t offset, int32_t size);
 
   void close();
 
@@ -83,6 +88,8 @@ class CMediaSpace {
   // cannot miss the wake-up.
   void requestStop() EXCLUDES(queueLock_);
   void slaveLoop(int index);
+  // Wakes the reader when it waits for bytes in [offset, offset + size).
+  void wakeReaderFor(int64_t offset, int32_t size);
   // A request taken by a fetch thread; `sent` once its frame went out on the connection.
   struct TakenRequest {
     FetchRequest request;
@@ -114,6 +121,7 @@ class CMediaSpace {
   void leaveOldPlace() REQUIRES(readLock_);
 
   // Read steps (CMediaSpace.cpp).
+  int32_t readHeld(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
   // Sizes the read-ahead window for a read at `offset`: after a seek, half the window when
   // the run before was long, else one request.
@@ -168,9 +176,12 @@ class CMediaSpace {
   std::string streamId_ GUARDED_BY(idLock_);
 
   // The queue lock also orders stop_ against the fetch threads' waits: queueWake_ is notified
-  // after a request is queued and after stop is set, both under the lock.
+  // after a request is queued and after stop is set, both under the lock. A request wakes one
+  // fetch thread; a thread waiting to reopen its connection waits on stopWake_ instead, so it
+  // never takes the wake-up meant for a thread that would serve the request.
   Mutex queueLock_;
   std::condition_variable queueWake_;
+  std::condition_variable stopWake_;
   std::deque<FetchRequest> queue_ GUARDED_BY(queueLock_);
   int busyRequests_ GUARDED_BY(queueLock_) = 0;  // requests taken, not finished
 
@@ -186,4 +197,7 @@ class CMediaSpace {
   // queued under.
   std::atomic<uint32_t> seeks_{0};
   ManualResetEvent dataEvent_;
+  // The offset of the bytes (at most CMemCache::kLargestChunk) the reader waits for, -1 while
+  // it waits for none: a fetched reply wakes the reader only when it brings some of them.
+  std::atomic<int64_t> awaited_{-1};
 };

@@ -29,7 +29,7 @@ void CMediaSpace::queueRequest(const FetchRequest& request) {
              static_cast<long>(request.size));
     queue_.push_back(stamped);
   }
-  queueWake_.notify_all();  // a thread sleeping before a reopen shares the condition variable
+  queueWake_.notify_one();
 }
 
 void CMediaSpace::requestStop() {
@@ -38,6 +38,7 @@ void CMediaSpace::requestStop() {
     stop_ = true;
   }
   queueWake_.notify_all();
+  stopWake_.notify_all();
 }
 
 std::optional<FetchRequest> CMediaSpace::takeRequest() {
@@ -106,6 +107,12 @@ void CMediaSpace::abandonConnection(int index, const TakenRequest& taken,
   reopenSlave(index, 0);
 }
 
+void CMediaSpace::wakeReaderFor(int64_t offset, int32_t size) {
+  int64_t awaited = awaited_;
+  if (awaited >= 0 && offset < awaited + CMemCache::kLargestChunk && offset + size > awaited)
+    dataEvent_.set();
+}
+
 void CMediaSpace::startSlaves() {
   if (!opened_ || stop_ || closing_) return;
   slavesStarted_ = true;
@@ -132,7 +139,7 @@ void CMediaSpace::stopSlaves() {
 
 bool CMediaSpace::sleepUnlessStopped(int ms) {
   MutexLock guard(queueLock_);
-  return !guard.waitFor(queueWake_, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+  return !guard.waitFor(stopWake_, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void CMediaSpace::slaveLoop(int index) {
@@ -209,7 +216,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
         *total += got;
         cache_.store(chunk, reply.offset, got);
         slavesStalled_ = false;
-        dataEvent_.set();  // a reader waiting for these bytes need not wait for the rest
+        wakeReaderFor(reply.offset, got);  // it need not wait for the rest of the request
         log_.log(5,
                  "RequestReceive: Recv--FetchTimes=%ld ReqOffset=%" PRId64
                  " ReqSize=%ld Offset=%" PRId64 " Size=%ld RSize=%ld TotalSize=%" PRId64,

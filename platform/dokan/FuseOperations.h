@@ -19,13 +19,14 @@
 
 namespace dokan {
 
-// Largest read handed to ReadFile in one call: a longer read of the kernel is passed on in
-// pieces of this size, so that the stream reader answers it from its fetched data.
-constexpr uint32_t kMaxReadPiece = 65536;
 // Largest read the kernel is asked to hand over in one call. Every request costs a wake-up
 // of a FUSE thread and of the kernel's reader, so a sequential read goes faster in 1 MiB
 // requests than in 64 KiB ones.
 constexpr uint32_t kMaxFuseRead = 1 << 20;
+// Largest read handed to ReadFile in one call: the kernel's whole read. The file system
+// splits it itself where it must (the stream reader answers it in pieces from its fetched
+// data), so each kernel read costs one pass through the callbacks.
+constexpr uint32_t kMaxReadPiece = kMaxFuseRead;
 // Largest write the kernel is asked to hand over in one call.
 constexpr uint32_t kMaxWritePiece = 1 << 20;
 
