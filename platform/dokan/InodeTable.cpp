@@ -17,8 +17,7 @@ InodeTable::InodeTable() {
   MutexLock guard(lock_);
   nodes_.resize(kRoot + 1);   // number 0 is never given out
   nodes_[kRoot].lookups = 1;  // the root is never forgotten
-  index_.assign(kFirstIndexSize, kEmpty);
-  tags_.assign(kFirstIndexSize, 0);
+  buckets_.assign(kFirstIndexSize, 0);
   live_ = 1;
 }
 
@@ -26,75 +25,46 @@ uint64_t InodeTable::hashOf(uint32_t parent, std::string_view name) {
   return std::hash<std::string_view>{}(name) ^ (parent * 0x9E3779B97F4A7C15ull);
 }
 
-size_t InodeTable::probe(uint32_t parent, std::string_view name, bool& found) const {
-  found = false;
-  uint64_t hash = hashOf(parent, name);
-  uint8_t tag = tagOf(hash);
-  size_t mask = index_.size() - 1;
-  size_t firstDeleted = index_.size();
-  // The index always has empty slots (it grows at two thirds full), so the walk ends.
-  for (size_t at = hash & mask;; at = (at + 1) & mask) {
-    uint32_t ino = index_[at];
-    if (ino == kEmpty) return firstDeleted < index_.size() ? firstDeleted : at;
-    if (ino == kDeleted) {
-      if (firstDeleted == index_.size()) firstDeleted = at;
-      continue;
-    }
-    // The tag spares reading the entries of most slots that do not match.
-    if (tags_[at] != tag) continue;
-    const Node& node = nodes_[ino];
-    if (node.parent == parent && nameOf(node) == name) {
-      found = true;
-      return at;
-    }
-  }
-}
-
-void InodeTable::fill(size_t at, uint32_t ino) {
-  const Node& node = nodes_[ino];
-  index_[at] = ino;
-  tags_[at] = tagOf(hashOf(node.parent, nameOf(node)));
-}
-
 uint32_t InodeTable::linked(uint32_t parent, std::string_view name) const {
-  bool found = false;
-  size_t at = probe(parent, name, found);
-  return found ? index_[at] : 0;
+  // The parent is compared first: it spares reading the names of most entries in the chain.
+  for (uint32_t ino = buckets_[bucketOf(parent, name)]; ino != 0; ino = nodes_[ino].next) {
+    const Node& node = nodes_[ino];
+    if (node.parent == parent && nameOf(node) == name) return ino;
+  }
+  return 0;
 }
 
 void InodeTable::growIndex() {
-  size_t entries = 0;
-  for (uint32_t ino : index_) entries += (ino != kEmpty && ino != kDeleted) ? 1 : 0;
-  size_t size = kFirstIndexSize;
-  while (size < (entries + 1) * 2) size *= 2;
-  std::vector<uint32_t> old(size, kEmpty);
-  old.swap(index_);
-  tags_.assign(size, 0);
-  indexUsed_ = 0;
-  for (uint32_t ino : old) {
-    if (ino == kEmpty || ino == kDeleted) continue;
-    bool found = false;
-    fill(probe(nodes_[ino].parent, nameOf(nodes_[ino]), found), ino);
-    ++indexUsed_;
+  buckets_.assign(buckets_.size() * 2, 0);
+  for (uint32_t ino = kRoot + 1; ino < nodes_.size(); ++ino) {
+    Node& node = nodes_[ino];
+    if (node.parent == 0) continue;
+    uint32_t& first = buckets_[bucketOf(node.parent, nameOf(node))];
+    node.next = first;
+    first = ino;
   }
 }
 
-void InodeTable::link(uint32_t ino) {
-  if ((indexUsed_ + 1) * 3 > index_.size() * 2) growIndex();
+void InodeTable::link(uint32_t ino, uint32_t parent) {
+  // Grown before the entry has its parent, so that the regrown index does not chain it too.
+  if (indexed_ + 1 > buckets_.size()) growIndex();
   Node& node = nodes_[ino];
-  bool found = false;
-  size_t at = probe(node.parent, nameOf(node), found);
-  if (index_[at] == kEmpty) ++indexUsed_;
-  fill(at, ino);
+  node.parent = parent;
+  uint32_t& first = buckets_[bucketOf(node.parent, nameOf(node))];
+  node.next = first;
+  first = ino;
+  ++indexed_;
   ++nodes_[node.parent].children;
 }
 
 uint32_t InodeTable::detach(uint32_t ino) {
   Node& node = nodes_[ino];
   if (node.parent == 0) return 0;
-  bool found = false;
-  size_t at = probe(node.parent, nameOf(node), found);
-  if (found) index_[at] = kDeleted;
+  uint32_t* at = &buckets_[bucketOf(node.parent, nameOf(node))];
+  while (*at != 0 && *at != ino) at = &nodes_[*at].next;
+  if (*at == ino) *at = node.next;
+  node.next = 0;
+  --indexed_;
   uint32_t parent = node.parent;
   --nodes_[parent].children;
   node.parent = 0;
@@ -123,7 +93,7 @@ InodeTable::Known InodeTable::remember(uint64_t parent, std::string_view name) {
       ino = free_.back();
       free_.pop_back();
     } else {
-      if (nodes_.size() >= kDeleted - 1) return {};
+      if (nodes_.size() >= kMostNumbers) return {};
       ino = static_cast<uint32_t>(nodes_.size());
       nodes_.emplace_back();
     }
@@ -132,8 +102,7 @@ InodeTable::Known InodeTable::remember(uint64_t parent, std::string_view name) {
       free_.push_back(ino);
       return {};
     }
-    node.parent = static_cast<uint32_t>(parent);
-    link(ino);
+    link(ino, static_cast<uint32_t>(parent));
     ++live_;
   }
   Node& node = nodes_[ino];
@@ -145,6 +114,9 @@ void InodeTable::forget(uint64_t ino, uint64_t count) {
   MutexLock guard(lock_);
   if (ino <= kRoot || ino >= nodes_.size()) return;
   Node& node = nodes_[ino];
+  // A number without lookups is free or kept only for the entries below it: there is nothing
+  // to forget, and releasing a free number again would give it to two entries.
+  if (node.lookups == 0) return;
   if (node.lookups != kKeptForGood)
     node.lookups -= static_cast<uint32_t>(std::min<uint64_t>(count, node.lookups));
   release(static_cast<uint32_t>(ino));
@@ -224,8 +196,7 @@ void InodeTable::moved(uint64_t parent, std::string_view name, uint64_t newParen
     Node& node = nodes_[ino];
     // A name that cannot be kept leaves the entry without a path, as if removed.
     if (setName(node, newName)) {
-      node.parent = static_cast<uint32_t>(newParent);
-      link(ino);
+      link(ino, static_cast<uint32_t>(newParent));
     }
     release(oldParent);
     release(ino);

@@ -54,21 +54,25 @@ class InodeTable {
   size_t size() const EXCLUDES(lock_);
 
  private:
-  static constexpr uint32_t kEmpty = 0;
-  static constexpr uint32_t kDeleted = UINT32_MAX;
-
-  // 24 bytes: a million entries the kernel knows take 24 MB here besides their names.
+  // 24 bytes: a million entries the kernel knows take 24 MB here besides their names, and
+  // the index adds 4 bytes an entry.
   struct Node {
     PackedNames::Ref name = 0;  // in names_
     uint32_t parent = 0;        // 0: no path (removed, or a free slot)
+    uint32_t next = 0;          // the next entry in the same index bucket
     uint32_t children = 0;      // entries with a path below this one: it stays while they do
-    uint32_t generation = 0;
     // The kernel's lookups; one that reaches the largest count is kept for good.
     uint32_t lookups = 0;
+    // Counts the reuses of the number; it wraps, which only matters to a kernel that still
+    // held the number 65536 reuses ago.
+    uint16_t generation = 0;
     uint16_t nameLength = 0;
   };
   static_assert(sizeof(Node) == 24);
+  static_assert(PackedNames::kLongest <= UINT16_MAX);
   static constexpr uint32_t kKeptForGood = UINT32_MAX;
+  // Numbers stay below this, so that every one fits the index's 32-bit links.
+  static constexpr uint32_t kMostNumbers = UINT32_MAX - 1;
   std::string_view nameOf(const Node& node) const REQUIRES(lock_) {
     return names_.view(node.name, node.nameLength);
   }
@@ -78,16 +82,16 @@ class InodeTable {
   void compactNames() REQUIRES(lock_);
 
   static uint64_t hashOf(uint32_t parent, std::string_view name);
-  static uint8_t tagOf(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
-  // Index of the slot holding (parent, name), or of the first free slot on its probe path.
-  size_t probe(uint32_t parent, std::string_view name, bool& found) const REQUIRES(lock_);
-  // Puts `ino` into slot `at` of the index.
-  void fill(size_t at, uint32_t ino) REQUIRES(lock_);
+  size_t bucketOf(uint32_t parent, std::string_view name) const REQUIRES(lock_) {
+    return hashOf(parent, name) & (buckets_.size() - 1);
+  }
   uint32_t linked(uint32_t parent, std::string_view name) const REQUIRES(lock_);
-  // Enters `ino` under its parent and name; the parent counts one more child.
-  void link(uint32_t ino) REQUIRES(lock_);
+  // Enters `ino` (not entered yet) under `parent` and its name; the parent counts one more
+  // child.
+  void link(uint32_t ino, uint32_t parent) REQUIRES(lock_);
   // Takes `ino`'s name away (it keeps its number) and returns its former parent, or 0.
   uint32_t detach(uint32_t ino) REQUIRES(lock_);
+  // Doubles the buckets and chains every entry with a path again.
   void growIndex() REQUIRES(lock_);
   // Frees `ino` once the kernel has forgotten it and nothing below it has a path.
   void release(uint32_t ino) REQUIRES(lock_);
@@ -97,11 +101,11 @@ class InodeTable {
   std::deque<Node> nodes_ GUARDED_BY(lock_);      // by number; slot 0 unused
   PackedNames names_ GUARDED_BY(lock_);           // the names of nodes_
   std::vector<uint32_t> free_ GUARDED_BY(lock_);  // numbers to give out again
-  // (parent, name) → number, open addressing, at most two thirds full.
-  std::vector<uint32_t> index_ GUARDED_BY(lock_);
-  std::vector<uint8_t> tags_ GUARDED_BY(lock_);  // a byte of each slot's hash
-  size_t indexUsed_ GUARDED_BY(lock_) = 0;       // slots not empty (deleted ones included)
-  size_t live_ GUARDED_BY(lock_) = 0;            // numbers in use
+  // (parent, name) → number: each bucket holds the first number of a chain linked through
+  // Node::next; there are at least as many buckets as entries with a path.
+  std::vector<uint32_t> buckets_ GUARDED_BY(lock_);
+  size_t indexed_ GUARDED_BY(lock_) = 0;  // entries with a path (chained)
+  size_t live_ GUARDED_BY(lock_) = 0;     // numbers in use
 };
 
 }  // namespace dokan

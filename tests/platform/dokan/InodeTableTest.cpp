@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ using dokan::InodeTable;
 std::string PathOf(const InodeTable& table, uint64_t ino) {
   std::string path;
   return table.pathOf(ino, path) ? path : "<none>";
+}
+
+// Names never entered are not found, whichever part of the index they fall in.
+void ExpectNoneFound(const InodeTable& table, const std::string& prefix) {
+  for (int i = 0; i < 50000; ++i) ASSERT_EQ(table.find(prefix + std::to_string(i)), 0u);
 }
 
 TEST(InodeTable, NamesFollowMovesAndRemovalsOfTheirFolders) {
@@ -81,6 +87,9 @@ TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
   table.forget(file, 1);
   EXPECT_EQ(table.size(), known - 2);
   EXPECT_EQ(table.find("/f"), 0u);
+  // Forgetting a number no longer held changes nothing: it is still given out only once.
+  table.forget(file, 1);
+  EXPECT_EQ(table.size(), known - 2);
 
   // A freed number comes back with a new generation.
   InodeTable::Known again = table.remember(InodeTable::kRoot, "g");
@@ -94,6 +103,7 @@ TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
   for (int i = 0; i < 5000; ++i) {
     numbers.push_back(table.remember(again.ino, padding + std::to_string(i)).ino);
   }
+  ExpectNoneFound(table, "/g/absent");
   for (int i = 0; i < 5000; ++i) {
     if (i % 10 != 0) table.forget(numbers[i], 1);
   }
@@ -105,6 +115,10 @@ TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
     EXPECT_EQ(PathOf(table, numbers[i]), "/g/" + name);
     EXPECT_EQ(table.find("/g/" + name), numbers[i]);
   }
+  std::set<uint64_t> distinct(numbers.begin(), numbers.end());
+  EXPECT_EQ(distinct.size(), numbers.size());
+  EXPECT_EQ(distinct.count(again.ino), 0u);
+  ExpectNoneFound(table, "/g/absent");
 }
 
 }  // namespace
