@@ -135,11 +135,12 @@ int32_t CMediaSpace::read(void* buffer, int64_t offset, int32_t size) {
 
 int32_t CMediaSpace::readInPieces(void* out, int64_t offset, int32_t size) {
   auto* buffer = static_cast<uint8_t*>(out);
-  MutexLock guard(readLock_);
   int32_t done = 0;
   while (done < size) {
     int32_t piece = std::min(size - done, CMemCache::kLargestChunk);
-    int32_t got = readHeld(buffer + done, offset + done, piece);
+    // The reader is let go between pieces: the kernel's reads further ahead, on other
+    // threads, come in between and keep more of the file asked for on a slow link.
+    int32_t got = read(buffer + done, offset + done, piece);
     if (got < 0) return done > 0 ? done : got;
     done += got;
     if (got < piece) break;  // the end of the file

@@ -40,10 +40,10 @@ class CMediaSpace {
   // Bytes placed in `buffer`, 0 at the end of the file, -1 for an offset past the end, a
   // failed open or a read given up at close, -2 when a direct read got an error reply.
   int32_t read(void* buffer, int64_t offset, int32_t size);
-  // A long read as consecutive reads of at most CMemCache::kLargestChunk, each answered like
-  // read() (from the head, the memory cache or the fetch threads), under one hold of the
-  // reader. Stops at the end of the file; a piece that fails after others were read ends the
-  // read short, one that fails first gives its result.
+  // A long read as consecutive reads of at most CMemCache::kLargestChunk, each answered by
+  // read() (from the head, the memory cache or the fetch threads). Stops at the end of the
+  // file; a piece that fails after others were read ends the read short, one that fails first
+  // gives its result.
   int32_t readInPieces(void* buffer, int64_t offset, int32_t size);
 
   void close();
