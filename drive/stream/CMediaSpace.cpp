@@ -122,8 +122,13 @@ int32_t CMediaSpace::grownWindow() const {
   // Twice the bytes of a round trip keep the link busy while the next requests go out; the
   // rate lags a sample behind a growing window, so a third lets the window keep up.
   int64_t keepsLinkBusy = 3 * link_.bytesPerRoundTrip();
-  // Until a rate has been measured the window doubles as before.
-  if (keepsLinkBusy > 0) grown = std::min(grown, keepsLinkBusy);
+  // Even on a local link one request's bytes take a while to come: a second request asked
+  // before the first is in keeps the connections from idling between them.
+  constexpr int64_t kTwoRequests = 2 * CMemCache::kRequestSize;
+  bool local = link_.shortestRoundTripUs() < kSlowRoundTripUs;
+  // Until a rate has been measured the window doubles as before on a link with a round trip,
+  // and grows to two requests on a local one.
+  if (keepsLinkBusy > 0 || local) grown = std::min(grown, std::max(keepsLinkBusy, kTwoRequests));
   return static_cast<int32_t>(
       std::clamp<int64_t>(grown, CMemCache::kRequestSize, CMemCache::kLargestWindow));
 }
@@ -189,9 +194,8 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
   } else {
     result = waitForFetched(buffer, offset, wanted);
-    // The window did not cover the time the data took to come over a link with a round trip:
-    // let it grow. On a local link the window stays small.
-    if (sequential && link_.shortestRoundTripUs() >= kSlowRoundTripUs) window_ = grownWindow();
+    // The window did not cover the time the data took to come: let it grow.
+    if (sequential) window_ = grownWindow();
   }
 
   if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);

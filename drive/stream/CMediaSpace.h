@@ -154,10 +154,11 @@ class CMediaSpace {
   std::string ext_ GUARDED_BY(readLock_);
   std::string readPattern_ GUARDED_BY(readLock_);
   bool slavesStarted_ GUARDED_BY(readLock_) = false;
-  // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and,
-  // on a link whose round trip is 1 ms or more, doubles each time a sequential read has to
-  // wait for fetched data, so it grows until it covers the link's bandwidth times its round
-  // trip under load (at most CMemCache::kLargestWindow).
+  // Read-ahead: the bytes kept asked for ahead of the reader. It starts at one request and
+  // doubles each time a sequential read has to wait for fetched data, so it grows until it
+  // covers the link's bandwidth times its round trip under load (at most
+  // CMemCache::kLargestWindow; two requests on a link whose round trip is under 1 ms, unless
+  // that link carries more in a round trip).
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
   int64_t runStart_ GUARDED_BY(readLock_) = 0;  // where the current sequential run began
@@ -165,6 +166,9 @@ class CMediaSpace {
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.
   static constexpr int64_t kReorderBytes = 2 << 20;
+  // The requests one plan may queue: a window of 16 MiB in 2 MiB requests, and one more.
+  static constexpr int kMostRequestsPerPlan =
+      CMemCache::kLargestWindow / CMemCache::kLargestRequest + 1;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
