@@ -166,9 +166,6 @@ class CMediaSpace {
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.
   static constexpr int64_t kReorderBytes = 2 << 20;
-  // The requests one plan may queue: a window of 16 MiB in 2 MiB requests, and one more.
-  static constexpr int kMostRequestsPerPlan =
-      CMemCache::kLargestWindow / CMemCache::kLargestRequest + 1;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};

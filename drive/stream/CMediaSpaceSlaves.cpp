@@ -66,15 +66,10 @@ bool CMediaSpace::fetchPending() {
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  // The whole window is asked for at once. One request per read would leave the connections a
-  // round trip behind each time the window grows and at the start of every new place.
-  for (int i = 0; i < kMostRequestsPerPlan; ++i) {
-    std::optional<FetchRequest> request = cache_.plan(offset, window_);
-    if (!request) return;
-    // A grown window reaches past the end of the file near its end: nothing to fetch there.
-    if (window_ > CMemCache::kRequestSize && request->offset >= fileLength_) return;
+  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // A grown window reaches past the end of the file near its end: nothing to fetch there.
+  if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
     queueRequest(*request);
-  }
 }
 
 void CMediaSpace::leaveOldPlace() {
