@@ -51,8 +51,12 @@ bool ScriptedConnection::replyRaw(uint32_t length, const std::string& bytes) {
   return sendBytes(Header(length) + bytes);
 }
 
+std::string ScriptedConnection::Frame(const std::string& text, const std::string& data) {
+  return Header(static_cast<uint32_t>(text.size())) + text + data;
+}
+
 bool ScriptedConnection::reply(const std::string& text, const std::string& data) {
-  return sendBytes(Header(static_cast<uint32_t>(text.size())) + text + data);
+  return sendBytes(Frame(text, data));
 }
 
 bool ScriptedConnection::sendBytes(const std::string& bytes) {

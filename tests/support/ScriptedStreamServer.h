@@ -17,7 +17,9 @@
 class ScriptedConnection {
  public:
   explicit ScriptedConnection(int fd) : fd_(fd) {}
-  // Sends a reply frame: 4 bytes, the text length (big-endian), the text, then `data`.
+  // A reply frame: 4 bytes, the text length (big-endian), the text, then `data`.
+  static std::string Frame(const std::string& text, const std::string& data = {});
+  // Sends Frame(text, data).
   bool reply(const std::string& text, const std::string& data = {});
   // Sends a frame header announcing `length` text bytes, then `bytes` as they are.
   bool replyRaw(uint32_t length, const std::string& bytes);

@@ -114,15 +114,11 @@ TEST(StreamReplies, DataAndHeadArriveWhole) {
 // Replies that arrive in one piece are read one after the other, each with its own data:
 // none of the bytes a receive takes beyond the reply it reads is lost.
 TEST(StreamReplies, RepliesArrivingTogetherAreReadInTurn) {
-  auto frame = [](const std::string& text, const std::string& data) {
-    uint32_t length = htonl(static_cast<uint32_t>(text.size()));
-    std::string bytes(4, 'x');
-    bytes.append(reinterpret_cast<const char*>(&length), 4);
-    return bytes + text + data;
-  };
   const std::string large(3000, 'b');
   ScriptedStreamServer server([&](ScriptedConnection& c, const std::string&) {
-    c.sendBytes(frame("ok,0,5", "abcde") + frame("ok,5,3000", large) + frame("err,stream", ""));
+    c.sendBytes(ScriptedConnection::Frame("ok,0,5", "abcde") +
+                ScriptedConnection::Frame("ok,5,3000", large) +
+                ScriptedConnection::Frame("err,stream"));
   });
   CRSSocket socket;
   Mutex sendLock;
