@@ -40,31 +40,33 @@ void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) 
                                return CodeUnitLess()(store[sibling].id(), id);
                              });
   siblings.insert(at, place);
-  indexJoining(node);
+  indexJoining(place);
 }
 
-void FolderTables::indexJoining(TreeNode& node) {
+void FolderTables::indexJoining(NodeTable::Place place) {
   // A name the entry is given is kept while it is free, also one with an id (the kernel
   // knows the entry by it); the next tree read shows it under its plain name where that is
   // free, and tells the kernel.
-  if (!pathIndex.add(&node)) return;
-  renameWithId(node, PlainNameOf(node.name().str(), node.id().str()));
+  if (!pathIndex.add(place)) return;
+  const TreeNode& node = nodes.store()[place];
+  renameWithId(place, PlainNameOf(node.name().str(), node.id().str()));
 }
 
-void FolderTables::renameWithId(TreeNode& node, std::u16string_view plain) {
+void FolderTables::renameWithId(NodeTable::Place place, std::u16string_view plain) {
+  TreeNode& node = nodes.store()[place];
   std::u16string id = node.id().str();
   std::u16string shown = NameWithId(plain, id, node.isFolder());
   if (shown.size() > TreeNode::kMaxTextUnits) return;  // stays under its plain name
-  pathIndex.remove(&node);
+  pathIndex.remove(place);
   nodes.setText(node, id, shown);
   // Names with ids meet only for ids that differ in the case of a-z alone; such a pair keeps
   // meeting, and the larger id is found.
-  pathIndex.add(&node);
+  pathIndex.add(place);
 }
 
 void FolderTables::detach(NodeTable::Place place) {
   TreeNode& node = nodes.store()[place];
-  pathIndex.remove(&node);
+  pathIndex.remove(place);
   std::u16string parentId = nodes.parentKey(node);
   std::vector<ChildList>& lists = children.lists_;
   size_t at = children.lowerBound(std::u16string_view(parentId));
@@ -107,10 +109,10 @@ bool FolderTables::erase(std::u16string_view id) {
   if (const ChildList* list = children.find(id)) {
     for (NodeTable::Place child : list->children_) {
       TreeNode* orphan = &nodes.store()[child];
-      pathIndex.remove(orphan);
+      pathIndex.remove(child);
       orphan->parent = nullptr;
       nodes.orphanParents_[orphan] = std::u16string(id);
-      pathIndex.add(orphan);
+      pathIndex.add(child);
     }
   }
   nodes.order_.erase(nodes.lowerBound(id));  // while the entry still has its id

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "drive/node/NodeRecord.h"
@@ -21,8 +22,9 @@ class PreviousTexts;
 
 class FolderTables {
  public:
-  FolderTables() = default;
-  FolderTables(FolderTables&&) = default;
+  FolderTables() : pathIndex(nodes.store()) {}
+  // Moves leave both sides whole: the node table and the path index swap together.
+  FolderTables(FolderTables&& other) noexcept : FolderTables() { *this = std::move(other); }
   FolderTables& operator=(FolderTables&&) = default;
   FolderTables(const FolderTables&) = delete;
   FolderTables& operator=(const FolderTables&) = delete;
@@ -73,13 +75,13 @@ class FolderTables {
   void attach(NodeTable::Place place, std::u16string_view parentId);
   // Indexes an entry that joins a folder one at a time: under the name it has, or, when a
   // sibling already goes by that name, under its plain name with its id.
-  void indexJoining(TreeNode& node);
+  void indexJoining(NodeTable::Place place);
   // After a tree is linked: of each set of siblings whose names upper-case alike (`collided`
   // holds them all, in any order and more than once), the one with the largest id keeps its
   // name and the others are shown with their ids.
   void showApart(std::vector<const TreeNode*>& collided);
-  // Gives an indexed entry its name with its id, unless that would be too long.
-  void renameWithId(TreeNode& node, std::u16string_view plain);
+  // Gives the indexed entry at `place` its name with its id, unless that would be too long.
+  void renameWithId(NodeTable::Place place, std::u16string_view plain);
   void detach(NodeTable::Place place);
   ChildList& childListOf(std::u16string_view parentId);
   // Fills the child table of freshly linked entries (the table is empty before).

@@ -6,20 +6,11 @@
 namespace {
 
 // A slot of the path index: 0 when empty, kRemovedSlot after its entry was removed (probing
-// goes on past it), otherwise the entry's address with 16 bits of its hash above it. Most
-// probes that do not match end at those bits, without reading the entry. User-space addresses
-// on Linux lie below 2^48.
-constexpr uint64_t kRemovedSlot = 1;
-constexpr uint64_t kAddressBits = 0x0000FFFFFFFFFFFFULL;
+// goes on past it), otherwise the entry's place in the store plus kFirstPlaceSlot.
+constexpr uint32_t kRemovedSlot = 1;
+constexpr uint32_t kFirstPlaceSlot = 2;
 
-uint64_t TagOf(uint64_t hash) { return (hash & 0xFFFF) << 48; }
-uint64_t SlotFor(const TreeNode* node, uint64_t hash) {
-  return TagOf(hash) | (reinterpret_cast<uintptr_t>(node) & kAddressBits);
-}
-const TreeNode* EntryIn(uint64_t slot) {
-  return reinterpret_cast<const TreeNode*>(static_cast<uintptr_t>(slot & kAddressBits));
-}
-bool HoldsEntry(uint64_t slot) { return slot != 0 && slot != kRemovedSlot; }
+bool HoldsEntry(uint32_t slot) { return slot >= kFirstPlaceSlot; }
 
 }  // namespace
 
@@ -43,7 +34,7 @@ uint64_t PathIndex::stepHash(const TreeNode* parent, const Name& name) {
     hash ^= UpperUnit(name[at]);
     hash *= 1099511628211ULL;
   }
-  // The slot is taken from the high bits (see slotOf), the tag from the low ones.
+  // The slot is taken from the high bits (see slotOf).
   return (hash ^ (hash >> 29)) * 0x9E3779B97F4A7C15ULL;
 }
 
@@ -54,15 +45,27 @@ size_t PathIndex::slotOf(uint64_t hash) const {
 
 size_t PathIndex::nextSlot(size_t at) const { return at + 1 == steps_.size() ? 0 : at + 1; }
 
+const TreeNode& PathIndex::entryIn(uint32_t slot) const {
+  return (*store_)[slot - kFirstPlaceSlot];
+}
+
+void PathIndex::swap(PathIndex& other) noexcept {
+  std::swap(store_, other.store_);
+  std::swap(root_, other.root_);
+  std::swap(steps_, other.steps_);
+  std::swap(used_, other.used_);
+  std::swap(removed_, other.removed_);
+}
+
 template <typename Name, typename Visit>
 void PathIndex::forEachAt(const TreeNode* parent, const Name& name, Visit&& visit) const {
   if (steps_.empty()) return;
   uint64_t hash = stepHash(parent, name);
   for (size_t at = slotOf(hash); steps_[at]; at = nextSlot(at)) {
-    uint64_t slot = steps_[at];
-    if (slot == kRemovedSlot || (slot & ~kAddressBits) != TagOf(hash)) continue;
-    const TreeNode* candidate = EntryIn(slot);
-    if (candidate->parent == parent && SameUpperCased(candidate->name(), name)) visit(candidate);
+    uint32_t slot = steps_[at];
+    if (slot == kRemovedSlot) continue;
+    const TreeNode& candidate = entryIn(slot);
+    if (candidate.parent == parent && SameUpperCased(candidate.name(), name)) visit(&candidate);
   }
 }
 
@@ -116,39 +119,40 @@ void PathIndex::reserve(size_t count) {
 }
 
 void PathIndex::rehash(size_t capacity) {
-  std::vector<uint64_t> old(capacity, 0);
+  std::vector<uint32_t> old(capacity, 0);
   old.swap(steps_);
-  for (uint64_t slot : old) {
+  for (uint32_t slot : old) {
     if (!HoldsEntry(slot)) continue;
-    const TreeNode* node = EntryIn(slot);
-    size_t at = slotOf(stepHash(node->parent, node->name()));
+    const TreeNode& node = entryIn(slot);
+    size_t at = slotOf(stepHash(node.parent, node.name()));
     while (steps_[at]) at = nextSlot(at);
     steps_[at] = slot;
   }
   removed_ = 0;
 }
 
-const TreeNode* PathIndex::add(const TreeNode* node) {
+const TreeNode* PathIndex::add(uint32_t place) {
   if ((used_ + removed_ + 1) * 10 > steps_.size() * 7) {
     // Mostly removed marks: the same size, cleaned; otherwise twice as large.
     rehash(std::max(steps_.size(), capacityFor((used_ + 1) * 2)));
   }
-  uint64_t hash = stepHash(node->parent, node->name());
+  const TreeNode& node = (*store_)[place];
+  uint64_t hash = stepHash(node.parent, node.name());
   // The probe runs on to the first empty slot, past every entry of the same step, and the
   // entry goes into the first slot that is free.
   const TreeNode* same = nullptr;
   size_t free = steps_.size();
   size_t at = slotOf(hash);
   for (; steps_[at]; at = nextSlot(at)) {
-    uint64_t slot = steps_[at];
+    uint32_t slot = steps_[at];
     if (slot == kRemovedSlot) {
       if (free == steps_.size()) free = at;
       continue;
     }
-    if (same || (slot & ~kAddressBits) != TagOf(hash)) continue;
-    const TreeNode* candidate = EntryIn(slot);
-    if (candidate->parent == node->parent && SameUpperCased(candidate->name(), node->name())) {
-      same = candidate;
+    if (same) continue;
+    const TreeNode& candidate = entryIn(slot);
+    if (candidate.parent == node.parent && SameUpperCased(candidate.name(), node.name())) {
+      same = &candidate;
     }
   }
   if (free == steps_.size()) {
@@ -156,16 +160,16 @@ const TreeNode* PathIndex::add(const TreeNode* node) {
   } else {
     --removed_;
   }
-  steps_[free] = SlotFor(node, hash);
+  steps_[free] = place + kFirstPlaceSlot;
   ++used_;
   return same;
 }
 
-void PathIndex::remove(const TreeNode* node) {
+void PathIndex::remove(uint32_t place) {
   if (steps_.empty()) return;
-  uint64_t hash = stepHash(node->parent, node->name());
-  uint64_t wanted = SlotFor(node, hash);
-  for (size_t at = slotOf(hash); steps_[at]; at = nextSlot(at)) {
+  const TreeNode& node = (*store_)[place];
+  uint32_t wanted = place + kFirstPlaceSlot;
+  for (size_t at = slotOf(stepHash(node.parent, node.name())); steps_[at]; at = nextSlot(at)) {
     if (steps_[at] == wanted) {
       steps_[at] = kRemovedSlot;
       --used_;

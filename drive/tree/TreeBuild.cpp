@@ -56,7 +56,8 @@ void FolderTables::showApart(std::vector<const TreeNode*>& collided) {
   // The one that keeps the name never changes, so the order of the renames does not matter.
   for (const TreeNode* entry : collided) {
     if (pathIndex.largestAt(entry->parent, entry->name()) == entry) continue;
-    renameWithId(*mutableNode(entry->id()), entry->name().str());
+    NodeTable::Place place;
+    if (nodes.findPlace(entry->id().str(), place)) renameWithId(place, entry->name().str());
   }
 }
 
@@ -204,9 +205,11 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   // finds does not depend on the order they went in).
   pathIndex.reserve(pathIndex.used_ + nodes.order_.size());
   std::vector<const TreeNode*> collided;
-  for (const TreeNode& node : nodes.store()) {
+  const std::deque<TreeNode>& store = nodes.store();
+  for (NodeTable::Place place = 0; place < store.size(); ++place) {
+    const TreeNode& node = store[place];
     if (StateOf(node) != kDone) continue;
-    if (const TreeNode* same = pathIndex.add(&node)) {
+    if (const TreeNode* same = pathIndex.add(place)) {
       collided.push_back(&node);
       collided.push_back(same);
     }
