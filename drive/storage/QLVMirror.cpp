@@ -381,7 +381,7 @@ int QLVMirror::GetEntry(const std::u16string& key, NodeRecord* record) {
 
 std::map<std::u16string, std::u16string> QLVMirror::GetChildren(const std::u16string& key) {
   MutexLock guard(tree_.lock());
-  const ChildList* children = tree_.tables().children.find(key);
+  std::optional<ChildList> children = tree_.tables().children.find(key);
   return children ? children->copy() : std::map<std::u16string, std::u16string>();
 }
 

@@ -1,5 +1,6 @@
 #include "drive/tree/FileListWriter.h"
 
+#include <optional>
 #include <string>
 
 #include "platform/appfolder/PrivateFiles.h"
@@ -25,7 +26,7 @@ void AppendFolderLine(std::u16string& out, const TreeNode& node, const FolderTab
   bool hasSubfolders = false;
   size_t subfolderMark = out.size() + 1;
   out += u"|0|";
-  if (const ChildList* children = tables.children.find(node.id())) {
+  if (std::optional<ChildList> children = tables.children.find(node.id())) {
     bool first = true;
     children->forEach([&](const TreeNode& child) {
       if (!first) out += u',';

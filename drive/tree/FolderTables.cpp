@@ -19,27 +19,13 @@ TreeNode* FolderTables::mutableNode(std::u16string_view id) { return nodes.looku
 
 TreeNode* FolderTables::mutableNode(NodeText id) { return nodes.lookup(id); }
 
-ChildList& FolderTables::childListOf(std::u16string_view parentId) {
-  std::vector<ChildList>& lists = children.lists_;
-  size_t at = children.lowerBound(parentId);
-  if (at == lists.size() || lists[at].parentId_ != parentId) {
-    lists.insert(lists.begin() + static_cast<ptrdiff_t>(at),
-                 ChildList(std::u16string(parentId), &nodes.store()));
-  }
-  return lists[at];
-}
-
 void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) {
-  const std::deque<TreeNode>& store = nodes.store();
   TreeNode& node = nodes.store()[place];
-  node.parent = parentId.empty() ? nullptr : mutableNode(parentId);
+  NodeTable::Place parentPlace = 0;
+  bool parentKnown = !parentId.empty() && nodes.findPlace(parentId, parentPlace);
+  node.parent = parentKnown ? &nodes.store()[parentPlace] : nullptr;
   if (!parentId.empty() && !node.parent) nodes.orphanParents_[&node] = std::u16string(parentId);
-  std::vector<NodeTable::Place>& siblings = childListOf(parentId).children_;
-  auto at = std::lower_bound(siblings.begin(), siblings.end(), node.id(),
-                             [&](NodeTable::Place sibling, NodeText id) {
-                               return CodeUnitLess()(store[sibling].id(), id);
-                             });
-  siblings.insert(at, place);
+  children.add(parentId, parentKnown ? std::optional(parentPlace) : std::nullopt, place);
   indexJoining(place);
 }
 
@@ -67,14 +53,7 @@ void FolderTables::renameWithId(NodeTable::Place place, std::u16string_view plai
 void FolderTables::detach(NodeTable::Place place) {
   TreeNode& node = nodes.store()[place];
   pathIndex.remove(place);
-  std::u16string parentId = nodes.parentKey(node);
-  std::vector<ChildList>& lists = children.lists_;
-  size_t at = children.lowerBound(std::u16string_view(parentId));
-  if (at < lists.size() && lists[at].parentId_ == parentId) {
-    std::vector<NodeTable::Place>& siblings = lists[at].children_;
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), place), siblings.end());
-    if (siblings.empty()) lists.erase(lists.begin() + static_cast<ptrdiff_t>(at));
-  }
+  children.remove(nodes.parentKey(node), place);
   nodes.orphanParents_.erase(&node);
   node.parent = nullptr;
 }
@@ -94,6 +73,9 @@ void FolderTables::put(const NodeRecord& record) {
     node->attributes = record.attributes;  // before linking: it decides the name with the id
     nodes.order_.insert(nodes.lowerBound(std::u16string_view(record.key)), place);
     attach(place, record.parentKey);
+    // Children listed before their folder was there stay without a parent, but are now
+    // kept with the folder.
+    children.keepByPlace(record.key, place);
   }
   node->attributes = record.attributes;
   node->size = record.size;
@@ -106,8 +88,11 @@ bool FolderTables::erase(std::u16string_view id) {
   NodeTable::Place place;
   if (id.empty() || !nodes.findPlace(id, place)) return false;
   detach(place);
-  if (const ChildList* list = children.find(id)) {
-    for (NodeTable::Place child : list->children_) {
+  // The children stay, kept by the id of their parent while it is missing.
+  children.keepByParentId(id);
+  if (std::optional<ChildList> list = children.find(id)) {
+    for (size_t at = 0; at < list->size_; ++at) {
+      NodeTable::Place child = list->first_[at];
       TreeNode* orphan = &nodes.store()[child];
       pathIndex.remove(child);
       orphan->parent = nullptr;

@@ -22,8 +22,9 @@ class PreviousTexts;
 
 class FolderTables {
  public:
-  FolderTables() : pathIndex(nodes.store()) {}
-  // Moves leave both sides whole: the node table and the path index swap together.
+  FolderTables() : pathIndex(nodes.store()), children(nodes.store()) {}
+  // Moves leave both sides whole: the node table, the path index and the child table swap
+  // together.
   FolderTables(FolderTables&& other) noexcept : FolderTables() { *this = std::move(other); }
   FolderTables& operator=(FolderTables&&) = default;
   FolderTables(const FolderTables&) = delete;
@@ -56,7 +57,7 @@ class FolderTables {
   // Calls `visit` for each child of `parentId` in id order, in place (no copy).
   template <typename Id, typename Visit>
   void forEachChild(const Id& parentId, Visit&& visit) const {
-    if (const ChildList* list = children.find(parentId)) list->forEach(visit);
+    if (std::optional<ChildList> list = children.find(parentId)) list->forEach(visit);
   }
 
   // Building (of empty tables): `stage` adds an entry without linking it, with the text the
@@ -83,7 +84,6 @@ class FolderTables {
   // Gives the indexed entry at `place` its name with its id, unless that would be too long.
   void renameWithId(NodeTable::Place place, std::u16string_view plain);
   void detach(NodeTable::Place place);
-  ChildList& childListOf(std::u16string_view parentId);
   // Fills the child table of freshly linked entries (the table is empty before).
   void buildChildLists();
 };

@@ -239,45 +239,37 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
 
 void FolderTables::buildChildLists() {
   const std::deque<TreeNode>& store = nodes.store();
-  // First the children of each parent are counted: under a parent in the table, under its
-  // address; at top level and under a missing parent, under the parent id.
-  std::unordered_map<const TreeNode*, uint32_t> listOfParent;
-  std::map<std::u16string, uint32_t, CodeUnitLess> listOfKey;
-  std::vector<uint32_t> counts;
-  auto listFor = [&](const TreeNode& node) -> uint32_t {
-    uint32_t next = static_cast<uint32_t>(counts.size());
-    uint32_t list = node.parent ? listOfParent.try_emplace(node.parent, next).first->second
-                                : listOfKey.try_emplace(nodes.parentKey(node), next).first->second;
-    if (list == next) counts.push_back(0);
-    return list;
-  };
-  for (NodeTable::Place place : nodes.order_) ++counts[listFor(store[place])];
-
-  // The lists are made in parent id order (parents in the table come in id order from the id
-  // list, the others from their map) and sized once.
-  std::vector<uint32_t> finalIndex(counts.size());
-  std::vector<ChildList>& lists = children.lists_;
-  lists.reserve(counts.size());
-  auto keyed = listOfKey.begin();
-  auto addList = [&](std::u16string parentId, uint32_t counted) {
-    finalIndex[counted] = static_cast<uint32_t>(lists.size());
-    lists.push_back(ChildList(std::move(parentId), &store));
-    lists.back().children_.reserve(counts[counted]);
-  };
+  // First the children of each parent in the table are counted, by the parent's place; those
+  // at top level and below a missing parent join their lists by the parent id at once.
+  std::unordered_map<const TreeNode*, uint32_t> countOfParent;
   for (NodeTable::Place place : nodes.order_) {
-    const TreeNode& parent = store[place];
-    auto listed = listOfParent.find(&parent);
-    if (listed == listOfParent.end()) continue;
-    for (; keyed != listOfKey.end() && CodeUnitLess()(keyed->first, parent.id()); ++keyed) {
-      addList(keyed->first, keyed->second);
+    const TreeNode& node = store[place];
+    if (node.parent) {
+      ++countOfParent[node.parent];
+    } else {
+      children.loose_[nodes.parentKey(node)].push_back(place);
     }
-    addList(parent.id().str(), listed->second);
   }
-  for (; keyed != listOfKey.end(); ++keyed) addList(keyed->first, keyed->second);
 
-  // Then each entry joins its list, in id order.
+  // The runs follow in parent id order (the order of the id list) and are sized once; then
+  // each entry takes the next place of its parent's run, in id order.
+  std::vector<ChildTable::Run>& runs = children.runs_;
+  runs.reserve(countOfParent.size());
+  std::unordered_map<const TreeNode*, uint32_t> nextOfParent;
+  nextOfParent.reserve(countOfParent.size());
+  uint32_t end = 0;
   for (NodeTable::Place place : nodes.order_) {
-    lists[finalIndex[listFor(store[place])]].children_.push_back(place);
+    auto counted = countOfParent.find(&store[place]);
+    if (counted == countOfParent.end()) continue;
+    nextOfParent.emplace(counted->first, end);
+    end += counted->second;
+    runs.push_back({place, end});
+  }
+  std::unordered_map<const TreeNode*, uint32_t>().swap(countOfParent);
+  children.children_.resize(end);
+  for (NodeTable::Place place : nodes.order_) {
+    const TreeNode& node = store[place];
+    if (node.parent) children.children_[nextOfParent[node.parent]++] = place;
   }
 }
 
