@@ -7,7 +7,7 @@
 namespace {
 
 bool IsAncestorOrSelf(const TreeNode* candidate, const TreeNode* node) {
-  for (const TreeNode* at = node; at; at = at->parent) {
+  for (const TreeNode* at = node; at; at = at->parent()) {
     if (at == candidate) return true;
   }
   return false;
@@ -23,8 +23,8 @@ void FolderTables::attach(NodeTable::Place place, std::u16string_view parentId) 
   TreeNode& node = nodes.store()[place];
   NodeTable::Place parentPlace = 0;
   bool parentKnown = !parentId.empty() && nodes.findPlace(parentId, parentPlace);
-  node.parent = parentKnown ? &nodes.store()[parentPlace] : nullptr;
-  if (!parentId.empty() && !node.parent) nodes.orphanParents_[&node] = std::u16string(parentId);
+  node.setParent(parentKnown ? &nodes.store()[parentPlace] : nullptr);
+  if (!parentId.empty() && !node.parent()) nodes.orphanParents_[&node] = std::u16string(parentId);
   children.add(parentId, parentKnown ? std::optional(parentPlace) : std::nullopt, place);
   indexJoining(place);
 }
@@ -55,7 +55,7 @@ void FolderTables::detach(NodeTable::Place place) {
   pathIndex.remove(place);
   children.remove(nodes.parentKey(node), place);
   nodes.orphanParents_.erase(&node);
-  node.parent = nullptr;
+  node.setParent(nullptr);
 }
 
 void FolderTables::put(const NodeRecord& record) {
@@ -70,14 +70,15 @@ void FolderTables::put(const NodeRecord& record) {
     NodeTable::Place place = nodes.allocate();
     node = &nodes.store()[place];
     nodes.setText(*node, record.key, record.name);
-    node->attributes = record.attributes;  // before linking: it decides the name with the id
+    node->attributes = static_cast<uint16_t>(
+        record.attributes);  // before linking: it decides the name with the id
     nodes.order_.insert(nodes.lowerBound(std::u16string_view(record.key)), place);
-    attach(place, record.parentKey);
     // Children listed before their folder was there stay without a parent, but are now
     // kept with the folder.
     children.keepByPlace(record.key, place);
+    attach(place, record.parentKey);
   }
-  node->attributes = record.attributes;
+  node->attributes = static_cast<uint16_t>(record.attributes);
   node->size = record.size;
   node->time = record.time;
   node->writable = record.writable;
@@ -95,7 +96,7 @@ bool FolderTables::erase(std::u16string_view id) {
       NodeTable::Place child = list->first_[at];
       TreeNode* orphan = &nodes.store()[child];
       pathIndex.remove(child);
-      orphan->parent = nullptr;
+      orphan->setParent(nullptr);
       nodes.orphanParents_[orphan] = std::u16string(id);
       pathIndex.add(child);
     }
@@ -135,10 +136,10 @@ void FolderTables::setWritable(std::u16string_view id, bool writable) {
 bool FolderTables::refresh(std::u16string_view id, int64_t size, int32_t time,
                            uint32_t attributes) {
   TreeNode* node = mutableNode(id);
-  if (!node) return false;
+  if (!node || attributes > TreeNode::kMaxAttributes) return false;
   node->size = size;
   node->time = time;
-  node->attributes = attributes;
+  node->attributes = static_cast<uint16_t>(attributes);
   node->stale = 0;
   return true;
 }

@@ -12,7 +12,7 @@ void NodeTable::setText(TreeNode& node, std::u16string_view id, std::u16string_v
   NodeText::Store(id, narrowId, text);
   NodeText::Store(name, narrowName, text + idUnits);
   dropText(node);
-  node.text = text;
+  node.setText(text);
   node.idLength = static_cast<uint16_t>(id.size());
   node.nameLength = static_cast<uint16_t>(name.size());
   node.narrowId = narrowId ? 1 : 0;
@@ -35,7 +35,7 @@ void NodeTable::borrowText(TreeNode& node, const NodeTable& from, const TreeNode
     borrowedWith_ = from.texts_.get();
   }
   dropText(node);
-  node.text = source.text;
+  node.setText(source.text());
   node.idLength = source.idLength;
   node.nameLength = source.nameLength;
   node.narrowId = source.narrowId;
@@ -64,11 +64,11 @@ void NodeTable::compactTexts(bool always) {
   auto fresh = std::make_shared<TextArena<char16_t>>();
   // Every entry of the store, staged ones too; released ones hold no text.
   for (TreeNode& node : store()) {
-    if (!node.text) continue;
+    if (!node.text()) continue;
     size_t units = node.textUnits();
     char16_t* text = fresh->allocate(units);
-    std::copy(node.text, node.text + units, text);
-    node.text = text;
+    std::copy(node.text(), node.text() + units, text);
+    node.setText(text);
     node.borrowedText = 0;
   }
   texts_ = std::move(fresh);
@@ -119,7 +119,7 @@ void NodeTable::swap(NodeTable& other) noexcept {
   std::swap(sharedUnits_, other.sharedUnits_);
   std::swap(borrowedWith_, other.borrowedWith_);
   std::swap(stagedParentTexts_, other.stagedParentTexts_);
-  std::swap(lastStagedParent_, other.lastStagedParent_);
+  std::swap(stagedParents_, other.stagedParents_);
   std::swap(free_, other.free_);
   std::swap(order_, other.order_);
   std::swap(orphanParents_, other.orphanParents_);
@@ -173,7 +173,7 @@ NodeRecord NodeTable::record(const TreeNode& node) const {
 }
 
 std::u16string NodeTable::parentKey(const TreeNode& node) const {
-  if (node.parent) return node.parent->id().str();
+  if (node.parent()) return node.parent()->id().str();
   auto orphan = orphanParents_.find(&node);
   return orphan == orphanParents_.end() ? std::u16string() : orphan->second;
 }

@@ -123,10 +123,12 @@ class NodeTable {
   size_t borrowedUnits_ = 0;
   size_t sharedUnits_ = 0;
   const TextArena<char16_t>* borrowedWith_ = nullptr;
-  TextArena<char16_t> stagedParentTexts_;  // the listed parent ids of staged entries, until linked
-  NodeText lastStagedParent_;              // the one the last staged entry points to
-  std::vector<Place> free_;                // released entries of store_, reused first
-  std::vector<Place> order_;               // every entry, by id
+  // The listed parent ids of staged entries, until they are linked: their texts, and one
+  // record for each run of entries listed with the same parent, which the entries point to.
+  TextArena<char16_t> stagedParentTexts_;
+  std::deque<NodeText> stagedParents_;
+  std::vector<Place> free_;   // released entries of store_, reused first
+  std::vector<Place> order_;  // every entry, by id
   // Entries whose listed parent is missing: their parent id.
   std::unordered_map<const TreeNode*, std::u16string> orphanParents_;
 };

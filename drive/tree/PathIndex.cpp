@@ -65,7 +65,7 @@ void PathIndex::forEachAt(const TreeNode* parent, const Name& name, Visit&& visi
     uint32_t slot = steps_[at];
     if (slot == kRemovedSlot) continue;
     const TreeNode& candidate = entryIn(slot);
-    if (candidate.parent == parent && SameUpperCased(candidate.name(), name)) visit(&candidate);
+    if (candidate.parent() == parent && SameUpperCased(candidate.name(), name)) visit(&candidate);
   }
 }
 
@@ -124,7 +124,7 @@ void PathIndex::rehash(size_t capacity) {
   for (uint32_t slot : old) {
     if (!HoldsEntry(slot)) continue;
     const TreeNode& node = entryIn(slot);
-    size_t at = slotOf(stepHash(node.parent, node.name()));
+    size_t at = slotOf(stepHash(node.parent(), node.name()));
     while (steps_[at]) at = nextSlot(at);
     steps_[at] = slot;
   }
@@ -137,7 +137,7 @@ const TreeNode* PathIndex::add(uint32_t place) {
     rehash(std::max(steps_.size(), capacityFor((used_ + 1) * 2)));
   }
   const TreeNode& node = (*store_)[place];
-  uint64_t hash = stepHash(node.parent, node.name());
+  uint64_t hash = stepHash(node.parent(), node.name());
   // The probe runs on to the first empty slot, past every entry of the same step, and the
   // entry goes into the first slot that is free.
   const TreeNode* same = nullptr;
@@ -151,7 +151,7 @@ const TreeNode* PathIndex::add(uint32_t place) {
     }
     if (same) continue;
     const TreeNode& candidate = entryIn(slot);
-    if (candidate.parent == node.parent && SameUpperCased(candidate.name(), node.name())) {
+    if (candidate.parent() == node.parent() && SameUpperCased(candidate.name(), node.name())) {
       same = &candidate;
     }
   }
@@ -169,7 +169,7 @@ void PathIndex::remove(uint32_t place) {
   if (steps_.empty()) return;
   const TreeNode& node = (*store_)[place];
   uint32_t wanted = place + kFirstPlaceSlot;
-  for (size_t at = slotOf(stepHash(node.parent, node.name())); steps_[at]; at = nextSlot(at)) {
+  for (size_t at = slotOf(stepHash(node.parent(), node.name())); steps_[at]; at = nextSlot(at)) {
     if (steps_[at] == wanted) {
       steps_[at] = kRemovedSlot;
       --used_;

@@ -55,7 +55,7 @@ void FolderTables::showApart(std::vector<const TreeNode*>& collided) {
   collided.erase(std::unique(collided.begin(), collided.end()), collided.end());
   // The one that keeps the name never changes, so the order of the renames does not matter.
   for (const TreeNode* entry : collided) {
-    if (pathIndex.largestAt(entry->parent, entry->name()) == entry) continue;
+    if (pathIndex.largestAt(entry->parent(), entry->name()) == entry) continue;
     NodeTable::Place place;
     if (nodes.findPlace(entry->id().str(), place)) renameWithId(place, entry->name().str());
   }
@@ -69,18 +69,16 @@ void FolderTables::stage(NodeRecord&& record, PreviousTexts* previous) {
     nodes.setText(node, record.key, record.name);
   }
   // Siblings are listed one after another: a run of them shares one copy of the parent id.
-  NodeText& parent = nodes.lastStagedParent_;
-  if (!parent.storage() || !(parent == record.parentKey)) {
+  std::deque<NodeText>& parents = nodes.stagedParents_;
+  if (parents.empty() || !(parents.back() == record.parentKey)) {
     bool narrow = NodeText::FitsNarrow(record.parentKey);
     char16_t* text =
         nodes.stagedParentTexts_.allocate(NodeText::StorageUnits(record.parentKey.size(), narrow));
     NodeText::Store(record.parentKey, narrow, text);
-    parent = NodeText(text, record.parentKey.size(), narrow);
+    parents.emplace_back(text, record.parentKey.size(), narrow);
   }
-  node.stagedParentText = parent.storage();
-  node.stagedParentLength = static_cast<uint16_t>(parent.size());
-  node.narrowStagedParent = parent.narrow() ? 1 : 0;
-  node.attributes = record.attributes;
+  node.setStagedParent(&parents.back());
+  node.attributes = static_cast<uint16_t>(record.attributes);
   node.size = record.size;
   node.time = record.time;
   node.mark = kStaged;
@@ -128,25 +126,24 @@ void FolderTables::orderStaged() {
     TreeNode* node = &listed;
     NodeText parentId = node->stagedParent();
     if (parentId.empty()) {
-      node->parent = nullptr;
+      node->setParent(nullptr);
     } else if (lastParent && parentId == lastParentId) {
-      node->parent = lastParent;
+      node->setParent(lastParent);
     } else {
-      node->parent = mutableNode(parentId);
-      if (node->parent) {
-        lastParentId = node->parent->id();
-        lastParent = node->parent;
+      node->setParent(mutableNode(parentId));
+      if (node->parent()) {
+        lastParentId = node->parent()->id();
+        lastParent = node->parent();
       }
     }
-    if (!parentId.empty() && !node->parent) {
+    if (!parentId.empty() && !node->parent()) {
       nodes.orphanParents_[node] = parentId.str();
     }
     node->mark = 0;
   }
   // The parent ids are dropped only once every parent is found.
-  for (NodeTable::Place place : nodes.order_) store[place].stagedParentLength = 0;
   nodes.stagedParentTexts_ = TextArena<char16_t>();
-  nodes.lastStagedParent_ = NodeText();
+  std::deque<NodeText>().swap(nodes.stagedParents_);
   nodes.compactTexts();
 }
 
@@ -163,7 +160,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
     TreeNode* start = &nodes.store()[place];
     chain.clear();
     bool looped = false;
-    for (TreeNode* at = start; at; at = at->parent) {
+    for (TreeNode* at = start; at; at = at->parent()) {
       uint8_t state = StateOf(*at);
       if (state == kDone || state == kLooped) break;
       if (state == kOnChain) {
@@ -177,12 +174,12 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
       TreeNode& node = **at;
       if (looped) {
         SetState(node, kLooped);
-      } else if (!node.parent) {
+      } else if (!node.parent()) {
         SetState(node, kDone);
-      } else if (StateOf(*node.parent) != kDone) {
+      } else if (StateOf(*node.parent()) != kDone) {
         SetState(node, kLooped);
       } else {
-        bool writableAbove = (node.parent->mark & (kAncestorWritable | kOwnWritable)) != 0;
+        bool writableAbove = (node.parent()->mark & (kAncestorWritable | kOwnWritable)) != 0;
         node.mark = static_cast<uint8_t>((node.mark & kOwnWritable) | kDone |
                                          (writableAbove ? kAncestorWritable : 0));
       }
@@ -232,7 +229,7 @@ size_t FolderTables::link(const std::set<std::u16string>& writableIds) {
   }
   NodeRecord rootRecord = RootNode();
   nodes.setText(*root, u"", rootRecord.name);
-  root->attributes = rootRecord.attributes;
+  root->attributes = static_cast<uint16_t>(rootRecord.attributes);
   pathIndex.root_ = root;
   return loopedNodes;
 }
@@ -244,8 +241,8 @@ void FolderTables::buildChildLists() {
   std::unordered_map<const TreeNode*, uint32_t> countOfParent;
   for (NodeTable::Place place : nodes.order_) {
     const TreeNode& node = store[place];
-    if (node.parent) {
-      ++countOfParent[node.parent];
+    if (node.parent()) {
+      ++countOfParent[node.parent()];
     } else {
       children.loose_[nodes.parentKey(node)].push_back(place);
     }
@@ -269,7 +266,7 @@ void FolderTables::buildChildLists() {
   children.children_.resize(end);
   for (NodeTable::Place place : nodes.order_) {
     const TreeNode& node = store[place];
-    if (node.parent) children.children_[nextOfParent[node.parent]++] = place;
+    if (node.parent()) children.children_[nextOfParent[node.parent()]++] = place;
   }
 }
 

@@ -7,12 +7,12 @@ namespace {
 
 bool SameParent(const FolderTables& before, const TreeNode& old, const FolderTables& after,
                 const TreeNode& now) {
-  if (old.parent && now.parent) return old.parent->id() == now.parent->id();
+  if (old.parent() && now.parent()) return old.parent()->id() == now.parent()->id();
   return before.nodes.parentKey(old) == after.nodes.parentKey(now);
 }
 
 std::u16string FolderOf(const TreeNode& node) {
-  return node.parent ? FullPathOf(*node.parent) : u"\\";
+  return node.parent() ? FullPathOf(*node.parent()) : u"\\";
 }
 
 void AddWithDescendants(const FolderTables& tables, const TreeNode& node,
@@ -37,7 +37,9 @@ TreeChanges CompareTrees(const FolderTables& before, const FolderTables& after) 
   // (all of them at the first read) costs nothing here.
   std::vector<const TreeNode*> gained;
   auto gain = [&](const TreeNode& node) {
-    if (!node.parent || before.nodes.count(node.parent->id()) != 0) gained.push_back(node.parent);
+    if (!node.parent() || before.nodes.count(node.parent()->id()) != 0) {
+      gained.push_back(node.parent());
+    }
   };
   auto old = before.nodes.begin();
   auto now = after.nodes.begin();

@@ -3,7 +3,8 @@
 #include "drive/replies/NodeLine.h"
 
 bool FitsTables(const NodeRecord& record) {
-  return record.key.size() <= TreeNode::kMaxTextUnits &&
+  return record.attributes <= TreeNode::kMaxAttributes &&
+         record.key.size() <= TreeNode::kMaxTextUnits &&
          record.name.size() <= TreeNode::kMaxTextUnits &&
          record.parentKey.size() <= TreeNode::kMaxTextUnits;
 }
@@ -61,11 +62,11 @@ std::u16string FolderPathOf(const TreeNode& node) {
 void AppendFolderPathOf(const TreeNode& node, std::u16string& out) {
   if (node.id().empty()) return;
   size_t length = 1;
-  for (const TreeNode* at = node.parent; at; at = at->parent) length += at->nameLength + 1;
+  for (const TreeNode* at = node.parent(); at; at = at->parent()) length += at->nameLength + 1;
   size_t start = out.size();
   out.resize(start + length, u'\\');
   size_t end = start + length - 1;  // the final "\" stays
-  for (const TreeNode* at = node.parent; at; at = at->parent) {
+  for (const TreeNode* at = node.parent(); at; at = at->parent()) {
     NodeText name = at->name();
     end -= name.size();
     name.copyTo(out.data() + end);

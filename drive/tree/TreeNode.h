@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -39,56 +40,68 @@ struct CodeUnitLess {
   static int Compare(NodeText a, std::u16string_view b);
 };
 
-// One entry as the tables hold it. `parent` is null at top level, for the root and for an
-// entry whose parent is not in the table. The id and the name lie side by side in the node
-// table's text arena, each stored as NodeText stores it.
+// One entry as the tables hold it, in 32 bytes. The parent is null at top level, for the
+// root and for an entry whose parent is not in the table. The id and the name lie side by side
+// in the node table's text arena, each stored as NodeText stores it. The two addresses are
+// kept in 48 bits each, which every user-space address on Linux fits, each beside a length.
 struct TreeNode {
   // Ids, names and parent ids longer than this are not taken into the tables.
   static constexpr size_t kMaxTextUnits = UINT16_MAX;
+  // Entries with larger attributes are not taken into the tables either.
+  static constexpr uint32_t kMaxAttributes = UINT16_MAX;
 
-  union {
-    TreeNode* parent = nullptr;
-    // While the entry is staged (not yet linked): its listed parent id, kept apart from the
-    // tables' texts so that dropping it after linking leaves no gap to pack.
-    const char16_t* stagedParentText;
-  };
-  const char16_t* text = nullptr;  // the id, then the name
   int64_t size = 0;
   int32_t time = 0;
-  uint32_t attributes = 0;
-  uint16_t idLength = 0;  // in UTF-16 code units, as are the two below
-  uint16_t nameLength = 0;
-  uint16_t stagedParentLength = 0;
+  uint16_t attributes = 0;
   uint8_t writable : 1 = 0;
   uint8_t stale : 1 = 0;
   uint8_t narrowId : 1 = 0;
   uint8_t narrowName : 1 = 0;
-  uint8_t narrowStagedParent : 1 = 0;
   uint8_t borrowedText : 1 = 0;  // the id and name lie in texts of earlier tables
   uint8_t mark = 0;              // scratch state while the tree is built
+  // The parent; while the entry is staged (not yet linked), its listed parent id instead.
+  uint64_t parentAddress : 48 = 0;
+  uint64_t idLength : 16 = 0;  // in UTF-16 code units, as is the name's
+  uint64_t textAddress : 48 = 0;
+  uint64_t nameLength : 16 = 0;
 
-  NodeText id() const { return {text, idLength, narrowId != 0}; }
+  TreeNode* parent() const { return reinterpret_cast<TreeNode*>(parentAddress); }
+  void setParent(const TreeNode* node) { parentAddress = AddressBits(node); }
+  // The id, then the name; null for an entry without text.
+  const char16_t* text() const { return reinterpret_cast<const char16_t*>(textAddress); }
+  void setText(const char16_t* text) { textAddress = AddressBits(text); }
+
+  NodeText id() const { return {text(), idLength, narrowId != 0}; }
   NodeText name() const {
-    return {text + NodeText::StorageUnits(idLength, narrowId), nameLength, narrowName != 0};
+    return {text() + NodeText::StorageUnits(idLength, narrowId), nameLength, narrowName != 0};
   }
-  // The listed parent id while the entry waits to be linked.
-  NodeText stagedParent() const {
-    return {stagedParentText, stagedParentLength, narrowStagedParent != 0};
-  }
+  // The listed parent id while the entry waits to be linked (kept by the node table).
+  const NodeText& stagedParent() const { return *reinterpret_cast<const NodeText*>(parentAddress); }
+  void setStagedParent(const NodeText* parentId) { parentAddress = AddressBits(parentId); }
   // What the id and the name take of the text arena.
   size_t textUnits() const {
     return NodeText::StorageUnits(idLength, narrowId) +
            NodeText::StorageUnits(nameLength, narrowName);
   }
   bool isFolder() const { return (attributes & kNodeFolderAttribute) != 0; }
+
+ private:
+  static constexpr uintptr_t kAddressLimit = uintptr_t{1} << 48;
+  static uint64_t AddressBits(const void* address) {
+    auto bits = reinterpret_cast<uintptr_t>(address);
+    // Cannot happen in a Linux process; stopping beats following a cut address.
+    if (bits >= kAddressLimit) std::abort();
+    return bits;
+  }
 };
+static_assert(sizeof(TreeNode) == 32);
 
 // The letter a–z as A–Z; every other unit stays.
 inline char16_t UpperUnit(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
-// Whether the record's id, name and parent id fit an entry of the tables.
+// Whether the record's id, name, parent id and attributes fit an entry of the tables.
 bool FitsTables(const NodeRecord& record);
 
 // The path with a–z changed to A–Z; every other character stays.

@@ -420,12 +420,31 @@ TEST(FolderTree, ChangesKeepTheTablesInStep) {
   EXPECT_EQ(t.nodes.at(u"12").folderPath, u"\\");
   EXPECT_EQ(t.nodes.at(u"12").parentKey, u"11");
   EXPECT_FALSE(t.erase(u"11"));
+  // They are still its children when it comes back; the other folders' lists stay whole.
+  EXPECT_EQ(t.children.at(u"11").count(u"12"), 1u);
+  NodeRecord back;
+  back.key = u"11";
+  back.name = u"2019";
+  back.parentKey = u"10";
+  back.attributes = kNodeFolderAttribute;
+  t.put(back);
+  EXPECT_EQ(t.children.at(u"11").count(u"12"), 1u);
+  EXPECT_EQ(t.children.at(u"10").count(u"11"), 1u);
+  EXPECT_EQ(t.children.at(u"15").count(u"10"), 1u);
 
   t.setStale(u"16", true);
   EXPECT_EQ(t.nodes.at(u"16").stale, 1);
   ASSERT_TRUE(t.refresh(u"16", 77, 5, 0x81));
   EXPECT_EQ(t.nodes.at(u"16").size, 77);
   EXPECT_EQ(t.nodes.at(u"16").stale, 0);
+
+  // Attributes beyond 16 bits are not taken: the entry is left out, a refresh refused.
+  EXPECT_FALSE(t.refresh(u"16", 78, 5, TreeNode::kMaxAttributes + 1));
+  EXPECT_EQ(t.nodes.at(u"16").size, 77);
+  added.key = u"21";
+  added.attributes = TreeNode::kMaxAttributes + 1;
+  t.put(added);
+  EXPECT_EQ(t.nodes.count(u"21"), 0u);
 }
 
 // Many adds, renames, moves and removals, checked against a plain model as they go: every
@@ -554,9 +573,9 @@ TEST(FolderTree, RefreshedTablesShareUnchangedTextsAndOutliveTheTablesBefore) {
   BuiltTree second = Refresh(changed, first.tables, lock);
   const std::string expected = FormatFileList(Build(changed).tables, 1, u"u");
   EXPECT_EQ(FormatFileList(second.tables, 1, u"u"), expected);
-  EXPECT_EQ(second.tables.nodes.node(u"15")->text, first.tables.nodes.node(u"15")->text);
-  EXPECT_EQ(second.tables.nodes.node(u"16")->text, first.tables.nodes.node(u"16")->text);
-  EXPECT_NE(second.tables.nodes.node(u"12")->text, first.tables.nodes.node(u"12")->text);
+  EXPECT_EQ(second.tables.nodes.node(u"15")->text(), first.tables.nodes.node(u"15")->text());
+  EXPECT_EQ(second.tables.nodes.node(u"16")->text(), first.tables.nodes.node(u"16")->text());
+  EXPECT_NE(second.tables.nodes.node(u"12")->text(), first.tables.nodes.node(u"12")->text());
 
   // The tables before are edited until their texts are packed anew, then freed: the shared
   // texts stay with the tables that still use them, also through a further refresh.
