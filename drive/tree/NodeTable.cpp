@@ -119,7 +119,7 @@ void NodeTable::swap(NodeTable& other) noexcept {
   std::swap(sharedUnits_, other.sharedUnits_);
   std::swap(borrowedWith_, other.borrowedWith_);
   std::swap(stagedParentTexts_, other.stagedParentTexts_);
-  std::swap(stagedParents_, other.stagedParents_);
+  std::swap(lastStagedParent_, other.lastStagedParent_);
   std::swap(free_, other.free_);
   std::swap(order_, other.order_);
   std::swap(orphanParents_, other.orphanParents_);

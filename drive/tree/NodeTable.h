@@ -123,10 +123,11 @@ class NodeTable {
   size_t borrowedUnits_ = 0;
   size_t sharedUnits_ = 0;
   const TextArena<char16_t>* borrowedWith_ = nullptr;
-  // The listed parent ids of staged entries, until they are linked: their texts, and one
-  // record for each run of entries listed with the same parent, which the entries point to.
+  // The listed parent ids of staged entries, until they are linked, each stored once for a
+  // run of entries listed with the same parent (as TreeNode::stagedParent reads it), and the
+  // one the last staged entry points to.
   TextArena<char16_t> stagedParentTexts_;
-  std::deque<NodeText> stagedParents_;
+  const char16_t* lastStagedParent_ = nullptr;
   std::vector<Place> free_;   // released entries of store_, reused first
   std::vector<Place> order_;  // every entry, by id
   // Entries whose listed parent is missing: their parent id.

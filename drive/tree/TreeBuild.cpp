@@ -69,15 +69,18 @@ void FolderTables::stage(NodeRecord&& record, PreviousTexts* previous) {
     nodes.setText(node, record.key, record.name);
   }
   // Siblings are listed one after another: a run of them shares one copy of the parent id.
-  std::deque<NodeText>& parents = nodes.stagedParents_;
-  if (parents.empty() || !(parents.back() == record.parentKey)) {
+  const char16_t*& last = nodes.lastStagedParent_;
+  if (last) node.setStagedParent(last);
+  if (!last || !(node.stagedParent() == record.parentKey)) {
     bool narrow = NodeText::FitsNarrow(record.parentKey);
-    char16_t* text =
-        nodes.stagedParentTexts_.allocate(NodeText::StorageUnits(record.parentKey.size(), narrow));
-    NodeText::Store(record.parentKey, narrow, text);
-    parents.emplace_back(text, record.parentKey.size(), narrow);
+    size_t units = NodeText::StorageUnits(record.parentKey.size(), narrow);
+    char16_t* stored = nodes.stagedParentTexts_.allocate(2 + units);
+    stored[0] = static_cast<char16_t>(record.parentKey.size());  // fits: FitsTables
+    stored[1] = narrow ? 1 : 0;
+    NodeText::Store(record.parentKey, narrow, stored + 2);
+    last = stored;
+    node.setStagedParent(last);
   }
-  node.setStagedParent(&parents.back());
   node.attributes = static_cast<uint16_t>(record.attributes);
   node.size = record.size;
   node.time = record.time;
@@ -143,7 +146,7 @@ void FolderTables::orderStaged() {
   }
   // The parent ids are dropped only once every parent is found.
   nodes.stagedParentTexts_ = TextArena<char16_t>();
-  std::deque<NodeText>().swap(nodes.stagedParents_);
+  nodes.lastStagedParent_ = nullptr;
   nodes.compactTexts();
 }
 

@@ -75,9 +75,13 @@ struct TreeNode {
   NodeText name() const {
     return {text() + NodeText::StorageUnits(idLength, narrowId), nameLength, narrowName != 0};
   }
-  // The listed parent id while the entry waits to be linked (kept by the node table).
-  const NodeText& stagedParent() const { return *reinterpret_cast<const NodeText*>(parentAddress); }
-  void setStagedParent(const NodeText* parentId) { parentAddress = AddressBits(parentId); }
+  // The listed parent id while the entry waits to be linked, kept by the node table: its
+  // length and whether it is narrow, one unit each, then its text.
+  NodeText stagedParent() const {
+    auto* stored = reinterpret_cast<const char16_t*>(parentAddress);
+    return {stored + 2, stored[0], stored[1] != 0};
+  }
+  void setStagedParent(const char16_t* stored) { parentAddress = AddressBits(stored); }
   // What the id and the name take of the text arena.
   size_t textUnits() const {
     return NodeText::StorageUnits(idLength, narrowId) +
