@@ -47,7 +47,6 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
   runStart_ = 0;
-  growsFrom_ = 0;
   link_.reset();
 
   int32_t got = headcache::Read(log_, folder_, token2_, head_.get());
@@ -105,33 +104,17 @@ bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
   bool sequential =
       lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
   if (!sequential) {
-    // A player that read a long stretch before seeking will read a long stretch again. After
-    // a short run (random reads) one request is enough.
-    int64_t runLength = lastReadEnd_ - runStart_;
-    bool longRun = runLength >= kLongRunBytes;
+    // A player that read a long stretch before seeking will read a long stretch again: it
+    // keeps half the window. After a short run (random reads) one request is enough.
+    bool longRun = lastReadEnd_ - runStart_ >= kLongRunBytes;
     runStart_ = offset;
-    growsFrom_ = 0;
     if (window_ > CMemCache::kRequestSize) {
-      window_ = longRun ? windowAfterSeek(runLength) : CMemCache::kRequestSize;
-      // Reads within that first window wait for the seek's round trip, not for a window too
-      // small: they do not grow it.
-      if (longRun) growsFrom_ = offset + window_;
+      window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
       leaveOldPlace();
     }
   }
   lastReadEnd_ = offset + size;
   return sequential;
-}
-
-int32_t CMediaSpace::windowAfterSeek(int64_t runLength) const {
-  // What the link carries in a round trip under load keeps it busy from the first request on.
-  // A player reads about as far again as it did before the seek; asking for more would leave
-  // that much owed to this place at the next seek. Without a measured rate the window halves.
-  int64_t linkNeeds = link_.bytesPerRoundTrip();
-  int64_t window = linkNeeds > 0 ? std::min(linkNeeds, runLength) : window_ / 2;
-  window = window / CMemCache::kLargestChunk * CMemCache::kLargestChunk;
-  return static_cast<int32_t>(
-      std::clamp<int64_t>(window, CMemCache::kRequestSize, CMemCache::kLargestWindow));
 }
 
 int32_t CMediaSpace::grownWindow() const {
@@ -212,7 +195,7 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   } else {
     result = waitForFetched(buffer, offset, wanted);
     // The window did not cover the time the data took to come: let it grow.
-    if (sequential && offset >= growsFrom_) window_ = grownWindow();
+    if (sequential) window_ = grownWindow();
   }
 
   if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);

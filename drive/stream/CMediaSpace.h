@@ -101,19 +101,10 @@ class CMediaSpace {
   bool serveRequest(int index, const TakenRequest& taken, std::optional<TakenRequest>* next,
                     uint8_t* chunk, int64_t* total);
   std::string reopenSlave(int index, int firstDelayMs);
-  // Connection `index` still owes `owed` bytes of `taken`, and `next` if sent: what a seek
-  // would leave it owing, for the other connections to see.
-  void publishOwed(int index, const TakenRequest& taken, int32_t owed,
-                   const std::optional<TakenRequest>& next);
-  // What connection `index` still owes for places the reader has left (seek count `seeks`).
-  int64_t owedToOldPlace(int index, uint32_t seeks) const;
-  // Whether connection `index` should be dropped for what it owes places the reader has left:
-  // when the connections together owe more than the link carries while one is opened again,
-  // and this one more than its share.
-  bool leftBehind(int index) const;
-  // Whether a connection that still owes `owed` bytes may send its next request (of about
-  // `nextSize`) before those are in: only while both together come within a round trip.
-  bool mayPipeline(int32_t owed, int32_t nextSize) const;
+  // Whether the connection still owes more bytes for a place the reader has left than the
+  // link carries in a round trip: reopening it then costs less than waiting for them.
+  bool leftBehind(const TakenRequest& taken, const std::optional<TakenRequest>& next,
+                  int32_t owed) const;
   // Drops the connection with what it still owes and opens it again for the new place. A
   // following request for the new place is sent again on the new connection.
   void abandonConnection(int index, const TakenRequest& taken, std::optional<TakenRequest>* next);
@@ -121,20 +112,8 @@ class CMediaSpace {
   void queueRequest(const FetchRequest& request) EXCLUDES(queueLock_);
   // Waits until a request is queued or stop is set; nothing when stopped.
   std::optional<FetchRequest> takeRequest() EXCLUDES(queueLock_);
-  // The request a connection sends behind the one it serves: the one handed over to it, or
-  // the front of the queue, sent under the queue lock; nothing when none is queued.
-  std::optional<TakenRequest> pipelineNext(int index) EXCLUDES(queueLock_);
-  // After a seek, while no fetch thread is free: `request` is sent at once on a connection
-  // still serving the old place, behind what that connection owes, rather than queued until a
-  // connection is free about a round trip later. True when handed over.
-  bool handOver(const FetchRequest& request) REQUIRES(queueLock_);
-  // The connection's thread has sent the request it serves (for the reader's seek count
-  // `seeks`), or is done with it: only a serving connection takes a request handed over.
-  void noteServing(int index, uint32_t seeks) EXCLUDES(queueLock_);
-  void noteNotServing(int index) EXCLUDES(queueLock_);
-  std::optional<FetchRequest> takeHandedOver(int index) EXCLUDES(queueLock_);
-  // The connection is about to close: what was handed over to it goes back to the queue.
-  void giveBackHandedOver(int index) EXCLUDES(queueLock_);
+  // The front request if one is queued, without waiting.
+  std::optional<FetchRequest> takeQueuedRequest() EXCLUDES(queueLock_);
   bool fetchPending() EXCLUDES(queueLock_);
   void planAndQueue(int64_t offset) REQUIRES(readLock_);
   // After a seek: queued requests are dropped and the ones already sent are left behind, so
@@ -144,7 +123,7 @@ class CMediaSpace {
   // Read steps (CMediaSpace.cpp).
   int32_t readHeld(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
-  // Sizes the read-ahead window for a read at `offset`: after a seek, windowAfterSeek() when
+  // Sizes the read-ahead window for a read at `offset`: after a seek, half the window when
   // the run before was long, else one request.
   // Returns whether the read continues the previous ones.
   bool followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
@@ -152,8 +131,6 @@ class CMediaSpace {
   // what the link carries in a round trip under load (the bytes that keep it busy while the
   // next requests are on their way), so a seek never has much to wait behind.
   int32_t grownWindow() const REQUIRES(readLock_);
-  // The window a player's next stretch starts with after a seek from a run of `runLength`.
-  int32_t windowAfterSeek(int64_t runLength) const REQUIRES(readLock_);
   int32_t waitForFetched(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void afterOpen(const uint8_t* head, int32_t headSize) REQUIRES(readLock_);
 
@@ -184,15 +161,11 @@ class CMediaSpace {
   // that link carries more in a round trip).
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
-  int64_t runStart_ GUARDED_BY(readLock_) = 0;   // where the current sequential run began
-  int64_t growsFrom_ GUARDED_BY(readLock_) = 0;  // reads before this offset do not grow the window
+  int64_t runStart_ GUARDED_BY(readLock_) = 0;  // where the current sequential run began
   // A run at least this long counts as streaming, whose next run after a seek is long too.
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.
   static constexpr int64_t kReorderBytes = 2 << 20;
-  // The requests one plan may queue: a window of 16 MiB in 2 MiB requests, and one more.
-  static constexpr int kMostRequestsPerPlan =
-      CMemCache::kLargestWindow / CMemCache::kLargestRequest + 1;
 
   std::atomic<int32_t> headSize_{0};
   std::atomic<int64_t> fileLength_{0};
@@ -211,12 +184,7 @@ class CMediaSpace {
   std::condition_variable queueWake_;
   std::condition_variable stopWake_;
   std::deque<FetchRequest> queue_ GUARDED_BY(queueLock_);
-  int busyRequests_ GUARDED_BY(queueLock_) = 0;   // requests taken, not finished
-  int waitingSlaves_ GUARDED_BY(queueLock_) = 0;  // fetch threads waiting for a request
-  // Per connection: the seek count of the request its thread serves (none between requests
-  // and while it reopens), and a request handed over to it, sent after all it had sent.
-  std::optional<uint32_t> servingSeeks_[kSlaves] GUARDED_BY(queueLock_);
-  std::optional<FetchRequest> handedOver_[kSlaves] GUARDED_BY(queueLock_);
+  int busyRequests_ GUARDED_BY(queueLock_) = 0;  // requests taken, not finished
 
   std::thread slaves_[kSlaves];
   std::atomic<int> liveSlaves_{0};
@@ -229,15 +197,6 @@ class CMediaSpace {
   // Counts the seeks that left requests behind; each request carries the count it was
   // queued under.
   std::atomic<uint32_t> seeks_{0};
-  // Per connection, as of its latest reply: the bytes it still owes for the request it serves
-  // and for the one sent behind it, each with the seek count it was queued under.
-  struct OwedBytes {
-    std::atomic<int64_t> current{0};
-    std::atomic<uint32_t> currentSeeks{0};
-    std::atomic<int64_t> next{0};
-    std::atomic<uint32_t> nextSeeks{0};
-  };
-  OwedBytes owed_[kSlaves];
   ManualResetEvent dataEvent_;
   // The offset of the bytes (at most CMemCache::kLargestChunk) the reader waits for, -1 while
   // it waits for none: a fetched reply wakes the reader only when it brings some of them.

@@ -27,71 +27,9 @@ void CMediaSpace::queueRequest(const FetchRequest& request) {
     MutexLock guard(queueLock_);
     log_.log(5, "RequestMedia: Offset=%" PRId64 " Size=%ld", request.offset,
              static_cast<long>(request.size));
-    if (handOver(stamped)) return;
     queue_.push_back(stamped);
   }
   queueWake_.notify_one();
-}
-
-bool CMediaSpace::handOver(const FetchRequest& request) {
-  if (waitingSlaves_ > 0 || stop_) return false;  // a free connection takes it at once
-  for (int i = 0; i < kSlaves; ++i) {
-    if (!servingSeeks_[i] || *servingSeeks_[i] == request.seeks || handedOver_[i]) continue;
-    // Sent under the queue lock: the connection's thread, which pipelines under it too, then
-    // knows that this request's replies follow those of every request it sent before.
-    if (fetchRequest(slaveSockets_[i], request.offset, request.size) <= 0) continue;
-    handedOver_[i] = request;
-    ++busyRequests_;
-    return true;
-  }
-  return false;
-}
-
-void CMediaSpace::noteServing(int index, uint32_t seeks) {
-  MutexLock guard(queueLock_);
-  servingSeeks_[index] = seeks;
-}
-
-void CMediaSpace::noteNotServing(int index) {
-  publishOwed(index, TakenRequest{}, 0, std::nullopt);
-  MutexLock guard(queueLock_);
-  servingSeeks_[index].reset();
-}
-
-std::optional<FetchRequest> CMediaSpace::takeHandedOver(int index) {
-  MutexLock guard(queueLock_);
-  std::optional<FetchRequest> handed = handedOver_[index];
-  handedOver_[index].reset();
-  return handed;
-}
-
-void CMediaSpace::giveBackHandedOver(int index) {
-  publishOwed(index, TakenRequest{}, 0, std::nullopt);
-  {
-    MutexLock guard(queueLock_);
-    servingSeeks_[index].reset();
-    if (!handedOver_[index]) return;
-    // Its connection is closed before the reply came: another connection asks again.
-    queue_.push_front(*handedOver_[index]);
-    handedOver_[index].reset();
-    --busyRequests_;
-  }
-  queueWake_.notify_one();
-}
-
-std::optional<CMediaSpace::TakenRequest> CMediaSpace::pipelineNext(int index) {
-  MutexLock guard(queueLock_);
-  if (handedOver_[index]) {
-    TakenRequest handed{*handedOver_[index], true};
-    handedOver_[index].reset();
-    return handed;
-  }
-  if (stop_ || queue_.empty()) return std::nullopt;
-  FetchRequest request = queue_.front();
-  queue_.pop_front();
-  ++busyRequests_;
-  return TakenRequest{request,
-                      fetchRequest(slaveSockets_[index], request.offset, request.size) > 0};
 }
 
 void CMediaSpace::requestStop() {
@@ -105,10 +43,17 @@ void CMediaSpace::requestStop() {
 
 std::optional<FetchRequest> CMediaSpace::takeRequest() {
   MutexLock guard(queueLock_);
-  ++waitingSlaves_;
   guard.wait(queueWake_, [&]() REQUIRES(queueLock_) { return stop_ || !queue_.empty(); });
-  --waitingSlaves_;
   if (stop_) return std::nullopt;
+  FetchRequest request = queue_.front();
+  queue_.pop_front();
+  ++busyRequests_;
+  return request;
+}
+
+std::optional<FetchRequest> CMediaSpace::takeQueuedRequest() {
+  MutexLock guard(queueLock_);
+  if (stop_ || queue_.empty()) return std::nullopt;
   FetchRequest request = queue_.front();
   queue_.pop_front();
   ++busyRequests_;
@@ -121,17 +66,10 @@ bool CMediaSpace::fetchPending() {
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  // The whole window is asked for at once. One request per read would leave the connections a
-  // round trip behind each time the window grows and at the start of every new place. What a
-  // connection sends ahead of its replies stays bounded (mayPipeline), so a seek finds little
-  // owed to the old place.
-  for (int i = 0; i < kMostRequestsPerPlan; ++i) {
-    std::optional<FetchRequest> request = cache_.plan(offset, window_);
-    if (!request) return;
-    // A grown window reaches past the end of the file near its end: nothing to fetch there.
-    if (window_ > CMemCache::kRequestSize && request->offset >= fileLength_) return;
+  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // A grown window reaches past the end of the file near its end: nothing to fetch there.
+  if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
     queueRequest(*request);
-  }
 }
 
 void CMediaSpace::leaveOldPlace() {
@@ -143,44 +81,16 @@ void CMediaSpace::leaveOldPlace() {
   cache_.forgetPlanned();  // what was dropped or left behind may be asked for again
 }
 
-void CMediaSpace::publishOwed(int index, const TakenRequest& taken, int32_t owed,
-                              const std::optional<TakenRequest>& next) {
-  OwedBytes& published = owed_[index];
-  published.current = owed;
-  published.currentSeeks = taken.request.seeks;
-  bool nextSent = next && next->sent;
-  published.next = nextSent ? next->request.size : 0;
-  published.nextSeeks = nextSent ? next->request.seeks : 0;
-}
-
-int64_t CMediaSpace::owedToOldPlace(int index, uint32_t seeks) const {
-  const OwedBytes& published = owed_[index];
-  int64_t owed = 0;
-  if (published.currentSeeks != seeks) owed += published.current;
-  if (published.nextSeeks != seeks) owed += published.next;
-  return owed;
-}
-
-bool CMediaSpace::leftBehind(int index) const {
+bool CMediaSpace::leftBehind(const TakenRequest& taken, const std::optional<TakenRequest>& next,
+                             int32_t owed) const {
   uint32_t seeks = seeks_;
-  int64_t owed = owedToOldPlace(index, seeks);
-  if (owed == 0) return false;
-  // Until a new connection has answered, the link would have brought this much. The
-  // connections share the link, so the new place waits for what all of them still owe: while
-  // that is less, draining is cheaper than reopening. Otherwise a connection owing more than
-  // its share is dropped.
+  if (taken.request.seeks == seeks) return false;
+  int64_t owedBytes = owed;
+  if (next && next->sent && next->request.seeks != seeks) owedBytes += next->request.size;
+  // Until a new connection has answered, the link would have brought this much: less than
+  // that is cheaper to take.
   int64_t worthTaking = link_.bytesPerConnectionOpen();
-  int64_t owedByAll = 0;
-  for (int i = 0; i < kSlaves; ++i) owedByAll += owedToOldPlace(i, seeks);
-  return owedByAll > worthTaking &&
-         owed > std::max<int64_t>(CMemCache::kLargestChunk, worthTaking / kSlaves);
-}
-
-bool CMediaSpace::mayPipeline(int32_t owed, int32_t nextSize) const {
-  // Bytes a connection owes beyond what the link brings in a round trip only arrive later
-  // than a request sent now would: they keep the link no busier, and a seek waits behind them.
-  int64_t roundTrip = link_.bytesPerRoundTrip();
-  return roundTrip == 0 || int64_t{owed} + nextSize <= roundTrip;
+  return owedBytes > std::max<int64_t>(CMemCache::kLargestChunk, worthTaking);
 }
 
 void CMediaSpace::abandonConnection(int index, const TakenRequest& taken,
@@ -225,10 +135,6 @@ void CMediaSpace::stopSlaves() {
   MutexLock guard(queueLock_);
   queue_.clear();
   busyRequests_ = 0;
-  for (int i = 0; i < kSlaves; ++i) {
-    handedOver_[i].reset();
-    servingSeeks_[i].reset();
-  }
 }
 
 bool CMediaSpace::sleepUnlessStopped(int ms) {
@@ -251,16 +157,11 @@ void CMediaSpace::slaveLoop(int index) {
       std::optional<TakenRequest> taken = std::move(next);
       next.reset();
       if (!taken) {
-        if (std::optional<FetchRequest> handed = takeHandedOver(index))
-          taken = TakenRequest{*handed, true};
-      }
-      if (!taken) {
         std::optional<FetchRequest> request = takeRequest();
         if (!request) break;  // stopped
         taken = TakenRequest{*request, false};
       }
       serveRequest(index, *taken, &next, chunk.get(), &total);
-      noteNotServing(index);
       {
         MutexLock guard(queueLock_);
         --busyRequests_;
@@ -288,11 +189,6 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
   if (asked == 0) return true;                                    // nothing of the file lies there
   if (!taken.sent && taken.request.seeks != seeks_) return true;  // the reader has moved on
   bool connected = taken.sent || fetchRequest(socket, request.offset, asked) > 0;
-  // From here a request for a new place may be sent behind this one (handOver).
-  if (connected) {
-    publishOwed(index, taken, asked, *next);
-    noteServing(index, request.seeks);
-  }
   // Timed only when the connection had nothing else to answer first.
   bool timed = !taken.sent;
   std::chrono::steady_clock::time_point sentAt = std::chrono::steady_clock::now();
@@ -312,8 +208,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
           link_.noteRoundTrip(arrived - sentAt);
           timed = false;
         }
-        link_.noteDelivered(index, got, arrived,
-                            received + got < asked || (*next && (*next)->sent));
+        link_.noteDelivered(got, arrived);
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
         silent = 0;
@@ -329,13 +224,16 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
                  static_cast<long>(request.size), reply.offset, static_cast<long>(got),
                  static_cast<long>(asked), *total);
         if (received >= asked) return true;
-        publishOwed(index, taken, asked - received, *next);
-        if (leftBehind(index)) {
+        if (leftBehind(taken, *next, asked - received)) {
           abandonConnection(index, taken, next);
           return !stop_;
         }
-        if (pipelined && !*next && mayPipeline(asked - received, request.size))
-          *next = pipelineNext(index);
+        if (pipelined && !*next) {
+          if (std::optional<FetchRequest> following = takeQueuedRequest()) {
+            *next = TakenRequest{*following,
+                                 fetchRequest(socket, following->offset, following->size) > 0};
+          }
+        }
         continue;
       }
       if (fields[0] == kTimeout && ++silent < kSilentRepliesBeforeReopen) {
@@ -368,9 +266,7 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
 // 5 s while the server answers "timeout". Ends at once when stop is set.
 std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
   CRSSocket& socket = slaveSockets_[index];
-  giveBackHandedOver(index);
   socket.close();
-  link_.noteQuiet(index);  // what it was still owed will not come
   if (firstDelayMs > 0 && !sleepUnlessStopped(firstDelayMs)) return kSocketError;
   for (int counter = 0;; counter += kReopenStepMs) {
     if (stop_) return kSocketError;

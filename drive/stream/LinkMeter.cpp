@@ -6,10 +6,6 @@ namespace {
 int64_t Microseconds(LinkMeter::Clock::duration d) {
   return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
 }
-
-uint32_t Bit(int connection) {
-  return connection >= 0 && connection < LinkMeter::kMostConnections ? 1u << connection : 0;
-}
 }  // namespace
 
 void LinkMeter::reset() {
@@ -17,9 +13,8 @@ void LinkMeter::reset() {
   smoothedUs_ = 0;
   shortestUs_ = INT64_MAX;
   openUs_ = 0;
-  streaming_ = 0;
+  sampling_ = false;
   sampleBytes_ = 0;
-  sampleUs_ = 0;
   samples_.fill(Sample{});
   nextSample_ = 0;
 }
@@ -33,30 +28,25 @@ void LinkMeter::noteRoundTrip(Clock::duration took) {
 
 int64_t LinkMeter::sampleLengthUs() const { return std::max(kShortestSampleUs, smoothedUs_); }
 
-void LinkMeter::noteDelivered(int connection, int64_t bytes, Clock::time_point now,
-                              bool moreToCome) {
+void LinkMeter::noteDelivered(int64_t bytes, Clock::time_point now) {
   MutexLock guard(lock_);
-  // Since the previous delivery the link carried data only if some connection was receiving.
-  // Otherwise these bytes end a pause (or a request's first round trip) of unknown length.
-  if (streaming_ != 0) {
-    sampleUs_ += std::max<int64_t>(0, Microseconds(now - lastDelivery_));
-    sampleBytes_ += bytes;
+  // After a pause the link was idle, not slow: the sample starts again. The bytes that end
+  // the pause took an unknown time to come and are not counted.
+  if (!sampling_ || Microseconds(now - lastDelivery_) > 2 * sampleLengthUs()) {
+    sampling_ = true;
+    sampleStart_ = now;
+    lastDelivery_ = now;
+    sampleBytes_ = 0;
+    return;
   }
   lastDelivery_ = now;
-  if (moreToCome)
-    streaming_ |= Bit(connection);
-  else
-    streaming_ &= ~Bit(connection);
-  if (sampleUs_ < sampleLengthUs()) return;
-  samples_[nextSample_] = Sample{sampleBytes_, sampleUs_};
+  sampleBytes_ += bytes;
+  int64_t elapsedUs = Microseconds(now - sampleStart_);
+  if (elapsedUs < sampleLengthUs()) return;
+  samples_[nextSample_] = Sample{sampleBytes_, elapsedUs};
   nextSample_ = (nextSample_ + 1) % kRateSamples;
+  sampleStart_ = now;
   sampleBytes_ = 0;
-  sampleUs_ = 0;
-}
-
-void LinkMeter::noteQuiet(int connection) {
-  MutexLock guard(lock_);
-  streaming_ &= ~Bit(connection);
 }
 
 int64_t LinkMeter::shortestRoundTripUs() const {
@@ -84,7 +74,5 @@ void LinkMeter::noteConnectionOpened(Clock::duration took) {
 
 int64_t LinkMeter::bytesPerConnectionOpen() const {
   MutexLock guard(lock_);
-  int64_t openUs = openUs_;
-  if (shortestUs_ != INT64_MAX) openUs = std::min(openUs, 2 * shortestUs_);
-  return rate() * openUs / 1000000;
+  return rate() * openUs_ / 1000000;
 }

@@ -13,31 +13,23 @@
 class LinkMeter {
  public:
   using Clock = std::chrono::steady_clock;
-  // Connections are numbered 0 to kMostConnections - 1.
-  static constexpr int kMostConnections = 32;
 
   void reset() EXCLUDES(lock_);
   // A fetch request sent on a connection with nothing else to answer got its first reply
   // after `took`. Other connections may be busy meanwhile: that is the round trip under load.
   void noteRoundTrip(Clock::duration took) EXCLUDES(lock_);
-  // `bytes` of fetched data arrived on `connection` at `now`; `moreToCome` when that
-  // connection still waits for further bytes of a request it sent.
-  void noteDelivered(int connection, int64_t bytes, Clock::time_point now, bool moreToCome)
-      EXCLUDES(lock_);
-  // `connection` waits for nothing any more (its request was given up or it was reopened).
-  void noteQuiet(int connection) EXCLUDES(lock_);
+  // `bytes` of fetched data arrived at `now`.
+  void noteDelivered(int64_t bytes, Clock::time_point now) EXCLUDES(lock_);
 
   // The shortest round trip seen: tells a local link from a remote one.
   int64_t shortestRoundTripUs() const EXCLUDES(lock_);
   // The bytes the link carries in one round trip under load (the highest delivery rate of the
-  // recent samples times the smoothed round trip), 0 while either is unknown.
+  // recent samples times the smoothed round trip), 0 while either is unknown. While the
+  // read-ahead grows, older samples show the smaller window, not the link: hence the highest.
   int64_t bytesPerRoundTrip() const EXCLUDES(lock_);
   // A fetch connection was connected and opened ("t_open") in `took`.
   void noteConnectionOpened(Clock::duration took) EXCLUDES(lock_);
-  // The bytes the link carries while a fetch connection is opened again, 0 while unknown. An
-  // open is counted at no more than two of the shortest round trips (a connect and "t_open"):
-  // one that took longer was slowed by this program or by the bytes queued ahead of its reply,
-  // which a reopen does not save.
+  // The bytes the link carries while a fetch connection is opened again, 0 while unknown.
   int64_t bytesPerConnectionOpen() const EXCLUDES(lock_);
 
  private:
@@ -52,14 +44,12 @@ class LinkMeter {
   int64_t smoothedUs_ GUARDED_BY(lock_) = 0;
   int64_t shortestUs_ GUARDED_BY(lock_) = INT64_MAX;
   int64_t openUs_ GUARDED_BY(lock_) = 0;  // the latest connection open
-  // The connections that have begun to receive a request and wait for more of it: while any
-  // does, the link is carrying data. Only that time counts in a rate sample; the gaps while
-  // nothing was asked for, and the round trip before a request's first bytes, do not.
-  uint32_t streaming_ GUARDED_BY(lock_) = 0;
+  // The sample being counted: bytes delivered since `sampleStart_`, the latest at
+  // `lastDelivery_`. A pause in the deliveries (nothing asked for) starts a new sample.
+  bool sampling_ GUARDED_BY(lock_) = false;
+  Clock::time_point sampleStart_ GUARDED_BY(lock_);
   Clock::time_point lastDelivery_ GUARDED_BY(lock_);
-  // The sample being counted: bytes and microseconds of streaming time.
   int64_t sampleBytes_ GUARDED_BY(lock_) = 0;
-  int64_t sampleUs_ GUARDED_BY(lock_) = 0;
   // Recent samples: bytes and the microseconds they took.
   struct Sample {
     int64_t bytes = 0;
