@@ -8,6 +8,9 @@ namespace dokan {
 namespace {
 
 constexpr size_t kFirstIndexSize = 1024;
+// The index grows once its chains hold this many entries on average: the parent is compared
+// before the name, so a longer chain costs little, and each bucket costs 4 bytes an entry.
+constexpr size_t kEntriesPerBucket = 2;
 // More parents than any path has: a chain this long is a loop, and has no path.
 constexpr int kDeepest = 4096;
 
@@ -47,7 +50,7 @@ void InodeTable::growIndex() {
 
 void InodeTable::link(uint32_t ino, uint32_t parent) {
   // Grown before the entry has its parent, so that the regrown index does not chain it too.
-  if (indexed_ + 1 > buckets_.size()) growIndex();
+  if (indexed_ + 1 > buckets_.size() * kEntriesPerBucket) growIndex();
   Node& node = nodes_[ino];
   node.parent = parent;
   uint32_t& first = buckets_[bucketOf(node.parent, nameOf(node))];
@@ -118,7 +121,7 @@ void InodeTable::forget(uint64_t ino, uint64_t count) {
   // to forget, and releasing a free number again would give it to two entries.
   if (node.lookups == 0) return;
   if (node.lookups != kKeptForGood)
-    node.lookups -= static_cast<uint32_t>(std::min<uint64_t>(count, node.lookups));
+    node.lookups -= static_cast<uint16_t>(std::min<uint64_t>(count, node.lookups));
   release(static_cast<uint32_t>(ino));
   compactNames();
 }
@@ -212,9 +215,8 @@ bool InodeTable::setName(Node& node, std::string_view name) {
   // Stored before the old name is given up: `name` may be a view of it.
   PackedNames::Ref ref = 0;
   if (!names_.add(name, ref)) return false;
-  names_.giveUp(node.nameLength);
+  names_.giveUp(node.name);
   node.name = ref;
-  node.nameLength = static_cast<uint16_t>(name.size());
   return true;
 }
 

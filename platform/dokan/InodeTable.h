@@ -54,28 +54,24 @@ class InodeTable {
   size_t size() const EXCLUDES(lock_);
 
  private:
-  // 24 bytes: a million entries the kernel knows take 24 MB here besides their names, and
+  // 20 bytes: a million entries the kernel knows take 20 MB here besides their names, and
   // the index adds 4 bytes an entry.
   struct Node {
-    PackedNames::Ref name = 0;  // in names_
+    PackedNames::Ref name = 0;  // in names_, with its length
     uint32_t parent = 0;        // 0: no path (removed, or a free slot)
     uint32_t next = 0;          // the next entry in the same index bucket
     uint32_t children = 0;      // entries with a path below this one: it stays while they do
     // The kernel's lookups; one that reaches the largest count is kept for good.
-    uint32_t lookups = 0;
+    uint16_t lookups = 0;
     // Counts the reuses of the number; it wraps, which only matters to a kernel that still
     // held the number 65536 reuses ago.
     uint16_t generation = 0;
-    uint16_t nameLength = 0;
   };
-  static_assert(sizeof(Node) == 24);
-  static_assert(PackedNames::kLongest <= UINT16_MAX);
-  static constexpr uint32_t kKeptForGood = UINT32_MAX;
+  static_assert(sizeof(Node) == 20);
+  static constexpr uint16_t kKeptForGood = UINT16_MAX;
   // Numbers stay below this, so that every one fits the index's 32-bit links.
   static constexpr uint32_t kMostNumbers = UINT32_MAX - 1;
-  std::string_view nameOf(const Node& node) const REQUIRES(lock_) {
-    return names_.view(node.name, node.nameLength);
-  }
+  std::string_view nameOf(const Node& node) const REQUIRES(lock_) { return names_.view(node.name); }
   // False (and the name left as it was) when the name cannot be kept.
   bool setName(Node& node, std::string_view name) REQUIRES(lock_);
   // Packs the names in use into fresh blocks once most of the old ones are given up.
@@ -102,7 +98,7 @@ class InodeTable {
   PackedNames names_ GUARDED_BY(lock_);           // the names of nodes_
   std::vector<uint32_t> free_ GUARDED_BY(lock_);  // numbers to give out again
   // (parent, name) → number: each bucket holds the first number of a chain linked through
-  // Node::next; there are at least as many buckets as entries with a path.
+  // Node::next; chains hold two entries on average at most.
   std::vector<uint32_t> buckets_ GUARDED_BY(lock_);
   size_t indexed_ GUARDED_BY(lock_) = 0;  // entries with a path (chained)
   size_t live_ GUARDED_BY(lock_) = 0;     // numbers in use

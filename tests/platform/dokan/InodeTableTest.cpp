@@ -119,6 +119,17 @@ TEST(InodeTable, NumbersAreFreedWhenForgottenAndNothingBelowNeedsThem) {
   EXPECT_EQ(distinct.size(), numbers.size());
   EXPECT_EQ(distinct.count(again.ino), 0u);
   ExpectNoneFound(table, "/g/absent");
+
+  // Names on both sides of a one-byte stored length, and the longest the kernel hands over.
+  for (size_t length : {127, 128, 1024}) {
+    std::string name(length, 'n');
+    EXPECT_EQ(PathOf(table, table.remember(again.ino, name).ino), "/g/" + name);
+  }
+  // An entry looked up more often than its count holds is kept for good.
+  uint64_t busy = table.remember(again.ino, "busy").ino;
+  for (int i = 1; i < 70000; ++i) table.remember(again.ino, "busy");
+  table.forget(busy, 70000);
+  EXPECT_EQ(table.find("/g/busy"), busy);
 }
 
 }  // namespace
