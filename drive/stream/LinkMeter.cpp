@@ -74,5 +74,10 @@ void LinkMeter::noteConnectionOpened(Clock::duration took) {
 
 int64_t LinkMeter::bytesPerConnectionOpen() const {
   MutexLock guard(lock_);
-  return rate() * openUs_ / 1000000;
+  // Connecting and opening take two round trips of the link and a little work at both ends.
+  // An open measured slower than that was slowed by this machine (a busy processor), not by
+  // the link, and must not make a seek wait for more of the old place.
+  int64_t openUs = openUs_;
+  if (shortestUs_ != INT64_MAX) openUs = std::min(openUs, 2 * shortestUs_ + kOpenWorkUs);
+  return rate() * openUs / 1000000;
 }

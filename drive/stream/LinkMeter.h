@@ -29,13 +29,16 @@ class LinkMeter {
   int64_t bytesPerRoundTrip() const EXCLUDES(lock_);
   // A fetch connection was connected and opened ("t_open") in `took`.
   void noteConnectionOpened(Clock::duration took) EXCLUDES(lock_);
-  // The bytes the link carries while a fetch connection is opened again, 0 while unknown.
+  // The bytes the link carries while a fetch connection is opened again (at most two of the
+  // shortest round trips and a millisecond), 0 while unknown.
   int64_t bytesPerConnectionOpen() const EXCLUDES(lock_);
 
  private:
   static constexpr int kRateSamples = 4;
   // Shorter samples would mostly measure how chunks bunch up after a late wake-up.
   static constexpr int64_t kShortestSampleUs = 50000;
+  // What connecting and opening take at both ends besides the link's round trips.
+  static constexpr int64_t kOpenWorkUs = 1000;
 
   int64_t sampleLengthUs() const REQUIRES(lock_);
   int64_t rate() const REQUIRES(lock_);

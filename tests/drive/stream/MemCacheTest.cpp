@@ -7,6 +7,7 @@
 
 #include "drive/stream/CMemCache.h"
 #include "drive/stream/CStreamBuf.h"
+#include "drive/stream/LinkMeter.h"
 #include "tests/support/ScriptedStreamServer.h"
 
 namespace {
@@ -295,6 +296,21 @@ TEST(MemCache, GrownWindowContinuesTheRunOfRequests) {
   EXPECT_EQ(asked[0].size, kWindow / 4);
   EXPECT_GE(asked.back().offset + asked.back().size - 65536, kWindow);
   EXPECT_FALSE(cache.plan(65536, kWindow));  // still covered
+}
+
+// What a seek weighs against reopening a connection: the bytes the link brings while one
+// opens. An open slowed by a busy machine must not count as a slow link, or a seek waits for
+// megabytes of the old place instead of reopening.
+TEST(LinkMeter, AReopenCountsAtMostTwoRoundTripsOfTheLink) {
+  using namespace std::chrono_literals;
+  LinkMeter meter;
+  meter.noteRoundTrip(20ms);
+  LinkMeter::Clock::time_point start = LinkMeter::Clock::now();
+  for (int i = 0; i <= 10; ++i) meter.noteDelivered(1000000, start + i * 10ms);  // 100 MB/s
+  meter.noteConnectionOpened(40ms);
+  EXPECT_EQ(meter.bytesPerConnectionOpen(), 4000000);
+  meter.noteConnectionOpened(500ms);
+  EXPECT_EQ(meter.bytesPerConnectionOpen(), 4100000);  // two round trips and a millisecond
 }
 
 }  // namespace
