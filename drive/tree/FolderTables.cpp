@@ -58,6 +58,15 @@ void FolderTables::detach(NodeTable::Place place) {
   node.setParent(nullptr);
 }
 
+bool FolderTables::wouldBeOwnAncestor(std::u16string_view id, std::u16string_view parentId) const {
+  if (parentId == id) return true;
+  const TreeNode* top = nodes.node(parentId);
+  if (!top) return false;
+  while (top->parent()) top = top->parent();
+  auto waiting = nodes.orphanParents_.find(top);
+  return waiting != nodes.orphanParents_.end() && waiting->second == id;
+}
+
 void FolderTables::put(const NodeRecord& record) {
   if (record.key.empty()) return;  // the root is fixed
   if (!FitsTables(record)) return;
@@ -67,6 +76,7 @@ void FolderTables::put(const NodeRecord& record) {
       move(record.key, record.name, record.parentKey);
     }
   } else {
+    if (wouldBeOwnAncestor(record.key, record.parentKey)) return;
     NodeTable::Place place = nodes.allocate();
     node = &nodes.store()[place];
     nodes.setText(*node, record.key, record.name);

@@ -38,7 +38,7 @@ class FolderTables {
   // Changes. Each keeps the node table, the path index and the child table in step.
   // Adds the record, or replaces the entry of the same id (moving it when its name or parent
   // changed; its children move with it). The record's folder path is not used: it follows
-  // from the parent.
+  // from the parent. A record that would put an entry below itself is not taken.
   void put(const NodeRecord& record);
   // Removes the entry; its children stay, as entries whose parent is missing.
   bool erase(std::u16string_view id);
@@ -84,6 +84,9 @@ class FolderTables {
   // Gives the indexed entry at `place` its name with its id, unless that would be too long.
   void renameWithId(NodeTable::Place place, std::u16string_view plain);
   void detach(NodeTable::Place place);
+  // True when a new entry `id` below `parentId` would be its own ancestor: its parent is
+  // itself, or the walk up from its parent ends at an entry waiting for `id` as its parent.
+  bool wouldBeOwnAncestor(std::u16string_view id, std::u16string_view parentId) const;
   // Fills the child table of freshly linked entries (the table is empty before).
   void buildChildLists();
 };

@@ -432,6 +432,24 @@ TEST(FolderTree, ChangesKeepTheTablesInStep) {
   EXPECT_EQ(t.children.at(u"10").count(u"11"), 1u);
   EXPECT_EQ(t.children.at(u"15").count(u"10"), 1u);
 
+  // A new entry is never put below itself: not as its own parent, and not below an entry
+  // that waits for it as its parent (30 waits for 31, so 31 cannot go below 30).
+  NodeRecord looped;
+  looped.key = u"30";
+  looped.name = u"self";
+  looped.parentKey = u"30";
+  looped.attributes = kNodeFolderAttribute;
+  t.put(looped);
+  EXPECT_EQ(t.nodes.count(u"30"), 0u);
+  looped.parentKey = u"31";
+  t.put(looped);
+  ASSERT_EQ(t.nodes.count(u"30"), 1u);
+  looped.key = u"31";
+  looped.parentKey = u"30";
+  t.put(looped);
+  EXPECT_EQ(t.nodes.count(u"31"), 0u);
+  EXPECT_EQ(t.nodes.at(u"30").folderPath, u"\\");
+
   t.setStale(u"16", true);
   EXPECT_EQ(t.nodes.at(u"16").stale, 1);
   ASSERT_TRUE(t.refresh(u"16", 77, 5, 0x81));
