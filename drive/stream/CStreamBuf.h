@@ -17,9 +17,9 @@ class CStreamBuf {
   CStreamBuf(const CStreamBuf&) = delete;
   CStreamBuf& operator=(const CStreamBuf&) = delete;
 
-  // Frees any old area and sets the id; for a capacity above 0 obtains a new, empty area.
-  // Returns false (and holds no area) when the capacity is 0 or less or the area cannot be
-  // obtained; such a buffer accepts no writes.
+  // Empties the buffer and sets the id; for a capacity above 0 it holds an area of that size
+  // (the old one when it has that size, else a new one). Returns false (and holds no area) when the
+  // capacity is 0 or less or the area cannot be obtained; such a buffer accepts no writes.
   bool allocate(int32_t capacity, int32_t id);
 
   // Appends at the end: accepted only when startOffset <= offset <= end and the result fits

@@ -47,6 +47,15 @@ TEST(StreamBuf, RingWrapsAndReadsBackAcrossTheEnd) {
   EXPECT_EQ(std::memcmp(out, At(1050), 90), 0);
   EXPECT_NE(ring.read(out, 1049, 2), 0);   // before the start
   EXPECT_NE(ring.read(out, 1130, 20), 0);  // past the end
+
+  // Given out again (as a recycled ring is), it starts empty at its new place.
+  ASSERT_TRUE(ring.allocate(100, 6));
+  ring.reset(5000);
+  EXPECT_EQ(ring.length(), 0);
+  EXPECT_NE(ring.read(out, 1050, 10), 0);
+  ASSERT_EQ(ring.write(At(5000), 5000, 100), 0);
+  ASSERT_EQ(ring.read(out, 5000, 90), 0);
+  EXPECT_EQ(std::memcmp(out, At(5000), 90), 0);
 }
 
 TEST(StreamBuf, RefusesWritesThatLeaveAGapOrOverflow) {
