@@ -47,6 +47,9 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
   runStart_ = 0;
+  fillWindow_ = false;
+  leftPlaceEnd_ = -1;
+  leftPlaceBytes_ = 0;
   link_.reset();
 
   int32_t got = headcache::Read(log_, folder_, token2_, head_.get());
@@ -96,14 +99,26 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
   }
 }
 
-bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
+CMediaSpace::ReadPlace CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
   // Reads out of order within the window (the kernel hands several reads over at once, and
   // its threads may deliver them in any order) still count as one sequential run. The pieces
   // of two reads of up to 1 MiB each may come interleaved even while the window is small.
   int64_t slack = std::max<int64_t>(window_, kReorderBytes);
   bool sequential =
       lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
+  // The kernel's read-ahead of the old place may reach the reader after the first read at the
+  // new place: such reads continue the old run from its end, or fill in behind it. Taken for a
+  // seek, they would cut the new place's window to one request and drop its queued requests.
+  bool lateForLeftPlace = !sequential && leftPlaceBytes_ >= size &&
+                          offset >= leftPlaceEnd_ - kReorderBytes && offset <= leftPlaceEnd_;
+  if (lateForLeftPlace) {
+    leftPlaceEnd_ = std::max(leftPlaceEnd_, offset + size);
+    leftPlaceBytes_ -= size;
+    return ReadPlace::kLeftPlace;
+  }
   if (!sequential) {
+    leftPlaceEnd_ = lastReadEnd_;
+    leftPlaceBytes_ = lastReadEnd_ >= 0 ? kLateReadBytes : 0;
     // A player that read a long stretch before seeking will read a long stretch again: it
     // keeps half the window. After a short run (random reads) one request is enough.
     bool longRun = lastReadEnd_ - runStart_ >= kLongRunBytes;
@@ -112,9 +127,10 @@ bool CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
       window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
       leaveOldPlace();
     }
+    fillWindow_ = longRun;
   }
   lastReadEnd_ = offset + size;
-  return sequential;
+  return sequential ? ReadPlace::kSequential : ReadPlace::kNewPlace;
 }
 
 int32_t CMediaSpace::grownWindow() const {
@@ -157,7 +173,8 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   if (offset < 0 || size < 0 || closing_) return -1;
   if (offset > INT64_MAX - size) return -1;  // no file reaches that far
   noteRead(offset, size);
-  bool sequential = followReadPattern(offset, size);
+  ReadPlace place = followReadPattern(offset, size);
+  bool sequential = place == ReadPlace::kSequential;
   auto finish = [&](int32_t wanted, int32_t result) {
     log_.log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
              static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
@@ -198,7 +215,10 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
     if (sequential) window_ = grownWindow();
   }
 
-  if (slavesStarted_ && wanted <= CMemCache::kLargestChunk) planAndQueue(offset + wanted);
+  // A late read of the place left plans nothing there: its requests would take the new
+  // place's turn.
+  if (slavesStarted_ && wanted <= CMemCache::kLargestChunk && place != ReadPlace::kLeftPlace)
+    planAndQueue(offset + wanted);
   return finish(wanted, result);
 }
 

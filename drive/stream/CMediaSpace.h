@@ -123,10 +123,18 @@ class CMediaSpace {
   // Read steps (CMediaSpace.cpp).
   int32_t readHeld(uint8_t* buffer, int64_t offset, int32_t size) REQUIRES(readLock_);
   void noteRead(int64_t offset, int32_t size) REQUIRES(readLock_);
+  // Where a read lies against the reads before it.
+  enum class ReadPlace {
+    kSequential,  // continues the current run
+    kNewPlace,    // starts a new run (a seek)
+    // Belongs to the run just left: the kernel still hands over reads ahead of the old place
+    // after the first read at the new one.
+    kLeftPlace,
+  };
   // Sizes the read-ahead window for a read at `offset`: after a seek, half the window when
-  // the run before was long, else one request.
-  // Returns whether the read continues the previous ones.
-  bool followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
+  // the run before was long, else one request. A late read of the place just left changes
+  // nothing, so the new place keeps its window and its requests.
+  ReadPlace followReadPattern(int64_t offset, int32_t size) REQUIRES(readLock_);
   // The window after a sequential read had to wait: doubled, but no larger than three times
   // what the link carries in a round trip under load (the bytes that keep it busy while the
   // next requests are on their way), so a seek never has much to wait behind.
@@ -162,6 +170,14 @@ class CMediaSpace {
   int32_t window_ GUARDED_BY(readLock_) = CMemCache::kRequestSize;
   int64_t lastReadEnd_ GUARDED_BY(readLock_) = -1;
   int64_t runStart_ GUARDED_BY(readLock_) = 0;  // where the current sequential run began
+  // The end of the run left at the last seek, and how many bytes of late reads there may
+  // still count as belonging to it: the kernel reads at most a few of its own read-ahead
+  // requests behind a seek.
+  static constexpr int64_t kLateReadBytes = 256 << 10;
+  int64_t leftPlaceEnd_ GUARDED_BY(readLock_) = -1;
+  int64_t leftPlaceBytes_ GUARDED_BY(readLock_) = 0;
+  // Set when a player moved to a new place: its first plan asks for the whole window.
+  bool fillWindow_ GUARDED_BY(readLock_) = false;
   // A run at least this long counts as streaming, whose next run after a seek is long too.
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.
