@@ -47,7 +47,6 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   window_ = CMemCache::kRequestSize;
   lastReadEnd_ = -1;
   runStart_ = 0;
-  fillWindow_ = false;
   leftPlaceEnd_ = -1;
   leftPlaceBytes_ = 0;
   link_.reset();
@@ -127,7 +126,6 @@ CMediaSpace::ReadPlace CMediaSpace::followReadPattern(int64_t offset, int32_t si
       window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
       leaveOldPlace();
     }
-    fillWindow_ = longRun;
   }
   lastReadEnd_ = offset + size;
   return sequential ? ReadPlace::kSequential : ReadPlace::kNewPlace;

@@ -176,8 +176,6 @@ class CMediaSpace {
   static constexpr int64_t kLateReadBytes = 256 << 10;
   int64_t leftPlaceEnd_ GUARDED_BY(readLock_) = -1;
   int64_t leftPlaceBytes_ GUARDED_BY(readLock_) = 0;
-  // Set when a player moved to a new place: its first plan asks for the whole window.
-  bool fillWindow_ GUARDED_BY(readLock_) = false;
   // A run at least this long counts as streaming, whose next run after a seek is long too.
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.

@@ -5,7 +5,6 @@
 #include <ctime>
 #include <memory>
 #include <system_error>
-#include <utility>
 
 #include "drive/stream/CMediaSpace.h"
 #include "drive/wire/DataReply.h"
@@ -67,15 +66,10 @@ bool CMediaSpace::fetchPending() {
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  // A player's first read at a new place asks for the whole window at once: one request at a
-  // time would leave the rest of its run a round trip behind the first bytes.
-  bool wholeWindow = std::exchange(fillWindow_, false);
-  while (std::optional<FetchRequest> request = cache_.plan(offset, window_)) {
-    // A grown window reaches past the end of the file near its end: nothing to fetch there.
-    if (window_ > CMemCache::kRequestSize && request->offset >= fileLength_) return;
+  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // A grown window reaches past the end of the file near its end: nothing to fetch there.
+  if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
     queueRequest(*request);
-    if (!wholeWindow) return;
-  }
 }
 
 void CMediaSpace::leaveOldPlace() {
