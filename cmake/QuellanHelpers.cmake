@@ -82,12 +82,14 @@ function(quellan_test_flags target)
   endif()
 endfunction()
 
-# quellan_test(NAME SOURCES a.cpp... LIBS lib... [LABEL l] [TIMEOUT s])
+# quellan_test(NAME SOURCES a.cpp... LIBS lib... [LABEL l] [TIMEOUT s] [SERIAL])
 # Builds one GoogleTest program and registers each of its tests with CTest. Test discovery
 # passes properties on as a flat list, so each property takes a single value; the build and
-# source folders reach the tests as compile definitions and as $QUELLAN_BUILD_DIR.
+# source folders reach the tests as compile definitions and as $QUELLAN_BUILD_DIR. SERIAL
+# runs each of the program's tests with no other test beside it: for tests that count what
+# happens on an emulated link in the time a busy processor stretches.
 function(quellan_test name)
-  cmake_parse_arguments(T "" "TIMEOUT;LABEL;LABELS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT;LABEL;LABELS" "SOURCES;LIBS" ${ARGN})
   if(T_LABELS)
     set(T_LABEL ${T_LABELS})
   endif()
@@ -110,6 +112,9 @@ function(quellan_test name)
   set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "QUELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}")
   if(T_LABEL)
     list(APPEND props LABELS ${T_LABEL})
+  endif()
+  if(T_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
