@@ -12,7 +12,6 @@
 
 #include "platform/dokan/DriveNames.h"
 #include "platform/dokan/FuseOperations.h"
-#include "platform/dokan/RequestLoop.h"
 #include "platform/driveroot/DriveRoot.h"
 #include "platform/process/Process.h"
 #include "platform/sync/Mutex.h"
@@ -105,7 +104,14 @@ class Registration {
 };
 
 int Serve(fuse_session* session, const DOKAN_OPTIONS& options) {
-  return dokan::ServeRequests(session, ThreadsFor(options));
+  fuse_loop_config* config = fuse_loop_cfg_create();
+  if (config == nullptr) return -1;
+  unsigned threads = ThreadsFor(options);
+  fuse_loop_cfg_set_max_threads(config, threads);
+  fuse_loop_cfg_set_idle_threads(config, threads);
+  int result = fuse_session_loop_mt(session, config);
+  fuse_loop_cfg_destroy(config);
+  return result;
 }
 
 }  // namespace
