@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/replies/ChunkedText.h"
@@ -22,6 +23,15 @@ namespace {
 
 BuiltTree Build(const std::u16string& list, const std::set<std::u16string>& writable = {}) {
   return BuildFolderTree(list, writable, [] { return true; });
+}
+
+NodeRecord FolderRecord(std::u16string key, std::u16string name, std::u16string parentKey) {
+  NodeRecord record;
+  record.key = std::move(key);
+  record.name = std::move(name);
+  record.parentKey = std::move(parentKey);
+  record.attributes = kNodeFolderAttribute;
+  return record;
 }
 
 // The tables read from `list` as a refresh reads them: beside the tables in use.
@@ -422,31 +432,18 @@ TEST(FolderTree, ChangesKeepTheTablesInStep) {
   EXPECT_FALSE(t.erase(u"11"));
   // They are still its children when it comes back; the other folders' lists stay whole.
   EXPECT_EQ(t.children.at(u"11").count(u"12"), 1u);
-  NodeRecord back;
-  back.key = u"11";
-  back.name = u"2019";
-  back.parentKey = u"10";
-  back.attributes = kNodeFolderAttribute;
-  t.put(back);
+  t.put(FolderRecord(u"11", u"2019", u"10"));
   EXPECT_EQ(t.children.at(u"11").count(u"12"), 1u);
   EXPECT_EQ(t.children.at(u"10").count(u"11"), 1u);
   EXPECT_EQ(t.children.at(u"15").count(u"10"), 1u);
 
   // A new entry is never put below itself: not as its own parent, and not below an entry
   // that waits for it as its parent (30 waits for 31, so 31 cannot go below 30).
-  NodeRecord looped;
-  looped.key = u"30";
-  looped.name = u"self";
-  looped.parentKey = u"30";
-  looped.attributes = kNodeFolderAttribute;
-  t.put(looped);
+  t.put(FolderRecord(u"30", u"self", u"30"));
   EXPECT_EQ(t.nodes.count(u"30"), 0u);
-  looped.parentKey = u"31";
-  t.put(looped);
+  t.put(FolderRecord(u"30", u"self", u"31"));
   ASSERT_EQ(t.nodes.count(u"30"), 1u);
-  looped.key = u"31";
-  looped.parentKey = u"30";
-  t.put(looped);
+  t.put(FolderRecord(u"31", u"self", u"30"));
   EXPECT_EQ(t.nodes.count(u"31"), 0u);
   EXPECT_EQ(t.nodes.at(u"30").folderPath, u"\\");
 
