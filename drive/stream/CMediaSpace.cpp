@@ -20,6 +20,7 @@ CMediaSpace::CMediaSpace(const std::string& programFolder, StreamContext& contex
     : folder_(programFolder),
       log_(context.log),
       spares_(context.spares),
+      links_(context.links),
       cache_(context.rings),
       head_(new uint8_t[kHeadCapacity]()) {
   log_.setPath(folder_ + "vod.log");
@@ -49,7 +50,8 @@ std::string CMediaSpace::open(const std::string& host, int port, const std::stri
   runStart_ = 0;
   leftPlaceEnd_ = -1;
   leftPlaceBytes_ = 0;
-  link_.reset();
+  askRoundTripNext_ = false;
+  link_ = links_.meterFor(host, port);
 
   int32_t got = headcache::Read(log_, folder_, token2_, head_.get());
   if (got == headcache::kHeadSize) {
@@ -99,12 +101,13 @@ void CMediaSpace::noteRead(int64_t offset, int32_t size) {
 }
 
 CMediaSpace::ReadPlace CMediaSpace::followReadPattern(int64_t offset, int32_t size) {
-  // Reads out of order within the window (the kernel hands several reads over at once, and
-  // its threads may deliver them in any order) still count as one sequential run. The pieces
-  // of two reads of up to 1 MiB each may come interleaved even while the window is small.
-  int64_t slack = std::max<int64_t>(window_, kReorderBytes);
+  // Reads out of order (the kernel hands several reads over at once, and its threads may
+  // deliver them in any order) still count as one sequential run: the pieces of two reads of
+  // up to 1 MiB each may come interleaved. A read ahead within the window continues the run
+  // too, its bytes being on their way; one further back than the kernel reorders is a seek.
+  int64_t ahead = std::max<int64_t>(window_, kReorderBytes);
   bool sequential =
-      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - slack && offset <= lastReadEnd_ + slack;
+      lastReadEnd_ >= 0 && offset >= lastReadEnd_ - kReorderBytes && offset <= lastReadEnd_ + ahead;
   // The kernel's read-ahead of the old place may reach the reader after the first read at the
   // new place: such reads continue the old run from its end, or fill in behind it. Taken for a
   // seek, they would cut the new place's window to one request and drop its queued requests.
@@ -126,6 +129,7 @@ CMediaSpace::ReadPlace CMediaSpace::followReadPattern(int64_t offset, int32_t si
       window_ = longRun ? std::max(window_ / 2, CMemCache::kRequestSize) : CMemCache::kRequestSize;
       leaveOldPlace();
     }
+    askRoundTripNext_ = longRun;
   }
   lastReadEnd_ = offset + size;
   return sequential ? ReadPlace::kSequential : ReadPlace::kNewPlace;
@@ -134,12 +138,14 @@ CMediaSpace::ReadPlace CMediaSpace::followReadPattern(int64_t offset, int32_t si
 int32_t CMediaSpace::grownWindow() const {
   int64_t grown = int64_t{window_} * 2;
   // Twice the bytes of a round trip keep the link busy while the next requests go out; the
-  // rate lags a sample behind a growing window, so a third lets the window keep up.
-  int64_t keepsLinkBusy = 3 * link_.bytesPerRoundTrip();
+  // rate lags a sample behind a growing window, so a third lets the window keep up. It is the
+  // rate while the link delivers: a window too small for the link leaves it idle between
+  // bursts, and its rate over the whole time would show only the window itself.
+  int64_t keepsLinkBusy = 3 * link_->bytesPerBusyRoundTrip();
   // Even on a local link one request's bytes take a while to come: a second request asked
   // before the first is in keeps the connections from idling between them.
   constexpr int64_t kTwoRequests = 2 * CMemCache::kRequestSize;
-  bool local = link_.shortestRoundTripUs() < kSlowRoundTripUs;
+  bool local = link_->shortestRoundTripUs() < kSlowRoundTripUs;
   // Until a rate has been measured the window doubles as before on a link with a round trip,
   // and grows to two requests on a local one.
   if (keepsLinkBusy > 0 || local) grown = std::min(grown, std::max(keepsLinkBusy, kTwoRequests));
@@ -181,15 +187,14 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   };
 
   if (offset + size > headSize_) {
+    bool firstFetch = !slavesStarted_;
     if (!opened_) {
-      if (masterOpen() != "ok") return finish(size, -1);
+      if (masterOpen(true) != "ok") return finish(size, -1);
       log_.log(0, "Open Success: %s:%d %s %s %" PRId64 " Ext=%s", host_.c_str(), port_,
                token1_.c_str(), token2_.c_str(), fileLength_.load(), ext_.c_str());
     }
-    if (!slavesStarted_) {
-      startSlaves();
-      planAndQueue(CMemCache::kLargestChunk);
-    }
+    if (!slavesStarted_) startSlaves();
+    if (firstFetch) planAndQueue(CMemCache::kLargestChunk);
   }
 
   int64_t length = fileLength_;
@@ -202,11 +207,15 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   if (offset + wanted <= headSize_) {
     std::memcpy(buffer, head_.get() + offset, wanted);
     result = wanted;
-  } else if (cache_.lookup(buffer, offset, wanted) == 0) {
+  } else if (cache_.lookup(buffer, offset, wanted, place != ReadPlace::kLeftPlace) == 0) {
     result = wanted;
   } else if (wanted > CMemCache::kLargestChunk) {
     result = directRead(buffer, offset, wanted);
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
+  } else if (place == ReadPlace::kLeftPlace) {
+    // Only its own bytes: planned like a read there, it would ask for part of the window at
+    // the place left, and the planner would lose track of what the new place has asked for.
+    result = directRead(buffer, offset, wanted);
   } else {
     result = waitForFetched(buffer, offset, wanted);
     // The window did not cover the time the data took to come: let it grow.

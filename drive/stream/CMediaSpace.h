@@ -57,7 +57,11 @@ class CMediaSpace {
 
  private:
   // Protocol steps (CMediaSpaceProtocol.cpp).
-  std::string masterOpen() REQUIRES(readLock_);
+  // `fetchMeanwhile`: the fetch connections open while the master connection does (an open
+  // put off until the first read past the head, which needs them next).
+  std::string masterOpen(bool fetchMeanwhile = false) REQUIRES(readLock_);
+  // The open on the master connection, and the check of its head against the one held.
+  std::string openAndCheck() REQUIRES(readLock_);
   // Runs on the fetch threads, which read the open arguments without readLock_: they are not
   // written while the threads live (open() joins them first).
   std::string slaveOpen(CRSSocket& socket) NO_THREAD_SAFETY_ANALYSIS;
@@ -145,6 +149,7 @@ class CMediaSpace {
   const std::string folder_;
   CStreamLog& log_;
   SpareConnections& spares_;
+  LinkMeters& links_;
   CMemCache cache_;
   CRSSocket slaveSockets_[kSlaves];
   CRSSocket master_;
@@ -176,6 +181,9 @@ class CMediaSpace {
   static constexpr int64_t kLateReadBytes = 256 << 10;
   int64_t leftPlaceEnd_ GUARDED_BY(readLock_) = -1;
   int64_t leftPlaceBytes_ GUARDED_BY(readLock_) = 0;
+  // Set when the reader moved to a new place after a long run: the first request there asks
+  // for a round trip's bytes of the link at once.
+  bool askRoundTripNext_ GUARDED_BY(readLock_) = false;
   // A run at least this long counts as streaming, whose next run after a seek is long too.
   static constexpr int64_t kLongRunBytes = 2 << 20;
   // How far apart reads may come and still continue one run.
@@ -206,8 +214,10 @@ class CMediaSpace {
   // until a fetch thread delivers again.
   std::atomic<bool> slavesStalled_{false};
   // Round trips of fetch requests (from sending one on an idle connection to its first
-  // reply) and the rate fetched data arrives at.
-  LinkMeter link_;
+  // reply) and the rate fetched data arrives at, on the link to the server opened: shared
+  // with the other readers of that server. Set by open() while no fetch thread runs, like
+  // the open arguments.
+  std::shared_ptr<LinkMeter> link_ = std::make_shared<LinkMeter>();
   // Counts the seeks that left requests behind; each request carries the count it was
   // queued under.
   std::atomic<uint32_t> seeks_{0};

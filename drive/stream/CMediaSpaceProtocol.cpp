@@ -30,7 +30,7 @@ bool CMediaSpace::argumentsUsable() const {
          ("t1_open," + token1_ + "," + token2_).size() <= static_cast<size_t>(kMaxRequestText);
 }
 
-std::string CMediaSpace::masterOpen() {
+std::string CMediaSpace::masterOpen(bool fetchMeanwhile) {
   if (!argumentsUsable()) return kArgumentNotCorrect;
   if (closing_) return kSocketError;
   stop_ = false;
@@ -39,6 +39,19 @@ std::string CMediaSpace::masterOpen() {
     stop_ = true;
     return kSocketError;
   }
+  if (fetchMeanwhile) startSlaves();
+  std::string status = openAndCheck();
+  if (status != "ok" && slavesStarted_) {
+    // No read can be fetched without the master's open: the fetch connections go too.
+    stopSlaves();
+    slavesStarted_ = false;
+    for (CRSSocket& socket : slaveSockets_) socket.close();
+    opened_ = false;
+  }
+  return status;
+}
+
+std::string CMediaSpace::openAndCheck() {
   // The head arrives in a buffer of its own, so that a reply that breaks off leaves the head
   // already held intact.
   std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadCapacity]);

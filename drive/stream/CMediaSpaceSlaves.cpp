@@ -5,6 +5,7 @@
 #include <ctime>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "drive/stream/CMediaSpace.h"
 #include "drive/wire/DataReply.h"
@@ -66,7 +67,10 @@ bool CMediaSpace::fetchPending() {
 }
 
 void CMediaSpace::planAndQueue(int64_t offset) {
-  std::optional<FetchRequest> request = cache_.plan(offset, window_);
+  // The first request at a new place brings what the link carries until a further request
+  // could: asked for one at a time, the rest of the run would come a round trip later.
+  int64_t size = std::exchange(askRoundTripNext_, false) ? link_->bytesPerRoundTrip() : 0;
+  std::optional<FetchRequest> request = cache_.plan(offset, window_, size);
   // A grown window reaches past the end of the file near its end: nothing to fetch there.
   if (request && (window_ <= CMemCache::kRequestSize || request->offset < fileLength_))
     queueRequest(*request);
@@ -89,7 +93,7 @@ bool CMediaSpace::leftBehind(const TakenRequest& taken, const std::optional<Take
   if (next && next->sent && next->request.seeks != seeks) owedBytes += next->request.size;
   // Until a new connection has answered, the link would have brought this much: less than
   // that is cheaper to take.
-  int64_t worthTaking = link_.bytesPerConnectionOpen();
+  int64_t worthTaking = link_->bytesPerConnectionOpen();
   return owedBytes > std::max<int64_t>(CMemCache::kLargestChunk, worthTaking);
 }
 
@@ -114,7 +118,7 @@ void CMediaSpace::wakeReaderFor(int64_t offset, int32_t size) {
 }
 
 void CMediaSpace::startSlaves() {
-  if (!opened_ || stop_ || closing_) return;
+  if (stop_ || closing_) return;
   slavesStarted_ = true;
   for (int i = 0; i < kSlaves; ++i) {
     ++liveSlaves_;
@@ -149,7 +153,7 @@ void CMediaSpace::slaveLoop(int index) {
   if (slaveOpen(slaveSockets_[index]) != "ok") {
     log_.log(0, "Slave Service: SlaveOpen(%ld) Failed", static_cast<long>(index));
   } else {
-    link_.noteConnectionOpened(std::chrono::steady_clock::now() - opening);
+    link_->noteConnectionOpened(std::chrono::steady_clock::now() - opening);
     log_.log(0, "Enter Thread: Start Slave(%ld) Service", static_cast<long>(index));
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kMaxChunk]);
     std::optional<TakenRequest> next;
@@ -205,10 +209,10 @@ bool CMediaSpace::serveRequest(int index, const TakenRequest& taken,
       if (IsOk(fields)) {
         std::chrono::steady_clock::time_point arrived = std::chrono::steady_clock::now();
         if (timed) {
-          link_.noteRoundTrip(arrived - sentAt);
+          link_->noteRoundTrip(arrived - sentAt);
           timed = false;
         }
-        link_.noteDelivered(got, arrived);
+        link_->noteDelivered(got, arrived);
         DataReply reply;
         ParseDataReply(fields, kMaxChunk, &reply);
         silent = 0;
@@ -275,7 +279,7 @@ std::string CMediaSpace::reopenSlave(int index, int firstDelayMs) {
     std::chrono::steady_clock::time_point opening = std::chrono::steady_clock::now();
     std::string status = slaveOpen(socket);
     if (status == "ok") {
-      link_.noteConnectionOpened(std::chrono::steady_clock::now() - opening);
+      link_->noteConnectionOpened(std::chrono::steady_clock::now() - opening);
       log_.log(0, "RequestReceive: ReOpen Success(Interval=%ld)", static_cast<long>(counter));
       return status;
     }

@@ -166,10 +166,10 @@ void CMemCache::countHit(int32_t id, int32_t size) {
   }
 }
 
-int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size) {
+int CMemCache::lookup(uint8_t* buffer, int64_t offset, int32_t size, bool reader) {
   if (size < 0 || offset < 0) return -1;
   MutexLock guard(lock_);
-  readMark_ = offset;
+  if (reader) readMark_ = offset;
   if (CStreamBuf* h = holding(offset, size)) {
     if (h->read(buffer, offset, size) == 0) {
       countHit(h->id(), size);
@@ -205,7 +205,7 @@ std::optional<FetchRequest> CMemCache::request(int64_t offset, int32_t size) {
   return FetchRequest{offset, size};
 }
 
-std::optional<FetchRequest> CMemCache::plan(int64_t offset, int32_t window) {
+std::optional<FetchRequest> CMemCache::plan(int64_t offset, int32_t window, int64_t size) {
   MutexLock guard(lock_);
   if (window <= kRequestSize) return planStart(offset);
   window = std::min(window, kLargestWindow);
@@ -214,10 +214,11 @@ std::optional<FetchRequest> CMemCache::plan(int64_t offset, int32_t window) {
   if (next >= chainStart_ && next < frontier_) next = frontier_;  // the rest is on its way
   if (next - offset >= window) return std::nullopt;
   // A quarter of the window per request keeps every fetch connection busy with one request
-  // while the next waits in the queue.
-  int32_t size =
-      std::clamp(window / 4 / kLargestChunk * kLargestChunk, kRequestSize, kLargestRequest);
-  return request(next, size);
+  // while the next waits in the queue; a size asked for may take up to the whole window.
+  int64_t largest = size > 0 ? window : kLargestRequest;
+  if (size == 0) size = window / 4;
+  size = std::clamp<int64_t>(size / kLargestChunk * kLargestChunk, kRequestSize, largest);
+  return request(next, static_cast<int32_t>(size));
 }
 
 std::optional<FetchRequest> CMemCache::planStart(int64_t offset) {

@@ -53,10 +53,13 @@ class CMemCache {
 
   void store(const uint8_t* bytes, int64_t offset, int32_t size);
   // Copies [offset, offset + size) when held (in one buffer or across two). 0 or -1.
-  int lookup(uint8_t* buffer, int64_t offset, int32_t size);
+  // `reader` false: a read away from the reader's place (a late read of a place it left),
+  // which leaves the bytes ahead of the reader kept.
+  int lookup(uint8_t* buffer, int64_t offset, int32_t size, bool reader = true);
   // The fetch request that a read at `offset` should cause, if any. A `window` above
-  // kRequestSize keeps up to that many bytes asked for ahead of `offset`.
-  std::optional<FetchRequest> plan(int64_t offset, int32_t window = kRequestSize);
+  // kRequestSize keeps up to that many bytes asked for ahead of `offset`, in requests of a
+  // quarter of it (at most kLargestRequest) unless `size` asks for one of up to the window.
+  std::optional<FetchRequest> plan(int64_t offset, int32_t window = kRequestSize, int64_t size = 0);
   std::string text() const;
   void clear();
   // The planner forgets the requests it made, after queued ones were dropped.
@@ -103,7 +106,7 @@ class CMemCache {
   // The run of consecutive requests the latest request belongs to: [chainStart_, frontier_).
   int64_t chainStart_ GUARDED_BY(lock_) = 0;
   int64_t frontier_ GUARDED_BY(lock_) = 0;
-  int64_t readMark_ GUARDED_BY(lock_) = -1;  // offset of the latest lookup; -1 before any
+  int64_t readMark_ GUARDED_BY(lock_) = -1;  // offset of the reader's latest lookup; -1 before any
   uint64_t useClock_ GUARDED_BY(lock_) = 0;
   std::unordered_map<const CStreamBuf*, uint64_t> lastUse_ GUARDED_BY(lock_);
   int64_t ringBytes_ GUARDED_BY(lock_) = 0;  // this pool's share of rings_

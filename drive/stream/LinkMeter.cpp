@@ -8,17 +8,6 @@ int64_t Microseconds(LinkMeter::Clock::duration d) {
 }
 }  // namespace
 
-void LinkMeter::reset() {
-  MutexLock guard(lock_);
-  smoothedUs_ = 0;
-  shortestUs_ = INT64_MAX;
-  openUs_ = 0;
-  sampling_ = false;
-  sampleBytes_ = 0;
-  samples_.fill(Sample{});
-  nextSample_ = 0;
-}
-
 void LinkMeter::noteRoundTrip(Clock::duration took) {
   int64_t us = std::max<int64_t>(1, Microseconds(took));
   MutexLock guard(lock_);
@@ -32,21 +21,31 @@ void LinkMeter::noteDelivered(int64_t bytes, Clock::time_point now) {
   MutexLock guard(lock_);
   // After a pause the link was idle, not slow: the sample starts again. The bytes that end
   // the pause took an unknown time to come and are not counted.
-  if (!sampling_ || Microseconds(now - lastDelivery_) > 2 * sampleLengthUs()) {
+  int64_t gapUs = Microseconds(now - lastDelivery_);
+  if (!sampling_ || gapUs > 2 * sampleLengthUs()) {
     sampling_ = true;
     sampleStart_ = now;
     lastDelivery_ = now;
     sampleBytes_ = 0;
+    sampleBusyBytes_ = 0;
+    sampleBusyUs_ = 0;
     return;
   }
   lastDelivery_ = now;
   sampleBytes_ += bytes;
+  // Bytes that end an idle gap took an unknown part of it to come.
+  if (smoothedUs_ == 0 || gapUs <= smoothedUs_ / kIdleGapDivisor) {
+    sampleBusyBytes_ += bytes;
+    sampleBusyUs_ += gapUs;
+  }
   int64_t elapsedUs = Microseconds(now - sampleStart_);
   if (elapsedUs < sampleLengthUs()) return;
-  samples_[nextSample_] = Sample{sampleBytes_, elapsedUs};
+  samples_[nextSample_] = Sample{sampleBytes_, elapsedUs, sampleBusyBytes_, sampleBusyUs_};
   nextSample_ = (nextSample_ + 1) % kRateSamples;
   sampleStart_ = now;
   sampleBytes_ = 0;
+  sampleBusyBytes_ = 0;
+  sampleBusyUs_ = 0;
 }
 
 int64_t LinkMeter::shortestRoundTripUs() const {
@@ -60,6 +59,20 @@ int64_t LinkMeter::rate() const {
     if (sample.us > 0) highest = std::max(highest, sample.bytes * 1000000 / sample.us);
   }
   return highest;
+}
+
+int64_t LinkMeter::busyRate() const {
+  int64_t highest = 0;
+  for (const Sample& sample : samples_) {
+    if (sample.busyUs >= kShortestBusyUs)
+      highest = std::max(highest, sample.busyBytes * 1000000 / sample.busyUs);
+  }
+  return std::max(highest, rate());
+}
+
+int64_t LinkMeter::bytesPerBusyRoundTrip() const {
+  MutexLock guard(lock_);
+  return busyRate() * smoothedUs_ / 1000000;
 }
 
 int64_t LinkMeter::bytesPerRoundTrip() const {

@@ -1,8 +1,9 @@
 // What the stream readers of one program share: the stream log, the ring budget of their
-// memory caches and the spare connections to the stream servers. The owner of the readers
-// makes one and hands it to each reader.
+// memory caches, the spare connections to the stream servers and what they learnt of the
+// links to them. The owner of the readers makes one and hands it to each reader.
 #pragma once
 
+#include "drive/stream/LinkMeters.h"
 #include "drive/stream/RingBudget.h"
 #include "drive/stream/SpareConnections.h"
 #include "drive/wire/StreamLog.h"
@@ -11,4 +12,5 @@ struct StreamContext {
   CStreamLog log;
   RingBudget rings;
   SpareConnections spares;
+  LinkMeters links;
 };

@@ -277,12 +277,15 @@ namespace {
 
 // Read-ahead over a slow link: the reader at 1 MiB, 6 MiB fetched ahead of it. Rings that fill
 // up hand on to new rings instead of forgetting bytes the reader has yet to read, and every
-// byte stays readable; the bytes behind the reader may go.
+// byte stays readable; the bytes behind the reader may go. A late read of a place the reader
+// left does not move the reader.
 TEST(MemCache, BytesAheadOfTheReaderAreNeverForgotten) {
   RingBudget rings;
   CMemCache cache(rings);
   for (int64_t offset = 1 << 20; offset < (2 << 20); offset += 65536) Store(cache, offset, 65536);
   ASSERT_TRUE(Holds(cache, 1 << 20, 65536));  // the reader is here
+  std::vector<uint8_t> late(65536);
+  EXPECT_EQ(cache.lookup(late.data(), 40 << 20, 65536, false), -1);
   for (int64_t offset = 2 << 20; offset < (7 << 20); offset += 65536) Store(cache, offset, 65536);
   for (int64_t offset = 1 << 20; offset < (7 << 20); offset += 65536)
     ASSERT_TRUE(Holds(cache, offset, 65536)) << offset;
@@ -320,6 +323,35 @@ TEST(LinkMeter, AReopenCountsAtMostTwoRoundTripsOfTheLink) {
   EXPECT_EQ(meter.bytesPerConnectionOpen(), 4000000);
   meter.noteConnectionOpened(500ms);
   EXPECT_EQ(meter.bytesPerConnectionOpen(), 4100000);  // two round trips and a millisecond
+}
+
+// A read-ahead window smaller than the link leaves it idle between bursts of replies: the
+// rate while it delivers shows the link, the rate over the whole time only the window. Replies
+// that never pause give one rate.
+TEST(LinkMeter, BurstsBetweenIdleGapsShowTheRateWhileDelivering) {
+  using namespace std::chrono_literals;
+  struct Case {
+    const char* name;
+    std::chrono::milliseconds idle;  // after every burst of eight 128 KiB replies, 1 ms apart
+    int64_t busyRoundTrip;           // bytesPerBusyRoundTrip, within 10 %
+    int64_t roundTrip;               // bytesPerRoundTrip, within 10 %
+  };
+  const Case cases[] = {
+      {"never idle", 0ms, 6553600, 6553600},  // 131 MB/s over 50 ms
+      {"idle 42 ms in 50", 42ms, 6553600, 1048576},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LinkMeter meter;
+    meter.noteRoundTrip(50ms);
+    LinkMeter::Clock::time_point now = LinkMeter::Clock::now();
+    for (int burst = 0; burst < 20; ++burst) {
+      for (int reply = 0; reply < 8; ++reply) meter.noteDelivered(131072, now += 1ms);
+      now += c.idle;
+    }
+    EXPECT_NEAR(meter.bytesPerBusyRoundTrip(), c.busyRoundTrip, c.busyRoundTrip / 10);
+    EXPECT_NEAR(meter.bytesPerRoundTrip(), c.roundTrip, c.roundTrip / 10);
+  }
 }
 
 }  // namespace
