@@ -179,6 +179,7 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   noteRead(offset, size);
   ReadPlace place = followReadPattern(offset, size);
   bool sequential = place == ReadPlace::kSequential;
+  bool late = place == ReadPlace::kLeftPlace;
   auto finish = [&](int32_t wanted, int32_t result) {
     log_.log(2, "Read: Times=%ld Offset=%" PRId64 " Size=%ld Count=%ld",
              static_cast<long>(stats_.readCount()), offset, static_cast<long>(wanted),
@@ -207,15 +208,13 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
   if (offset + wanted <= headSize_) {
     std::memcpy(buffer, head_.get() + offset, wanted);
     result = wanted;
-  } else if (cache_.lookup(buffer, offset, wanted, place != ReadPlace::kLeftPlace) == 0) {
+  } else if (cache_.lookup(buffer, offset, wanted, !late) == 0) {
     result = wanted;
-  } else if (wanted > CMemCache::kLargestChunk) {
+  } else if (wanted > CMemCache::kLargestChunk || late) {
+    // A late read gets only its own bytes: planned like a read there, it would ask for part
+    // of the window at the place left, and the planner would lose track of the new place's.
     result = directRead(buffer, offset, wanted);
     if (result > CMemCache::kLargestChunk) cache_.store(buffer, offset, result);
-  } else if (place == ReadPlace::kLeftPlace) {
-    // Only its own bytes: planned like a read there, it would ask for part of the window at
-    // the place left, and the planner would lose track of what the new place has asked for.
-    result = directRead(buffer, offset, wanted);
   } else {
     result = waitForFetched(buffer, offset, wanted);
     // The window did not cover the time the data took to come: let it grow.
@@ -224,8 +223,7 @@ int32_t CMediaSpace::readHeld(uint8_t* buffer, int64_t offset, int32_t size) {
 
   // A late read of the place left plans nothing there: its requests would take the new
   // place's turn.
-  if (slavesStarted_ && wanted <= CMemCache::kLargestChunk && place != ReadPlace::kLeftPlace)
-    planAndQueue(offset + wanted);
+  if (slavesStarted_ && wanted <= CMemCache::kLargestChunk && !late) planAndQueue(offset + wanted);
   return finish(wanted, result);
 }
 
